@@ -1,0 +1,94 @@
+// Our own declarations of the rendering host's interface, as far as the filter uses it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "plugin/channels.h"
+
+// Sent to the host window once per row, before the row: wParam = row, lParam = height - 1.
+constexpr UINT MSG_RENDER_PROGRESS = 0x420;
+// Sent once per row after the progress message: wParam = 0, lParam = address of an int32
+// that the filter set to 0 and the host sets non-zero to stop the render.
+constexpr UINT MSG_RENDER_CHECK_ABORT = 0x421;
+
+// The host's identifier of the image-filter super-class.
+constexpr ULONG IMAGE_FILTER_CLASS_ID = 0x0E00;
+
+// One pixel: four unsigned 16-bit channels.
+struct BMM_Color_64 {
+    uint16_t r;
+    uint16_t g;
+    uint16_t b;
+    uint16_t a;
+};
+static_assert(sizeof(BMM_Color_64) == 8);
+static_assert(offsetof(BMM_Color_64, a) == 6);
+
+// A frame bitmap owned by the host, with optional per-pixel identifier channels.
+class Bitmap {
+public:
+    // 0 when the bitmap has no pixel storage.
+    virtual WORD Width() = 0;
+    virtual WORD Height() = 0;
+    // Width x height channel values in row-major order, or null. `type` receives the host's
+    // description of the values' type.
+    virtual void* GetChannelData(ULONG channelCode, ULONG& type) = 0;
+    // Fills `count` pixels of row y from column x; 1 on success.
+    virtual int ReadPixels(int x, int y, int count, BMM_Color_64* pixels) = 0;
+    // Stores `count` pixels of row y from column x.
+    virtual int PutPixels(int x, int y, int count, BMM_Color_64* pixels) = 0;
+
+protected:
+    ~Bitmap() = default;  // the host owns its bitmaps; filters never delete them
+};
+
+// What the host tells a filter about the frame being rendered.
+struct ImageFilterInfo {
+    int frameNumber;  // current frame, names the output file
+};
+
+// The base class of every image filter. The virtual operations are declared in the order of
+// the host's table; the filter overrides some and inherits the rest.
+class ImageFilter {
+public:
+    ImageFilter();
+    virtual ~ImageFilter();
+
+    virtual const char* DescriptionText() = 0;
+    virtual const char* AuthorText() = 0;
+    virtual const char* CopyrightText() = 0;
+    virtual unsigned int FilterVersion() = 0;
+    virtual DWORD CapabilityMask() = 0;
+    virtual int ShowAboutBox(HWND parent) = 0;
+    virtual int ShowControlDialog(HWND parent);
+    virtual void SetSource(Bitmap* bitmap);
+    virtual void SetForeground(Bitmap* bitmap);
+    virtual void SetMask(Bitmap* bitmap);
+    virtual void SetFilterInfo(ImageFilterInfo* info);
+    virtual int RenderFrame(HWND hostWindow) = 0;
+    virtual int Max();
+    virtual int Lerp(int a, int b, float l);
+    virtual int Lerp(int a, int b, int l);
+    virtual DWORD ConfigBlockSize();
+    virtual int LoadConfigBlock(void* block);
+    virtual int SaveConfigBlock(void* block);
+    virtual int CreatePreview(HWND parent, Bitmap** preview);
+    virtual DWORD RequiredChannels();
+    virtual HWND DlgHandle();
+    virtual void MakeDlgInteractive(HWND dialog);
+    virtual int IsInteractive();
+    virtual int CreateNode(HWND parent);
+    virtual void* Node();
+    virtual void FilterUpdate();
+
+protected:
+    Bitmap* sourceMap = nullptr;       // the frame to be filtered; null when absent
+    Bitmap* foregroundMap = nullptr;
+    Bitmap* maskMap = nullptr;
+    ImageFilterInfo* filterInfo = nullptr;  // supplied by the host before it renders
+    HWND dialogHandle = nullptr;
+    void* node = nullptr;
+};

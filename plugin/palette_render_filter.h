@@ -1,0 +1,35 @@
+// The filter object the host creates, configures, stores and renders through.
+#pragma once
+
+#include "plugin/host_api.h"
+#include "plugin/settings.h"
+
+class PaletteRenderFilter : public ImageFilter {
+public:
+    PaletteRenderFilter();
+    ~PaletteRenderFilter() override;
+
+    // In the order of the host's table of virtual operations.
+    const char* DescriptionText() override;
+    const char* AuthorText() override;
+    const char* CopyrightText() override;
+    unsigned int FilterVersion() override;
+    DWORD CapabilityMask() override;
+    int ShowAboutBox(HWND parent) override;
+    int ShowControlDialog(HWND parent) override;
+    int RenderFrame(HWND hostWindow) override;
+    DWORD ConfigBlockSize() override;
+    int LoadConfigBlock(void* block) override;
+    int SaveConfigBlock(void* block) override;
+    DWORD RequiredChannels() override;
+
+    PaletteRenderSettings settings;
+};
+
+// The base part is followed by the settings block and nothing else (but tail padding).
+static_assert(sizeof(PaletteRenderFilter) ==
+              (sizeof(ImageFilter) + sizeof(PaletteRenderSettings) + alignof(ImageFilter) - 1) /
+                  alignof(ImageFilter) * alignof(ImageFilter));
+
+constexpr unsigned int FILTER_VERSION = 101;
+constexpr DWORD FILTER_CAPABILITIES = 6;

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, when they are missing. Usage:
+#   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries
+#   install-deps.sh all       also the 32-bit Windows cross compiler, Wine and Xvfb
+set -euo pipefail
+
+packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
+if [ "${1:-native}" = all ]; then
+    packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
