@@ -92,3 +92,22 @@ protected:
     HWND dialogHandle = nullptr;
     void* node = nullptr;
 };
+
+// A spinner custom control ("SpinnerControl" window class), as the host hands it out.
+class ISpinnerControl {
+public:
+    virtual int GetIntValue() = 0;
+    virtual void SetIntValue(int value, int notify) = 0;
+    virtual void SetValueRange(int minimum, int maximum, int flag) = 0;
+    virtual void AttachEdit(HWND edit, int type) = 0;
+
+protected:
+    ~ISpinnerControl() = default;  // given back with ReleaseISpinner, never deleted
+};
+
+// Registers the host's custom control classes "CustEdit" and "SpinnerControl".
+void InitCustomControls(HINSTANCE instance);
+ISpinnerControl* GetISpinner(HWND spinner);
+void ReleaseISpinner(ISpinnerControl* spinner);
+// Centres `window` over `parent` (over the screen when there is no parent).
+void CenterWindow(HWND window, HWND parent);
