@@ -30,7 +30,8 @@ int LoadSettingsBlock(PaletteRenderSettings& settings, const void* block) {
         return 0;
     }
     const auto* bytes = static_cast<const uint8_t*>(block);
-    const uint32_t tag = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t{bytes[3]} << 24;
+    const uint32_t tag = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+                         uint32_t{bytes[3]} << 24;
     if (tag != SETTINGS_VERSION) {
         return 0;
     }

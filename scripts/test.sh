@@ -10,3 +10,7 @@ for preset in native-debug native-release; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+
+# Every fuzz target for a bounded time on its seed corpus.
+echo "== fuzz"
+scripts/fuzz.sh "${KELVO_FUZZ_SECONDS:-60}"

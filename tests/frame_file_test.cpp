@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -12,7 +13,7 @@ namespace {
 
 std::string FrameName(const std::string& outputName, int frame) {
     char field[OUTPUT_NAME_SIZE] = {};
-    std::strncpy(field, outputName.c_str(), sizeof field);
+    std::memcpy(field, outputName.data(), std::min(outputName.size(), sizeof field));
     char name[FRAME_NAME_SIZE];
     return BuildFrameFileName(field, frame, name) ? std::string(name) : std::string("<refused>");
 }

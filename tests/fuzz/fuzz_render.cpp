@@ -1,0 +1,77 @@
+// Fuzzes a stored settings block followed by a render of a small random frame.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "host/memory_bitmap.h"
+#include "plugin/palette_render_filter.h"
+#include "render/frame_file.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/pcx_decoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput input(data, size);
+    uint8_t block[SETTINGS_BLOCK_SIZE];
+    input.Take(block, sizeof block);
+    PaletteRenderFilter filter;
+    uint8_t before[SETTINGS_BLOCK_SIZE];
+    filter.SaveConfigBlock(before);
+    const int loaded = filter.LoadConfigBlock(block);
+    const bool tagged = block[0] == 101 && block[1] == 0 && block[2] == 0 && block[3] == 0;
+    FUZZ_CHECK(loaded == (tagged ? 1 : 0));
+    uint8_t after[SETTINGS_BLOCK_SIZE];
+    filter.SaveConfigBlock(after);
+    FUZZ_CHECK(std::memcmp(after, loaded ? block : before, SETTINGS_BLOCK_SIZE) == 0);
+
+    // The stored name, whatever it holds, gives a bounded frame name or a refusal.
+    char name[FRAME_NAME_SIZE];
+    const int frame = static_cast<int>(input.Word32());
+    if (BuildFrameFileName(filter.settings.outputName, frame, name)) {
+        FUZZ_CHECK(std::strlen(name) < FRAME_NAME_SIZE);
+        FUZZ_CHECK(std::strcmp(name + std::strlen(name) - 4, ".pcx") == 0);
+    }
+
+    // Render into a private directory: a fuzzed name must never write elsewhere.
+    const std::string outputName = FuzzScratchDirectory() + "/frame.pcx";
+    std::snprintf(filter.settings.outputName, sizeof filter.settings.outputName, "%s",
+                  outputName.c_str());
+    const auto width = static_cast<WORD>(input.Byte() % 17);
+    const auto height = static_cast<WORD>(input.Byte() % 9);
+    MemoryBitmap bitmap(width, height);
+    for (auto& pixel : bitmap.Pixels()) {
+        pixel = {input.Word16(), input.Word16(), input.Word16(), input.Word16()};
+    }
+    for (auto& id : bitmap.MaterialIds()) {
+        id = input.Byte();
+    }
+    for (auto& id : bitmap.ObjectIds()) {
+        id = input.Word16();
+    }
+    const auto original = bitmap.Pixels();
+    ImageFilterInfo info{3};
+    filter.SetSource(&bitmap);
+    filter.SetFilterInfo(&info);
+    FUZZ_CHECK(filter.RenderFrame(nullptr) == 1);
+
+    const std::string written = FuzzScratchDirectory() + "/frame0003.pcx";
+    if (width == 0 || height == 0) {
+        FUZZ_CHECK(!std::filesystem::exists(written));
+        return 0;
+    }
+    DecodedPcx decoded;
+    std::string error;
+    FUZZ_CHECK(DecodePcx(ReadWholeFile(written), decoded, error));
+    FUZZ_CHECK(decoded.width == width && decoded.height == height);
+    FUZZ_CHECK(std::memcmp(decoded.palette.data(), filter.settings.palette, PALETTE_BYTES) == 0);
+    for (size_t i = 0; i < original.size(); ++i) {
+        const PaletteEntry& colour = filter.settings.palette[decoded.indices[i]];
+        const BMM_Color_64& pixel = bitmap.Pixels()[i];
+        FUZZ_CHECK(pixel.r == colour.red << 8 && pixel.g == colour.green << 8 &&
+                   pixel.b == colour.blue << 8 && pixel.a == original[i].a);
+    }
+    std::filesystem::remove(written);
+    return 0;
+}
