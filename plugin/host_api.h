@@ -111,3 +111,19 @@ ISpinnerControl* GetISpinner(HWND spinner);
 void ReleaseISpinner(ISpinnerControl* spinner);
 // Centres `window` over `parent` (over the screen when there is no parent).
 void CenterWindow(HWND window, HWND parent);
+
+// The filter text of a file dialog, built by appending a description and then its pattern for
+// each entry: every string NUL-terminated, the whole ended by an empty string.
+class FilterList {
+public:
+    FilterList();
+    // Adds one string; a string that would not fit is dropped, so the text stays well formed.
+    void Append(const char* text);
+    // The text in the form the file dialog's filter field expects.
+    const char* Text() const { return text_; }
+
+private:
+    static constexpr size_t CAPACITY = 512;
+    char text_[CAPACITY];
+    size_t length_ = 0;  // bytes in use, without the final empty string's NUL
+};
