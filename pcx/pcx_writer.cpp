@@ -101,7 +101,7 @@ int WritePcxFrame(const char* path, const uint8_t* indices, int width, int heigh
                                  static_cast<uint16_t>(height));
     // A failed close can lose buffered bytes: it fails the frame like a failed write.
     const int closed = std::fclose(file) == 0;
-    if (written && closed && ReplaceFile(temporary.c_str(), path)) {
+    if (written && closed && RenameOver(temporary.c_str(), path)) {
         return 1;
     }
     std::remove(temporary.c_str());

@@ -3,6 +3,6 @@
 
 #include "pcx/replace_file.h"
 
-int ReplaceFile(const char* from, const char* to) {
+int RenameOver(const char* from, const char* to) {
     return std::rename(from, to) == 0 ? 1 : 0;
 }

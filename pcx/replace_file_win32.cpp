@@ -3,6 +3,6 @@
 
 #include "pcx/replace_file.h"
 
-int ReplaceFile(const char* from, const char* to) {
+int RenameOver(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
