@@ -93,6 +93,38 @@ protected:
     void* node = nullptr;
 };
 
+// The two 32-bit words that identify a plug-in class to the host.
+struct ClassIdentifierRecord {
+    ULONG partA;
+    ULONG partB;
+};
+static_assert(sizeof(ClassIdentifierRecord) == 8);
+
+// What the host asks of a plug-in class: the class descriptor. The virtual operations are
+// declared in the order of the host's table. Where an operation takes one word, the host
+// passes one that the descriptors of image filters ignore.
+class ClassDesc {
+public:
+    virtual int IsPublic() = 0;
+    virtual ImageFilter* CreateFilter(int loading) = 0;
+    virtual int BeginCreate(void* host) = 0;
+    virtual int EndCreate(void* host) = 0;
+    virtual const char* ClassNameText() = 0;
+    virtual ULONG SuperClassIdentifier() = 0;
+    virtual ClassIdentifierRecord* ClassIdentifier(ClassIdentifierRecord* result) = 0;
+    virtual const char* CategoryText() = 0;
+    virtual int OkToCreate(void* host) = 0;
+    virtual int HasClassParameters() = 0;
+    virtual void EditClassParameters(HWND parent) = 0;
+    virtual void ResetClassParameters(int fileReset) = 0;
+    virtual int ActionTableCount() = 0;
+    virtual void* ActionTable(int index) = 0;
+    virtual void* Extension(int identifier) = 0;
+
+protected:
+    ~ClassDesc() = default;  // a module-wide object that lives as long as its module
+};
+
 // A spinner custom control ("SpinnerControl" window class), as the host hands it out.
 class ISpinnerControl {
 public:

@@ -1,20 +1,35 @@
 // The filter object's answers to the host: identity, capabilities and the settings block.
 #include "plugin/palette_render_filter.h"
 
+#include "plugin/module.h"
+#include "plugin/module_strings.h"
+#include "ui/about_box.h"
+#include "ui/resource.h"
+
 PaletteRenderFilter::PaletteRenderFilter() { SetDefaultSettings(settings); }
 
 PaletteRenderFilter::~PaletteRenderFilter() = default;
 
-// TODO(#3): texts from the module's string table.
-const char* PaletteRenderFilter::DescriptionText() { return nullptr; }
+const char* PaletteRenderFilter::DescriptionText() {
+    return LoadModuleString(IDS_FILTER_DESCRIPTION);
+}
 const char* PaletteRenderFilter::AuthorText() { return "The Kelvo project"; }
-const char* PaletteRenderFilter::CopyrightText() { return "Copyright (c) the Kelvo project"; }
+const char* PaletteRenderFilter::CopyrightText() { return "Copyright (C) the Kelvo project"; }
 
 unsigned int PaletteRenderFilter::FilterVersion() { return FILTER_VERSION; }
 DWORD PaletteRenderFilter::CapabilityMask() { return FILTER_CAPABILITIES; }
 
-// TODO(#3): the About box; TODO(#4): the control dialog.
-int PaletteRenderFilter::ShowAboutBox(HWND) { return -1; }
+// The box loads from the module's own resources, so without the module handle there is none.
+int PaletteRenderFilter::ShowAboutBox(HWND parent) {
+    HINSTANCE instance = ModuleInstance();
+    if (instance == nullptr) {
+        return -1;
+    }
+    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), parent,
+                                            AboutDialogProc, reinterpret_cast<LPARAM>(this)));
+}
+
+// TODO(#4): the control dialog.
 int PaletteRenderFilter::ShowControlDialog(HWND) { return -1; }
 
 DWORD PaletteRenderFilter::ConfigBlockSize() { return SETTINGS_BLOCK_SIZE; }

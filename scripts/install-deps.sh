@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, when they are missing. Usage:
 #   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries
-#   install-deps.sh all       also the 32-bit Windows cross compiler, Wine and Xvfb
+#   install-deps.sh all       also the 32-bit Windows cross compiler, Wine, Xvfb and Python
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
@@ -9,7 +9,8 @@ if [ "${1:-native}" != native ]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 if [ "${1:-native}" = all ]; then
-    packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686)
+    packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
+               python3)
 fi
 
 missing=()

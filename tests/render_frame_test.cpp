@@ -9,6 +9,7 @@
 #include "render/palette_mapping.h"
 #include "tests/pcx_decoder.h"
 #include "tests/temp_dir.h"
+#include "tests/test_window.h"
 
 namespace {
 
@@ -16,10 +17,11 @@ namespace {
 // messages and can ask for an abort at a chosen row.
 class RecordingHost : public Bitmap {
 public:
-    explicit RecordingHost(MemoryBitmap& bitmap) : bitmap_(bitmap) {
-        window_ = CreateStandInWindow(&RecordingHost::WindowProc, this);
-    }
-    ~RecordingHost() { DestroyStandInWindow(window_); }
+    explicit RecordingHost(MemoryBitmap& bitmap)
+        : bitmap_(bitmap),
+          window_([this](UINT message, WPARAM wParam, LPARAM lParam) {
+              OnMessage(message, wParam, lParam);
+          }) {}
 
     WORD Width() override { return bitmap_.Width(); }
     WORD Height() override { return bitmap_.Height(); }
@@ -44,7 +46,7 @@ public:
         return bitmap_.PutPixels(x, y, count, pixels);
     }
 
-    HWND Window() const { return window_; }
+    HWND Window() const { return window_.Handle(); }
 
     std::vector<std::string> log;
     int pixelReads = 0;
@@ -54,25 +56,23 @@ public:
     int rowReadResult = 0;
 
 private:
-    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = static_cast<RecordingHost*>(StandInWindowContext(window));
+    void OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == MSG_RENDER_PROGRESS) {
-            self->row_ = static_cast<int>(wParam);
-            self->log.push_back("progress " + std::to_string(wParam) + "/" +
+            row_ = static_cast<int>(wParam);
+            log.push_back("progress " + std::to_string(wParam) + "/" +
                                 std::to_string(lParam));
         } else if (message == MSG_RENDER_CHECK_ABORT) {
             auto* flag = reinterpret_cast<int32_t*>(lParam);
-            self->log.push_back("abort? " + std::to_string(*flag));
-            if (self->row_ == self->abortAtRow) {
+            log.push_back("abort? " + std::to_string(*flag));
+            if (row_ == abortAtRow) {
                 *flag = 1;
             }
         }
-        return 0;
     }
 
     int row_ = -1;
     MemoryBitmap& bitmap_;
-    HWND window_;
+    TestWindow window_;
 };
 
 class RenderFrameTest : public ::testing::Test {

@@ -1,0 +1,16 @@
+// Platform stand-in: the host's custom controls, with no window system to register them in.
+#include "plugin/host_api.h"
+
+#include "host/win32_standin/custom_controls_standin.h"
+
+namespace {
+
+int initCount = 0;
+
+}  // namespace
+
+void InitCustomControls(HINSTANCE) { ++initCount; }
+
+void CenterWindow(HWND, HWND) {}
+
+int StandInCustomControlsInitCount() { return initCount; }
