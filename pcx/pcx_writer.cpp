@@ -91,14 +91,26 @@ int WritePcxFrame(const char* path, const uint8_t* indices, int width, int heigh
     trailerBuffer[0] = PCX_PALETTE_MARKER;
     std::memcpy(trailerBuffer + 1, palette, PALETTE_BYTES);
 
-    const std::string temporary = TemporaryNameFor(path);
+    // Out of memory fails the frame like a failed write: the render runs inside the host,
+    // which must never see an exception, and the temporary file must not be left behind.
+    std::string temporary;
+    try {
+        temporary = TemporaryNameFor(path);
+    } catch (...) {
+        return 0;
+    }
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
         return 0;
     }
     std::setvbuf(file, nullptr, _IOFBF, FILE_BUFFER_SIZE);
-    const int written = WriteAll(file, indices, static_cast<uint16_t>(width),
-                                 static_cast<uint16_t>(height));
+    int written = 0;
+    try {
+        written = WriteAll(file, indices, static_cast<uint16_t>(width),
+                           static_cast<uint16_t>(height));
+    } catch (...) {
+        written = 0;
+    }
     // A failed close can lose buffered bytes: it fails the frame like a failed write.
     const int closed = std::fclose(file) == 0;
     if (written && closed && RenameOver(temporary.c_str(), path)) {
