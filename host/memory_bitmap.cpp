@@ -35,11 +35,17 @@ bool MemoryBitmap::InRange(int x, int y, int count) const {
     return x >= 0 && y >= 0 && count >= 0 && y < height_ && x <= width_ - count;
 }
 
+// Filters call these once per pixel: a single pixel is copied directly, not through memcpy.
 int MemoryBitmap::ReadPixels(int x, int y, int count, BMM_Color_64* pixels) {
     if (!InRange(x, y, count)) {
         return 0;
     }
-    std::copy_n(pixels_.begin() + static_cast<ptrdiff_t>(Offset(x, y)), count, pixels);
+    const BMM_Color_64* from = pixels_.data() + Offset(x, y);
+    if (count == 1) {
+        *pixels = *from;
+    } else {
+        std::copy_n(from, count, pixels);
+    }
     return 1;
 }
 
@@ -47,7 +53,12 @@ int MemoryBitmap::PutPixels(int x, int y, int count, BMM_Color_64* pixels) {
     if (!InRange(x, y, count)) {
         return 0;
     }
-    std::copy_n(pixels, count, pixels_.begin() + static_cast<ptrdiff_t>(Offset(x, y)));
+    BMM_Color_64* to = pixels_.data() + Offset(x, y);
+    if (count == 1) {
+        *to = *pixels;
+    } else {
+        std::copy_n(pixels, count, to);
+    }
     return 1;
 }
 

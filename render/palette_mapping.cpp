@@ -3,13 +3,6 @@
 
 #include <cstdint>
 
-double Luminance(uint16_t red, uint16_t green, uint16_t blue) {
-    const double redPart = 0.3 * red;
-    const double greenPart = 0.59 * green;
-    const double sum = redPart + greenPart;
-    return sum + 0.11 * blue;
-}
-
 int UniformIndex(ColorRange range, double luminance) {
     const int count = range.last - range.first + 1;
     const double scaled = count * luminance;

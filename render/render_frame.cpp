@@ -1,11 +1,12 @@
 // The render operation: palettises the host's frame in place and writes its PCX file.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "plugin/palette_render_filter.h"
 #include "render/frame_file.h"
-#include "render/palette_mapping.h"
+#include "render/frame_mapper.h"
 
 namespace {
 
@@ -21,14 +22,86 @@ Buffer<T> AllocateZeroed(size_t count) {
     return Buffer<T>(static_cast<T*>(std::calloc(count == 0 ? 1 : count, sizeof(T))));
 }
 
-int ChooseIndex(const PaletteRenderSettings& settings, const ColorRange& range,
-                const BMM_Color_64& pixel, int x, int y) {
-    if (settings.method == METHOD_UNIFORM) {
-        const double luminance = Luminance(pixel.r, pixel.g, pixel.b);
-        return range.dither != 0 ? DitheredIndex(range, luminance, x, y)
-                                 : UniformIndex(range, luminance);
+// The row buffer, followed by the indices worked out for the row: one allocation, so that
+// it succeeds or fails as the row buffer alone would.
+struct RowBuffer {
+    static constexpr size_t BYTES_PER_PIXEL = sizeof(BMM_Color_64) + 1;
+
+    explicit RowBuffer(int width)
+        : block(AllocateZeroed<uint8_t>(static_cast<size_t>(width) * BYTES_PER_PIXEL)),
+          pixels(reinterpret_cast<BMM_Color_64*>(block.get())),  // calloc aligns for any type
+          indices(block.get() + static_cast<size_t>(width) * sizeof(BMM_Color_64)) {}
+
+    Buffer<uint8_t> block;
+    BMM_Color_64* pixels;
+    uint8_t* indices;
+};
+
+// A pixel as one 64-bit word (red in the low 16 bits, alpha in the high 16).
+constexpr uint64_t COLOUR_BITS = 0x0000FFFFFFFFFFFFull;
+constexpr uint64_t ALPHA_BITS = 0xFFFF000000000000ull;
+
+uint64_t BitsOf(const BMM_Color_64& pixel) {
+    uint64_t bits;
+    std::memcpy(&bits, &pixel, sizeof bits);
+    return bits;
+}
+
+// Every palette entry as the red, green and blue it gives the bitmap (bytes x 256).
+void FillColourBits(const PaletteEntry* palette, uint64_t* bits) {
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        const uint64_t red = palette[i].red;
+        const uint64_t green = palette[i].green;
+        const uint64_t blue = palette[i].blue;
+        bits[i] = (red << 8) | (green << 24) | (blue << 40);
     }
-    return NearestIndex(settings.palette, range, pixel.r, pixel.g, pixel.b);
+}
+
+// Maps again the one pixel whose one-pixel read differs from the whole-row read.
+[[gnu::noinline]] int RemapPixel(FrameMapper& mapper, const BMM_Color_64& pixel, unsigned id,
+                                 int x, int y, uint8_t* rowIndices) {
+    const int index = mapper.MapPixel(pixel, id, x, y);
+    rowIndices[x] = static_cast<uint8_t>(index);
+    return index;
+}
+
+// The rows of one frame; 0 when it stopped early. Each row's indices are worked out at once
+// from the whole-row read, away from the host's calls; the host still gets one read and one
+// write per pixel. A pixel whose one-pixel read differs from the row it came in is mapped
+// again from what was read, so the result is always that of a render pixel by pixel.
+template <typename Id>
+int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int height,
+               const RowBuffer& row, FrameMapper& mapper, const uint64_t* colourBits,
+               uint8_t* indices) {
+    int32_t abort = 0;
+    for (int y = 0; y < height; ++y) {
+        SendMessageA(hostWindow, MSG_RENDER_PROGRESS, static_cast<WPARAM>(y),
+                     static_cast<LPARAM>(height - 1));
+        SendMessageA(hostWindow, MSG_RENDER_CHECK_ABORT, 0, reinterpret_cast<LPARAM>(&abort));
+        if (abort != 0) {
+            return 0;
+        }
+        if (bitmap.ReadPixels(0, y, width, row.pixels) != 1) {
+            return 0;
+        }
+        const size_t rowStart = static_cast<size_t>(y) * static_cast<size_t>(width);
+        const Id* idRow = ids + rowStart;
+        mapper.MapRow(row.pixels, idRow, width, y, row.indices);
+        for (int x = 0; x < width; ++x) {
+            BMM_Color_64 pixel{};
+            bitmap.ReadPixels(x, y, 1, &pixel);
+            uint64_t bits = BitsOf(pixel);
+            unsigned index = row.indices[x];
+            if (((bits ^ BitsOf(row.pixels[x])) & COLOUR_BITS) != 0) {
+                index = static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, row.indices));
+            }
+            bits = (bits & ALPHA_BITS) | colourBits[index];
+            std::memcpy(&pixel, &bits, sizeof pixel);
+            bitmap.PutPixels(x, y, 1, &pixel);
+        }
+        std::memcpy(indices + rowStart, row.indices, static_cast<size_t>(width));
+    }
+    return 1;
 }
 
 }  // namespace
@@ -43,8 +116,8 @@ int PaletteRenderFilter::RenderFrame(HWND hostWindow) {
     // Both sides are at most 65535, so the product fits even a 32-bit size_t.
     const size_t pixelCount = static_cast<size_t>(width) * static_cast<size_t>(height);
 
-    Buffer<BMM_Color_64> row = AllocateZeroed<BMM_Color_64>(static_cast<size_t>(width));
-    if (!row) {
+    const RowBuffer row(width);
+    if (!row.block) {
         return 1;
     }
     Buffer<uint8_t> indices = AllocateZeroed<uint8_t>(pixelCount);
@@ -57,34 +130,18 @@ int PaletteRenderFilter::RenderFrame(HWND hostWindow) {
     if (ids == nullptr) {
         return 1;
     }
-    const auto* materialIds = static_cast<const uint8_t*>(ids);
-    const auto* objectIds = static_cast<const uint16_t*>(ids);
 
-    int32_t abort = 0;
-    for (int y = 0; y < height; ++y) {
-        SendMessageA(hostWindow, MSG_RENDER_PROGRESS, static_cast<WPARAM>(y),
-                     static_cast<LPARAM>(height - 1));
-        SendMessageA(hostWindow, MSG_RENDER_CHECK_ABORT, 0, reinterpret_cast<LPARAM>(&abort));
-        if (abort != 0) {
-            return 1;
-        }
-        if (bitmap->ReadPixels(0, y, width, row.get()) != 1) {
-            return 1;
-        }
-        const size_t rowStart = static_cast<size_t>(y) * static_cast<size_t>(width);
-        for (int x = 0; x < width; ++x) {
-            const size_t at = rowStart + static_cast<size_t>(x);
-            const unsigned id = channel == CHANNEL_MATERIAL_EFFECTS ? materialIds[at] : objectIds[at];
-            BMM_Color_64 pixel{};
-            bitmap->ReadPixels(x, y, 1, &pixel);
-            const int index = ChooseIndex(settings, RangeForId(settings, id), pixel, x, y);
-            indices[at] = static_cast<uint8_t>(index);
-            const PaletteEntry& colour = settings.palette[index];
-            pixel.r = static_cast<uint16_t>(colour.red << 8);
-            pixel.g = static_cast<uint16_t>(colour.green << 8);
-            pixel.b = static_cast<uint16_t>(colour.blue << 8);
-            bitmap->PutPixels(x, y, 1, &pixel);
-        }
+    FrameMapper mapper(settings);
+    uint64_t colourBits[PALETTE_ENTRIES];
+    FillColourBits(settings.palette, colourBits);
+    const int completed =
+        channel == CHANNEL_MATERIAL_EFFECTS
+            ? RenderRows(*bitmap, hostWindow, static_cast<const uint8_t*>(ids), width, height,
+                         row, mapper, colourBits, indices.get())
+            : RenderRows(*bitmap, hostWindow, static_cast<const uint16_t*>(ids), width, height,
+                         row, mapper, colourBits, indices.get());
+    if (completed == 0) {
+        return 1;
     }
     // The host learns of the file only through the disk: the render's result stays 1.
     // Without the host's frame record there is no frame number to name the file by.

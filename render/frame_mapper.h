@@ -1,0 +1,63 @@
+// Chooses the palette indices of a frame's pixels, with the settings prepared once per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "plugin/host_api.h"
+#include "plugin/settings.h"
+#include "render/nearest_search.h"
+
+// Gives for every pixel exactly the index that UniformIndex, DitheredIndex or NearestIndex
+// give for its identifier's range. What it prepares per range (the uniform step, the
+// nearest search) lives as long as the mapper, that is one frame; the settings must not
+// change meanwhile.
+class FrameMapper {
+public:
+    explicit FrameMapper(const PaletteRenderSettings& settings);
+    ~FrameMapper();
+    FrameMapper(const FrameMapper&) = delete;
+    FrameMapper& operator=(const FrameMapper&) = delete;
+
+    // The indices of `count` pixels of row y, from column 0, with their identifiers.
+    void MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int count, int y,
+                uint8_t* indices);
+    void MapRow(const BMM_Color_64* pixels, const uint16_t* ids, int count, int y,
+                uint8_t* indices);
+
+    // The index of the one pixel (x, y).
+    int MapPixel(const BMM_Color_64& pixel, unsigned id, int x, int y);
+
+private:
+    // Uniform mapping of one range: level = trunc(levels x luminance / 65536), then
+    // first + level without dither, or first + level / 2 (+1 on odd levels at odd pixels)
+    // with dither; `levels` is n or m, `shift` 0 or 1.
+    struct UniformStep {
+        double levelsOver65536;  // exact: dividing by a power of two never rounds here
+        int32_t first;
+        int32_t shift;
+    };
+
+    // Identifiers beyond the sixteen ranges are served by range 0 (see RangeForId).
+    static unsigned RangeIndexOf(unsigned id) { return id < RANGE_COUNT ? id : 0; }
+
+    int MapUniform(const BMM_Color_64& pixel, unsigned id, int x, int y) const;
+    int MapNearest(const BMM_Color_64& pixel, unsigned id) {
+        const unsigned rangeIndex = RangeIndexOf(id);
+        NearestSearch* search = searches_[rangeIndex];
+        return search != nullptr ? search->Find(pixel.r, pixel.g, pixel.b)
+                                 : NearestWithoutSearch(rangeIndex, pixel);
+    }
+    int NearestWithoutSearch(unsigned rangeIndex, const BMM_Color_64& pixel);
+    template <typename Id>
+    void MapUniformRow(const BMM_Color_64* pixels, const Id* ids, int count, int y,
+                       uint8_t* indices) const;
+
+    const PaletteRenderSettings& settings_;
+    bool uniform_;
+    UniformStep steps_[RANGE_COUNT];
+    // Per range the search, shared by ranges of equal bounds; made on first use.
+    NearestSearch* searches_[RANGE_COUNT] = {};
+    std::unique_ptr<NearestSearch> owned_[RANGE_COUNT];
+    bool searchTried_[RANGE_COUNT] = {};
+};
