@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "pcx/pcx_line_encoder.h"
 #include "pcx/replace_file.h"
 
 namespace {
@@ -62,19 +63,7 @@ int EncodePcxImage(const uint8_t* indices, uint16_t width, uint16_t height, Byte
     auto* out = reinterpret_cast<uint8_t*>(line.data());
     for (uint16_t y = 0; y < height; ++y) {
         const uint8_t* row = indices + static_cast<size_t>(y) * width;
-        size_t used = 0;
-        for (size_t x = 0; x < width;) {
-            const uint8_t value = row[x];
-            size_t count = 1;
-            while (count < PCX_MAX_RUN && x + count < width && row[x + count] == value) {
-                ++count;
-            }
-            if (count >= 2 || value >= PCX_RUN_FLAG) {
-                out[used++] = static_cast<uint8_t>(PCX_RUN_FLAG | count);
-            }
-            out[used++] = value;
-            x += count;
-        }
+        const size_t used = EncodePcxLine(row, width, out);
         if (!sink.Write(out, used)) {
             return 0;
         }
