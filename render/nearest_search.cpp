@@ -57,8 +57,8 @@ NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range,
 }
 
 int NearestSearch::FindSlow(uint16_t red, uint16_t green, uint16_t blue) {
-    const unsigned coarse = ((red >> 13) << 6) | ((green >> 13) << 3) | (blue >> 13);
-    const unsigned fine = (((red >> 10) & 7) << 6) | (((green >> 10) & 7) << 3) | ((blue >> 10) & 7);
+    const unsigned coarse = CoarseCell(red, green, blue);
+    const unsigned fine = FineCell(red, green, blue);
     int32_t block = coarseBlocks_[coarse];
     if (block < 0) {
         block = exhausted_ ? -1 : BuildCoarse(coarse);

@@ -26,9 +26,8 @@ public:
     NearestSearch& operator=(const NearestSearch&) = delete;
 
     int Find(uint16_t red, uint16_t green, uint16_t blue) {
-        const unsigned coarse = ((red >> 13) << 6) | ((green >> 13) << 3) | (blue >> 13);
-        const unsigned fine = (((red >> 10) & 7) << 6) | (((green >> 10) & 7) << 3) |
-                              ((blue >> 10) & 7);
+        const unsigned coarse = CoarseCell(red, green, blue);
+        const unsigned fine = FineCell(red, green, blue);
         const int32_t block = coarseBlocks_[coarse];
         if (block >= 0) {
             const uint32_t cell = cells_[static_cast<size_t>(block) * CELLS_PER_BLOCK + fine];
@@ -56,6 +55,13 @@ private:
         int32_t high[3];
     };
 
+    // 8 x 8 x 8 coarse cells, and 8 x 8 x 8 fine cells in each: three bits per channel.
+    static unsigned CoarseCell(unsigned red, unsigned green, unsigned blue) {
+        return ((red >> 13) << 6) | ((green >> 13) << 3) | (blue >> 13);
+    }
+    static unsigned FineCell(unsigned red, unsigned green, unsigned blue) {
+        return (((red >> 10) & 7) << 6) | (((green >> 10) & 7) << 3) | ((blue >> 10) & 7);
+    }
     int FindSlow(uint16_t red, uint16_t green, uint16_t blue);
     int32_t BuildCoarse(unsigned coarse);
     uint32_t BuildFine(int32_t block, unsigned coarse, unsigned fine);

@@ -1,4 +1,5 @@
-// Fuzzes the PCX encoder: whatever the indices, an independent decoder gets them back.
+// Fuzzes the PCX encoder: the literal rule's bytes, which an independent decoder reads back.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -6,6 +7,7 @@
 #include "pcx/pcx_writer.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/pcx_decoder.h"
+#include "tests/pcx_reference_encoder.h"
 
 namespace {
 class VectorSink final : public ByteSink {
@@ -33,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FillPcxHeader(header, width, height);
     sink.Write(header, sizeof header);
     FUZZ_CHECK(EncodePcxImage(indices.data(), width, height, sink) == 1);
+    // Byte for byte what the rule, followed literally, gives.
+    const std::vector<uint8_t> expected = ReferencePcxEncode(indices, width);
+    FUZZ_CHECK(sink.bytes.size() == PCX_HEADER_SIZE + expected.size() &&
+               std::equal(expected.begin(), expected.end(), sink.bytes.begin() + PCX_HEADER_SIZE));
     // Each scan line costs at most two bytes per pixel.
     FUZZ_CHECK(sink.bytes.size() <= PCX_HEADER_SIZE + 2 * indices.size());
     const uint8_t marker = PCX_PALETTE_MARKER;

@@ -9,6 +9,7 @@
 #include "host/memory_bitmap.h"
 #include "plugin/palette_render_filter.h"
 #include "render/frame_file.h"
+#include "render/palette_mapping.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/pcx_decoder.h"
 
@@ -66,7 +67,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(DecodePcx(ReadWholeFile(written), decoded, error));
     FUZZ_CHECK(decoded.width == width && decoded.height == height);
     FUZZ_CHECK(std::memcmp(decoded.palette.data(), filter.settings.palette, PALETTE_BYTES) == 0);
+    const PaletteRenderSettings& settings = filter.settings;
     for (size_t i = 0; i < original.size(); ++i) {
+        // Every index is the one the mapping rules give that pixel on its own.
+        const unsigned id = SourceChannel(settings) == CHANNEL_MATERIAL_EFFECTS
+                                ? bitmap.MaterialIds()[i]
+                                : bitmap.ObjectIds()[i];
+        const ColorRange& range = RangeForId(settings, id);
+        const BMM_Color_64& source = original[i];
+        const int x = static_cast<int>(i % width);
+        const int y = static_cast<int>(i / width);
+        const double luminance = Luminance(source.r, source.g, source.b);
+        const int expected =
+            settings.method != METHOD_UNIFORM
+                ? NearestIndex(settings.palette, range, source.r, source.g, source.b)
+                : (range.dither != 0 ? DitheredIndex(range, luminance, x, y)
+                                     : UniformIndex(range, luminance));
+        FUZZ_CHECK(decoded.indices[i] == expected);
         const PaletteEntry& colour = filter.settings.palette[decoded.indices[i]];
         const BMM_Color_64& pixel = bitmap.Pixels()[i];
         FUZZ_CHECK(pixel.r == colour.red << 8 && pixel.g == colour.green << 8 &&
