@@ -8,6 +8,7 @@
 #include "plugin/settings.h"
 #include "tests/allocation_limit.h"
 #include "tests/loaded_module.h"
+#include "tests/reference_frame.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -39,6 +40,33 @@ TEST_F(OutOfMemoryTest, RenderSurvivesAFailedAllocationWhileWritingTheFile) {
     }
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(dir.Entries().empty());
+}
+
+// Without memory for the nearest-colour search, or with too little to finish its cells, every
+// pixel still gets the entry the scan of its range gives.
+TEST_F(OutOfMemoryTest, NearestSearchWithoutMemoryChoosesTheSame) {
+    const auto render = [&](size_t smallestRefused) {
+        TempDir dir;
+        FilterHandle filter = CreateFilterFrom(*module);
+        EXPECT_NE(filter, nullptr);
+        PaletteRenderSettings settings;
+        SetReferenceSettings(settings, REFERENCE_NEAREST);
+        EXPECT_EQ(LoadFilterBlock(*filter, &settings, sizeof settings), 1);
+        MemoryBitmap frame(REFERENCE_WIDTH, REFERENCE_HEIGHT);
+        FillReferenceFrame(frame);
+        RenderWindow window;
+        {
+            AllocationLimit limit(smallestRefused);
+            EXPECT_EQ(RenderFilterFrame(*filter, frame, 1, window), 1);
+        }
+        return BitmapFingerprint(frame);
+    };
+    const uint64_t unlimited = render(static_cast<size_t>(-1));
+    // No search at all; a search whose cell tables cannot grow past a few blocks.
+    for (size_t smallestRefused : {size_t{512}, size_t{12000}}) {
+        SCOPED_TRACE(smallestRefused);
+        EXPECT_EQ(render(smallestRefused), unlimited);
+    }
 }
 
 }  // namespace
