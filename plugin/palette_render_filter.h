@@ -23,6 +23,12 @@ public:
     int SaveConfigBlock(void* block) override;
     DWORD RequiredChannels() override;
 
+    // The control dialog's procedure and its file choosers (Windows only). They read and write
+    // `settings` in place; none of them is a virtual operation.
+    INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    int ChooseOutputFile(HWND dialog);
+    int ChoosePaletteFile(HWND dialog);
+
     PaletteRenderSettings settings;
 };
 
