@@ -226,10 +226,24 @@ TEST_F(ControlDialogTest, SpinnersStepHoldAndTakeTypedNumbers) {
             }
             EXPECT_EQ(ControlText(dialog, FROM_EDIT[5]), t.shown);
         }
+        // Enter pressed in the field goes through the dialog's keyboard handling: the field
+        // takes it, and the default button does not close the dialog.
+        SetWindowTextA(fromEdit, "23");
+        PostMessageA(fromEdit, WM_KEYDOWN, VK_RETURN, 1);
+        for (int step = 0; step < 1000 && ControlText(dialog, FROM_EDIT[5]) != "23"; ++step) {
+            Sleep(10);
+        }
+        SetWindowTextA(fromEdit, "x");
+        PostMessageA(fromEdit, WM_KEYDOWN, VK_RETURN, 1);
+        for (int step = 0; step < 1000 && ControlText(dialog, FROM_EDIT[5]) == "x"; ++step) {
+            Sleep(10);
+        }
+        EXPECT_EQ(ControlText(dialog, FROM_EDIT[5]), "23");
+        EXPECT_TRUE(IsWindowVisible(dialog));
         ClickControl(dialog, IDOK);
     });
     const PaletteRenderSettings after = ReadSettings(*filter);
-    EXPECT_EQ(after.ranges[5].first, 19);
+    EXPECT_EQ(after.ranges[5].first, 23);
     EXPECT_EQ(after.ranges[5].last, 255);
 }
 
