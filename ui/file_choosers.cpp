@@ -1,5 +1,6 @@
 // The control dialog's two file choosers: the output file and the palette source.
 #include <windows.h>
+
 #include <commdlg.h>
 
 #include <cstddef>

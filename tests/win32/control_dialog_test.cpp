@@ -493,7 +493,7 @@ TEST_F(ControlDialogTest, ScreenshotWithLoadedPaletteAndPickedRange) {
         ClickDialog(dialog, SwatchX(75), SwatchY(top, 75));
         RepaintNow(dialog);
         if (path != nullptr) {
-            EXPECT_TRUE(SaveWindowBitmap(dialog, path)) << path;
+            EXPECT_TRUE(SaveWindowPng(dialog, path)) << path;
         }
         ClickControl(dialog, IDOK);
     });

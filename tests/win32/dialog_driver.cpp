@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -41,6 +43,70 @@ DWORD WINAPI RunScript(void* parameter) {
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     }
     return 0;
+}
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+void PutBe32(std::vector<uint8_t>& out, uint32_t value) {
+    out.insert(out.end(), {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+}
+
+void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+    PutBe32(out, static_cast<uint32_t>(data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    PutBe32(out, Crc32(out.data() + start, out.size() - start));
+}
+
+// An 8-bit RGB PNG whose image data is stored in uncompressed deflate blocks: enough for a
+// screenshot, with no compression library on the Windows side.
+int WriteRgbPng(const std::string& path, int width, int height,
+                const std::vector<uint8_t>& filteredRows) {
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    PutBe32(header, static_cast<uint32_t>(width));
+    PutBe32(header, static_cast<uint32_t>(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});  // depth 8, RGB, deflate, no filter, no interlace
+    PutChunk(png, "IHDR", header);
+    std::vector<uint8_t> zlib = {0x78, 0x01};
+    uint32_t a = 1;
+    uint32_t b = 0;
+    for (uint8_t byte : filteredRows) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    for (size_t offset = 0; offset < filteredRows.size() || offset == 0; offset += 65535) {
+        const size_t length = std::min<size_t>(65535, filteredRows.size() - offset);
+        const bool last = offset + length >= filteredRows.size();
+        zlib.insert(zlib.end(), {static_cast<uint8_t>(last ? 1 : 0), static_cast<uint8_t>(length),
+                                 static_cast<uint8_t>(length >> 8),
+                                 static_cast<uint8_t>(~length), static_cast<uint8_t>(~length >> 8)});
+        zlib.insert(zlib.end(), filteredRows.begin() + static_cast<std::ptrdiff_t>(offset),
+                    filteredRows.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        if (last) {
+            break;
+        }
+    }
+    PutBe32(zlib, (b << 16) | a);
+    PutChunk(png, "IDAT", zlib);
+    PutChunk(png, "IEND", {});
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) {
+        return 0;
+    }
+    const bool written = std::fwrite(png.data(), png.size(), 1, out) == 1;
+    return std::fclose(out) == 0 && written;
 }
 
 HWND DirectChildButton(HWND parent, int id) {
@@ -143,7 +209,7 @@ int ChooseInFileDialog(const char* title, const std::string& name) {
     return !IsWindow(chooser);
 }
 
-int SaveWindowBitmap(HWND window, const std::string& path) {
+int SaveWindowPng(HWND window, const std::string& path) {
     RECT box;
     GetWindowRect(window, &box);
     const int width = box.right - box.left;
@@ -153,9 +219,9 @@ int SaveWindowBitmap(HWND window, const std::string& path) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store rows
+    info.bmiHeader.biHeight = -height;  // top row first, as PNG stores rows
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -165,18 +231,16 @@ int SaveWindowBitmap(HWND window, const std::string& path) {
         BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
         SelectObject(memory, old);
         GdiFlush();
-        const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-        file.bfSize = file.bfOffBits + imageBytes;
-        if (FILE* out = std::fopen(path.c_str(), "wb")) {
-            saved = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                    std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-                    std::fwrite(bits, imageBytes, 1, out) == 1;
-            saved = std::fclose(out) == 0 && saved;
+        const auto* pixels = static_cast<const uint8_t*>(bits);  // blue, green, red, unused
+        std::vector<uint8_t> rows;
+        for (int y = 0; y < height; ++y) {
+            rows.push_back(0);  // filter type: none
+            for (int x = 0; x < width; ++x) {
+                const uint8_t* pixel = pixels + 4 * (static_cast<size_t>(y) * width + x);
+                rows.insert(rows.end(), {pixel[2], pixel[1], pixel[0]});
+            }
         }
+        saved = WriteRgbPng(path, width, height, rows);
         DeleteObject(bitmap);
     }
     DeleteDC(memory);

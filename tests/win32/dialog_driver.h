@@ -43,5 +43,5 @@ COLORREF PixelAt(HWND dialog, int x, int y);
 // its OK button; returns once the file dialog is gone. 0 when it never appeared.
 int ChooseInFileDialog(const char* title, const std::string& name);
 
-// Saves the dialog window as it is on screen to a 24-bit BMP file; 1 on success.
-int SaveWindowBitmap(HWND window, const std::string& path);
+// Saves the window as it is on screen to an RGB PNG file; 1 on success.
+int SaveWindowPng(HWND window, const std::string& path);
