@@ -64,13 +64,19 @@ LRESULT CALLBACK CustEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lPa
 
 int RegisterCustEditClass(HINSTANCE instance) {
     WNDCLASSA editClass;
-    if (GetClassInfoA(instance, CUST_EDIT_CLASS, &editClass)) {
-        return 1;
-    }
     if (!GetClassInfoA(nullptr, "EDIT", &editClass)) {
         return 0;
     }
+    // Set on every load: a class left from an earlier load may point at this very code.
     editProc = editClass.lpfnWndProc;
+    WNDCLASSA existing;
+    if (GetClassInfoA(instance, CUST_EDIT_CLASS, &existing)) {
+        if (existing.lpfnWndProc == CustEditProc) {
+            return 1;
+        }
+        // Left behind by an earlier load of this code: its procedure is gone with it.
+        UnregisterClassA(CUST_EDIT_CLASS, existing.hInstance);
+    }
     editClass.style |= CS_GLOBALCLASS;
     editClass.lpfnWndProc = CustEditProc;
     editClass.hInstance = instance;

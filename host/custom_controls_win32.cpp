@@ -3,10 +3,13 @@
 
 #include <algorithm>
 
+#include "host/custom_control_classes.h"
 #include "plugin/host_api.h"
 
-// TODO(#4): register the "CustEdit" and "SpinnerControl" window classes.
-void InitCustomControls(HINSTANCE) {}
+void InitCustomControls(HINSTANCE instance) {
+    RegisterCustEditClass(instance);
+    RegisterSpinnerControlClass(instance);
+}
 
 void CenterWindow(HWND window, HWND parent) {
     RECT box;

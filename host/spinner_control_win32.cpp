@@ -194,7 +194,11 @@ private:
 int RegisterSpinnerControlClass(HINSTANCE instance) {
     WNDCLASSA spinnerClass;
     if (GetClassInfoA(instance, SPINNER_CLASS, &spinnerClass)) {
-        return 1;
+        if (spinnerClass.lpfnWndProc == SpinnerProc) {
+            return 1;
+        }
+        // Left behind by an earlier load of this code: its procedure is gone with it.
+        UnregisterClassA(SPINNER_CLASS, spinnerClass.hInstance);
     }
     std::memset(&spinnerClass, 0, sizeof spinnerClass);
     spinnerClass.style = CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW;

@@ -4,6 +4,7 @@
 #include "plugin/module.h"
 #include "plugin/module_strings.h"
 #include "ui/about_box.h"
+#include "ui/control_dialog.h"
 #include "ui/resource.h"
 
 PaletteRenderFilter::PaletteRenderFilter() { SetDefaultSettings(settings); }
@@ -29,8 +30,16 @@ int PaletteRenderFilter::ShowAboutBox(HWND parent) {
                                             AboutDialogProc, reinterpret_cast<LPARAM>(this)));
 }
 
-// TODO(#4): the control dialog.
-int PaletteRenderFilter::ShowControlDialog(HWND) { return -1; }
+// 1 after OK, 0 after Cancel; the platform's failure result when the dialog cannot be made.
+int PaletteRenderFilter::ShowControlDialog(HWND parent) {
+    HINSTANCE instance = ModuleInstance();
+    if (instance == nullptr) {
+        return -1;
+    }
+    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONTROL_DIALOG),
+                                            parent, ControlDialogThunk,
+                                            reinterpret_cast<LPARAM>(this)));
+}
 
 DWORD PaletteRenderFilter::ConfigBlockSize() { return SETTINGS_BLOCK_SIZE; }
 

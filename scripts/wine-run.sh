@@ -23,6 +23,9 @@ case "${1:-}" in
         rm -rf "$WINEPREFIX"
     fi
     wineboot -i
+    # Windows that no window manager handles: without one (under Xvfb) Wine would otherwise
+    # wait two seconds for a manager to confirm each window that closes.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
     wineserver -w
     ;;
 --remove-prefix)

@@ -126,11 +126,6 @@ INT_PTR CALLBACK ControlDialogThunk(HWND dialog, UINT message, WPARAM wParam, LP
     return result;
 }
 
-INT_PTR RunControlDialog(HINSTANCE module, HWND parent, PaletteRenderFilter* filter) {
-    return DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_CONTROL_DIALOG), parent,
-                           ControlDialogThunk, reinterpret_cast<LPARAM>(filter));
-}
-
 INT_PTR PaletteRenderFilter::ControlDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                                LPARAM lParam) {
     switch (message) {

@@ -10,9 +10,9 @@
 
 #include "host/custom_control_classes.h"
 #include "pcx/pcx_writer.h"
+#include "tests/loaded_module.h"
 #include "tests/temp_dir.h"
 #include "tests/win32/dialog_driver.h"
-#include "tests/win32/test_filter.h"
 #include "ui/resource.h"
 
 namespace {
@@ -53,9 +53,18 @@ COLORREF FrameSide(HWND dialog, int k) {
 
 COLORREF Colour(const PaletteEntry& entry) { return RGB(entry.red, entry.green, entry.blue); }
 
-class ControlDialogTest : public testing::Test {
+// Each test opens the dialog on a fresh filter of the module, loaded afresh as the host loads
+// it: every test after the first also shows that a reloaded module's controls still work.
+class ControlDialogTest : public LoadedModuleTest {
 protected:
-    TestFilter filter;
+    void SetUp() override {
+        LoadedModuleTest::SetUp();
+        ASSERT_NE(module, nullptr);
+        filter = CreateFilterFrom(*module);
+        ASSERT_NE(filter, nullptr);
+    }
+
+    FilterHandle filter;
 };
 
 TEST_F(ControlDialogTest, InitialisationShowsTheStoredSettings) {
@@ -228,7 +237,7 @@ TEST_F(ControlDialogTest, SpinnersStepHoldAndTakeTypedNumbers) {
         }
         // Enter pressed in the field goes through the dialog's keyboard handling: the field
         // takes it, and the default button does not close the dialog.
-        SetWindowTextA(fromEdit, "23");
+        SetWindowTextA(fromEdit, "023");  // shown as "23" once taken
         PostMessageA(fromEdit, WM_KEYDOWN, VK_RETURN, 1);
         for (int step = 0; step < 1000 && ControlText(dialog, FROM_EDIT[5]) != "23"; ++step) {
             Sleep(10);
@@ -478,27 +487,36 @@ TEST_F(ControlDialogTest, PaletteChooserLoadsIntoTheWorkingCopyUntilOk) {
 }
 
 TEST_F(ControlDialogTest, ScreenshotWithLoadedPaletteAndPickedRange) {
-    PaletteRenderSettings settings = DefaultSettings();
+    TempDir dir;
+    PaletteEntry loaded[PALETTE_ENTRIES];
     for (int k = 0; k < PALETTE_ENTRIES; ++k) {  // a smooth palette, unlike the 3-3-2 one
-        settings.palette[k] = {static_cast<uint8_t>(k), static_cast<uint8_t>((k * 3) & 255),
-                               static_cast<uint8_t>(255 - k)};
+        loaded[k] = {static_cast<uint8_t>(k), static_cast<uint8_t>((k * 3) & 255),
+                     static_cast<uint8_t>(255 - k)};
     }
+    const uint8_t indices[1] = {0};
+    ASSERT_EQ(WritePcxFrame(dir.File("smooth.pcx").c_str(), indices, 1, 1, loaded), 1);
+    PaletteRenderSettings settings = DefaultSettings();
     settings.ranges[1] = {0, 0, 1};
     WriteSettings(*filter, settings);
     const char* path = std::getenv("KELVO_SCREENSHOT");
     RunControlDialog(*filter, [&](HWND dialog) {
+        PostCommand(dialog, IDC_BROWSE_PALETTE);
+        EXPECT_TRUE(ChooseInFileDialog(PALETTE_CHOOSER_TITLE, dir.File("smooth.pcx")));
         const int top = GridTopOf(dialog);
         ClickDialog(dialog, SwatchX(40), SwatchY(top, 40));
         ClickControl(dialog, PICK_0 + 1);
         ClickDialog(dialog, SwatchX(75), SwatchY(top, 75));
         RepaintNow(dialog);
+        EXPECT_EQ(PixelAt(dialog, SwatchX(200), SwatchY(top, 200)), Colour(loaded[200]));
         if (path != nullptr) {
             EXPECT_TRUE(SaveWindowPng(dialog, path)) << path;
         }
         ClickControl(dialog, IDOK);
     });
-    EXPECT_EQ(ReadSettings(*filter).ranges[1].first, 40);
-    EXPECT_EQ(ReadSettings(*filter).ranges[1].last, 75);
+    const PaletteRenderSettings after = ReadSettings(*filter);
+    EXPECT_EQ(after.ranges[1].first, 40);
+    EXPECT_EQ(after.ranges[1].last, 75);
+    EXPECT_EQ(std::memcmp(after.palette, loaded, sizeof loaded), 0);
 }
 
 }  // namespace
