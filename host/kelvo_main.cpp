@@ -3,7 +3,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "host/dialog_commands.h"
 #include "host/memory_bitmap.h"
 #include "plugin/palette_render_filter.h"
 
@@ -61,6 +63,12 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) {
         return RunDemo(argc >= 3 ? argv[2] : "kelvo-demo");
     }
-    std::fprintf(stderr, "usage: kelvo demo [DIR]\n");
+    if (argc >= 2 && std::strcmp(argv[1], "configure") == 0) {
+        return RunConfigureCommand(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "about") == 0) {
+        return RunAboutCommand(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "usage: kelvo demo [DIR] | kelvo configure FILE | kelvo about\n");
     return 2;
 }
