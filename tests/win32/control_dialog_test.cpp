@@ -398,6 +398,34 @@ TEST_F(ControlDialogTest, TwoClicksAroundAPickButtonSetARange) {
     EXPECT_EQ(std::memcmp(&after, &expected, sizeof expected), 0);
 }
 
+TEST_F(ControlDialogTest, CrossCursorShowsWhileAPickIsPending) {
+    WriteSettings(*filter, DefaultSettings());
+    RunControlDialog(*filter, [&](HWND dialog) {
+        const HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
+        const HCURSOR arrow = LoadCursor(nullptr, IDC_ARROW);
+        // What the pointer shows after it moves over the dialog's surface.
+        auto cursorAfterMove = [&] {
+            SendMessageA(dialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(dialog),
+                         MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+            CURSORINFO info{};
+            info.cbSize = sizeof info;
+            GetCursorInfo(&info);
+            return info.hCursor;
+        };
+        EXPECT_EQ(cursorAfterMove(), arrow);
+        ClickControl(dialog, PICK_0 + 5);
+        EXPECT_EQ(cursorAfterMove(), cross);
+        EXPECT_EQ(cursorAfterMove(), cross);
+        RightClickDialog(dialog, 100, 100);
+        EXPECT_EQ(cursorAfterMove(), arrow);
+        ClickControl(dialog, PICK_0 + 5);
+        const int top = GridTopOf(dialog);
+        ClickDialog(dialog, SwatchX(9), SwatchY(top, 9));
+        EXPECT_EQ(cursorAfterMove(), arrow);
+        ClickControl(dialog, IDCANCEL);
+    });
+}
+
 TEST_F(ControlDialogTest, CancelDropsEditsButKeepsPicksAndTheBrowsedName) {
     TempDir dir;
     PaletteRenderSettings settings = DefaultSettings();
