@@ -456,26 +456,35 @@ TEST_F(ControlDialogTest, CancelDropsEditsButKeepsPicksAndTheBrowsedName) {
     EXPECT_EQ(std::memcmp(&after, &expected, sizeof expected), 0);
 }
 
-TEST_F(ControlDialogTest, BrowseShowsTheStoredNameAgainWhenCancelled) {
+TEST_F(ControlDialogTest, ChoosersOpenAsRequestedAndCancelChangesNothing) {
     WriteSettings(*filter, DefaultSettings());
-    RunControlDialog(*filter, [&](HWND dialog) {
+    const int result = RunControlDialog(*filter, [&](HWND dialog) {
+        struct Case {
+            int command;
+            const char* title;
+            const char* startName;  // the output chooser starts from the stored name
+        };
+        const Case cases[] = {{IDC_BROWSE_OUTPUT, OUTPUT_CHOOSER_TITLE, "kelv.pcx"},
+                              {IDC_BROWSE_PALETTE, PALETTE_CHOOSER_TITLE, ""}};
         SetDlgItemTextA(dialog, IDC_OUTPUT_NAME, "typed.pcx");
-        PostCommand(dialog, IDC_BROWSE_OUTPUT);
-        HWND chooser = nullptr;
-        for (int step = 0; step < 3000 && chooser == nullptr; ++step) {
-            chooser = FindWindowA("#32770", OUTPUT_CHOOSER_TITLE);
-            Sleep(10);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.title);
+            PostCommand(dialog, c.command);
+            HWND chooser = WaitForChooser(c.title);
+            ASSERT_NE(chooser, nullptr);
+            EXPECT_EQ(ControlText(chooser, CHOOSER_FILE_NAME), c.startName);
+            EXPECT_EQ(ControlText(chooser, CHOOSER_FILE_TYPE), "PCX Files (*.pcx)");
+            EXPECT_FALSE(IsWindowVisible(GetDlgItem(chooser, CHOOSER_READ_ONLY)));
+            CancelChooser(chooser);
         }
-        ASSERT_NE(chooser, nullptr);
-        PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
-        for (int step = 0; step < 3000 && IsWindow(chooser); ++step) {
-            Sleep(10);
-        }
-        SendMessageA(dialog, WM_NULL, 0, 0);
+        // The field shows the stored name again: the typed one is gone.
         EXPECT_EQ(ControlText(dialog, IDC_OUTPUT_NAME), "kelv.pcx");
         ClickControl(dialog, IDOK);
     });
-    EXPECT_STREQ(ReadSettings(*filter).outputName, "kelv.pcx");
+    EXPECT_EQ(result, 1);
+    const PaletteRenderSettings after = ReadSettings(*filter);
+    const PaletteRenderSettings expected = DefaultSettings();
+    EXPECT_EQ(std::memcmp(&after, &expected, sizeof expected), 0);
 }
 
 TEST_F(ControlDialogTest, PaletteChooserLoadsIntoTheWorkingCopyUntilOk) {

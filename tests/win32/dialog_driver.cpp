@@ -192,20 +192,40 @@ COLORREF PixelAt(HWND dialog, int x, int y) {
     return colour;
 }
 
-int ChooseInFileDialog(const char* title, const std::string& name) {
+HWND WaitForChooser(const char* title) {
     HWND chooser = WaitForDialog(title);
+    for (int step = 0; chooser != nullptr && step < WAIT_STEPS; ++step) {
+        if (GetDlgItem(chooser, CHOOSER_FILE_NAME) != nullptr) {
+            return chooser;
+        }
+        Sleep(WAIT_STEP_MS);
+    }
+    return nullptr;
+}
+
+namespace {
+
+void WaitUntilGone(HWND window) {
+    for (int step = 0; step < WAIT_STEPS && IsWindow(window); ++step) {
+        Sleep(WAIT_STEP_MS);
+    }
+}
+
+}  // namespace
+
+void CancelChooser(HWND chooser) {
+    PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
+    WaitUntilGone(chooser);
+}
+
+int ChooseInFileDialog(const char* title, const std::string& name) {
+    HWND chooser = WaitForChooser(title);
     if (chooser == nullptr) {
         return 0;
     }
-    const int fileNameField = 0x47C;  // the explorer-style dialog's file-name combo box
-    for (int step = 0; step < WAIT_STEPS && GetDlgItem(chooser, fileNameField) == nullptr; ++step) {
-        Sleep(WAIT_STEP_MS);
-    }
-    SetDlgItemTextA(chooser, fileNameField, name.c_str());
+    SetDlgItemTextA(chooser, CHOOSER_FILE_NAME, name.c_str());
     SendMessageA(DirectChildButton(chooser, IDOK), BM_CLICK, 0, 0);
-    for (int step = 0; step < WAIT_STEPS && IsWindow(chooser); ++step) {
-        Sleep(WAIT_STEP_MS);
-    }
+    WaitUntilGone(chooser);
     return !IsWindow(chooser);
 }
 

@@ -39,6 +39,15 @@ int GridTopOf(HWND dialog);
 void RepaintNow(HWND dialog);
 COLORREF PixelAt(HWND dialog, int x, int y);
 
+// Controls of the platform's (explorer-style) file dialog.
+constexpr int CHOOSER_FILE_NAME = 0x47C;  // file-name combo box
+constexpr int CHOOSER_FILE_TYPE = 0x470;  // file-type combo box
+constexpr int CHOOSER_READ_ONLY = 0x410;  // "Open as read-only" check box
+
+// The file dialog titled `title` once its file-name field exists; null when it never appears.
+HWND WaitForChooser(const char* title);
+// Cancels the file dialog and returns once it is gone.
+void CancelChooser(HWND chooser);
 // Waits for the file dialog titled `title`, types `name` into its file-name field and presses
 // its OK button; returns once the file dialog is gone. 0 when it never appeared.
 int ChooseInFileDialog(const char* title, const std::string& name);
