@@ -8,7 +8,9 @@ namespace {
 constexpr char CUST_EDIT_CLASS[] = "CustEdit";
 WNDPROC editProc = nullptr;  // the platform's edit procedure, set once at registration
 
-HWND AttachedSpinner(HWND edit) { return static_cast<HWND>(GetPropA(edit, SPINNER_PROPERTY)); }
+HWND AttachedSpinner(HWND edit) {
+    return static_cast<HWND>(GetPropA(edit, SPINNER_PROPERTY));
+}
 
 bool IsEnterKey(LPARAM lParam) {
     const MSG* message = reinterpret_cast<const MSG*>(lParam);

@@ -3,7 +3,9 @@
 
 #include "plugin/host_api.h"
 
-FilterList::FilterList() { std::memset(text_, 0, sizeof text_); }
+FilterList::FilterList() {
+    std::memset(text_, 0, sizeof text_);
+}
 
 void FilterList::Append(const char* text) {
     if (text == nullptr) {

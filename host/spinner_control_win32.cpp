@@ -15,7 +15,7 @@ constexpr char SPINNER_CLASS[] = "SpinnerControl";
 constexpr UINT_PTR REPEAT_TIMER = 1;
 constexpr UINT REPEAT_DELAY_MS = 400;  // before a held half starts repeating
 constexpr UINT REPEAT_RATE_MS = 60;
-constexpr int EDIT_TEXT_LIMIT = 11;    // "-2147483648"
+constexpr int EDIT_TEXT_LIMIT = 11;  // "-2147483648"
 
 struct SpinnerData {
     int value = 0;
@@ -128,8 +128,8 @@ LRESULT CALLBACK SpinnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             RECT client;
             GetClientRect(window, &client);
             data->heldStep = static_cast<short>(HIWORD(lParam)) < client.bottom / 2 ? 1 : -1;
-            SetValue(*data, StepSpinnerValue(data->value, data->heldStep, data->minimum,
-                                             data->maximum));
+            SetValue(*data,
+                     StepSpinnerValue(data->value, data->heldStep, data->minimum, data->maximum));
             SetCapture(window);
             SetTimer(window, REPEAT_TIMER, REPEAT_DELAY_MS, nullptr);
             InvalidateRect(window, nullptr, FALSE);
@@ -219,4 +219,6 @@ ISpinnerControl* GetISpinner(HWND spinner) {
     return new (std::nothrow) SpinnerHandle(spinner);
 }
 
-void ReleaseISpinner(ISpinnerControl* spinner) { delete static_cast<SpinnerHandle*>(spinner); }
+void ReleaseISpinner(ISpinnerControl* spinner) {
+    delete static_cast<SpinnerHandle*>(spinner);
+}

@@ -81,7 +81,8 @@ TEST(ChooserNamesTest, LongPathsFitOrAreRefusedUnchanged) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (int (*rule)(char(&)[CHOOSER_PATH_SIZE]) : {&CompletePcxFileName, &NormaliseOutputName}) {
+        for (int (*rule)(char(&)[CHOOSER_PATH_SIZE]) :
+             {&CompletePcxFileName, &NormaliseOutputName}) {
             Buffer buffer(c.returned);
             const Buffer before(c.returned);
             ASSERT_EQ(rule(buffer.path), c.result);

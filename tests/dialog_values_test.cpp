@@ -69,7 +69,10 @@ TEST(DialogValuesTest, CommitStoresControlsAndWorkingPalette) {
         ColorRange expected;
     };
     const Case cases[] = {
-        {0, {7, 255, 0}}, {15, {200, 100, 0}}, {2, {9, 0, 0}}, {5, {0, 0, 1}},
+        {0, {7, 255, 0}},
+        {15, {200, 100, 0}},
+        {2, {9, 0, 0}},
+        {5, {0, 0, 1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.range);

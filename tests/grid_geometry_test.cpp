@@ -11,7 +11,9 @@ void ExpectRect(const GridRect& actual, const GridRect& expected) {
     EXPECT_EQ(actual.bottom, expected.bottom);
 }
 
-TEST(GridGeometryTest, TopHangsFromTheClientBottom) { EXPECT_EQ(GridTop(500), 336); }
+TEST(GridGeometryTest, TopHangsFromTheClientBottom) {
+    EXPECT_EQ(GridTop(500), 336);
+}
 
 TEST(GridGeometryTest, RectanglesFillTheGridColumnByColumn) {
     const int t = 300;
@@ -46,11 +48,10 @@ TEST(GridGeometryTest, HitsCoverExactlyTheCells) {
         int index;
     };
     const Case cases[] = {
-        {25, t, 1, 0},           {168, t + 95, 1, 255},   {168, t, 1, 240},
-        {25, t + 95, 1, 15},     {27, t + 10, 1, 1},      {33, t + 5, 1, 0},
-        {34, t + 6, 1, 17},      {57, t + 33, 1, 53},     {169, t, 0, 0},
-        {25, t + 96, 0, 0},      {24, t, 0, 0},           {25, t - 1, 0, 0},
-        {0, 0, 0, 0},            {65535, 65535, 0, 0},
+        {25, t, 1, 0},      {168, t + 95, 1, 255}, {168, t, 1, 240},   {25, t + 95, 1, 15},
+        {27, t + 10, 1, 1}, {33, t + 5, 1, 0},     {34, t + 6, 1, 17}, {57, t + 33, 1, 53},
+        {169, t, 0, 0},     {25, t + 96, 0, 0},    {24, t, 0, 0},      {25, t - 1, 0, 0},
+        {0, 0, 0, 0},       {65535, 65535, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "(" << c.x << ", T + " << c.y - t << ")");

@@ -8,7 +8,9 @@ namespace {
 constexpr char PCX_ENDING[] = ".pcx";
 constexpr size_t PCX_ENDING_LENGTH = sizeof PCX_ENDING - 1;
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EndsWithPcx(const char* path, size_t length) {
     if (length < PCX_ENDING_LENGTH) {

@@ -17,9 +17,13 @@ namespace {
 PaletteRenderFilter* activeFilter = nullptr;
 HWND activeDialog = nullptr;
 
-void SetArrowCursor() { SetCursor(LoadCursor(nullptr, IDC_ARROW)); }
+void SetArrowCursor() {
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+}
 
-int IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+int IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
 
 void ShowOutputName(HWND dialog, const PaletteRenderSettings& settings) {
     char text[OUTPUT_NAME_SIZE];

@@ -2,4 +2,6 @@
 // DialogBoxParamA answers with the failure result before any procedure could run.
 #include "ui/control_dialog.h"
 
-INT_PTR CALLBACK ControlDialogThunk(HWND, UINT, WPARAM, LPARAM) { return 0; }
+INT_PTR CALLBACK ControlDialogThunk(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}

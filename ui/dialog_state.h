@@ -13,7 +13,7 @@ struct DialogState {
     PaletteEntry workingPalette[PALETTE_ENTRIES];  // copied back into `palette` on OK only
     ISpinnerControl* fromSpinners[RANGE_COUNT];    // null when not held
     ISpinnerControl* toSpinners[RANGE_COUNT];      // null when not held
-    int cursorIndex;   // palette index under the grid's black frame
+    int cursorIndex;                               // palette index under the grid's black frame
     int currentRange;  // range of the pick button pressed last: framed red, picked into
     int pickMode;      // 1 while a pick is pending
     RECT clientRect;   // read afresh before each use of the grid geometry

@@ -8,12 +8,12 @@ constexpr int DIALOG_SPINNER_MISSING = -2147483647 - 1;
 
 // The controls' state when OK is pressed, read in the order the commit uses it.
 struct DialogControlValues {
-    int materialEffectsChecked;           // radio button 1001
-    char outputText[OUTPUT_NAME_SIZE];    // edit field 1005, NUL-terminated
-    int uniformChecked;                   // radio button 1023
-    int fromValues[RANGE_COUNT];          // "From" spinners, or DIALOG_SPINNER_MISSING
-    int toValues[RANGE_COUNT];            // "To" spinners, or DIALOG_SPINNER_MISSING
-    int ditherChecked[RANGE_COUNT];       // dither boxes, read whether enabled or not
+    int materialEffectsChecked;         // radio button 1001
+    char outputText[OUTPUT_NAME_SIZE];  // edit field 1005, NUL-terminated
+    int uniformChecked;                 // radio button 1023
+    int fromValues[RANGE_COUNT];        // "From" spinners, or DIALOG_SPINNER_MISSING
+    int toValues[RANGE_COUNT];          // "To" spinners, or DIALOG_SPINNER_MISSING
+    int ditherChecked[RANGE_COUNT];     // dither boxes, read whether enabled or not
 };
 
 // The text the output-name field opens with: `outputName` up to its NUL, and at most 255

@@ -3,12 +3,18 @@
 
 namespace {
 
-int ColumnLeft(int index) { return GRID_SWATCH_LEFT + GRID_COLUMN_PITCH * (index / GRID_SIDE); }
-int RowTop(int index, int top) { return top + GRID_ROW_PITCH * (index % GRID_SIDE); }
+int ColumnLeft(int index) {
+    return GRID_SWATCH_LEFT + GRID_COLUMN_PITCH * (index / GRID_SIDE);
+}
+int RowTop(int index, int top) {
+    return top + GRID_ROW_PITCH * (index % GRID_SIDE);
+}
 
 }  // namespace
 
-GridRect GridBackdropRect(int top) { return {23, top - 4, 174, top + 100}; }
+GridRect GridBackdropRect(int top) {
+    return {23, top - 4, 174, top + 100};
+}
 
 GridRect GridSwatchRect(int index, int top) {
     const int left = ColumnLeft(index);

@@ -14,13 +14,15 @@ struct GridRect {
 constexpr int GRID_BOTTOM_OFFSET = 164;
 constexpr int GRID_COLUMN_PITCH = 9;
 constexpr int GRID_ROW_PITCH = 6;
-constexpr int GRID_HIT_LEFT = 25;   // cells reach 3 pixels left of their swatches
+constexpr int GRID_HIT_LEFT = 25;  // cells reach 3 pixels left of their swatches
 constexpr int GRID_SWATCH_LEFT = 28;
 constexpr int GRID_SWATCH_SIZE = 6;
-constexpr int GRID_SIDE = 16;       // entries per column and per row
+constexpr int GRID_SIDE = 16;  // entries per column and per row
 
 // T: the top of the first swatch row, for the client rectangle's bottom.
-inline int GridTop(int clientBottom) { return clientBottom - GRID_BOTTOM_OFFSET; }
+inline int GridTop(int clientBottom) {
+    return clientBottom - GRID_BOTTOM_OFFSET;
+}
 
 // The white area behind the swatches and their frames.
 GridRect GridBackdropRect(int top);

@@ -40,10 +40,18 @@ PaletteRenderSettings DefaultSettings() {
 }
 
 // The centre of palette index k's swatch, and the top-left pixel of its 8 x 8 frame.
-int SwatchX(int k) { return 28 + 9 * (k / 16) + 3; }
-int SwatchY(int top, int k) { return top + 6 * (k % 16) + 3; }
-int FrameLeft(int k) { return 27 + 9 * (k / 16); }
-int FrameTop(int top, int k) { return top + 6 * (k % 16) - 1; }
+int SwatchX(int k) {
+    return 28 + 9 * (k / 16) + 3;
+}
+int SwatchY(int top, int k) {
+    return top + 6 * (k % 16) + 3;
+}
+int FrameLeft(int k) {
+    return 27 + 9 * (k / 16);
+}
+int FrameTop(int top, int k) {
+    return top + 6 * (k % 16) - 1;
+}
 
 // The frame's left side, at a height where no neighbouring frame's top or bottom line runs.
 COLORREF FrameSide(HWND dialog, int k) {
@@ -51,7 +59,9 @@ COLORREF FrameSide(HWND dialog, int k) {
     return PixelAt(dialog, FrameLeft(k), FrameTop(top, k) + 3);
 }
 
-COLORREF Colour(const PaletteEntry& entry) { return RGB(entry.red, entry.green, entry.blue); }
+COLORREF Colour(const PaletteEntry& entry) {
+    return RGB(entry.red, entry.green, entry.blue);
+}
 
 // Each test opens the dialog on a fresh filter of the module, loaded afresh as the host loads
 // it: every test after the first also shows that a reloaded module's controls still work.
@@ -85,8 +95,7 @@ TEST_F(ControlDialogTest, InitialisationShowsTheStoredSettings) {
         EXPECT_EQ(ControlText(dialog, IDC_OUTPUT_NAME), "C:\\frames\\take.pcx");
         for (int r = 0; r < RANGE_COUNT; ++r) {
             SCOPED_TRACE(r);
-            EXPECT_EQ(ControlText(dialog, FROM_EDIT[r]),
-                      std::to_string(settings.ranges[r].first));
+            EXPECT_EQ(ControlText(dialog, FROM_EDIT[r]), std::to_string(settings.ranges[r].first));
             EXPECT_EQ(ControlText(dialog, TO_EDIT[r]), std::to_string(settings.ranges[r].last));
             EXPECT_EQ(IsChecked(dialog, DITHER[r]), settings.ranges[r].dither != 0);
             // Nearest-colour mapping does not dither: the boxes show their state, disabled.
@@ -146,8 +155,7 @@ TEST_F(ControlDialogTest, DitherBoxesAreEnabledExactlyWhileUniformIsSelected) {
                 ClickControl(dialog, step.click);
             }
             for (int r = 0; r < RANGE_COUNT; ++r) {
-                EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, DITHER[r])) != 0, step.enabled)
-                    << r;
+                EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, DITHER[r])) != 0, step.enabled) << r;
             }
             EXPECT_TRUE(IsChecked(dialog, DITHER[2]));
         }
@@ -223,8 +231,8 @@ TEST_F(ControlDialogTest, SpinnersStepHoldAndTakeTypedNumbers) {
             bool enter;
             const char* shown;
         };
-        const Typed typed[] = {{"42", true, "42"},   {"300", true, "255"}, {"-4", false, "0"},
-                               {"abc", true, "0"},   {"19", false, "19"},  {"", false, "19"}};
+        const Typed typed[] = {{"42", true, "42"}, {"300", true, "255"}, {"-4", false, "0"},
+                               {"abc", true, "0"}, {"19", false, "19"},  {"", false, "19"}};
         for (const Typed& t : typed) {
             SCOPED_TRACE(t.text);
             SetWindowTextA(fromEdit, t.text);
@@ -307,8 +315,7 @@ TEST_F(ControlDialogTest, GridSurvivesRepaintsWithBackgroundErase) {
         for (int round = 0; round < 3; ++round) {
             RepaintNow(dialog);
             for (int k : {0, 37, 53, 128, 255}) {
-                EXPECT_EQ(PixelAt(dialog, SwatchX(k), SwatchY(top, k)),
-                          Colour(settings.palette[k]))
+                EXPECT_EQ(PixelAt(dialog, SwatchX(k), SwatchY(top, k)), Colour(settings.palette[k]))
                     << "round " << round << ", index " << k;
             }
         }
@@ -326,9 +333,9 @@ TEST_F(ControlDialogTest, ClicksHitTheGridCellsUpToTheirEdges) {
             int cursor;  // where the black frame is afterwards
         };
         const Case cases[] = {
-            {168, top + 95, 255}, {169, top, 255},     {25, top + 96, 255}, {25, top, 0},
-            {27, top + 10, 1},    {24, top, 1},        {25, top - 1, 1},    {168, top, 240},
-            {57, top + 33, 53},   {33, top + 95, 15},  {34, top + 95, 31},
+            {168, top + 95, 255}, {169, top, 255},    {25, top + 96, 255}, {25, top, 0},
+            {27, top + 10, 1},    {24, top, 1},       {25, top - 1, 1},    {168, top, 240},
+            {57, top + 33, 53},   {33, top + 95, 15}, {34, top + 95, 31},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "(" << c.x << ", T + " << c.y - top << ")");

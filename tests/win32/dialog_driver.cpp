@@ -90,8 +90,8 @@ int WriteRgbPng(const std::string& path, int width, int height,
         const size_t length = std::min<size_t>(65535, filteredRows.size() - offset);
         const bool last = offset + length >= filteredRows.size();
         zlib.insert(zlib.end(), {static_cast<uint8_t>(last ? 1 : 0), static_cast<uint8_t>(length),
-                                 static_cast<uint8_t>(length >> 8),
-                                 static_cast<uint8_t>(~length), static_cast<uint8_t>(~length >> 8)});
+                                 static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(~length),
+                                 static_cast<uint8_t>(~length >> 8)});
         zlib.insert(zlib.end(), filteredRows.begin() + static_cast<std::ptrdiff_t>(offset),
                     filteredRows.begin() + static_cast<std::ptrdiff_t>(offset + length));
         if (last) {
@@ -147,7 +147,9 @@ void WriteSettings(ImageFilter& filter, const PaletteRenderSettings& settings) {
     EXPECT_EQ(filter.LoadConfigBlock(&copy), 1);
 }
 
-void ClickControl(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void ClickControl(HWND dialog, int id) {
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 void ClickDialog(HWND dialog, int x, int y) {
     SendMessageA(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
@@ -164,7 +166,9 @@ void PostCommand(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-int IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+int IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
 
 std::string ControlText(HWND dialog, int id) {
     char text[512] = "";
