@@ -13,4 +13,8 @@ void InitCustomControls(HINSTANCE) { ++initCount; }
 
 void CenterWindow(HWND, HWND) {}
 
+// There are no spinner windows here, so there is no spinner to hand out.
+ISpinnerControl* GetISpinner(HWND) { return nullptr; }
+void ReleaseISpinner(ISpinnerControl*) {}
+
 int StandInCustomControlsInitCount() { return initCount; }
