@@ -1,74 +1,102 @@
 // kelvo: the stand-in rendering host that drives the palette filter from the command line.
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <cstddef>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "host/dialog_commands.h"
-#include "host/memory_bitmap.h"
-#include "plugin/palette_render_filter.h"
+#include "host/exit_codes.h"
+#include "host/usage_text.h"
+#ifdef KELVO_IMAGE_IO
+#include "host/commands.h"
+#endif
+
+#ifndef KELVO_VERSION
+#define KELVO_VERSION "unknown"
+#endif
 
 namespace {
 
-// A test frame: a horizontal grey ramp for ID 0 over a vertical one for ID 1.
-void FillTestFrame(MemoryBitmap& bitmap) {
-    const int width = bitmap.Width();
-    const int height = bitmap.Height();
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const bool lower = y >= height / 2;
-            const auto level = static_cast<uint16_t>(
-                lower ? 65535 * (height - 1 - y) / (height - 1) : 65535 * x / (width - 1));
-            bitmap.Pixel(x, y) = {level, level, level, 65535};
-            bitmap.MaterialId(x, y) = lower ? 1 : 0;
+// Takes "--plugin PATH" (or "--plugin=PATH") out of the arguments, wherever it stands before a
+// "--"; it names the plug-in module for every command.
+int TakePluginOption(std::vector<std::string>& args, std::string& pluginPath) {
+    for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i].rfind("--plugin=", 0) == 0) {
+            pluginPath = args[i].substr(9);
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i--));
+        } else if (args[i] == "--plugin") {
+            if (i + 1 >= args.size()) {
+                return 0;
+            }
+            pluginPath = args[i + 1];
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                       args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            --i;
         }
     }
+    return 1;
 }
 
-int RunDemo(const std::string& directory) {
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) {
-        std::fprintf(stderr, "kelvo: cannot create '%s': %s\n", directory.c_str(),
-                     error.message().c_str());
-        return 1;
+int Run(std::vector<std::string> args) {
+    std::string pluginPath;
+    if (!TakePluginOption(args, pluginPath)) {
+        std::fputs("kelvo: option '--plugin' needs a value (see 'kelvo --help')\n", stderr);
+        return EXIT_BAD_INPUT;
     }
-    PaletteRenderFilter filter;
-    const std::string outputName = (std::filesystem::path(directory) / "demo.pcx").string();
-    std::snprintf(filter.settings.outputName, sizeof filter.settings.outputName, "%s",
-                  outputName.c_str());
-    filter.settings.ranges[0] = {0, 255, 0};  // the 3-3-2 palette by luminance
-    filter.settings.ranges[1] = {0xE0, 0xFF, 1};
-
-    MemoryBitmap bitmap(320, 240);
-    FillTestFrame(bitmap);
-    ImageFilterInfo info{1};
-    filter.SetSource(&bitmap);
-    filter.SetFilterInfo(&info);
-    filter.RenderFrame(nullptr);
-
-    const std::string written = (std::filesystem::path(directory) / "demo0001.pcx").string();
-    if (!std::filesystem::exists(written)) {
-        std::fprintf(stderr, "kelvo: cannot write '%s'\n", written.c_str());
-        return 1;
+    if (args.empty()) {
+        std::fputs(KELVO_USAGE, stderr);
+        return EXIT_BAD_INPUT;
     }
-    std::printf("%s\n", written.c_str());
-    return 0;
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+#ifdef KELVO_IMAGE_IO
+    if (command == "render") {
+        return RunRenderCommand(rest, pluginPath);
+    }
+    if (command == "settings") {
+        return RunSettingsCommand(rest, pluginPath);
+    }
+    if (command == "demo") {
+        return RunDemoCommand(rest, pluginPath);
+    }
+#else
+    if (command == "render" || command == "settings" || command == "demo") {
+        std::fprintf(stderr, "kelvo: '%s' needs a build with libpng and OpenEXR\n",
+                     command.c_str());
+        return EXIT_BAD_INPUT;
+    }
+#endif
+    // The dialog commands load the module as the host does, from Kelvo.flt beside kelvo.
+    if (command == "configure") {
+        return RunConfigureCommand(rest);
+    }
+    if (command == "about") {
+        return RunAboutCommand(rest);
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(KELVO_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    if (command == "--version") {
+        std::printf("kelvo %s\n", KELVO_VERSION);
+        return EXIT_DONE;
+    }
+    std::fprintf(stderr, "kelvo: unknown command '%s' (see 'kelvo --help')\n", command.c_str());
+    return EXIT_BAD_INPUT;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) {
-        return RunDemo(argc >= 3 ? argv[2] : "kelvo-demo");
+    // The standard library can still run out of memory; say so instead of aborting.
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fputs("kelvo: out of memory\n", stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "kelvo: %s\n", failure.what());
     }
-    if (argc >= 2 && std::strcmp(argv[1], "configure") == 0) {
-        return RunConfigureCommand(std::vector<std::string>(argv + 2, argv + argc));
-    }
-    if (argc >= 2 && std::strcmp(argv[1], "about") == 0) {
-        return RunAboutCommand(std::vector<std::string>(argv + 2, argv + argc));
-    }
-    std::fprintf(stderr, "usage: kelvo demo [DIR] | kelvo configure FILE | kelvo about\n");
-    return 2;
+    return EXIT_NOT_WRITTEN;
 }

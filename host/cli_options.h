@@ -1,0 +1,67 @@
+// Parses kelvo's command lines into plain option records; touches no file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
+struct RangeEdit {
+    int id = 0;
+    int first = 0;
+    int last = 0;
+    bool dither = false;
+};
+
+// Changes to a settings block, applied over a base block (the defaults or --settings FILE).
+struct SettingsEdits {
+    std::string paletteFile;  // empty: keep the palette
+    std::vector<RangeEdit> ranges;  // applied in the order given
+    std::optional<int32_t> method;
+    std::optional<int32_t> source;
+    std::optional<std::string> outputName;
+};
+
+struct RenderOptions {
+    bool help = false;
+    std::string settingsFile;  // empty: start from the defaults
+    SettingsEdits edits;
+    std::string saveSettingsFile;
+    std::string idsPattern;  // grey PNG per frame; '#' runs take the frame number
+    std::string idChannel;   // identifiers from a channel of an OpenEXR colour file
+    std::string layer;       // OpenEXR colour channels LAYER.R, LAYER.G, ...
+    bool linear = false;     // OpenEXR values skip the sRGB transfer function
+    std::optional<int> start;
+    std::string previewPattern;
+    bool quiet = false;
+    std::vector<std::string> colorFiles;
+};
+
+struct SettingsNewOptions {
+    bool help = false;
+    SettingsEdits edits;
+    std::string outputFile;
+};
+
+// Both return 1 when the arguments (after the command words) are well formed. On 0, `error`
+// says what is wrong. A --help anywhere sets `help` and ends parsing with 1.
+int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
+                       std::string& error);
+int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
+                            std::string& error);
+
+// ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
+int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+
+// A decimal integer within [minimum, maximum], with an optional sign and nothing else.
+int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value);
+
+// Replaces every run of '#' by the frame number, zero-padded to the run's length (the minus
+// sign of a negative number counts towards it, as with printf's "%0*d").
+std::string ExpandFramePattern(const std::string& pattern, int frameNumber);
+bool HasFramePattern(const std::string& pattern);
+
+// The number formed by the trailing digits of the file name's stem ("beauty.0042.exr" gives
+// 42), or 0 when the stem ends in no digit. Returns 0 when the number does not fit an int.
+int FrameNumberFromName(const std::string& path, int& frameNumber);

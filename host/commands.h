@@ -1,0 +1,10 @@
+// The commands of kelvo; each takes the arguments after its name and returns the exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// `pluginPath` is the plug-in module to load; empty means Kelvo.flt beside the program.
+int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+int RunSettingsCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+int RunDemoCommand(const std::vector<std::string>& args, const std::string& pluginPath);

@@ -1,0 +1,190 @@
+// `kelvo render`: palettises a sequence of image files through the filter.
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "host/cli_options.h"
+#include "host/commands.h"
+#include "host/configure_filter.h"
+#include "host/exit_codes.h"
+#include "host/file_io.h"
+#include "host/filter_factory.h"
+#include "host/frame_input.h"
+#include "host/interrupt.h"
+#include "host/progress_display.h"
+#include "host/render_driver.h"
+#include "host/usage_text.h"
+#include "render/frame_file.h"
+
+namespace {
+
+// Decoded frames kept between the input check and the render, so a short sequence is
+// decoded only once.
+constexpr size_t FRAME_CACHE_BYTES = size_t{256} << 20;
+// More reports than this of bad inputs hide rather than help.
+constexpr size_t MAX_INPUT_REPORTS = 10;
+
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "kelvo: %s\n", message.c_str());
+    return code;
+}
+
+std::string NormalPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path).lexically_normal().string() : normal.string();
+}
+
+// Frame numbers, previews and frame file names for every input; all checked before any
+// frame renders.
+int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settings,
+               std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs,
+               std::string& error) {
+    int start = 0;
+    if (options.start) {
+        start = *options.start;
+    } else if (!FrameNumberFromName(options.colorFiles.front(), start)) {
+        error = "the frame number in '" + options.colorFiles.front() +
+                "' is too large; give --start N";
+        return 0;
+    }
+    const long long count = static_cast<long long>(options.colorFiles.size());
+    if (start + count - 1 > INT_MAX) {
+        error = "frame numbers from " + std::to_string(start) + " for " + std::to_string(count) +
+                " files run past " + std::to_string(INT_MAX);
+        return 0;
+    }
+    if (!options.previewPattern.empty() && count > 1 && !HasFramePattern(options.previewPattern)) {
+        error = "--preview '" + options.previewPattern +
+                "' has no '#' for the frame number, so every frame would overwrite it";
+        return 0;
+    }
+    std::vector<std::string> inputPaths;
+    for (long long i = 0; i < count; ++i) {
+        const int number = static_cast<int>(start + i);
+        const std::string& color = options.colorFiles[static_cast<size_t>(i)];
+        inputPaths.push_back(NormalPath(color));
+        if (!options.idsPattern.empty()) {
+            inputPaths.push_back(NormalPath(ExpandFramePattern(options.idsPattern, number)));
+        }
+        char name[FRAME_NAME_SIZE];
+        if (!BuildFrameFileName(settings.outputName, number, name)) {
+            error = "the output name '" + std::string(settings.outputName) +
+                    "' gives a frame file name longer than 255 characters";
+            return 0;
+        }
+        FramePlan plan;
+        plan.frameNumber = number;
+        plan.label = color;
+        if (!options.previewPattern.empty()) {
+            plan.previewPath = ExpandFramePattern(options.previewPattern, number);
+        }
+        plans.push_back(plan);
+        inputs.push_back({color, number});
+    }
+    // Writing over an input would destroy a frame that may not have been rendered yet.
+    for (const FramePlan& plan : plans) {
+        char name[FRAME_NAME_SIZE];
+        BuildFrameFileName(settings.outputName, plan.frameNumber, name);
+        for (const std::string& output : {std::string(name), plan.previewPath}) {
+            if (output.empty()) {
+                continue;
+            }
+            const std::string normal = NormalPath(output);
+            for (const std::string& input : inputPaths) {
+                if (normal == input) {
+                    error = "frame " + std::to_string(plan.frameNumber) + " would write '" +
+                            output + "' over an input file";
+                    return 0;
+                }
+            }
+        }
+    }
+    return 1;
+}
+
+}  // namespace
+
+int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
+    RenderOptions options;
+    std::string error;
+    if (!ParseRenderOptions(args, options, error)) {
+        return Fail(EXIT_BAD_INPUT, error + " (see 'kelvo render --help')");
+    }
+    if (options.help) {
+        std::fputs(RENDER_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    InstallInterruptHandlers();
+
+    PluginFilter plugin;
+    if (!plugin.Open(pluginPath, error)) {
+        return Fail(EXIT_NOT_WRITTEN, error);
+    }
+    ImageFilter& filter = plugin.Filter();
+    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error)) {
+        return Fail(EXIT_BAD_INPUT, error);
+    }
+    SettingsBlock block{};
+    if (!ReadFilterSettings(filter, block)) {
+        return Fail(EXIT_NOT_WRITTEN, "the filter did not give its settings block");
+    }
+    PaletteRenderSettings settings;
+    std::memcpy(&settings, block.data(), sizeof settings);
+
+    std::vector<FramePlan> plans;
+    std::vector<InputFrame> inputs;
+    if (!PlanFrames(options, settings, plans, inputs, error)) {
+        return Fail(EXIT_BAD_INPUT, error);
+    }
+    InputOptions inputOptions;
+    inputOptions.idsPattern = options.idsPattern;
+    inputOptions.idChannel = options.idChannel;
+    inputOptions.layer = options.layer;
+    inputOptions.linear = options.linear;
+    inputOptions.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    FileFrameSource source(std::move(inputs), inputOptions, FRAME_CACHE_BYTES);
+    const int inputsGood = source.Check(
+        [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
+        MAX_INPUT_REPORTS, [] { return InterruptRequested(); });
+    if (InterruptRequested()) {
+        return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
+    }
+    if (!inputsGood) {
+        return Fail(EXIT_BAD_INPUT, "nothing was rendered");
+    }
+    if (!options.saveSettingsFile.empty()) {
+        const std::vector<uint8_t> bytes(block.begin(), block.end());
+        if (!WriteFileBytes(options.saveSettingsFile, bytes, error)) {
+            return Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile +
+                                              "': " + error + "; nothing was rendered");
+        }
+    }
+
+    ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, plans.size());
+    RenderReport report;
+    const int allWritten = RenderFrames(filter, plans, source, progress, report);
+    std::vector<int> written;
+    std::vector<int> failed;
+    for (const FrameOutcome& outcome : report.frames) {
+        (outcome.written ? written : failed).push_back(outcome.frameNumber);
+    }
+    const std::string writtenText =
+        written.empty() ? "no frame was written"
+                        : "frames written: " + DescribeFrameNumbers(written);
+    if (report.interrupted) {
+        return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
+    }
+    if (!allWritten) {
+        return Fail(EXIT_NOT_WRITTEN, std::to_string(failed.size()) + " of " +
+                                          std::to_string(plans.size()) +
+                                          " frames not written (" + DescribeFrameNumbers(failed) +
+                                          "); " + writtenText);
+    }
+    if (!options.quiet) {
+        std::fprintf(stderr, "kelvo: %zu frames written (%s)\n", written.size(),
+                     DescribeFrameNumbers(written).c_str());
+    }
+    return EXIT_DONE;
+}

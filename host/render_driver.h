@@ -1,0 +1,51 @@
+// Renders a sequence of frames through one filter instance and checks every frame's file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/frame_image.h"
+#include "host/progress_display.h"
+#include "plugin/host_api.h"
+
+// One frame to render. Frames are independent: any subset can be rendered by another filter
+// instance with the same settings.
+struct FramePlan {
+    int frameNumber = 0;
+    std::string label;        // where the frame came from, for messages
+    std::string previewPath;  // empty: no preview
+};
+
+// Delivers the pixels and identifiers of frame `index` of the plans.
+class FrameSource {
+public:
+    virtual int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) = 0;
+
+protected:
+    ~FrameSource() = default;
+};
+
+struct FrameOutcome {
+    int frameNumber = 0;
+    std::string file;     // the frame file's name
+    bool written = false;
+    std::string reason;   // why not, when not written
+};
+
+struct RenderReport {
+    std::vector<FrameOutcome> frames;  // one per frame attempted, in order
+    bool interrupted = false;          // stopped by SIGINT or SIGTERM
+};
+
+// Renders the frames in order through `filter`, whose settings (read back with
+// SaveConfigBlock) name the files. Each frame: the bitmap and both identifier channels are
+// filled, the frame number goes in through SetFilterInfo, RenderFrame runs with a host window
+// that reports rows to `progress` and answers abort polls from the interrupt flag; then the
+// frame's file must be a new version holding exactly the palettised frame, and the preview is
+// written from it. Stops early only when interrupted. Returns 1 when every frame was written.
+int RenderFrames(ImageFilter& filter, const std::vector<FramePlan>& plans, FrameSource& source,
+                 ProgressDisplay& progress, RenderReport& report);
+
+// "1-3, 7, 9-10" for the frame numbers given in ascending order.
+std::string DescribeFrameNumbers(const std::vector<int>& numbers);

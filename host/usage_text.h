@@ -1,0 +1,7 @@
+// The help texts of kelvo and its commands.
+#pragma once
+
+extern const char* const KELVO_USAGE;
+extern const char* const RENDER_USAGE;
+extern const char* const SETTINGS_USAGE;
+extern const char* const DEMO_USAGE;

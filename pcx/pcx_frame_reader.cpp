@@ -1,0 +1,84 @@
+// Reads back an 8-bit run-length-encoded PCX frame: header, scan lines and palette trailer.
+#include "pcx/pcx_frame_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "pcx/byte_sink.h"
+#include "pcx/pcx_format.h"
+
+int DecodePcxFrame(const uint8_t* data, size_t size, PcxFrame& frame) {
+    if (data == nullptr || size < PCX_HEADER_SIZE + PCX_TRAILER_SIZE) {
+        return 0;
+    }
+    if (data[PCX_MANUFACTURER] != PCX_MANUFACTURER_ZSOFT ||
+        data[PCX_ENCODING] != PCX_ENCODING_RLE || data[PCX_BITS_PER_PIXEL] != 8 ||
+        data[PCX_PLANES] != 1) {
+        return 0;
+    }
+    // Window: xmin at offset 4, ymin at 6 (little-endian 16-bit).
+    const int xMin = GetLe16(data + 4);
+    const int yMin = GetLe16(data + 6);
+    const int xMax = GetLe16(data + PCX_XMAX);
+    const int yMax = GetLe16(data + PCX_YMAX);
+    const size_t bytesPerLine = GetLe16(data + PCX_BYTES_PER_LINE);
+    if (xMax < xMin || yMax < yMin) {
+        return 0;
+    }
+    const size_t width = static_cast<size_t>(xMax - xMin + 1);
+    const size_t height = static_cast<size_t>(yMax - yMin + 1);
+    if (bytesPerLine < width) {
+        return 0;
+    }
+    const size_t trailer = size - PCX_TRAILER_SIZE;
+    if (data[trailer] != PCX_PALETTE_MARKER) {
+        return 0;
+    }
+    // Both factors are below 65537, so the product fits a 32-bit size_t.
+    std::vector<uint8_t> lines(bytesPerLine * height);
+    size_t at = PCX_HEADER_SIZE;
+    size_t filled = 0;
+    while (filled < lines.size()) {
+        if (at >= trailer) {
+            return 0;
+        }
+        uint8_t value = data[at++];
+        size_t count = 1;
+        if ((value & PCX_RUN_FLAG) == PCX_RUN_FLAG) {
+            count = value & ~PCX_RUN_FLAG & 0xFF;
+            if (at >= trailer || count > lines.size() - filled) {
+                return 0;
+            }
+            value = data[at++];
+        }
+        std::memset(lines.data() + filled, value, count);
+        filled += count;
+    }
+    if (at != trailer) {
+        return 0;
+    }
+    frame.width = static_cast<int>(width);
+    frame.height = static_cast<int>(height);
+    frame.indices.resize(width * height);
+    for (size_t y = 0; y < height; ++y) {
+        std::memcpy(frame.indices.data() + y * width, lines.data() + y * bytesPerLine, width);
+    }
+    std::memcpy(frame.palette, data + trailer + 1, PALETTE_BYTES);
+    return 1;
+}
+
+int ReadPcxFrame(const char* path, PcxFrame& frame) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return 0;
+    }
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[1 << 14];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed && DecodePcxFrame(bytes.data(), bytes.size(), frame);
+}
