@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "host/cli_options.h"
+#include "plugin/settings.h"
+
+namespace {
+
+TEST(CliOptionsTest, ParsesRanges) {
+    struct Case { const char* text; bool ok; int id, first, last; bool dither; const char* error; };
+    const Case cases[] = {
+        {"0:0-255", true, 0, 0, 255, false, ""},
+        {"15:10-13:dither", true, 15, 10, 13, true, ""},
+        {"3:200-100", true, 3, 200, 100, false, ""},  // a reversed range runs downward
+        {"03:007-010", true, 3, 7, 10, false, ""},
+        {"3:10", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"3-10-20", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"3:10-20:dit", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"3:10-20:", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"x:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"-1:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"1:-1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"+1:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"1: 1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"16:0-1", false, 0, 0, 0, false, "identifier 16 is outside 0..15"},
+        {"1:0-256", false, 0, 0, 0, false, "palette indices are 0..255"},
+        {"1:99999999999999999999-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        RangeEdit range{9, 9, 9, false};
+        std::string error;
+        ASSERT_EQ(ParseRange(c.text, range, error), c.ok ? 1 : 0) << error;
+        if (c.ok) {
+            EXPECT_EQ(range.id, c.id);
+            EXPECT_EQ(range.first, c.first);
+            EXPECT_EQ(range.last, c.last);
+            EXPECT_EQ(range.dither, c.dither);
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+}
+
+TEST(CliOptionsTest, ExpandsEveryHashRunToTheFrameNumber) {
+    struct Case { const char* pattern; int frame; const char* expected; };
+    const Case cases[] = {
+        {"ids_####.png", 7, "ids_0007.png"},
+        {"ids_#.png", 1234, "ids_1234.png"},  // a short run never cuts the number
+        {"ids_##.png", -3, "ids_-3.png"},
+        {"ids_####.png", -3, "ids_-003.png"},
+        {"ids_####.png", INT_MIN, "ids_-2147483648.png"},
+        {"a#/b###.png", 5, "a5/b005.png"},
+        {"plain.png", 5, "plain.png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        EXPECT_EQ(ExpandFramePattern(c.pattern, c.frame), c.expected);
+    }
+}
+
+TEST(CliOptionsTest, TakesTheFrameNumberFromTheStemsTrailingDigits) {
+    struct Case { const char* path; int ok; int expected; };
+    const Case cases[] = {
+        {"render/beauty_0042.exr", 1, 42},
+        {"beauty.0042.exr", 1, 42},
+        {"shot12/beauty.png", 1, 0},  // digits of a directory do not count
+        {"frame", 1, 0},
+        {"f2147483647.png", 1, INT_MAX},
+        {"f2147483648.png", 0, 0},
+        {"f000000000000000000017.png", 1, 17},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        int frame = -1;
+        ASSERT_EQ(FrameNumberFromName(c.path, frame), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(frame, c.expected);
+        }
+    }
+}
+
+TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
+    RenderOptions options;
+    std::string error;
+    ASSERT_EQ(ParseRenderOptions({"--range", "1:0-9", "a.png", "--range=2:5-6:dither",
+                                  "--method=nearest", "--source", "object", "--output", "o.pcx",
+                                  "-q", "--start=-5", "--", "--b.png"},
+                                 options, error),
+              1)
+        << error;
+    EXPECT_EQ(options.colorFiles, (std::vector<std::string>{"a.png", "--b.png"}));
+    ASSERT_EQ(options.edits.ranges.size(), 2u);
+    EXPECT_EQ(options.edits.ranges[1].id, 2);
+    EXPECT_TRUE(options.edits.ranges[1].dither);
+    EXPECT_EQ(options.edits.method, METHOD_NEAREST);
+    EXPECT_EQ(options.edits.source, SOURCE_OBJECT);
+    EXPECT_EQ(options.edits.outputName, "o.pcx");
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.start, -5);
+}
+
+TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
+    struct Case { const char* name; std::vector<std::string> args; const char* error; };
+    const Case cases[] = {
+        {"unknown option", {"--frobnicate", "a.png"}, "unknown option '--frobnicate'"},
+        {"value missing", {"a.png", "--ids"}, "'--ids' needs a value"},
+        {"empty value", {"--ids=", "a.png"}, "'--ids' needs a non-empty value"},
+        {"flag with value", {"--quiet=1", "a.png"}, "takes no value"},
+        {"no colour files", {"--range", "1:0-9"}, "no COLOR files"},
+        {"both id sources", {"--ids", "i#.png", "--id-channel", "id", "a.exr"}, "give one"},
+        {"bad method", {"--method", "best", "a.png"}, "uniform or nearest, not 'best'"},
+        {"bad source", {"--source", "mat", "a.png"}, "material or object"},
+        {"bad start", {"--start", "1e3", "a.png"}, "--start needs a frame number"},
+        {"start too large", {"--start", "2147483648", "a.png"}, "--start needs"},
+        {"bad range", {"--range", "1:2", "a.png"}, "bad range '1:2'"},
+        {"output too long", {"--output", std::string(256, 'x'), "a.png"}, "longer than 255"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RenderOptions options;
+        std::string error;
+        EXPECT_EQ(ParseRenderOptions(c.args, options, error), 0);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+TEST(CliOptionsTest, HelpWinsOverEverythingElse) {
+    RenderOptions options;
+    std::string error;
+    EXPECT_EQ(ParseRenderOptions({"--help", "--bogus"}, options, error), 1);
+    EXPECT_TRUE(options.help);
+}
+
+TEST(CliOptionsTest, SettingsNewNeedsAnOutputFileAndNoOperands) {
+    struct Case { std::vector<std::string> args; int ok; const char* error; };
+    const Case cases[] = {
+        {{"--range", "0:1-2", "-o", "x.set"}, 1, ""},
+        {{"--range", "0:1-2"}, 0, "-o FILE"},
+        {{"-o", "x.set", "extra"}, 0, "unexpected argument 'extra'"},
+        {{"--settings", "a", "-o", "x.set"}, 0, "unknown option '--settings'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        SettingsNewOptions options;
+        std::string error;
+        EXPECT_EQ(ParseSettingsNewOptions(c.args, options, error), c.ok);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,422 @@
+// End-to-end runs of the kelvo program on small generated PNG and OpenEXR inputs.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "host/memory_bitmap.h"
+#include "plugin/palette_render_filter.h"
+#include "tests/image_files.h"
+#include "tests/pcx_decoder.h"
+#include "tests/run_process.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    ASSERT_EQ(std::fclose(file), 0);
+}
+
+// One input frame as 16-bit RGBA values and identifiers.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<uint16_t> rgba;
+    std::vector<uint16_t> ids;
+};
+
+// A frame whose pixels all differ, with identifiers cycling through `idCount` values.
+Frame MakeFrame(int width, int height, int seed, int idCount) {
+    Frame frame{width, height, {}, {}};
+    for (int i = 0; i < width * height; ++i) {
+        const int v = (i * 37 + seed * 71) % 256;
+        frame.rgba.insert(frame.rgba.end(),
+                          {static_cast<uint16_t>(v), static_cast<uint16_t>((v * 3) % 256),
+                           static_cast<uint16_t>(255 - v), 255});
+        frame.ids.push_back(static_cast<uint16_t>((i + seed) % idCount));
+    }
+    return frame;
+}
+
+// The 8-bit frame as a PNG: RGB, values as they are.
+void WriteRgbPng(const std::string& path, const Frame& frame) {
+    TestPng png{frame.width, frame.height, PNG_COLOR_TYPE_RGB, 8, {}};
+    for (size_t i = 0; i < frame.rgba.size(); i += 4) {
+        png.samples.insert(png.samples.end(), {frame.rgba[i], frame.rgba[i + 1], frame.rgba[i + 2]});
+    }
+    WriteTestPng(path, png);
+}
+
+void WriteIdPng(const std::string& path, const Frame& frame, int bitDepth) {
+    WriteTestPng(path, {frame.width, frame.height, PNG_COLOR_TYPE_GRAY, bitDepth, frame.ids});
+}
+
+// The frame file the filter itself writes for this frame, rendered without kelvo: 8-bit
+// samples scaled by 257 as the PNG reader promises.
+std::vector<uint8_t> RenderDirectly(PaletteRenderSettings settings, const Frame& frame,
+                                    int frameNumber, int scale) {
+    TempDir dir;
+    PaletteRenderFilter filter;
+    filter.settings = settings;
+    std::memset(filter.settings.outputName, 0, OUTPUT_NAME_SIZE);
+    std::strcpy(filter.settings.outputName, dir.File("ref.pcx").c_str());
+    MemoryBitmap bitmap(static_cast<WORD>(frame.width), static_cast<WORD>(frame.height));
+    for (size_t i = 0; i < bitmap.Pixels().size(); ++i) {
+        bitmap.Pixels()[i] = {static_cast<uint16_t>(frame.rgba[4 * i] * scale),
+                              static_cast<uint16_t>(frame.rgba[4 * i + 1] * scale),
+                              static_cast<uint16_t>(frame.rgba[4 * i + 2] * scale),
+                              static_cast<uint16_t>(frame.rgba[4 * i + 3] * scale)};
+        bitmap.MaterialIds()[i] = static_cast<uint8_t>(frame.ids[i]);
+        bitmap.ObjectIds()[i] = frame.ids[i];
+    }
+    ImageFilterInfo info{frameNumber};
+    filter.SetSource(&bitmap);
+    filter.SetFilterInfo(&info);
+    filter.RenderFrame(nullptr);
+    char name[32];
+    std::snprintf(name, sizeof name, "ref%04d.pcx", frameNumber);
+    return ReadWholeFile(dir.File(name));
+}
+
+class KelvoTest : public ::testing::Test {
+protected:
+    KelvoTest() { std::filesystem::create_directory(Out()); }
+    ProcessResult Kelvo(std::vector<std::string> args) {
+        args.insert(args.begin(), KELVO_PROGRAM);
+        return RunProcess(args);
+    }
+    std::string In(const std::string& name) const { return dir.File(name); }
+    std::string Out(const std::string& name = "") const { return dir.File("out/" + name); }
+    std::vector<std::string> OutEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(Out())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    TempDir dir;
+};
+
+PaletteRenderSettings Defaults() {
+    PaletteRenderSettings settings;
+    SetDefaultSettings(settings);
+    return settings;
+}
+
+TEST_F(KelvoTest, PngSequenceGivesTheFilesTheFilterWritesItself) {
+    std::vector<Frame> frames;
+    for (int i = 0; i < 3; ++i) {
+        frames.push_back(MakeFrame(7, 5, i, 4));
+        WriteRgbPng(In("beauty_00" + std::to_string(7 + i) + ".png"), frames.back());
+        WriteIdPng(In("ids_000" + std::to_string(7 + i) + ".png"), frames.back(), 8);
+    }
+    // Frame numbers 7, 8, 9 from the first name; ids_#### and prev_## take them.
+    const ProcessResult run =
+        Kelvo({"render", "--ids", In("ids_####.png"), "--range", "0:0-255", "--range",
+               "1:10-13:dither", "--range", "2:255-0", "--range", "3:40-60:dither", "--output",
+               Out("shot.pcx"), "--preview", Out("prev_##.png"), In("beauty_007.png"),
+               In("beauty_008.png"), In("beauty_009.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "kelvo: frame 8 (2/3) " + In("beauty_008.png") + " -> " +
+                                      Out("shot0008.pcx") + ", " + Out("prev_08.png")))
+        << run.err;
+    PaletteRenderSettings settings = Defaults();
+    settings.ranges[0] = {0, 255, 0};
+    settings.ranges[1] = {10, 13, 1};
+    settings.ranges[2] = {255, 0, 0};
+    settings.ranges[3] = {40, 60, 1};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const std::string number = std::to_string(7 + i);
+        const std::vector<uint8_t> expected = RenderDirectly(settings, frames[i], 7 + i, 257);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(ReadWholeFile(Out("shot000" + number + ".pcx")), expected);
+        DecodedPcx pcx;
+        std::string error;
+        ASSERT_TRUE(DecodePcx(expected, pcx, error)) << error;
+        const IndexedPng preview = ReadTestIndexedPng(Out("prev_0" + number + ".png"));
+        EXPECT_EQ(preview.indices, pcx.indices);
+        EXPECT_EQ(preview.palette, pcx.palette);
+    }
+    EXPECT_EQ(OutEntries().size(), 6u);
+}
+
+TEST_F(KelvoTest, Png16WithObjectIdsNearestColoursAndAPaletteFile) {
+    Frame frame = MakeFrame(6, 3, 5, 16);
+    frame.ids[4] = 300;  // beyond the ranges: served by range 0
+    frame.ids[5] = 65535;
+    TestPng png{frame.width, frame.height, PNG_COLOR_TYPE_RGB_ALPHA, 16, {}};
+    for (size_t i = 0; i < frame.rgba.size(); ++i) {
+        frame.rgba[i] = static_cast<uint16_t>(frame.rgba[i] * 251 + i);
+    }
+    png.samples = frame.rgba;
+    WriteTestPng(In("c.png"), png);
+    WriteIdPng(In("ids.png"), frame, 16);
+    // A palette source whose last 768 bytes are the palette, after some unrelated bytes.
+    std::vector<uint8_t> paletteFile(100, 0xEE);
+    PaletteRenderSettings settings = Defaults();
+    for (int i = 0; i < 256; ++i) {
+        settings.palette[i] = {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i),
+                               static_cast<uint8_t>(i * 13)};
+        paletteFile.insert(paletteFile.end(), {settings.palette[i].red, settings.palette[i].green,
+                                               settings.palette[i].blue});
+    }
+    WriteBytes(In("palette.pcx"), paletteFile);
+    const ProcessResult run =
+        Kelvo({"render", "-q", "--start", "100", "--ids", In("ids.png"), "--source", "object",
+               "--method", "nearest", "--palette", In("palette.pcx"), "--range", "0:0-255",
+               "--range", "15:16-31", "--output", Out("f.pcx"), "--save-settings", Out("s.set"),
+               In("c.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    settings.source = SOURCE_OBJECT;
+    settings.method = METHOD_NEAREST;
+    settings.ranges[0] = {0, 255, 0};
+    settings.ranges[15] = {16, 31, 0};
+    EXPECT_EQ(ReadWholeFile(Out("f0100.pcx")), RenderDirectly(settings, frame, 100, 1));
+    // The saved block holds the settings as given, the output name included.
+    std::strcpy(settings.outputName, Out("f.pcx").c_str());
+    const std::vector<uint8_t> saved = ReadWholeFile(Out("s.set"));
+    ASSERT_EQ(saved.size(), 1084u);
+    EXPECT_EQ(std::memcmp(saved.data(), &settings, 1084), 0);
+}
+
+TEST_F(KelvoTest, ExrLayerAndIdentifierChannelGiveTheFilterWritesItself) {
+    Frame frame{2, 2, {}, {}};
+    // Linear values chosen to land on exact 16-bit levels: 0.5 -> 32768, 0.25 -> 16384.
+    const float red[] = {1.0f, 0.5f, 0.25f, 0.0f};
+    const float green[] = {0.25f, 0.0f, 1.0f, 0.5f};
+    const float blue[] = {0.0f, 0.25f, 0.5f, 1.0f};
+    const uint16_t levels[] = {0, 16384, 32768, 65535};
+    auto level = [&levels](float v) { return levels[v == 0.25f ? 1 : v == 0.5f ? 2 : v == 1.0f ? 3 : 0]; };
+    for (int i = 0; i < 4; ++i) {
+        frame.rgba.insert(frame.rgba.end(), {level(red[i]), level(green[i]), level(blue[i]), 65535});
+    }
+    frame.ids = {1, 2, 3, 2};
+    TestExrPart beauty{"beauty", 2, 2, 0, 0, {}};
+    beauty.channels = {{"diffuse.R", 1, {red, red + 4}}, {"diffuse.G", 2, {green, green + 4}},
+                       {"diffuse.B", 2, {blue, blue + 4}}, {"R", 2, {0, 0, 0, 0}},
+                       {"G", 2, {0, 0, 0, 0}}, {"B", 2, {0, 0, 0, 0}}};
+    TestExrPart passes{"passes", 2, 2, 0, 0, {{"objectIndex", 2, {0.9f, 2.2f, 3.0f, 1.6f}}}};
+    WriteTestExr(In("render.0042.exr"), {beauty, passes});
+    const ProcessResult run =
+        Kelvo({"render", "--layer", "diffuse", "--id-channel", "objectIndex", "--linear",
+               "--range", "1:0-63", "--range", "2:64-127:dither", "--range", "3:255-128",
+               "--output", Out("e.pcx"), In("render.0042.exr")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    PaletteRenderSettings settings = Defaults();
+    settings.ranges[1] = {0, 63, 0};
+    settings.ranges[2] = {64, 127, 1};
+    settings.ranges[3] = {255, 128, 0};
+    EXPECT_EQ(ReadWholeFile(Out("e0042.pcx")), RenderDirectly(settings, frame, 42, 1));
+}
+
+TEST_F(KelvoTest, BadInputExitsTwoBeforeWritingAnything) {
+    const Frame frame = MakeFrame(3, 2, 0, 2);
+    WriteRgbPng(In("a_0001.png"), frame);
+    WriteRgbPng(In("a_0002.png"), frame);
+    WriteIdPng(In("ids_0001.png"), frame, 8);
+    Frame wide = MakeFrame(4, 2, 0, 2);
+    WriteIdPng(In("wide_0001.png"), wide, 8);
+    Frame big = frame;
+    big.ids[1] = 300;
+    WriteIdPng(In("big_0001.png"), big, 16);
+    WriteBytes(In("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
+    std::vector<uint8_t> png = ReadWholeFile(In("a_0001.png"));
+    png.resize(png.size() - 20);
+    WriteBytes(In("cut.png"), png);
+    WriteBytes(In("short.set"), std::vector<uint8_t>(10, 0));
+    std::vector<uint8_t> block(1084, 0);
+    block[0] = 100;
+    WriteBytes(In("tag100.set"), block);
+    WriteBytes(In("short.pcx"), std::vector<uint8_t>(700, 1));
+    TestExrPart exr{"", 3, 2, 0, 0, {{"R", 2, std::vector<float>(6)}, {"G", 2, std::vector<float>(6)},
+                                     {"B", 2, std::vector<float>(6)}}};
+    WriteTestExr(In("c.exr"), {exr});
+
+    struct Case { const char* name; std::vector<std::string> args; std::string error; };
+    const Case cases[] = {
+        {"unknown option", {"--colour", "red", In("a_0001.png")}, "unknown option '--colour'"},
+        {"bad range", {"--range", "1:5", In("a_0001.png")}, "bad range '1:5'"},
+        {"no colour files", {"--range", "1:5-6"}, "no COLOR files"},
+        {"missing colour", {In("none.png")}, "cannot read '" + In("none.png") + "': No such file"},
+        {"not an image", {In("text.png")}, "not a PNG or OpenEXR file"},
+        {"truncated PNG", {In("cut.png")}, "cannot read '" + In("cut.png") + "'"},
+        {"identifier size", {"--ids", In("wide_####.png"), In("a_0001.png")},
+         "are 4 x 2 pixels but colour '" + In("a_0001.png") + "' is 3 x 2"},
+        {"identifier above 255",
+         {"--ids", In("big_####.png"), In("a_0001.png")},
+         "identifier 300 at pixel (1, 0) is outside 0..255"},
+        {"second frame's identifiers missing",
+         {"--ids", In("ids_####.png"), In("a_0001.png"), In("a_0002.png")},
+         "cannot read identifiers '" + In("ids_0002.png") + "'"},
+        {"settings size", {"--settings", In("short.set"), In("a_0001.png")},
+         "it has 10 bytes, not 1084"},
+        {"settings tag", {"--settings", In("tag100.set"), In("a_0001.png")},
+         "its tag is 100, not 101"},
+        {"short palette", {"--palette", In("short.pcx"), In("a_0001.png")},
+         "fewer than the 768"},
+        {"layer of a PNG", {"--layer", "diffuse", In("a_0001.png")},
+         "--layer needs OpenEXR input"},
+        {"missing channel", {"--id-channel", "objectIndex", In("c.exr")},
+         "no channel 'objectIndex'"},
+        {"preview without #", {"--preview", Out("p.png"), In("a_0001.png"), In("a_0002.png")},
+         "has no '#'"},
+        {"preview over an input", {"--preview", In("a_####.png"), In("a_0001.png")},
+         "over an input file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"render", "--output", Out("o.pcx"), "--save-settings",
+                                         Out("s.set")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = Kelvo(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+        EXPECT_TRUE(OutEntries().empty());
+    }
+}
+
+TEST_F(KelvoTest, MissingOutputDirectoryExitsOneNamingEachFrame) {
+    const Frame frame = MakeFrame(3, 2, 0, 1);
+    WriteRgbPng(In("a1.png"), frame);
+    WriteRgbPng(In("a2.png"), frame);
+    const ProcessResult run =
+        Kelvo({"render", "--output", Out("missing/shot.pcx"), In("a1.png"), In("a2.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "frame 2 (" + In("a2.png") + "): '" +
+                                      Out("missing/shot0002.pcx") + "' was not written: directory '" +
+                                      Out("missing") + "' does not exist"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, "2 of 2 frames not written (1-2); no frame was written"))
+        << run.err;
+}
+
+TEST_F(KelvoTest, SettingsNewShowAndRenderAgree) {
+    const std::vector<std::string> edits = {"--range", "2:3-4:dither", "--method", "nearest",
+                                            "--source", "object", "--output", "x\"y.pcx"};
+    std::vector<std::string> args = {"settings", "new"};
+    args.insert(args.end(), edits.begin(), edits.end());
+    args.insert(args.end(), {"-o", Out("new.set")});
+    ASSERT_EQ(Kelvo(args).exitCode, 0);
+    const ProcessResult show = Kelvo({"settings", "show", Out("new.set")});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    for (const char* part : {"\"version\": 101,", "\"source\": 1002,", "\"method\": 1024,",
+                             "\"outputName\": \"x\\\"y.pcx\",", "[0, 0, 0], [0, 0, 85],",
+                             "{\"first\": 3, \"last\": 4, \"dither\": 1},"}) {
+        EXPECT_TRUE(Contains(show.out, part)) << part << "\n" << show.out;
+    }
+    // The same options on render save the same block.
+    const Frame frame = MakeFrame(2, 2, 0, 1);
+    WriteRgbPng(In("a.png"), frame);
+    args = {"render", "-q", "--save-settings", Out("render.set")};
+    args.insert(args.end(), edits.begin(), edits.end());
+    args.insert(args.end(), {"--output", Out("r.pcx"), In("a.png")});
+    ASSERT_EQ(Kelvo(args).exitCode, 0);
+    std::vector<uint8_t> fromRender = ReadWholeFile(Out("render.set"));
+    std::vector<uint8_t> fromNew = ReadWholeFile(Out("new.set"));
+    ASSERT_EQ(fromNew.size(), 1084u);
+    ASSERT_EQ(fromRender.size(), 1084u);
+    std::fill(fromRender.begin() + 8, fromRender.begin() + 264, 0);
+    std::fill(fromNew.begin() + 8, fromNew.begin() + 264, 0);
+    EXPECT_EQ(fromRender, fromNew);
+
+    const ProcessResult bad = Kelvo({"settings", "show", In("a.png")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(Contains(bad.err, "is not a settings block")) << bad.err;
+}
+
+TEST_F(KelvoTest, AnswersHelpVersionAndUnknownCommands) {
+    struct Case { std::vector<std::string> args; int exitCode; std::string out, err; };
+    const Case cases[] = {
+        {{"--help"}, 0, "usage: kelvo COMMAND", ""},
+        {{"render", "--help"}, 0, "usage: kelvo render [options] COLOR...", ""},
+        {{"settings", "--help"}, 0, "usage: kelvo settings show FILE", ""},
+        {{"settings", "new", "--help"}, 0, "usage: kelvo settings show FILE", ""},
+        {{"demo", "--help"}, 0, "usage: kelvo demo [DIR]", ""},
+        {{"--version"}, 0, "kelvo 1.", ""},
+        {{}, 2, "", "usage: kelvo COMMAND"},
+        {{"paint"}, 2, "", "unknown command 'paint'"},
+        {{"settings", "edit"}, 2, "", "unknown settings command 'edit'"},
+        {{"demo", "a", "b"}, 2, "", "demo takes at most one DIR"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.back());
+        const ProcessResult run = Kelvo(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_TRUE(Contains(run.out, c.out)) << run.out;
+        EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
+    }
+}
+
+// Frames 3 and 4 are large enough that the interrupt lands while one of them renders.
+TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
+    const Frame small = MakeFrame(5, 4, 1, 1);
+    WriteRgbPng(In("f1.png"), small);
+    WriteRgbPng(In("f2.png"), small);
+    TestPng large{2000, 1500, PNG_COLOR_TYPE_GRAY, 8, std::vector<uint16_t>(2000 * 1500, 90)};
+    WriteTestPng(In("f3.png"), large);
+    WriteTestPng(In("f4.png"), large);
+    TerminalProcess kelvo({KELVO_PROGRAM, "render", "--range", "0:0-255", "--output",
+                           Out("shot.pcx"), In("f1.png"), In("f2.png"), In("f3.png"),
+                           In("f4.png")});
+    ASSERT_TRUE(kelvo.WaitFor("frame 3/4")) << kelvo.Output();
+    kelvo.Signal(SIGINT);
+    EXPECT_EQ(kelvo.Wait(), 130) << kelvo.Output();
+
+    PaletteRenderSettings settings = Defaults();
+    settings.ranges[0] = {0, 255, 0};
+    const std::vector<uint8_t> expected = RenderDirectly(settings, small, 1, 257);
+    EXPECT_EQ(ReadWholeFile(Out("shot0001.pcx")), expected);
+    EXPECT_EQ(ReadWholeFile(Out("shot0002.pcx")), RenderDirectly(settings, small, 2, 257));
+    // The frame being rendered has no file; frame 4 has one only if frame 3 finished first.
+    const std::vector<std::string> entries = OutEntries();
+    if (entries.size() == 2) {
+        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-2"))
+            << kelvo.Output();
+    } else {
+        EXPECT_EQ(entries, (std::vector<std::string>{"shot0001.pcx", "shot0002.pcx",
+                                                     "shot0003.pcx"}));
+        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3"))
+            << kelvo.Output();
+    }
+}
+
+TEST_F(KelvoTest, DemoWritesFramesPreviewsPaletteAndSettings) {
+    const ProcessResult run = Kelvo({"demo", Out("demo")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, Out("demo") + "/demo0001.png")) << run.out;
+    for (const char* name : {"demo0001.pcx", "demo0024.pcx", "demo0024.png", "demo-palette.pcx"}) {
+        EXPECT_TRUE(std::filesystem::exists(Out("demo/") + name)) << name;
+    }
+    const std::vector<uint8_t> settings = ReadWholeFile(Out("demo/demo.settings"));
+    const std::vector<uint8_t> palette = ReadWholeFile(Out("demo/demo-palette.pcx"));
+    ASSERT_EQ(settings.size(), 1084u);
+    ASSERT_GT(palette.size(), 768u);
+    EXPECT_TRUE(std::equal(settings.begin() + 268, settings.begin() + 1036, palette.end() - 768));
+    DecodedPcx frame;
+    std::string error;
+    ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("demo/demo0012.pcx")), frame, error)) << error;
+    EXPECT_EQ(frame.width, 320);
+    EXPECT_EQ(frame.height, 240);
+    // Every object's ramp shows up: sky, floor and four spheres (32 entries each).
+    std::vector<bool> ramps(8, false);
+    for (uint8_t index : frame.indices) {
+        ramps[index / 32] = true;
+    }
+    EXPECT_EQ(ramps, (std::vector<bool>{true, true, true, true, true, true, false, false}));
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "pcx/pcx_frame_reader.h"
+#include "pcx/pcx_writer.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+// A 3 x 2 frame: header, scan data, then the 0x0C marker and palette entry i = (i, 255 - i,
+// i / 2).
+std::vector<uint8_t> GoldenFile(const std::vector<uint8_t>& scanData) {
+    std::vector<uint8_t> file(128, 0);
+    file[0] = 0x0A;  // manufacturer
+    file[1] = 5;     // version
+    file[2] = 1;     // run-length encoded
+    file[3] = 8;     // bits per pixel
+    file[8] = 2;     // xmax = width - 1 (little-endian 16-bit at 8)
+    file[10] = 1;    // ymax = height - 1 (at 10)
+    file[65] = 1;    // planes
+    file[66] = 3;    // bytes per line (at 66)
+    file.insert(file.end(), scanData.begin(), scanData.end());
+    file.push_back(0x0C);
+    for (int i = 0; i < 256; ++i) {
+        file.push_back(static_cast<uint8_t>(i));
+        file.push_back(static_cast<uint8_t>(255 - i));
+        file.push_back(static_cast<uint8_t>(i / 2));
+    }
+    return file;
+}
+
+// Row 0: a run of three 5s. Row 1: an escaped literal 0xC1, then two literal 7s.
+const std::vector<uint8_t> SCAN = {0xC3, 0x05, 0xC1, 0xC1, 0x07, 0x07};
+
+TEST(PcxFrameReaderTest, DecodesHeaderRunsLiteralsAndPalette) {
+    const std::vector<uint8_t> file = GoldenFile(SCAN);
+    PcxFrame frame;
+    ASSERT_EQ(DecodePcxFrame(file.data(), file.size(), frame), 1);
+    EXPECT_EQ(frame.width, 3);
+    EXPECT_EQ(frame.height, 2);
+    EXPECT_EQ(frame.indices, (std::vector<uint8_t>{5, 5, 5, 0xC1, 7, 7}));
+    EXPECT_EQ(frame.palette[0].green, 255);
+    EXPECT_EQ(frame.palette[200].red, 200);
+    EXPECT_EQ(frame.palette[255].blue, 127);
+}
+
+TEST(PcxFrameReaderTest, RefusesDamagedFiles) {
+    struct Case { const char* name; std::vector<uint8_t> file; };
+    const std::vector<uint8_t> golden = GoldenFile(SCAN);
+    std::vector<Case> cases = {
+        {"scan data one byte short", GoldenFile({0xC3, 0x05, 0xC1, 0xC1, 0x07})},
+        {"scan data one byte long", GoldenFile({0xC3, 0x05, 0xC1, 0xC1, 0x07, 0x07, 0x07})},
+        {"run past the image", GoldenFile({0xC3, 0x05, 0xC1, 0xC1, 0xC3, 0x07})},
+        {"run flag as last scan byte", GoldenFile({0xC3, 0x05, 0xC1, 0xC1, 0x07, 0xC1})},
+        {"only a header", std::vector<uint8_t>(golden.begin(), golden.begin() + 128)},
+        {"empty", {}},
+    };
+    Case wrongMarker{"wrong palette marker", GoldenFile(SCAN)};
+    wrongMarker.file[128 + SCAN.size()] = 0x0B;
+    Case twoPlanes{"two planes", GoldenFile(SCAN)};
+    twoPlanes.file[65] = 2;
+    Case narrowLines{"bytes per line below width", GoldenFile(SCAN)};
+    narrowLines.file[66] = 2;
+    Case reversedWindow{"xmin above xmax", GoldenFile(SCAN)};
+    reversedWindow.file[4] = 3;
+    cases.insert(cases.end(), {wrongMarker, twoPlanes, narrowLines, reversedWindow});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PcxFrame frame;
+        frame.width = 99;
+        EXPECT_EQ(DecodePcxFrame(c.file.data(), c.file.size(), frame), 0);
+        EXPECT_EQ(frame.width, 99);
+    }
+}
+
+TEST(PcxFrameReaderTest, ReadsBackWhatTheWriterWrote) {
+    TempDir dir;
+    std::vector<uint8_t> indices(70 * 3);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        indices[i] = static_cast<uint8_t>(i / 5 * 37);
+    }
+    PaletteEntry palette[256];
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {static_cast<uint8_t>(i), 3, static_cast<uint8_t>(255 - i)};
+    }
+    ASSERT_EQ(WritePcxFrame(dir.File("f.pcx").c_str(), indices.data(), 70, 3, palette), 1);
+    PcxFrame frame;
+    ASSERT_EQ(ReadPcxFrame(dir.File("f.pcx").c_str(), frame), 1);
+    EXPECT_EQ(frame.indices, indices);
+    EXPECT_EQ(std::memcmp(frame.palette, palette, sizeof palette), 0);
+    EXPECT_EQ(ReadPcxFrame(dir.File("missing.pcx").c_str(), frame), 0);
+}
+
+}  // namespace

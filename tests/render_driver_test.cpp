@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/render_driver.h"
+#include "plugin/palette_render_filter.h"
+#include "tests/image_files.h"
+#include "tests/pcx_decoder.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+// Frames of a fixed grey level per frame, identifiers 0 and 1 alternating by column.
+class GreyFrames final : public FrameSource {
+public:
+    int LoadFrame(size_t index, DecodedFrame& frame, std::string&) override {
+        const auto grey = static_cast<uint16_t>(20000 * index + 1000);
+        frame.color = {4, 2, std::vector<uint16_t>(4 * 2 * 4, grey)};
+        frame.ids = {4, 2, {0, 1, 0, 1, 0, 1, 0, 1}};
+        ++loads;
+        return 1;
+    }
+    int loads = 0;
+};
+
+// A filter whose render writes nothing, as a broken or refusing plug-in would.
+class SilentFilter final : public PaletteRenderFilter {
+public:
+    int RenderFrame(HWND) override { return 1; }
+};
+
+class RenderDriverTest : public ::testing::Test {
+protected:
+    RenderDriverTest() {
+        std::strcpy(filter.settings.outputName, dir.File("shot.pcx").c_str());
+        filter.settings.ranges[1] = {200, 255, 0};
+        filter.settings.ranges[0] = {0, 99, 1};
+    }
+    std::vector<FramePlan> Plans(int first, int count, bool previews) {
+        std::vector<FramePlan> plans;
+        for (int i = 0; i < count; ++i) {
+            const std::string number = std::to_string(first + i);
+            plans.push_back({first + i, "in" + number,
+                             previews ? dir.File("p" + number + ".png") : ""});
+        }
+        return plans;
+    }
+    TempDir dir;
+    PaletteRenderFilter filter;
+    GreyFrames source;
+    ProgressDisplay quiet{PROGRESS_QUIET, stderr, 0};
+};
+
+TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
+    RenderReport report;
+    ASSERT_EQ(RenderFrames(filter, Plans(9, 2, true), source, quiet, report), 1);
+    ASSERT_EQ(report.frames.size(), 2u);
+    EXPECT_TRUE(report.frames[1].written);
+    EXPECT_EQ(report.frames[1].file, dir.File("shot0010.pcx"));
+    DecodedPcx pcx;
+    std::string error;
+    ASSERT_TRUE(DecodePcx(ReadWholeFile(dir.File("shot0010.pcx")), pcx, error)) << error;
+    // Grey 21000 under identifier 1 (range 200..255): 56 entries x 0.3204 = 17.9.
+    EXPECT_EQ(pcx.indices[1], 217);
+    const IndexedPng preview = ReadTestIndexedPng(dir.File("p10.png"));
+    EXPECT_EQ(preview.indices, pcx.indices);
+    EXPECT_FALSE(report.interrupted);
+}
+
+TEST_F(RenderDriverTest, AFileLeftFromBeforeIsNoSuccess) {
+    RenderReport first;
+    ASSERT_EQ(RenderFrames(filter, Plans(1, 1, false), source, quiet, first), 1);
+    const std::vector<uint8_t> stale = ReadWholeFile(dir.File("shot0001.pcx"));
+    SilentFilter silent;
+    std::memcpy(&silent.settings, &filter.settings, sizeof filter.settings);
+    RenderReport report;
+    EXPECT_EQ(RenderFrames(silent, Plans(1, 2, true), source, quiet, report), 0);
+    ASSERT_EQ(report.frames.size(), 2u);
+    for (const FrameOutcome& outcome : report.frames) {
+        EXPECT_FALSE(outcome.written);
+    }
+    EXPECT_NE(report.frames[0].reason.find("left from before"), std::string::npos)
+        << report.frames[0].reason;
+    EXPECT_EQ(ReadWholeFile(dir.File("shot0001.pcx")), stale);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("p1.png")));
+}
+
+TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
+    std::strcpy(filter.settings.outputName, dir.File("nowhere/shot.pcx").c_str());
+    RenderReport report;
+    EXPECT_EQ(RenderFrames(filter, Plans(1, 2, false), source, quiet, report), 0);
+    ASSERT_EQ(report.frames.size(), 2u);
+    EXPECT_EQ(source.loads, 2);  // a failed frame does not stop the others
+    EXPECT_NE(report.frames[1].reason.find("nowhere' does not exist"), std::string::npos)
+        << report.frames[1].reason;
+}
+
+TEST(DescribeFrameNumbersTest, JoinsRuns) {
+    EXPECT_EQ(DescribeFrameNumbers({}), "");
+    EXPECT_EQ(DescribeFrameNumbers({4}), "4");
+    EXPECT_EQ(DescribeFrameNumbers({1, 2, 3, 7, 9, 10}), "1-3, 7, 9-10");
+}
+
+}  // namespace
