@@ -42,7 +42,7 @@ std::string DiagnoseUnwritable(const std::string& path) {
         return "directory '" + directory.string() + "' does not exist";
     }
     if (!std::filesystem::is_directory(directory, error)) {
-        return "'" + directory.string() + "' is not a directory";
+        return std::string("'").append(directory.string()).append("' is not a directory");
     }
     const std::string trial = TemporaryNameBeside(path);
     FILE* file = std::fopen(trial.c_str(), "wb");

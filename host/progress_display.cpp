@@ -34,8 +34,10 @@ std::string FormatProgressBar(size_t frameIndex, size_t frameCount, int row, int
         std::snprintf(numbers, sizeof numbers, "  frame %zu/%zu  row %d/%d  -- fps",
                       frameIndex + 1, frameCount, row, rowCount);
     }
-    return "[" + std::string(static_cast<size_t>(filled), '#') +
-           std::string(static_cast<size_t>(barWidth - filled), '.') + "]" + numbers;
+    std::string bar = "[";
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(barWidth - filled), '.');
+    return bar.append("]").append(numbers);
 }
 
 ProgressMode ChooseProgressMode(bool quiet, FILE* stream) {

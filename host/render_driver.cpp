@@ -128,7 +128,7 @@ std::string DescribeFrameNumbers(const std::vector<int>& numbers) {
         }
         text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
         if (end > i) {
-            text += "-" + std::to_string(numbers[end]);
+            text.append("-").append(std::to_string(numbers[end]));
         }
         i = end + 1;
     }

@@ -65,25 +65,28 @@ std::string FormatSettingsJson(const SettingsBlock& block) {
     PaletteRenderSettings settings;
     std::memcpy(&settings, block.data(), sizeof settings);
     const std::string name(settings.outputName, strnlen(settings.outputName, OUTPUT_NAME_SIZE));
-    std::string json = "{\n";
-    json += "  \"version\": " + std::to_string(settings.version) + ",\n";
-    json += "  \"source\": " + std::to_string(settings.source) + ",\n";
-    json += "  \"outputName\": " + JsonString(name) + ",\n";
-    json += "  \"method\": " + std::to_string(settings.method) + ",\n";
-    json += "  \"palette\": [";
+    char line[128];
+    std::string json;
+    std::snprintf(line, sizeof line, "{\n  \"version\": %d,\n  \"source\": %d,\n",
+                  static_cast<int>(settings.version), static_cast<int>(settings.source));
+    json += line;
+    json += "  \"outputName\": ";
+    json += JsonString(name);
+    std::snprintf(line, sizeof line, ",\n  \"method\": %d,\n  \"palette\": [",
+                  static_cast<int>(settings.method));
+    json += line;
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         const PaletteEntry& entry = settings.palette[i];
-        json += i % 8 == 0 ? "\n    " : " ";
-        json += "[" + std::to_string(entry.red) + ", " + std::to_string(entry.green) + ", " +
-                std::to_string(entry.blue) + "]" + (i + 1 < PALETTE_ENTRIES ? "," : "");
+        std::snprintf(line, sizeof line, "%s[%d, %d, %d]%s", i % 8 == 0 ? "\n    " : " ",
+                      entry.red, entry.green, entry.blue, i + 1 < PALETTE_ENTRIES ? "," : "");
+        json += line;
     }
     json += "\n  ],\n  \"ranges\": [";
     for (int k = 0; k < RANGE_COUNT; ++k) {
         const ColorRange& range = settings.ranges[k];
-        json += "\n    {\"first\": " + std::to_string(range.first) +
-                ", \"last\": " + std::to_string(range.last) +
-                ", \"dither\": " + std::to_string(range.dither) + "}" +
-                (k + 1 < RANGE_COUNT ? "," : "");
+        std::snprintf(line, sizeof line, "\n    {\"first\": %d, \"last\": %d, \"dither\": %d}%s",
+                      range.first, range.last, range.dither, k + 1 < RANGE_COUNT ? "," : "");
+        json += line;
     }
     json += "\n  ]\n}\n";
     return json;

@@ -11,7 +11,7 @@ namespace {
 // A 3 x 2 frame: header, scan data, then the 0x0C marker and palette entry i = (i, 255 - i,
 // i / 2).
 std::vector<uint8_t> GoldenFile(const std::vector<uint8_t>& scanData) {
-    std::vector<uint8_t> file(128, 0);
+    std::vector<uint8_t> file(128 + scanData.size() + 769, 0);
     file[0] = 0x0A;  // manufacturer
     file[1] = 5;     // version
     file[2] = 1;     // run-length encoded
@@ -20,12 +20,15 @@ std::vector<uint8_t> GoldenFile(const std::vector<uint8_t>& scanData) {
     file[10] = 1;    // ymax = height - 1 (at 10)
     file[65] = 1;    // planes
     file[66] = 3;    // bytes per line (at 66)
-    file.insert(file.end(), scanData.begin(), scanData.end());
-    file.push_back(0x0C);
-    for (int i = 0; i < 256; ++i) {
-        file.push_back(static_cast<uint8_t>(i));
-        file.push_back(static_cast<uint8_t>(255 - i));
-        file.push_back(static_cast<uint8_t>(i / 2));
+    for (size_t i = 0; i < scanData.size(); ++i) {
+        file[128 + i] = scanData[i];
+    }
+    const size_t trailer = 128 + scanData.size();
+    file[trailer] = 0x0C;
+    for (size_t i = 0; i < 256; ++i) {
+        file[trailer + 1 + 3 * i] = static_cast<uint8_t>(i);
+        file[trailer + 2 + 3 * i] = static_cast<uint8_t>(255 - i);
+        file[trailer + 3 + 3 * i] = static_cast<uint8_t>(i / 2);
     }
     return file;
 }
