@@ -32,33 +32,23 @@ void* MemoryBitmap::GetChannelData(ULONG channelCode, ULONG& type) {
 }
 
 bool MemoryBitmap::InRange(int x, int y, int count) const {
-    return x >= 0 && y >= 0 && count >= 0 && y < height_ && x <= width_ - count;
+    return x >= 0 && y >= 0 && count >= 0 && static_cast<unsigned>(y) < height_ &&
+           static_cast<unsigned>(x) + static_cast<unsigned>(count) <= width_;
 }
 
-// Filters call these once per pixel: a single pixel is copied directly, not through memcpy.
-int MemoryBitmap::ReadPixels(int x, int y, int count, BMM_Color_64* pixels) {
+int MemoryBitmap::ReadSpan(int x, int y, int count, BMM_Color_64* pixels) {
     if (!InRange(x, y, count)) {
         return 0;
     }
-    const BMM_Color_64* from = pixels_.data() + Offset(x, y);
-    if (count == 1) {
-        *pixels = *from;
-    } else {
-        std::copy_n(from, count, pixels);
-    }
+    std::copy_n(pixels_.data() + Offset(x, y), count, pixels);
     return 1;
 }
 
-int MemoryBitmap::PutPixels(int x, int y, int count, BMM_Color_64* pixels) {
+int MemoryBitmap::PutSpan(int x, int y, int count, BMM_Color_64* pixels) {
     if (!InRange(x, y, count)) {
         return 0;
     }
-    BMM_Color_64* to = pixels_.data() + Offset(x, y);
-    if (count == 1) {
-        *to = *pixels;
-    } else {
-        std::copy_n(pixels, count, to);
-    }
+    std::copy_n(pixels, count, pixels_.data() + Offset(x, y));
     return 1;
 }
 

@@ -93,14 +93,37 @@ void FrameMapper::MapUniformRow(const BMM_Color_64* pixels, const Id* ids, int c
     }
 }
 
+// Runs of pixels with one range go to its search together.
+template <typename Id>
+void FrameMapper::MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int count,
+                                uint8_t* indices) {
+    int x = 0;
+    while (x < count) {
+        const unsigned rangeIndex = RangeIndexOf(ids[x]);
+        int end = x + 1;
+        while (end < count && RangeIndexOf(ids[end]) == rangeIndex) {
+            ++end;
+        }
+        NearestSearch* search = SearchFor(rangeIndex);
+        if (search != nullptr) {
+            search->FindAll(pixels + x, static_cast<size_t>(end - x), indices + x);
+        } else {
+            const ColorRange& range = settings_.ranges[rangeIndex];
+            for (int i = x; i < end; ++i) {
+                indices[i] = static_cast<uint8_t>(
+                    NearestIndex(settings_.palette, range, pixels[i].r, pixels[i].g, pixels[i].b));
+            }
+        }
+        x = end;
+    }
+}
+
 void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int count, int y,
                          uint8_t* indices) {
     if (uniform_) {
         MapUniformRow(pixels, ids, count, y, indices);
-        return;
-    }
-    for (int x = 0; x < count; ++x) {
-        indices[x] = static_cast<uint8_t>(MapNearest(pixels[x], ids[x]));
+    } else {
+        MapNearestRow(pixels, ids, count, indices);
     }
 }
 
@@ -108,39 +131,42 @@ void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint16_t* ids, int co
                          uint8_t* indices) {
     if (uniform_) {
         MapUniformRow(pixels, ids, count, y, indices);
-        return;
-    }
-    for (int x = 0; x < count; ++x) {
-        indices[x] = static_cast<uint8_t>(MapNearest(pixels[x], ids[x]));
+    } else {
+        MapNearestRow(pixels, ids, count, indices);
     }
 }
 
 int FrameMapper::MapPixel(const BMM_Color_64& pixel, unsigned id, int x, int y) {
-    return uniform_ ? MapUniform(pixel, id, x, y) : MapNearest(pixel, id);
+    if (uniform_) {
+        return MapUniform(pixel, id, x, y);
+    }
+    const unsigned rangeIndex = RangeIndexOf(id);
+    NearestSearch* search = SearchFor(rangeIndex);
+    return search != nullptr ? search->Find(pixel.r, pixel.g, pixel.b)
+                             : NearestIndex(settings_.palette, settings_.ranges[rangeIndex],
+                                            pixel.r, pixel.g, pixel.b);
 }
 
-int FrameMapper::NearestWithoutSearch(unsigned rangeIndex, const BMM_Color_64& pixel) {
+NearestSearch* FrameMapper::SearchFor(unsigned rangeIndex) {
+    if (searchTried_[rangeIndex]) {
+        return searches_[rangeIndex];
+    }
+    searchTried_[rangeIndex] = true;
     const ColorRange& range = settings_.ranges[rangeIndex];
-    if (!searchTried_[rangeIndex]) {
-        searchTried_[rangeIndex] = true;
-        for (int k = 0; k < RANGE_COUNT; ++k) {
-            const ColorRange& other = settings_.ranges[k];
-            if (owned_[k] && other.first == range.first && other.last == range.last) {
-                searches_[rangeIndex] = owned_[k].get();
-                break;
-            }
-        }
-        if (searches_[rangeIndex] == nullptr) {
-            try {
-                owned_[rangeIndex] = std::make_unique<NearestSearch>(settings_.palette, range);
-                searches_[rangeIndex] = owned_[rangeIndex].get();
-            } catch (...) {
-                // Without memory for a search the range is scanned, with the same result.
-            }
-        }
-        if (searches_[rangeIndex] != nullptr) {
-            return searches_[rangeIndex]->Find(pixel.r, pixel.g, pixel.b);
+    for (int k = 0; k < RANGE_COUNT; ++k) {
+        const ColorRange& other = settings_.ranges[k];
+        if (searches_[k] != nullptr && other.first == range.first && other.last == range.last) {
+            searches_[rangeIndex] = searches_[k];
+            return searches_[rangeIndex];
         }
     }
-    return NearestIndex(settings_.palette, range, pixel.r, pixel.g, pixel.b);
+    try {
+        owned_[rangeIndex] = std::make_unique<NearestSearch>(settings_.palette, range);
+        if (owned_[rangeIndex]->Ready()) {
+            searches_[rangeIndex] = owned_[rangeIndex].get();
+        }
+    } catch (...) {
+        // Without memory for a search the range is scanned, with the same result.
+    }
+    return searches_[rangeIndex];
 }

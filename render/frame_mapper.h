@@ -42,21 +42,18 @@ private:
     static unsigned RangeIndexOf(unsigned id) { return id < RANGE_COUNT ? id : 0; }
 
     int MapUniform(const BMM_Color_64& pixel, unsigned id, int x, int y) const;
-    int MapNearest(const BMM_Color_64& pixel, unsigned id) {
-        const unsigned rangeIndex = RangeIndexOf(id);
-        NearestSearch* search = searches_[rangeIndex];
-        return search != nullptr ? search->Find(pixel.r, pixel.g, pixel.b)
-                                 : NearestWithoutSearch(rangeIndex, pixel);
-    }
-    int NearestWithoutSearch(unsigned rangeIndex, const BMM_Color_64& pixel);
+    // The range's search, made on its first use; null when there is no memory for one.
+    NearestSearch* SearchFor(unsigned rangeIndex);
     template <typename Id>
     void MapUniformRow(const BMM_Color_64* pixels, const Id* ids, int count, int y,
                        uint8_t* indices) const;
+    template <typename Id>
+    void MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int count, uint8_t* indices);
 
     const PaletteRenderSettings& settings_;
     bool uniform_;
     UniformStep steps_[RANGE_COUNT];
-    // Per range the search, shared by ranges of equal bounds; made on first use.
+    // Per range the search, shared by ranges of equal bounds.
     NearestSearch* searches_[RANGE_COUNT] = {};
     std::unique_ptr<NearestSearch> owned_[RANGE_COUNT];
     bool searchTried_[RANGE_COUNT] = {};

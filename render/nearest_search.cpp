@@ -2,12 +2,18 @@
 #include "render/nearest_search.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
 
 namespace {
 
-constexpr int32_t COARSE_SIDE = 8192;  // colour values per coarse cell side
-constexpr int32_t FINE_SIDE = 1024;    // colour values per fine cell side
+constexpr unsigned CELL_COUNT = 1u << 18;
+constexpr int32_t CELL_SIDE = 1024;    // colour values per cell side
+constexpr int32_t COARSE_SIDE = 8192;  // and per side of a block of 8 x 8 x 8 cells
+constexpr size_t PAIR_KEYS = 256 * 256;
+
+unsigned CoarseOf(unsigned red, unsigned green, unsigned blue) {
+    return ((red >> 13) << 6) | ((green >> 13) << 3) | (blue >> 13);
+}
 
 // Squared distance from the palette colour `scaled` (byte x 256) to the nearest and to the
 // farthest value of [low, high] along one axis.
@@ -15,121 +21,156 @@ void AxisDistances(int32_t scaled, int32_t low, int32_t high, uint64_t& nearest,
                    uint64_t& farthest) {
     const int32_t below = low - scaled;
     const int32_t above = scaled - high;
-    const int32_t gap = below > 0 ? below : (above > 0 ? above : 0);
-    const int32_t reach = std::max(scaled - low, high - scaled);
-    nearest = static_cast<uint64_t>(gap) * static_cast<uint64_t>(gap);
-    const int64_t reach64 = reach;
-    farthest = static_cast<uint64_t>(reach64 * reach64);
+    const int64_t gap = below > 0 ? below : (above > 0 ? above : 0);
+    const int64_t reach = std::max(scaled - low, high - scaled);
+    nearest = static_cast<uint64_t>(gap * gap);
+    farthest = static_cast<uint64_t>(reach * reach);
 }
 
 }  // namespace
 
 NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range,
-                             size_t listBytesLimit)
-    : listBytesLimit_(listBytesLimit) {
-    std::fill(std::begin(coarseBlocks_), std::end(coarseBlocks_), -1);
+                             size_t tableBytesLimit)
+    : tableBytesLimit_(tableBytesLimit) {
     // A later entry of the same colour never wins: the lowest index takes every tie.
     for (int i = range.first; i <= range.last; ++i) {
-        const PaletteEntry& colour = palette[i];
         Entry& entry = entries_[i];
-        entry.red = colour.red;
-        entry.green = colour.green;
-        entry.blue = colour.blue;
+        entry.red = palette[i].red;
+        entry.green = palette[i].green;
+        entry.blue = palette[i].blue;
         entry.weight = 128 * (entry.red * entry.red + entry.green * entry.green +
                               entry.blue * entry.blue);
-        bool duplicate = false;
-        for (uint8_t earlier : distinct_) {
-            const Entry& other = entries_[earlier];
-            if (other.red == entry.red && other.green == entry.green && other.blue == entry.blue) {
-                duplicate = true;
-                break;
-            }
-        }
+        const bool duplicate = std::any_of(distinct_.begin(), distinct_.end(), [&](uint8_t k) {
+            return entries_[k].red == entry.red && entries_[k].green == entry.green &&
+                   entries_[k].blue == entry.blue;
+        });
         if (!duplicate) {
             distinct_.push_back(static_cast<uint8_t>(i));
         }
     }
     if (distinct_.empty()) {
-        // A reversed range answers `first` for every colour.
-        distinct_.push_back(range.first);
+        distinct_.push_back(range.first);  // a reversed range answers `first` everywhere
     }
-    lists_.push_back(0);  // offset 0 stays unused, so a cell word of 0 means "not built"
+    records_.reserve(1 + PALETTE_ENTRIES + 64);
+    records_.push_back({0, 0, 0, 0, 0, 0, LIST_NOT_BUILT});
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        const auto index = static_cast<uint8_t>(i);
+        records_.push_back({0, 0, 0, 0, index, index, 0});
+    }
+    lists_.push_back(0);  // offset 0 stays unused: a list offset of 0 means "no list"
+    cells_ = static_cast<uint16_t*>(std::calloc(CELL_COUNT, sizeof(uint16_t)));
 }
 
-int NearestSearch::FindSlow(uint16_t red, uint16_t green, uint16_t blue) {
-    const unsigned coarse = CoarseCell(red, green, blue);
-    const unsigned fine = FineCell(red, green, blue);
-    int32_t block = coarseBlocks_[coarse];
-    if (block < 0) {
-        block = exhausted_ ? -1 : BuildCoarse(coarse);
-        if (block < 0) {
-            return Scan(distinct_.data(), distinct_.size(), red, green, blue);
+NearestSearch::~NearestSearch() { std::free(cells_); }
+
+int NearestSearch::FindInList(uint32_t list, uint16_t red, uint16_t green, uint16_t blue) {
+    if (list == LIST_NOT_BUILT) {
+        const unsigned coarse = CoarseOf(red, green, blue);
+        uint32_t coarseList = coarseLists_[coarse];
+        if (coarseList == 0 && !exhausted_) {
+            coarseList = BuildCoarse(coarse);
         }
+        const unsigned cell = CellOf(red, green, blue);
+        if (coarseList != 0 && !exhausted_) {
+            cells_[cell] = BuildCell(cell, coarseList);
+        }
+        if (cells_[cell] == 0) {
+            // Out of room for cells: compare the block's candidates, or all of them.
+            return coarseList != 0 ? Scan(&lists_[coarseList + 1], lists_[coarseList] + size_t{1},
+                                          red, green, blue)
+                                   : Scan(distinct_.data(), distinct_.size(), red, green, blue);
+        }
+        return Find(red, green, blue);
     }
-    uint32_t& cell = cells_[static_cast<size_t>(block) * CELLS_PER_BLOCK + fine];
-    if (cell == 0 && !exhausted_) {
-        cell = BuildFine(block, coarse, fine);
-    }
-    if ((cell & CELL_SINGLE) != 0) {
-        return static_cast<int>(cell >> 1);
-    }
-    // A list of this cell, or (when memory ran out) the coarse cell's list.
-    const uint8_t* list = lists_.data() + (cell != 0 ? cell >> 1 : coarseLists_[static_cast<size_t>(block)]);
-    return Scan(list + 1, size_t{list[0]} + 1, red, green, blue);
+    return Scan(&lists_[list + 1], lists_[list] + size_t{1}, red, green, blue);
 }
 
-int32_t NearestSearch::BuildCoarse(unsigned coarse) {
-    const int32_t corner[3] = {static_cast<int32_t>(coarse >> 6) * COARSE_SIDE,
-                               static_cast<int32_t>((coarse >> 3) & 7) * COARSE_SIDE,
-                               static_cast<int32_t>(coarse & 7) * COARSE_SIDE};
+uint32_t NearestSearch::BuildCoarse(unsigned coarse) {
     Box box;
+    const unsigned corner[3] = {coarse >> 6, (coarse >> 3) & 7, coarse & 7};
     for (int axis = 0; axis < 3; ++axis) {
-        box.low[axis] = corner[axis];
-        box.high[axis] = corner[axis] + COARSE_SIDE - 1;
+        box.low[axis] = static_cast<int32_t>(corner[axis]) * COARSE_SIDE;
+        box.high[axis] = box.low[axis] + COARSE_SIDE - 1;
     }
     uint8_t kept[PALETTE_ENTRIES];
     const size_t count = Prune(box, distinct_.data(), distinct_.size(), kept);
     uint32_t offset = 0;
-    if (!StoreList(kept, count, offset)) {
-        return -1;
+    if (StoreList(kept, count, offset)) {
+        coarseLists_[coarse] = offset;
     }
-    const auto block = static_cast<int32_t>(coarseLists_.size());
-    try {
-        coarseLists_.push_back(offset);
-        cells_.resize(cells_.size() + CELLS_PER_BLOCK, 0);
-    } catch (...) {
-        coarseLists_.resize(static_cast<size_t>(block));
-        exhausted_ = true;
-        return -1;
-    }
-    coarseBlocks_[coarse] = block;
-    return block;
+    return offset;
 }
 
-uint32_t NearestSearch::BuildFine(int32_t block, unsigned coarse, unsigned fine) {
-    const int32_t corner[3] = {
-        static_cast<int32_t>(coarse >> 6) * COARSE_SIDE + static_cast<int32_t>(fine >> 6) * FINE_SIDE,
-        static_cast<int32_t>((coarse >> 3) & 7) * COARSE_SIDE +
-            static_cast<int32_t>((fine >> 3) & 7) * FINE_SIDE,
-        static_cast<int32_t>(coarse & 7) * COARSE_SIDE + static_cast<int32_t>(fine & 7) * FINE_SIDE};
+// The record of the cell: 0 when there is no room left for it.
+uint16_t NearestSearch::BuildCell(unsigned cell, uint32_t coarseList) {
     Box box;
+    const unsigned corner[3] = {cell >> 12, (cell >> 6) & 63, cell & 63};
     for (int axis = 0; axis < 3; ++axis) {
-        box.low[axis] = corner[axis];
-        box.high[axis] = corner[axis] + FINE_SIDE - 1;
+        box.low[axis] = static_cast<int32_t>(corner[axis]) * CELL_SIDE;
+        box.high[axis] = box.low[axis] + CELL_SIDE - 1;
     }
-    const uint8_t* coarseList = lists_.data() + coarseLists_[static_cast<size_t>(block)];
+    uint8_t candidates[PALETTE_ENTRIES];
+    const size_t candidateCount = lists_[coarseList] + size_t{1};
+    std::copy_n(&lists_[coarseList + 1], candidateCount, candidates);
     uint8_t kept[PALETTE_ENTRIES];
-    const size_t count = Prune(box, coarseList + 1, size_t{coarseList[0]} + 1, kept);
+    const size_t count = Prune(box, candidates, candidateCount, kept);
+    return RecordFor(kept, count);
+}
+
+uint16_t NearestSearch::RecordFor(const uint8_t* kept, size_t count) {
     if (count == 1) {
-        return (uint32_t{kept[0]} << 1) | CELL_SINGLE;
+        return static_cast<uint16_t>(1 + kept[0]);
     }
-    uint32_t offset = 0;
-    return StoreList(kept, count, offset) ? offset << 1 : 0;
+    uint16_t* pairSlot = nullptr;
+    if (count == 2) {
+        // The plane depends on the two entries only: cells sharing the pair share a record.
+        if (pairRecords_.empty()) {
+            if (!Affordable(PAIR_KEYS * sizeof(uint16_t))) {
+                return 0;
+            }
+            try {
+                pairRecords_.resize(PAIR_KEYS, 0);
+            } catch (...) {
+                exhausted_ = true;
+                return 0;
+            }
+        }
+        pairSlot = &pairRecords_[kept[0] * size_t{256} + kept[1]];
+        if (*pairSlot != 0) {
+            return *pairSlot;
+        }
+    }
+    CellRecord record = {0, 0, 0, 0, kept[0], kept[0], 0};
+    if (count == 2) {
+        const Entry& a = entries_[kept[0]];
+        const Entry& b = entries_[kept[1]];
+        record = {a.weight - b.weight,          static_cast<int16_t>(a.red - b.red),
+                  static_cast<int16_t>(a.green - b.green), static_cast<int16_t>(a.blue - b.blue),
+                  kept[0],                      kept[1],
+                  0};
+    } else if (!StoreList(kept, count, record.list)) {
+        return 0;
+    }
+    // Record numbers are 16 bits wide, which keeps the cell table at half a megabyte.
+    if (records_.size() > UINT16_MAX || !Affordable(sizeof record)) {
+        exhausted_ = true;
+        return 0;
+    }
+    try {
+        records_.push_back(record);
+    } catch (...) {
+        exhausted_ = true;
+        return 0;
+    }
+    const auto number = static_cast<uint16_t>(records_.size() - 1);
+    if (pairSlot != nullptr) {
+        *pairSlot = number;
+    }
+    return number;
 }
 
 int NearestSearch::StoreList(const uint8_t* list, size_t count, uint32_t& offset) {
-    if (lists_.size() + count + 1 > listBytesLimit_) {
-        exhausted_ = true;
+    if (!Affordable(count + 1)) {
         return 0;
     }
     const size_t start = lists_.size();
@@ -143,6 +184,15 @@ int NearestSearch::StoreList(const uint8_t* list, size_t count, uint32_t& offset
     }
     offset = static_cast<uint32_t>(start);
     return 1;
+}
+
+bool NearestSearch::Affordable(size_t moreBytes) {
+    if (exhausted_ || moreBytes > tableBytesLimit_ - std::min(tableBytes_, tableBytesLimit_)) {
+        exhausted_ = true;
+        return false;
+    }
+    tableBytes_ += moreBytes;
+    return true;
 }
 
 // Keeps, in ascending order, the candidates that are the choice for at least one colour of

@@ -9,43 +9,58 @@
 #include "plugin/settings.h"
 
 // Gives exactly NearestIndex's choice (lowest index among equal squared distances) without
-// scanning the range per colour. The 16-bit colour cube is cut into 8 x 8 x 8 coarse cells,
-// each into 8 x 8 x 8 fine cells of 1024 values a side; a cell lists only the entries that
-// are nearest to at least one colour inside it, so most fine cells name their answer
-// outright. Cells are built on first use, so a frame pays only for the colours it holds.
-// When memory runs out the search scans instead: slower, never different.
+// scanning the range per colour. The 16-bit colour cube is cut into 64 x 64 x 64 cells of
+// 1024 values a side. A cell knows only the entries that are nearest to at least one colour
+// inside it, worked out on first use (from the candidates of its 8 x 8 x 8 block of cells):
+// one entry, answered outright; two, answered by which side of the plane of equal distance
+// the colour lies on; or a short list to compare. A frame pays only for the cells its
+// colours fall in. When memory runs out the search compares more entries instead: slower,
+// never different.
 class NearestSearch {
 public:
-    // Beyond this many bytes of candidate lists no further cells are built.
-    static constexpr size_t LIST_BYTES_LIMIT = size_t{16} << 20;
+    // Beyond this many bytes of candidate lists and cell records no further cells are built.
+    static constexpr size_t TABLE_BYTES_LIMIT = size_t{16} << 20;
 
-    // `palette` is read now and never again.
+    // `palette` is read now and never again. Check Ready() before the first Find.
     NearestSearch(const PaletteEntry* palette, ColorRange range,
-                  size_t listBytesLimit = LIST_BYTES_LIMIT);
+                  size_t tableBytesLimit = TABLE_BYTES_LIMIT);
+    ~NearestSearch();
     NearestSearch(const NearestSearch&) = delete;
     NearestSearch& operator=(const NearestSearch&) = delete;
 
+    // False when the cell table could not be allocated.
+    bool Ready() const { return cells_ != nullptr; }
+
     int Find(uint16_t red, uint16_t green, uint16_t blue) {
-        const unsigned coarse = CoarseCell(red, green, blue);
-        const unsigned fine = FineCell(red, green, blue);
-        const int32_t block = coarseBlocks_[coarse];
-        if (block >= 0) {
-            const uint32_t cell = cells_[static_cast<size_t>(block) * CELLS_PER_BLOCK + fine];
-            if ((cell & CELL_SINGLE) != 0) {
-                return static_cast<int>(cell >> 1);
-            }
+        return FindIn(cells_, records_.data(), red, green, blue);
+    }
+
+    // Find for each of `count` pixels (anything with fields r, g and b), into `indices`.
+    template <typename Pixel>
+    void FindAll(const Pixel* pixels, size_t count, uint8_t* __restrict indices) {
+        const uint16_t* cells = cells_;
+        for (size_t i = 0; i < count; ++i) {
+            indices[i] = static_cast<uint8_t>(
+                FindIn(cells, records_.data(), pixels[i].r, pixels[i].g, pixels[i].b));
         }
-        return FindSlow(red, green, blue);
     }
 
 private:
-    static constexpr unsigned CELLS_PER_BLOCK = 512;
-    // A cell word: 0 not built yet; bit 0 set: the one candidate is word >> 1; otherwise
-    // word >> 1 is the offset of a list in `lists_`: count - 1, then the indices, ascending.
-    static constexpr uint32_t CELL_SINGLE = 1;
+    // What a cell knows. Choose `second` when (red, green, blue).C < bound, else `first`:
+    // for two entries a < b this is the plane where their squared distances are equal
+    // (a wins on it), with (red, green, blue) = a - b and bound = weight(a) - weight(b).
+    // `list` is 0, LIST_NOT_BUILT for a cell not worked out yet, or the offset of a list in
+    // `lists_`: count - 1, then the indices, ascending.
+    struct CellRecord {
+        int32_t bound;
+        int16_t red, green, blue;
+        uint8_t first, second;
+        uint32_t list;
+    };
+    static constexpr uint32_t LIST_NOT_BUILT = 0xFFFFFFFF;
 
-    // One palette entry as the distance comparison uses it: 128 (r² + g² + b²) - (r, g, b).C
-    // is the squared distance to C over 512, less a term shared by every entry.
+    // One palette entry as the comparison uses it: 128 (r² + g² + b²) - (r, g, b).C is the
+    // squared distance to C over 512, less a term shared by every entry.
     struct Entry {
         int32_t weight;
         int32_t red, green, blue;
@@ -55,28 +70,38 @@ private:
         int32_t high[3];
     };
 
-    // 8 x 8 x 8 coarse cells, and 8 x 8 x 8 fine cells in each: three bits per channel.
-    static unsigned CoarseCell(unsigned red, unsigned green, unsigned blue) {
-        return ((red >> 13) << 6) | ((green >> 13) << 3) | (blue >> 13);
+    // Six bits per channel.
+    static unsigned CellOf(unsigned red, unsigned green, unsigned blue) {
+        return ((red & 0xFC00u) << 2) | ((green & 0xFC00u) >> 4) | (blue >> 10);
     }
-    static unsigned FineCell(unsigned red, unsigned green, unsigned blue) {
-        return (((red >> 10) & 7) << 6) | (((green >> 10) & 7) << 3) | ((blue >> 10) & 7);
+
+    int FindIn(const uint16_t* cells, const CellRecord* records, uint16_t red,
+               uint16_t green, uint16_t blue) {
+        const CellRecord& cell = records[cells[CellOf(red, green, blue)]];
+        // One entry: all-zero plane, never below the bound 0. Two: the plane decides.
+        const int32_t side = cell.red * red + cell.green * green + cell.blue * blue;
+        const int index = side < cell.bound ? cell.second : cell.first;
+        return cell.list == 0 ? index : FindInList(cell.list, red, green, blue);
     }
-    int FindSlow(uint16_t red, uint16_t green, uint16_t blue);
-    int32_t BuildCoarse(unsigned coarse);
-    uint32_t BuildFine(int32_t block, unsigned coarse, unsigned fine);
+    int FindInList(uint32_t list, uint16_t red, uint16_t green, uint16_t blue);
+    uint32_t BuildCoarse(unsigned coarse);
+    uint16_t BuildCell(unsigned cell, uint32_t coarseList);
+    uint16_t RecordFor(const uint8_t* kept, size_t count);
     int StoreList(const uint8_t* list, size_t count, uint32_t& offset);
+    bool Affordable(size_t moreBytes);
     size_t Prune(const Box& box, const uint8_t* candidates, size_t count, uint8_t* kept) const;
     bool NeverBeats(int loser, int winner, const Box& box) const;
     int Scan(const uint8_t* candidates, size_t count, uint16_t red, uint16_t green,
              uint16_t blue) const;
 
-    Entry entries_[PALETTE_ENTRIES] = {};
-    std::vector<uint8_t> distinct_;       // the range's entries, later duplicates dropped
-    int32_t coarseBlocks_[512];           // block of fine cells per coarse cell, -1 if none
-    std::vector<uint32_t> coarseLists_;   // per block: offset of the coarse cell's list
-    std::vector<uint32_t> cells_;         // CELLS_PER_BLOCK words per block
+    uint16_t* cells_ = nullptr;          // 2^18 record numbers, 0 until the cell is built
+    std::vector<CellRecord> records_;    // 0: not built; 1 + i: entry i alone; then the rest
+    std::vector<uint16_t> pairRecords_;  // record number per pair a x 256 + b, 0 if none yet
+    uint32_t coarseLists_[512] = {};     // list offset per block of 8 x 8 x 8 cells
     std::vector<uint8_t> lists_;
-    size_t listBytesLimit_;
-    bool exhausted_ = false;              // memory ran out: no further cells are built
+    std::vector<uint8_t> distinct_;      // the range's entries, later duplicates dropped
+    Entry entries_[PALETTE_ENTRIES] = {};
+    size_t tableBytes_ = 0;
+    size_t tableBytesLimit_;
+    bool exhausted_ = false;             // no further cells are built
 };

@@ -74,6 +74,7 @@ int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int he
                const RowBuffer& row, FrameMapper& mapper, const uint64_t* colourBits,
                uint8_t* indices) {
     int32_t abort = 0;
+    BMM_Color_64 pixel{};  // the pixel record: filled by each one-pixel read
     for (int y = 0; y < height; ++y) {
         SendMessageA(hostWindow, MSG_RENDER_PROGRESS, static_cast<WPARAM>(y),
                      static_cast<LPARAM>(height - 1));
@@ -88,7 +89,6 @@ int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int he
         const Id* idRow = ids + rowStart;
         mapper.MapRow(row.pixels, idRow, width, y, row.indices);
         for (int x = 0; x < width; ++x) {
-            BMM_Color_64 pixel{};
             bitmap.ReadPixels(x, y, 1, &pixel);
             uint64_t bits = BitsOf(pixel);
             unsigned index = row.indices[x];

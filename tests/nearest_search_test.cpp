@@ -126,8 +126,9 @@ void AddEdgeColours(const Palette& palette, std::vector<Colour>& colours) {
 // Every colour gets the scan's choice, first through cells being built, then again
 // through the built cells.
 void ExpectSameAsScan(const Palette& palette, ColorRange range, const std::vector<Colour>& colours,
-                      size_t listBytesLimit = NearestSearch::LIST_BYTES_LIMIT) {
-    NearestSearch search(palette.data(), range, listBytesLimit);
+                      size_t tableBytesLimit = NearestSearch::TABLE_BYTES_LIMIT) {
+    NearestSearch search(palette.data(), range, tableBytesLimit);
+    ASSERT_TRUE(search.Ready());
     for (int pass = 0; pass < 2; ++pass) {
         int mismatches = 0;
         for (const Colour& c : colours) {
@@ -201,8 +202,9 @@ TEST(NearestSearchTest, ScansWhenOutOfMemoryForCells) {
     std::vector<Colour> colours;
     AddRandomColours(random, 500, colours);
     AddBoundaryColours(palette, {0, 255, 0}, random, colours);
-    // No room at all, room for a few coarse cells, room for some fine cells.
-    for (size_t limit : {size_t{0}, size_t{600}, size_t{5000}}) {
+    // No room at all, room for a few blocks' lists, for some cells but no pair table, and
+    // for the pair table and a few more cells.
+    for (size_t limit : {size_t{0}, size_t{600}, size_t{5000}, size_t{263000}}) {
         SCOPED_TRACE(limit);
         ExpectSameAsScan(palette, {0, 255, 0}, colours, limit);
     }
