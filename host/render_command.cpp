@@ -19,9 +19,9 @@
 
 namespace {
 
-// Decoded frames kept between the input check and the render, so a short sequence is
-// decoded only once.
-constexpr size_t FRAME_CACHE_BYTES = size_t{256} << 20;
+// Decoded frames kept between the input check and the render, so a short sequence (or one
+// 1080p frame) is decoded only once. Kept small: a long sequence must run in flat memory.
+constexpr size_t FRAME_CACHE_BYTES = size_t{32} << 20;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
 

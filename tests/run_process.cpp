@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,7 +45,8 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment) {
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
     std::vector<char*> args = ArgvOf(argv);
@@ -54,14 +56,19 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
         dup2(fileno(err), STDERR_FILENO);
         const int devNull = open("/dev/null", O_RDONLY);
         dup2(devNull, STDIN_FILENO);
+        for (const std::string& setting : environment) {
+            putenv(const_cast<char*>(setting.c_str()));
+        }
         execv(args[0], args.data());
         _exit(127);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     ProcessResult result;
     result.exitCode = ExitCodeOf(status);
+    result.peakMemoryKib = usage.ru_maxrss;
     result.out = ReadAll(out);
     result.err = ReadAll(err);
     return result;

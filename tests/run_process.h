@@ -10,9 +10,12 @@ struct ProcessResult {
     int exitCode = -1;  // 128 + signal number when killed by a signal
     std::string out;
     std::string err;
+    long peakMemoryKib = 0;  // the program's peak resident set
 };
 
-ProcessResult RunProcess(const std::vector<std::string>& argv);
+// `environment` entries ("NAME=value") are added to the program's environment.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment = {});
 
 // A program whose stdout and stderr are the slave side of a pseudo-terminal.
 class TerminalProcess {

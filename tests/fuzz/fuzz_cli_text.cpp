@@ -1,0 +1,56 @@
+// Fuzzes the text kelvo takes from its command line: range specifications, '#' frame
+// patterns, frame numbers from file names, and whole argument lists.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/cli_options.h"
+#include "tests/fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput input(data, size);
+    const auto frame = static_cast<int>(input.Word32());
+    const std::string text(reinterpret_cast<const char*>(input.Rest()), input.Remaining());
+
+    RangeEdit range;
+    std::string error;
+    if (ParseRange(text, range, error)) {
+        FUZZ_CHECK(range.id >= 0 && range.id <= 15);
+        FUZZ_CHECK(range.first >= 0 && range.first <= 255);
+        FUZZ_CHECK(range.last >= 0 && range.last <= 255);
+    } else {
+        FUZZ_CHECK(!error.empty());
+    }
+
+    if (text.size() < 4096) {
+        const std::string expanded = ExpandFramePattern(text, frame);
+        FUZZ_CHECK(HasFramePattern(expanded) == false || !HasFramePattern(text));
+        FUZZ_CHECK(HasFramePattern(text) || expanded == text);
+    }
+    int number = -1;
+    if (FrameNumberFromName(text, number)) {
+        FUZZ_CHECK(number >= 0);
+    }
+
+    // The same bytes as an argument list, split at NUL bytes.
+    std::vector<std::string> args;
+    std::string current;
+    for (char c : text) {
+        if (c == '\0') {
+            args.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    args.push_back(current);
+    RenderOptions options;
+    if (!ParseRenderOptions(args, options, error)) {
+        FUZZ_CHECK(!error.empty());
+    }
+    SettingsNewOptions newOptions;
+    if (!ParseSettingsNewOptions(args, newOptions, error)) {
+        FUZZ_CHECK(!error.empty());
+    }
+    return 0;
+}

@@ -1,0 +1,77 @@
+// Fuzzes kelvo's input decoders: any file offered as a colour PNG, an identifier PNG or an
+// OpenEXR file gives a consistent image or a reason, never a crash.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "host/exr_image.h"
+#include "host/frame_image.h"
+#include "host/png_image.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+size_t Pixels(int width, int height) {
+    return static_cast<size_t>(width) * static_cast<size_t>(height);
+}
+
+void CheckColor(const ColorImage& image) {
+    FUZZ_CHECK(image.width >= 1 && image.width <= FRAME_MAX_SIDE);
+    FUZZ_CHECK(image.height >= 1 && image.height <= FRAME_MAX_SIDE);
+    FUZZ_CHECK(image.rgba.size() == 4 * Pixels(image.width, image.height));
+}
+
+void CheckIds(const IdImage& ids, int width, int height, int maxId) {
+    if (ids.ids.empty()) {
+        return;
+    }
+    FUZZ_CHECK(ids.width == width && ids.height == height);
+    FUZZ_CHECK(ids.ids.size() == Pixels(width, height));
+    for (uint16_t id : ids.ids) {
+        FUZZ_CHECK(id <= maxId);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const uint8_t choice = data[0];
+    const std::string path = FuzzScratchDirectory() + "/input";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    FUZZ_CHECK(file != nullptr);
+    FUZZ_CHECK(size == 1 || std::fwrite(data + 1, 1, size - 1, file) == size - 1);
+    FUZZ_CHECK(std::fclose(file) == 0);
+
+    std::string error;
+    ColorImage color;
+    IdImage ids;
+    if (choice % 3 == 0) {
+        if (ReadColorPng(path, color, error)) {
+            CheckColor(color);
+        } else {
+            FUZZ_CHECK(!error.empty());
+        }
+    } else if (choice % 3 == 1) {
+        if (ReadIdPng(path, ids, error)) {
+            FUZZ_CHECK(ids.ids.size() == Pixels(ids.width, ids.height));
+        } else {
+            FUZZ_CHECK(!error.empty());
+        }
+    } else {
+        ExrRequest request;
+        request.layer = (choice & 4) != 0 ? "diffuse" : "";
+        request.idChannel = (choice & 8) != 0 ? "object" : "";
+        request.linear = (choice & 16) != 0;
+        request.maxId = (choice & 32) != 0 ? 255 : 65535;
+        if (ReadExr(path, request, color, ids, error)) {
+            CheckColor(color);
+            CheckIds(ids, color.width, color.height, request.maxId);
+        } else {
+            FUZZ_CHECK(!error.empty());
+        }
+    }
+    return 0;
+}
