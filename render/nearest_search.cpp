@@ -8,6 +8,7 @@ namespace {
 
 constexpr unsigned CELL_COUNT = 1u << 18;
 constexpr int32_t CELL_SIDE = 1024;    // colour values per cell side
+constexpr int32_t HALF_SIDE = 512;     // and per side of a halved cell
 constexpr int32_t COARSE_SIDE = 8192;  // and per side of a block of 8 x 8 x 8 cells
 constexpr size_t PAIR_KEYS = 256 * 256;
 
@@ -82,7 +83,22 @@ int NearestSearch::FindInList(uint32_t list, uint16_t red, uint16_t green, uint1
         }
         return Find(red, green, blue);
     }
+    if ((list & LIST_HALVES) != 0) {
+        const unsigned half = ((red >> 7) & 4u) | ((green >> 8) & 2u) | ((blue >> 9) & 1u);
+        return Answer(halves_[(list & ~LIST_HALVES) + half], red, green, blue);
+    }
     return Scan(&lists_[list + 1], lists_[list] + size_t{1}, red, green, blue);
+}
+
+// What a record that is not halved says about the colour.
+int NearestSearch::Answer(uint16_t recordNumber, uint16_t red, uint16_t green,
+                          uint16_t blue) const {
+    const CellRecord& cell = records_[recordNumber];
+    if (cell.list != 0) {
+        return Scan(&lists_[cell.list + 1], lists_[cell.list] + size_t{1}, red, green, blue);
+    }
+    const int32_t side = cell.red * red + cell.green * green + cell.blue * blue;
+    return side < cell.bound ? cell.second : cell.first;
 }
 
 uint32_t NearestSearch::BuildCoarse(unsigned coarse) {
@@ -114,7 +130,50 @@ uint16_t NearestSearch::BuildCell(unsigned cell, uint32_t coarseList) {
     std::copy_n(&lists_[coarseList + 1], candidateCount, candidates);
     uint8_t kept[PALETTE_ENTRIES];
     const size_t count = Prune(box, candidates, candidateCount, kept);
-    return RecordFor(kept, count);
+    return count <= 2 ? RecordFor(kept, count) : HalvedRecord(box.low, kept, count);
+}
+
+// A cell with three or more candidates: its eight halves, each pruned again from them.
+uint16_t NearestSearch::HalvedRecord(const int32_t (&low)[3], const uint8_t* kept,
+                                     size_t count) {
+    uint16_t halves[8];
+    for (unsigned half = 0; half < 8; ++half) {
+        Box box;
+        const unsigned upper[3] = {(half >> 2) & 1, (half >> 1) & 1, half & 1};
+        for (int axis = 0; axis < 3; ++axis) {
+            box.low[axis] = low[axis] + static_cast<int32_t>(upper[axis]) * HALF_SIDE;
+            box.high[axis] = box.low[axis] + HALF_SIDE - 1;
+        }
+        uint8_t halfKept[PALETTE_ENTRIES];
+        const size_t halfCount = Prune(box, kept, count, halfKept);
+        halves[half] = RecordFor(halfKept, halfCount);
+        if (halves[half] == 0) {
+            return 0;
+        }
+    }
+    const size_t offset = halves_.size();
+    if (offset > LIST_HALVES - 8 || !Affordable(sizeof halves)) {
+        exhausted_ = true;
+        return 0;
+    }
+    try {
+        halves_.insert(halves_.end(), std::begin(halves), std::end(halves));
+    } catch (...) {
+        exhausted_ = true;
+        return 0;
+    }
+    CellRecord record = {0, 0, 0, 0, kept[0], kept[0], LIST_HALVES | static_cast<uint32_t>(offset)};
+    if (records_.size() > UINT16_MAX || !Affordable(sizeof record)) {
+        exhausted_ = true;
+        return 0;
+    }
+    try {
+        records_.push_back(record);
+    } catch (...) {
+        exhausted_ = true;
+        return 0;
+    }
+    return static_cast<uint16_t>(records_.size() - 1);
 }
 
 uint16_t NearestSearch::RecordFor(const uint8_t* kept, size_t count) {

@@ -13,9 +13,10 @@
 // 1024 values a side. A cell knows only the entries that are nearest to at least one colour
 // inside it, worked out on first use (from the candidates of its 8 x 8 x 8 block of cells):
 // one entry, answered outright; two, answered by which side of the plane of equal distance
-// the colour lies on; or a short list to compare. A frame pays only for the cells its
-// colours fall in. When memory runs out the search compares more entries instead: slower,
-// never different.
+// the colour lies on; more, split once more into eight cells of 512, each answered the same
+// way or, rarely, by comparing a short list. A frame pays only for the cells its colours
+// fall in. When memory runs out the search compares more entries instead: slower, never
+// different.
 class NearestSearch {
 public:
     // Beyond this many bytes of candidate lists and cell records no further cells are built.
@@ -49,7 +50,8 @@ private:
     // What a cell knows. Choose `second` when (red, green, blue).C < bound, else `first`:
     // for two entries a < b this is the plane where their squared distances are equal
     // (a wins on it), with (red, green, blue) = a - b and bound = weight(a) - weight(b).
-    // `list` is 0, LIST_NOT_BUILT for a cell not worked out yet, or the offset of a list in
+    // `list` is 0; LIST_NOT_BUILT for a cell not worked out yet; LIST_HALVES | offset of
+    // the eight record numbers of its halved cells in `halves_`; or the offset of a list in
     // `lists_`: count - 1, then the indices, ascending.
     struct CellRecord {
         int32_t bound;
@@ -58,6 +60,7 @@ private:
         uint32_t list;
     };
     static constexpr uint32_t LIST_NOT_BUILT = 0xFFFFFFFF;
+    static constexpr uint32_t LIST_HALVES = 0x80000000;
 
     // One palette entry as the comparison uses it: 128 (r² + g² + b²) - (r, g, b).C is the
     // squared distance to C over 512, less a term shared by every entry.
@@ -85,8 +88,10 @@ private:
     }
     int FindInList(uint32_t list, uint16_t red, uint16_t green, uint16_t blue);
     uint32_t BuildCoarse(unsigned coarse);
+    int Answer(uint16_t recordNumber, uint16_t red, uint16_t green, uint16_t blue) const;
     uint16_t BuildCell(unsigned cell, uint32_t coarseList);
     uint16_t RecordFor(const uint8_t* kept, size_t count);
+    uint16_t HalvedRecord(const int32_t (&low)[3], const uint8_t* kept, size_t count);
     int StoreList(const uint8_t* list, size_t count, uint32_t& offset);
     bool Affordable(size_t moreBytes);
     size_t Prune(const Box& box, const uint8_t* candidates, size_t count, uint8_t* kept) const;
@@ -99,6 +104,7 @@ private:
     std::vector<uint16_t> pairRecords_;  // record number per pair a x 256 + b, 0 if none yet
     uint32_t coarseLists_[512] = {};     // list offset per block of 8 x 8 x 8 cells
     std::vector<uint8_t> lists_;
+    std::vector<uint16_t> halves_;       // eight record numbers per halved cell
     std::vector<uint8_t> distinct_;      // the range's entries, later duplicates dropped
     Entry entries_[PALETTE_ENTRIES] = {};
     size_t tableBytes_ = 0;
