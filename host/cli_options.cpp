@@ -10,6 +10,9 @@
 
 namespace {
 
+// More workers than this only cost memory, whatever the machine.
+constexpr long long MAX_JOBS = 256;
+
 using Handler = std::function<int(const std::string& value, std::string& error)>;
 
 // One option of a command: its names, whether a value follows, and what it does.
@@ -232,6 +235,16 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                      }});
     specs.push_back({"--quiet", "-q", false, [&options](const std::string&, std::string&) {
                          options.quiet = true;
+                         return 1;
+                     }});
+    specs.push_back({"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
+                         long long jobs = 0;
+                         if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
+                             problem = "--jobs needs a number of workers from 1 to " +
+                                       std::to_string(MAX_JOBS) + ", not '" + value + "'";
+                             return 0;
+                         }
+                         options.jobs = static_cast<int>(jobs);
                          return 1;
                      }});
     specs.push_back({"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {

@@ -35,6 +35,7 @@ struct RenderOptions {
     std::optional<int> start;
     std::string previewPattern;
     bool quiet = false;
+    int jobs = 0;            // worker processes; 0: one per processor
     std::vector<std::string> colorFiles;
 };
 

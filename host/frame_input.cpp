@@ -117,20 +117,10 @@ FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions op
 int FileFrameSource::Check(const std::function<void(const std::string&)>& report,
                            size_t maxReports, const std::function<bool()>& stop) {
     size_t bad = 0;
-    size_t cached = 0;
     for (size_t i = 0; i < frames_.size() && !stop(); ++i) {
-        DecodedFrame frame;
         std::string error;
-        if (!LoadInputFrame(frames_[i], options_, frame, error)) {
-            if (++bad <= maxReports) {
-                report(error);
-            }
-            continue;
-        }
-        const size_t bytes = FrameBytes(frame);
-        if (bad == 0 && bytes <= cacheBytes_ - cached) {
-            cached += bytes;
-            cache_[i] = std::move(frame);
+        if (!CheckFrame(i, error) && ++bad <= maxReports) {
+            report(error);
         }
     }
     if (bad > maxReports) {
@@ -138,8 +128,22 @@ int FileFrameSource::Check(const std::function<void(const std::string&)>& report
     }
     if (bad > 0) {
         cache_.assign(cache_.size(), std::nullopt);
+        cachedBytes_ = 0;
     }
     return bad == 0 ? 1 : 0;
+}
+
+int FileFrameSource::CheckFrame(size_t index, std::string& error) {
+    DecodedFrame frame;
+    if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+        return 0;
+    }
+    const size_t bytes = FrameBytes(frame);
+    if (bytes <= cacheBytes_ - cachedBytes_) {
+        cachedBytes_ += bytes;
+        cache_[index] = std::move(frame);
+    }
+    return 1;
 }
 
 int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& error) {

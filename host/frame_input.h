@@ -39,6 +39,9 @@ public:
     // `stop` answers true. Returns 1 when every frame decoded.
     int Check(const std::function<void(const std::string&)>& report, size_t maxReports,
               const std::function<bool()>& stop);
+    // Decodes frame `index` alone, keeping it while the budget allows. On 0, `error` says
+    // why, as Check would report it.
+    int CheckFrame(size_t index, std::string& error);
 
     int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
 
@@ -46,5 +49,6 @@ private:
     std::vector<InputFrame> frames_;
     InputOptions options_;
     size_t cacheBytes_;
+    size_t cachedBytes_ = 0;
     std::vector<std::optional<DecodedFrame>> cache_;
 };

@@ -1,4 +1,5 @@
 // `kelvo render`: palettises a sequence of image files through the filter.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "host/filter_factory.h"
 #include "host/frame_input.h"
 #include "host/interrupt.h"
+#include "host/parallel_render.h"
 #include "host/progress_display.h"
 #include "host/render_driver.h"
 #include "host/usage_text.h"
@@ -104,6 +106,31 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
     return 1;
 }
 
+// The closing line and exit code of a render, from how each frame went.
+int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
+    std::vector<int> written;
+    std::vector<int> failed;
+    for (const FrameOutcome& outcome : report.frames) {
+        (outcome.written ? written : failed).push_back(outcome.frameNumber);
+    }
+    const std::string writtenText =
+        written.empty() ? "no frame was written"
+                        : "frames written: " + DescribeFrameNumbers(written);
+    if (report.interrupted) {
+        return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
+    }
+    if (!failed.empty()) {
+        return Fail(EXIT_NOT_WRITTEN, std::to_string(failed.size()) + " of " +
+                                          std::to_string(frameCount) + " frames not written (" +
+                                          DescribeFrameNumbers(failed) + "); " + writtenText);
+    }
+    if (!quiet) {
+        std::fprintf(stderr, "kelvo: %zu frames written (%s)\n", written.size(),
+                     DescribeFrameNumbers(written).c_str());
+    }
+    return EXIT_DONE;
+}
+
 }  // namespace
 
 int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
@@ -144,6 +171,54 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     inputOptions.layer = options.layer;
     inputOptions.linear = options.linear;
     inputOptions.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    const std::vector<uint8_t> blockBytes(block.begin(), block.end());
+    const auto saveSettings = [&options, &blockBytes]() {
+        std::string problem;
+        if (!options.saveSettingsFile.empty() &&
+            !WriteFileBytes(options.saveSettingsFile, blockBytes, problem)) {
+            Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile + "': " + problem +
+                                       "; nothing was rendered");
+            return 0;
+        }
+        return 1;
+    };
+    ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, plans.size());
+    RenderReport report;
+
+    // Several frames and several jobs: worker processes check and render, each with its own
+    // filter; where none can be started, this process does it all.
+    const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
+    if (jobs > 1 && plans.size() > 1) {
+        ParallelRender run;
+        run.filter = &filter;
+        run.settings = &settings;
+        run.plans = &plans;
+        run.inputs = &inputs;
+        run.inputOptions = inputOptions;
+        run.cacheBytes = FRAME_CACHE_BYTES;
+        run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
+        run.maxReports = MAX_INPUT_REPORTS;
+        const ParallelResult result = RenderInWorkers(
+            run, [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
+            saveSettings, progress, report);
+        switch (result) {
+            case PARALLEL_UNAVAILABLE:
+                break;
+            case PARALLEL_BAD_INPUT:
+                return Fail(EXIT_BAD_INPUT, "nothing was rendered");
+            case PARALLEL_INTERRUPTED:
+                return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
+            case PARALLEL_NOT_STARTED:
+                return EXIT_NOT_WRITTEN;
+            case PARALLEL_WORKER_LOST:
+                return Fail(EXIT_NOT_WRITTEN,
+                            "a worker process ended while checking the inputs; nothing was "
+                            "rendered");
+            case PARALLEL_RENDERED:
+                return Conclude(report, plans.size(), options.quiet);
+        }
+    }
+
     FileFrameSource source(std::move(inputs), inputOptions, FRAME_CACHE_BYTES);
     const int inputsGood = source.Check(
         [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
@@ -154,37 +229,9 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!inputsGood) {
         return Fail(EXIT_BAD_INPUT, "nothing was rendered");
     }
-    if (!options.saveSettingsFile.empty()) {
-        const std::vector<uint8_t> bytes(block.begin(), block.end());
-        if (!WriteFileBytes(options.saveSettingsFile, bytes, error)) {
-            return Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile +
-                                              "': " + error + "; nothing was rendered");
-        }
+    if (!saveSettings()) {
+        return EXIT_NOT_WRITTEN;
     }
-
-    ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, plans.size());
-    RenderReport report;
-    const int allWritten = RenderFrames(filter, plans, source, progress, report);
-    std::vector<int> written;
-    std::vector<int> failed;
-    for (const FrameOutcome& outcome : report.frames) {
-        (outcome.written ? written : failed).push_back(outcome.frameNumber);
-    }
-    const std::string writtenText =
-        written.empty() ? "no frame was written"
-                        : "frames written: " + DescribeFrameNumbers(written);
-    if (report.interrupted) {
-        return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
-    }
-    if (!allWritten) {
-        return Fail(EXIT_NOT_WRITTEN, std::to_string(failed.size()) + " of " +
-                                          std::to_string(plans.size()) +
-                                          " frames not written (" + DescribeFrameNumbers(failed) +
-                                          "); " + writtenText);
-    }
-    if (!options.quiet) {
-        std::fprintf(stderr, "kelvo: %zu frames written (%s)\n", written.size(),
-                     DescribeFrameNumbers(written).c_str());
-    }
-    return EXIT_DONE;
+    RenderFrames(filter, plans, source, progress, report);
+    return Conclude(report, plans.size(), options.quiet);
 }

@@ -108,14 +108,17 @@ int RenderFrames(ImageFilter& filter, const std::vector<FramePlan>& plans, Frame
         }
         if (!outcome.written) {
             allWritten = false;
-            progress.Error("frame " + std::to_string(outcome.frameNumber) + " (" +
-                           plans[index].label + "): '" + outcome.file +
-                           "' was not written: " + outcome.reason);
+            progress.Error(DescribeUnwrittenFrame(plans[index], outcome));
         }
         report.frames.push_back(outcome);
     }
     progress.Finish();
     return allWritten && !report.interrupted ? 1 : 0;
+}
+
+std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome) {
+    return "frame " + std::to_string(outcome.frameNumber) + " (" + plan.label + "): '" +
+           outcome.file + "' was not written: " + outcome.reason;
 }
 
 std::string DescribeFrameNumbers(const std::vector<int>& numbers) {

@@ -47,5 +47,9 @@ struct RenderReport {
 int RenderFrames(ImageFilter& filter, const std::vector<FramePlan>& plans, FrameSource& source,
                  ProgressDisplay& progress, RenderReport& report);
 
+// "frame 12 (beauty_0012.png): 'out/shot0012.pcx' was not written: REASON", as reported for a
+// frame whose file was not written.
+std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome);
+
 // "1-3, 7, 9-10" for the frame numbers given in ascending order.
 std::string DescribeFrameNumbers(const std::vector<int>& numbers);

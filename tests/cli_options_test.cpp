@@ -86,7 +86,7 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     std::string error;
     ASSERT_EQ(ParseRenderOptions({"--range", "1:0-9", "a.png", "--range=2:5-6:dither",
                                   "--method=nearest", "--source", "object", "--output", "o.pcx",
-                                  "-q", "--start=-5", "--", "--b.png"},
+                                  "-q", "--start=-5", "-j", "3", "--", "--b.png"},
                                  options, error),
               1)
         << error;
@@ -99,6 +99,12 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     EXPECT_EQ(options.edits.outputName, "o.pcx");
     EXPECT_TRUE(options.quiet);
     EXPECT_EQ(options.start, -5);
+    EXPECT_EQ(options.jobs, 3);
+    RenderOptions defaults;
+    ASSERT_EQ(ParseRenderOptions({"--jobs=256", "a.png"}, options, error), 1) << error;
+    EXPECT_EQ(options.jobs, 256);
+    ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;
+    EXPECT_EQ(defaults.jobs, 0);  // one per processor
 }
 
 TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
@@ -116,6 +122,10 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"start too large", {"--start", "2147483648", "a.png"}, "--start needs"},
         {"bad range", {"--range", "1:2", "a.png"}, "bad range '1:2'"},
         {"output too long", {"--output", std::string(256, 'x'), "a.png"}, "longer than 255"},
+        {"no workers", {"-j", "0", "a.png"}, "--jobs needs a number of workers from 1 to 256"},
+        {"too many workers", {"--jobs=257", "a.png"}, "not '257'"},
+        {"workers not a number", {"-j", "two", "a.png"}, "not 'two'"},
+        {"workers with a sign", {"-j", "+2", "a.png"}, "not '+2'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

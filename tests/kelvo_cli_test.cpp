@@ -361,7 +361,8 @@ TEST_F(KelvoTest, AnswersHelpVersionAndUnknownCommands) {
     }
 }
 
-// Frames 3 and 4 are large enough that the interrupt lands while one of them renders.
+// Frames 3 and 4 are large enough that the interrupt lands while one of them renders. One
+// process renders them in order, so what is written before the interrupt is a prefix.
 TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
     const Frame small = MakeFrame(5, 4, 1, 1);
     WriteRgbPng(In("f1.png"), small);
@@ -369,7 +370,7 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
     TestPng large{2000, 1500, PNG_COLOR_TYPE_GRAY, 8, std::vector<uint16_t>(2000 * 1500, 90)};
     WriteTestPng(In("f3.png"), large);
     WriteTestPng(In("f4.png"), large);
-    TerminalProcess kelvo({KELVO_PROGRAM, "render", "--range", "0:0-255", "--output",
+    TerminalProcess kelvo({KELVO_PROGRAM, "render", "-j", "1", "--range", "0:0-255", "--output",
                            Out("shot.pcx"), In("f1.png"), In("f2.png"), In("f3.png"),
                            In("f4.png")});
     ASSERT_TRUE(kelvo.WaitFor("frame 3/4")) << kelvo.Output();
@@ -391,6 +392,129 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
                                                      "shot0003.pcx"}));
         EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3"))
             << kelvo.Output();
+    }
+}
+
+// "c3.png" for stem "c" and number 3 (formatted: GCC 12 warns, wrongly, on the concatenation).
+std::string Numbered(const char* stem, int number) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%d.png", stem, number);
+    return name;
+}
+
+// Worker processes write the same files as one process, and every frame is reported in
+// frame order whichever worker finished it first.
+TEST_F(KelvoTest, WorkersWriteTheSameFilesAsOneProcess) {
+    std::vector<Frame> frames;
+    std::vector<std::string> inputs;
+    for (int i = 1; i <= 7; ++i) {
+        frames.push_back(MakeFrame(9 + i, 6, i, 5));
+        inputs.push_back(In(Numbered("c", i)));
+        WriteRgbPng(inputs.back(), frames.back());
+        WriteIdPng(In(Numbered("id", i)), frames.back(), 8);
+    }
+    PaletteRenderSettings settings = Defaults();
+    settings.method = METHOD_NEAREST;
+    settings.ranges[0] = {0, 255, 0};
+    settings.ranges[1] = {20, 40, 0};
+    settings.ranges[2] = {90, 60, 0};
+    for (const char* jobs : {"1", "3", "7"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        const std::string out = Out(std::string("j") + jobs);
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {"render", "-j", jobs, "--start", "1", "--ids",
+                                         In("id#.png"), "--method", "nearest", "--range",
+                                         "0:0-255", "--range", "1:20-40", "--range", "2:90-60",
+                                         "--output", out + "/shot.pcx"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        size_t previous = 0;
+        for (int i = 1; i <= 7; ++i) {
+            const std::string number = std::to_string(i);
+            const size_t line = run.err.find("kelvo: frame " + number + " (" + number + "/7) ");
+            ASSERT_NE(line, std::string::npos) << run.err;
+            EXPECT_GE(line, previous) << run.err;
+            previous = line;
+            EXPECT_EQ(ReadWholeFile(out + "/shot000" + number + ".pcx"),
+                      RenderDirectly(settings, frames[static_cast<size_t>(i - 1)], i, 257));
+        }
+        EXPECT_TRUE(Contains(run.err, "kelvo: 7 frames written (1-7)")) << run.err;
+    }
+}
+
+// With workers too, every input is checked before anything is written, and each problem is
+// reported once, in frame order.
+TEST_F(KelvoTest, WorkersCheckEveryInputBeforeWritingAnything) {
+    const Frame frame = MakeFrame(4, 3, 0, 2);
+    for (int i = 1; i <= 4; ++i) {
+        WriteRgbPng(In(Numbered("c", i)), frame);
+    }
+    WriteIdPng(In("id1.png"), frame, 8);
+    WriteIdPng(In("id2.png"), frame, 8);
+    WriteIdPng(In("id4.png"), frame, 8);
+    WriteBytes(In("c4.png"), {'n', 'o', 't'});
+    const ProcessResult run =
+        Kelvo({"render", "-j", "2", "--ids", In("id#.png"), "--save-settings", Out("s.set"),
+               "--output", Out("shot.pcx"), In("c1.png"), In("c2.png"), In("c3.png"),
+               In("c4.png")});
+    EXPECT_EQ(run.exitCode, 2);
+    const size_t third = run.err.find("cannot read identifiers '" + In("id3.png") + "'");
+    const size_t fourth = run.err.find("cannot read '" + In("c4.png") + "': not a PNG");
+    ASSERT_NE(third, std::string::npos) << run.err;
+    ASSERT_NE(fourth, std::string::npos) << run.err;
+    EXPECT_LT(third, fourth);
+    EXPECT_TRUE(Contains(run.err, "nothing was rendered")) << run.err;
+    EXPECT_TRUE(OutEntries().empty());
+}
+
+TEST_F(KelvoTest, WorkersNameEveryFrameNotWritten) {
+    const Frame frame = MakeFrame(3, 2, 0, 1);
+    for (int i = 1; i <= 3; ++i) {
+        WriteRgbPng(In(Numbered("a", i)), frame);
+    }
+    const ProcessResult run = Kelvo({"render", "-j", "2", "--output", Out("missing/shot.pcx"),
+                                     In("a1.png"), In("a2.png"), In("a3.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    size_t previous = 0;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string number = std::to_string(i);
+        const size_t line = run.err.find("frame " + number + " (" + In("a" + number + ".png") +
+                                         "): '" + Out("missing/shot000" + number + ".pcx") +
+                                         "' was not written: directory '");
+        ASSERT_NE(line, std::string::npos) << run.err;
+        EXPECT_GE(line, previous);
+        previous = line;
+    }
+    EXPECT_TRUE(Contains(run.err, "3 of 3 frames not written (1-3); no frame was written"))
+        << run.err;
+}
+
+// SIGTERM sent to kelvo alone reaches its workers: frames being rendered get no file, those
+// written are whole, and the workers' later frames are not started.
+TEST_F(KelvoTest, WorkersStopOnSigtermToKelvo) {
+    WriteRgbPng(In("f1.png"), MakeFrame(5, 4, 1, 1));
+    const TestPng large{2000, 1500, PNG_COLOR_TYPE_GRAY, 8,
+                        std::vector<uint16_t>(2000 * 1500, 90)};
+    std::vector<std::string> args = {KELVO_PROGRAM, "render", "-j", "2", "--range", "0:0-255",
+                                     "--output", Out("shot.pcx"), In("f1.png")};
+    for (int i = 2; i <= 8; ++i) {
+        WriteTestPng(In(Numbered("f", i)), large);
+        args.push_back(In(Numbered("f", i)));
+    }
+    TerminalProcess kelvo(args);
+    ASSERT_TRUE(kelvo.WaitFor("frame 1/8")) << kelvo.Output();
+    kelvo.Signal(SIGTERM);
+    EXPECT_EQ(kelvo.Wait(), 130) << kelvo.Output();
+    EXPECT_TRUE(Contains(kelvo.Output(), "kelvo: interrupted; frames written: 1")) << kelvo.Output();
+    const std::vector<std::string> entries = OutEntries();
+    EXPECT_LT(entries.size(), 8u);
+    for (const std::string& entry : entries) {
+        SCOPED_TRACE(entry);
+        ASSERT_EQ(entry.substr(0, 4), "shot");  // no temporary file left behind
+        DecodedPcx decoded;
+        std::string error;
+        EXPECT_TRUE(DecodePcx(ReadWholeFile(Out(entry)), decoded, error)) << error;
     }
 }
 

@@ -1,0 +1,47 @@
+// Runs `kelvo render`'s input check and frames in worker processes, each with its own filter.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/frame_input.h"
+#include "host/progress_display.h"
+#include "host/render_driver.h"
+#include "plugin/host_api.h"
+#include "plugin/settings.h"
+
+// What a run in workers came to.
+enum ParallelResult {
+    PARALLEL_UNAVAILABLE,   // no worker could be started: render in this process instead
+    PARALLEL_BAD_INPUT,     // some input did not decode (reported); nothing was rendered
+    PARALLEL_INTERRUPTED,   // interrupted while the inputs were checked; nothing rendered
+    PARALLEL_NOT_STARTED,   // `beforeRender` refused (and said why); nothing was rendered
+    PARALLEL_WORKER_LOST,   // a worker ended before its inputs were checked; nothing rendered
+    PARALLEL_RENDERED,      // the frames were rendered; `report` says how each went
+};
+
+struct ParallelRender {
+    ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
+    const PaletteRenderSettings* settings = nullptr;  // the filter's, for frame file names
+    const std::vector<FramePlan>* plans = nullptr;
+    const std::vector<InputFrame>* inputs = nullptr;  // one per plan
+    InputOptions inputOptions;
+    size_t cacheBytes = 0;  // decoded frames kept between check and render, over all workers
+    int jobs = 2;
+    size_t maxReports = 10;  // bad inputs reported before "... and N more"
+};
+
+// Splits the frames among `jobs` worker processes (frame i to worker i mod jobs). Every
+// worker checks its inputs first; only when all of them decoded, and `beforeRender` answered
+// 1, do the workers render, each frame as RenderFrames renders it. Bad inputs go to
+// `reportBadInput` and frame outcomes to `progress`, both in frame order, the same lines
+// a run in one process gives. SIGINT and SIGTERM reach every worker.
+ParallelResult RenderInWorkers(const ParallelRender& run,
+                               const std::function<void(const std::string&)>& reportBadInput,
+                               const std::function<int()>& beforeRender,
+                               ProgressDisplay& progress, RenderReport& report);
+
+// The number of processors, at least 1: the default number of workers.
+int ProcessorCount();
