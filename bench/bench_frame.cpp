@@ -41,11 +41,11 @@ uint16_t ToChannel(double value, int noise) {
 }
 
 // The frame's colour and identifier at (x, y), without noise.
-Colour ShadeAt(int x, int y, int height, uint8_t& id) {
+Colour ShadeAt(int x, int y, int height, uint8_t& id, double drift = 0.0) {
     const double u = static_cast<double>(x) / height;
     const double v = static_cast<double>(y) / height;
     for (const Sphere& sphere : SPHERES) {
-        const double nx = (u - sphere.cx) / sphere.radius;
+        const double nx = (u - sphere.cx - drift * sphere.radius) / sphere.radius;
         const double ny = (v - sphere.cy) / sphere.radius;
         if (nx * nx + ny * ny < 1.0) {
             id = sphere.id;
@@ -67,20 +67,21 @@ Colour ShadeAt(int x, int y, int height, uint8_t& id) {
 
 }  // namespace
 
-BenchFrame GenerateBenchFrame(int width, int height) {
+BenchFrame GenerateBenchFrame(int width, int height, int frameNumber) {
     BenchFrame frame;
     frame.width = width;
     frame.height = height;
     frame.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
     frame.materialIds.resize(frame.pixels.size());
-    std::minstd_rand random(2024);
+    std::minstd_rand random(static_cast<unsigned>(2024 + frameNumber));
+    const double drift = 0.02 * frameNumber;
     std::uniform_int_distribution<int> noise(-96, 96);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width) +
                               static_cast<size_t>(x);
             uint8_t id = 0;
-            const Colour colour = ShadeAt(x, y, height, id);
+            const Colour colour = ShadeAt(x, y, height, id, drift);
             frame.pixels[at] = {ToChannel(colour.r, noise(random)),
                                 ToChannel(colour.g, noise(random)),
                                 ToChannel(colour.b, noise(random)), 65535};

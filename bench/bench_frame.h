@@ -20,8 +20,9 @@ struct BenchFrame {
 };
 
 // A sky gradient over a ground plane with shaded spheres, plus a little noise, so that nearly
-// every pixel has its own 16-bit colour. Always the same frame for the same size.
-BenchFrame GenerateBenchFrame(int width, int height);
+// every pixel has its own 16-bit colour. Always the same frame for the same size and frame
+// number; the spheres drift a little from one frame number to the next.
+BenchFrame GenerateBenchFrame(int width, int height, int frameNumber = 0);
 
 // Sixteen ramps of sixteen shades, dark to light; ramp 0 is grey.
 void SetRampPalette(PaletteEntry* palette);
