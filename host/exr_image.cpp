@@ -7,10 +7,12 @@
 #include <ImfInputPart.h>
 #include <ImfMultiPartInputFile.h>
 #include <ImfPartType.h>
+#include <openexr.h>
 
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <set>
 #include <vector>
@@ -163,8 +165,69 @@ void ReadPlanes(Imf::MultiPartInputFile& file, int part, const Imath::Box2i& win
     input.readPixels(window.min.y, window.max.y);
 }
 
+// The full reader trusts the sizes its headers claim: a damaged file of a few hundred bytes
+// can make it allocate gigabytes for one attribute, its chunk tables or its pixel planes
+// before it fails. The headers are therefore read first by the library's checking core
+// reader, and a file it refuses, or one claiming a window no frame can have or more chunks
+// than the file could hold, is refused before the full reader sees it.
+void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* message) {
+    void* data = nullptr;
+    if (exr_get_user_data(context, &data) == EXR_ERR_SUCCESS && data != nullptr) {
+        auto* first = static_cast<std::string*>(data);
+        if (first->empty() && message != nullptr) {
+            // The message quotes names from the file: keep its bytes off the terminal.
+            for (const char* c = message; *c != '\0'; ++c) {
+                first->push_back(*c >= ' ' && *c <= '~' ? *c : '?');
+            }
+        }
+    }
+}
+
+int CheckHeaders(const std::string& path, std::string& error) {
+    std::string message;
+    exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+    init.error_handler_fn = KeepFirstMessage;
+    init.user_data = &message;
+    exr_context_t context = nullptr;
+    if (exr_start_read(&context, path.c_str(), &init) != EXR_ERR_SUCCESS) {
+        exr_finish(&context);
+        error = message.empty() ? "not a readable OpenEXR file" : message;
+        return 0;
+    }
+    std::error_code sizeError;
+    const uintmax_t fileSize = std::filesystem::file_size(path, sizeError);
+    int parts = 0;
+    exr_get_count(context, &parts);
+    int result = 1;
+    for (int part = 0; part < parts && result == 1; ++part) {
+        exr_attr_box2i_t window{};
+        int32_t chunks = 0;
+        if (exr_get_data_window(context, part, &window) != EXR_ERR_SUCCESS ||
+            exr_get_chunk_count(context, part, &chunks) != EXR_ERR_SUCCESS) {
+            continue;
+        }
+        const int64_t width = int64_t{window.max.x} - window.min.x + 1;
+        const int64_t height = int64_t{window.max.y} - window.min.y + 1;
+        if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
+            error = "data window of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels in part " + std::to_string(part) +
+                    "; a frame has 1 to 65535 pixels on each side";
+            result = 0;
+        } else if (!sizeError && static_cast<uintmax_t>(chunks) * 8 > fileSize) {
+            // Every chunk has an 8-byte entry in the offset table.
+            error = "the file is incomplete (truncated or damaged)";
+            result = 0;
+        }
+    }
+    exr_finish(&context);
+    return result;
+}
+
 int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
                    IdImage& ids, std::string& error) {
+    if (!CheckHeaders(path, error)) {
+        return 0;
+    }
     Imf::MultiPartInputFile file(path.c_str());
     ColorSource source;
     if (!FindColor(file, request.layer, source)) {
@@ -181,6 +244,12 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
     if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
         error = "data window of " + std::to_string(width) + " x " + std::to_string(height) +
                 " pixels; a frame has 1 to 65535 pixels on each side";
+        return 0;
+    }
+    // A damaged or truncated file can claim a huge data window in a few hundred bytes: refuse
+    // it before allocating planes for that window.
+    if (!Imf::InputPart(file, source.part).isComplete()) {
+        error = "the file is incomplete (truncated or damaged)";
         return 0;
     }
     for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
@@ -202,6 +271,10 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
             return 0;
         }
         if (!CheckSampling(file.header(idPart), request.idChannel, error)) {
+            return 0;
+        }
+        if (!Imf::InputPart(file, idPart).isComplete()) {
+            error = "the file is incomplete (truncated or damaged)";
             return 0;
         }
     }

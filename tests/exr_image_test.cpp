@@ -152,4 +152,13 @@ TEST_F(ExrImageTest, ReportsADamagedFileInsteadOfThrowing) {
     }
 }
 
+// Found by fuzzing: 403 bytes claiming a huge data window made the reader allocate
+// gigabytes before the file ran out.
+TEST_F(ExrImageTest, RefusesADamagedHeaderBeforeAllocatingForIt) {
+    const std::string path =
+        std::string(KELVO_SOURCE_DIR) + "/tests/data/regress/exr_truncated_large_window.exr";
+    EXPECT_EQ(ReadExr(path, {}, image, ids, error), 0);
+    EXPECT_NE(error.find("Invalid size"), std::string::npos) << error;
+}
+
 }  // namespace
