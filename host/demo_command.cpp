@@ -112,7 +112,7 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     }
     DemoFrameSource source;
     const ProgressMode mode = ChooseProgressMode(false, stderr);
-    ProgressDisplay progress(mode == PROGRESS_BAR ? PROGRESS_BAR : PROGRESS_QUIET, stderr,
+    ProgressDisplay progress(mode == PROGRESS_BAR ? PROGRESS_BAR : PROGRESS_ERRORS_ONLY, stderr,
                              plans.size());
     RenderReport report;
     const int allWritten = RenderFrames(filter, plans, source, progress, report);

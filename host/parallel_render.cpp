@@ -150,7 +150,7 @@ private:
     }
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen("/dev/null", "w");
-    ProgressDisplay silent(PROGRESS_QUIET, nowhere != nullptr ? nowhere : stderr, 1);
+    ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
     for (size_t i = worker; i < plans.size(); i += jobs) {
         OneFrameSource frame(source, i);
         RenderReport one;

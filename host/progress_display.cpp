@@ -42,7 +42,7 @@ std::string FormatProgressBar(size_t frameIndex, size_t frameCount, int row, int
 
 ProgressMode ChooseProgressMode(bool quiet, FILE* stream) {
     if (quiet) {
-        return PROGRESS_QUIET;
+        return PROGRESS_ERRORS_ONLY;
     }
     return KELVO_ISATTY(KELVO_FILENO(stream)) ? PROGRESS_BAR : PROGRESS_LINES;
 }
@@ -92,7 +92,7 @@ void ProgressDisplay::Finish() {
         std::fflush(stream_);
         barShown_ = false;
     }
-    mode_ = mode_ == PROGRESS_BAR ? PROGRESS_QUIET : mode_;
+    mode_ = mode_ == PROGRESS_BAR ? PROGRESS_ERRORS_ONLY : mode_;
 }
 
 void ProgressDisplay::Redraw(bool force) {

@@ -6,7 +6,7 @@
 #include <string>
 
 enum ProgressMode {
-    PROGRESS_QUIET,  // errors only
+    PROGRESS_ERRORS_ONLY,  // errors only (not PROGRESS_QUIET: <windows.h> takes that name)
     PROGRESS_LINES,  // one summary line per frame
     PROGRESS_BAR,    // a bar redrawn in place, for a terminal
 };

@@ -113,7 +113,7 @@ TEST(ProgressDisplayTest, FormatsTheBar) {
 }
 
 TEST(ProgressDisplayTest, PrintsOneLinePerFrameAndErrorsInEveryMode) {
-    for (ProgressMode mode : {PROGRESS_LINES, PROGRESS_QUIET}) {
+    for (ProgressMode mode : {PROGRESS_LINES, PROGRESS_ERRORS_ONLY}) {
         SCOPED_TRACE(mode);
         FILE* stream = std::tmpfile();
         ASSERT_NE(stream, nullptr);

@@ -48,7 +48,7 @@ protected:
     TempDir dir;
     PaletteRenderFilter filter;
     GreyFrames source;
-    ProgressDisplay quiet{PROGRESS_QUIET, stderr, 0};
+    ProgressDisplay quiet{PROGRESS_ERRORS_ONLY, stderr, 0};
 };
 
 TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
