@@ -67,6 +67,11 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     if (outputName.size() >= OUTPUT_NAME_SIZE - 8) {
         return Fail(EXIT_BAD_INPUT, "the directory name '" + directory + "' is too long");
     }
+    std::string error;
+    PluginFilter plugin;
+    if (!plugin.Open(pluginPath, error)) {
+        return Fail(EXIT_BAD_INPUT, error);
+    }
     InstallInterruptHandlers();
     std::error_code created;
     std::filesystem::create_directories(root, created);
@@ -80,11 +85,6 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     const std::string palettePath = (root / "demo-palette.pcx").string();
     if (!WritePaletteChart(palettePath, palette)) {
         return Fail(EXIT_NOT_WRITTEN, "cannot write '" + palettePath + "'");
-    }
-    std::string error;
-    PluginFilter plugin;
-    if (!plugin.Open(pluginPath, error)) {
-        return Fail(EXIT_NOT_WRITTEN, error);
     }
     ImageFilter& filter = plugin.Filter();
     SettingsEdits edits;

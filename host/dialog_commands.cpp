@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
-#include "host/plugin_module.h"
+#include "host/filter_factory.h"
 #include "pcx/replace_file.h"
 
 namespace {
@@ -30,28 +29,10 @@ int NeedsWindows(const char* command) {
     return EXIT_USAGE;
 }
 
-// A filter of the loaded module, deleted by the module before the module goes.
-struct LoadedFilter {
-    std::unique_ptr<PluginModule> module;
-    ImageFilter* filter = nullptr;
-
-    ~LoadedFilter() {
-        if (module != nullptr) {
-            module->DeleteFilter(filter);
-        }
-    }
-};
-
-int LoadFilter(LoadedFilter& loaded) {
+int LoadFilter(const std::string& pluginPath, PluginFilter& plugin) {
     std::string error;
-    loaded.module = PluginModule::Load(DefaultModulePath(), error);
-    if (loaded.module == nullptr) {
+    if (!plugin.Open(pluginPath, error)) {
         std::fprintf(stderr, "kelvo: %s\n", error.c_str());
-        return 0;
-    }
-    loaded.filter = loaded.module->CreateFilter();
-    if (loaded.filter == nullptr) {
-        std::fprintf(stderr, "kelvo: the plug-in module created no filter\n");
         return 0;
     }
     return 1;
@@ -105,7 +86,7 @@ int WriteBlockFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int RunConfigureCommand(const std::vector<std::string>& args) {
+int RunConfigureCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
     if (args.size() != 1) {
         std::fputs("usage: kelvo configure FILE\n", stderr);
         return EXIT_USAGE;
@@ -119,11 +100,11 @@ int RunConfigureCommand(const std::vector<std::string>& args) {
     if (!ReadBlockFile(path, block, exists)) {
         return EXIT_USAGE;
     }
-    LoadedFilter loaded;
-    if (!LoadFilter(loaded)) {
-        return EXIT_FAILED;
+    PluginFilter plugin;
+    if (!LoadFilter(pluginPath, plugin)) {
+        return EXIT_USAGE;
     }
-    ImageFilter& filter = *loaded.filter;
+    ImageFilter& filter = plugin.Filter();
     const size_t blockSize = filter.ConfigBlockSize();
     if (exists) {
         if (block.size() != blockSize) {
@@ -155,7 +136,7 @@ int RunConfigureCommand(const std::vector<std::string>& args) {
     return EXIT_OK;
 }
 
-int RunAboutCommand(const std::vector<std::string>& args) {
+int RunAboutCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
     if (!args.empty()) {
         std::fputs("usage: kelvo about\n", stderr);
         return EXIT_USAGE;
@@ -163,11 +144,11 @@ int RunAboutCommand(const std::vector<std::string>& args) {
     if (!HAVE_DIALOGS) {
         return NeedsWindows("about");
     }
-    LoadedFilter loaded;
-    if (!LoadFilter(loaded)) {
-        return EXIT_FAILED;
+    PluginFilter plugin;
+    if (!LoadFilter(pluginPath, plugin)) {
+        return EXIT_USAGE;
     }
-    if (loaded.filter->ShowAboutBox(nullptr) < 0) {
+    if (plugin.Filter().ShowAboutBox(nullptr) < 0) {
         std::fputs("kelvo: cannot open the About box\n", stderr);
         return EXIT_FAILED;
     }

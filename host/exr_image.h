@@ -1,4 +1,6 @@
-// Decodes OpenEXR files (multi-part and multi-layer) to 16-bit RGBA and identifiers.
+// Decodes OpenEXR files (multi-part and multi-layer) to 16-bit RGBA and identifiers. The Windows
+// build has no OpenEXR: there ReadExr refuses every file with a message
+// (exr_image_unavailable.cpp) and ExrColorTo16 is not defined.
 #pragma once
 
 #include <string>

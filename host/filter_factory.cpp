@@ -12,6 +12,9 @@ int PluginFilter::Open(const std::string& modulePath, std::string& error) {
     const std::string path = modulePath.empty() ? DefaultModulePath() : modulePath;
     module_ = PluginModule::Load(path, error);
     if (module_ == nullptr) {
+        if (modulePath.empty()) {
+            error += " (kelvo looks for Kelvo.flt beside itself; --plugin PATH names another)";
+        }
         return 0;
     }
     filter_ = module_->CreateFilter();

@@ -17,7 +17,8 @@ public:
     PluginFilter& operator=(const PluginFilter&) = delete;
 
     // Loads the module at `modulePath` (empty: Kelvo.flt beside the program) and creates a
-    // filter with its default settings. On 0, `error` is one line saying why.
+    // filter with its default settings. On 0, `error` is one line saying why; kelvo then
+    // exits 2, before anything is written.
     int Open(const std::string& modulePath, std::string& error);
     ImageFilter& Filter() { return *filter_; }
 

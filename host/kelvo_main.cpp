@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "host/commands.h"
 #include "host/dialog_commands.h"
 #include "host/exit_codes.h"
 #include "host/usage_text.h"
-#ifdef KELVO_IMAGE_IO
-#include "host/commands.h"
+#ifdef _WIN32
+#include "host/console.h"
 #endif
 
 #ifndef KELVO_VERSION
@@ -51,7 +52,6 @@ int Run(std::vector<std::string> args) {
     }
     const std::string& command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
-#ifdef KELVO_IMAGE_IO
     if (command == "render") {
         return RunRenderCommand(rest, pluginPath);
     }
@@ -61,19 +61,11 @@ int Run(std::vector<std::string> args) {
     if (command == "demo") {
         return RunDemoCommand(rest, pluginPath);
     }
-#else
-    if (command == "render" || command == "settings" || command == "demo") {
-        std::fprintf(stderr, "kelvo: '%s' needs a build with libpng and OpenEXR\n",
-                     command.c_str());
-        return EXIT_BAD_INPUT;
-    }
-#endif
-    // The dialog commands load the module as the host does, from Kelvo.flt beside kelvo.
     if (command == "configure") {
-        return RunConfigureCommand(rest);
+        return RunConfigureCommand(rest, pluginPath);
     }
     if (command == "about") {
-        return RunAboutCommand(rest);
+        return RunAboutCommand(rest, pluginPath);
     }
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(KELVO_USAGE, stdout);
@@ -90,6 +82,9 @@ int Run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    PrepareConsoleStreams();
+#endif
     // The standard library can still run out of memory; say so instead of aborting.
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));

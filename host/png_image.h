@@ -1,4 +1,5 @@
-// Decodes PNG files with libpng: colour frames to 16-bit RGBA, identifier passes to IDs.
+// Decodes PNG files: colour frames to 16-bit RGBA, identifier passes to IDs. libpng does the
+// decoding (png_image.cpp); on Windows the Windows Imaging Component (png_image_wic.cpp).
 #pragma once
 
 #include <string>

@@ -147,7 +147,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
 
     PluginFilter plugin;
     if (!plugin.Open(pluginPath, error)) {
-        return Fail(EXIT_NOT_WRITTEN, error);
+        return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
     if (!ConfigureFilter(filter, options.settingsFile, options.edits, error)) {

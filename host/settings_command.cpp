@@ -28,7 +28,7 @@ int Show(const std::vector<std::string>& args, const std::string& pluginPath) {
     std::string error;
     PluginFilter plugin;
     if (!plugin.Open(pluginPath, error)) {
-        return Fail(EXIT_NOT_WRITTEN, error);
+        return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
     if (!ConfigureFilter(filter, args[0], SettingsEdits{}, error)) {
@@ -58,7 +58,7 @@ int New(const std::vector<std::string>& args, const std::string& pluginPath) {
     }
     PluginFilter plugin;
     if (!plugin.Open(pluginPath, error)) {
-        return Fail(EXIT_NOT_WRITTEN, error);
+        return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
     if (!ConfigureFilter(filter, "", options.edits, error)) {

@@ -1,5 +1,6 @@
 // Runs a program for end-to-end tests: to completion with its output captured, or on a
-// pseudo-terminal so it shows its live progress and can be interrupted mid-way.
+// pseudo-terminal so it shows its live progress and can be interrupted mid-way (not on
+// Windows, which has RunProcess only).
 #pragma once
 
 #include <string>
@@ -13,9 +14,15 @@ struct ProcessResult {
     long peakMemoryKib = 0;  // the program's peak resident set
 };
 
-// `environment` entries ("NAME=value") are added to the program's environment.
+// argv[0] is the program's path. `environment` entries ("NAME=value") are added to the
+// program's environment.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment = {});
+
+#ifdef _WIN32
+// The program `name` in the directory of the running test program.
+std::string ProgramBesideThisOne(const std::string& name);
+#endif
 
 // A program whose stdout and stderr are the slave side of a pseudo-terminal.
 class TerminalProcess {

@@ -1,0 +1,198 @@
+// The PNG reader and preview writer of whichever codec the build uses (libpng, or the Windows
+// Imaging Component on Windows), on the committed files in tests/data/png, which libpng wrote.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/png_image.h"
+#include "host/png_preview.h"
+#include "tests/pcx_decoder.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+    return std::string(KELVO_TEST_DATA) + "/png/" + name;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+uint32_t GetBe32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) << 24 | bytes[offset + 1] << 16 |
+           bytes[offset + 2] << 8 | bytes[offset + 3];
+}
+
+TEST(PngCodecTest, DecodesEveryLayoutTo16BitRgbaAsStored) {
+    struct Case { const char* file; std::vector<uint16_t> rgba; };
+    const Case cases[] = {
+        {"grey1.png", {65535, 65535, 65535, 65535, 0, 0, 0, 65535}},
+        // 4-bit 1 is 0x11 at 8 bits.
+        {"grey4.png", {4369, 4369, 4369, 65535, 65535, 65535, 65535, 65535}},
+        {"grey8.png", {0, 0, 0, 65535, 51400, 51400, 51400, 65535}},
+        {"grey16.png", {0x1234, 0x1234, 0x1234, 65535}},
+        // tRNS names grey 200 (and 0x1234) transparent.
+        {"grey8_trns.png", {51400, 51400, 51400, 0, 1285, 1285, 1285, 65535}},
+        {"grey16_trns.png", {0x1234, 0x1234, 0x1234, 0, 5, 5, 5, 65535}},
+        {"grey_alpha8.png", {2570, 2570, 2570, 5140}},
+        {"grey_alpha16.png", {0x1234, 0x1234, 0x1234, 0x0102}},
+        {"rgb8.png", {257, 514, 65535, 65535, 1799, 2056, 2313, 65535}},
+        {"rgb8_trns.png", {257, 514, 65535, 0, 1799, 2056, 2313, 65535}},
+        {"rgb16.png", {1, 0xFF00, 0x00FF, 65535, 0x1234, 0x5678, 0x9ABC, 65535}},
+        // Its gAMA chunk is not applied.
+        {"rgb16_gamma.png", {0x1234, 0x5678, 0x9ABC, 65535}},
+        {"rgba8.png", {257, 514, 771, 1028}},
+        {"rgba16.png", {1, 2, 3, 4, 0x1234, 0x5678, 0x9ABC, 0xDEF0}},
+        {"palette1.png", {25700, 38550, 51400, 65535, 2313, 2056, 1799, 65535}},
+        {"palette8.png", {25700, 38550, 51400, 65535, 2313, 2056, 1799, 65535}},
+        {"palette4_trns.png", {2313, 2056, 1799, 32896, 257, 514, 771, 65535}},
+        {"grey16_interlaced.png",
+         {1, 1, 1, 65535, 2, 2, 2, 65535, 3, 3, 3, 65535, 4, 4, 4, 65535, 5, 5, 5, 65535,
+          6, 6, 6, 65535, 7, 7, 7, 65535, 8, 8, 8, 65535, 9, 9, 9, 65535}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        ColorImage image;
+        std::string error;
+        ASSERT_EQ(ReadColorPng(Fixture(c.file), image, error), 1) << error;
+        EXPECT_EQ(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 4,
+                  c.rgba.size());
+        EXPECT_EQ(image.rgba, c.rgba);
+    }
+}
+
+TEST(PngCodecTest, ReadsGreyIdentifiersAsStored) {
+    struct Case { const char* file; std::vector<uint16_t> ids; };
+    const Case cases[] = {
+        {"ids8.png", {0, 15, 255}},
+        {"ids16.png", {300, 65535}},
+        // A transparent grey value changes nothing about the identifiers.
+        {"grey8_trns.png", {200, 5}},
+        {"grey16_trns.png", {0x1234, 5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        IdImage ids;
+        std::string error;
+        ASSERT_EQ(ReadIdPng(Fixture(c.file), ids, error), 1) << error;
+        EXPECT_EQ(ids.ids, c.ids);
+        EXPECT_EQ(static_cast<size_t>(ids.width), c.ids.size());
+    }
+}
+
+TEST(PngCodecTest, RefusesWhatIsNoIdentifierPass) {
+    struct Case { const char* file; const char* error; };
+    const Case cases[] = {
+        {"rgb8.png", "must be a grey PNG of 8 or 16 bits, not RGB of 8 bits"},
+        {"grey_alpha16.png", "not grey+alpha of 16 bits"},
+        {"palette8.png", "not palette of 8 bits"},
+        {"grey4.png", "not grey of 4 bits"},
+        {"rgba8.png", "not RGBA of 8 bits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        IdImage ids;
+        std::string error;
+        EXPECT_EQ(ReadIdPng(Fixture(c.file), ids, error), 0);
+        EXPECT_TRUE(Contains(error, c.error)) << error;
+    }
+}
+
+TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
+    TempDir dir;
+    const std::vector<uint8_t> whole = ReadWholeFile(Fixture("beauty_0008.png"));
+    struct Case { const char* name; size_t keep; std::vector<uint8_t> bytes; const char* error; };
+    const Case cases[] = {
+        {"missing", 0, {}, "No such file or directory"},
+        {"text", 0, {'h', 'e', 'l', 'l', 'o', '\n', '.', '.', '.'}, "not a PNG file"},
+        {"signature only", 8, {}, ""},
+        {"header cut", 20, {}, ""},
+        {"pixels cut", whole.size() - 40, {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(std::string(c.name) + ".png");
+        if (c.keep > 0 || !c.bytes.empty()) {
+            const std::vector<uint8_t> bytes =
+                c.keep > 0 ? std::vector<uint8_t>(whole.begin(), whole.begin() +
+                                                  static_cast<std::ptrdiff_t>(c.keep))
+                           : c.bytes;
+            FILE* file = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+            ASSERT_EQ(std::fclose(file), 0);
+        }
+        ColorImage image;
+        IdImage ids;
+        std::string colorError;
+        std::string idError;
+        EXPECT_EQ(ReadColorPng(path, image, colorError), 0);
+        EXPECT_EQ(ReadIdPng(path, ids, idError), 0);
+        EXPECT_FALSE(colorError.empty());
+        EXPECT_TRUE(Contains(colorError, c.error)) << colorError;
+        EXPECT_TRUE(Contains(idError, c.error)) << idError;
+    }
+}
+
+// The preview read back through the build's own decoder, and its chunks read plainly: an
+// 8-bit palette image (IHDR colour type 3) with all 256 entries, so every viewer shows the
+// frame's own colours.
+TEST(PngCodecTest, PreviewHoldsIndicesAndTheWholePalette) {
+    TempDir dir;
+    PaletteEntry palette[256];
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i ^ 0x55),
+                      static_cast<uint8_t>(255 - i)};
+    }
+    const std::vector<uint8_t> indices = {0, 1, 255, 128, 7, 7};
+    std::string error;
+    ASSERT_EQ(WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, error), 1)
+        << error;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
+
+    const std::vector<uint8_t> bytes = ReadWholeFile(dir.File("p.png"));
+    ASSERT_GT(bytes.size(), 33u);
+    EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "IHDR");
+    EXPECT_EQ(GetBe32(bytes, 16), 3u);
+    EXPECT_EQ(GetBe32(bytes, 20), 2u);
+    EXPECT_EQ(bytes[24], 8);  // bit depth
+    EXPECT_EQ(bytes[25], 3);  // palette colour type
+    std::vector<uint8_t> plte;
+    for (size_t at = 8; at + 8 <= bytes.size();) {
+        const uint32_t length = GetBe32(bytes, at);
+        const std::string tag(bytes.begin() + static_cast<std::ptrdiff_t>(at) + 4,
+                              bytes.begin() + static_cast<std::ptrdiff_t>(at) + 8);
+        if (tag == "PLTE" && at + 8 + length <= bytes.size()) {
+            plte.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at) + 8,
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+        }
+        at += size_t{12} + length;
+    }
+    ASSERT_EQ(plte.size(), 768u);
+    EXPECT_EQ(std::memcmp(plte.data(), palette, 768), 0);
+
+    ColorImage image;
+    ASSERT_EQ(ReadColorPng(dir.File("p.png"), image, error), 1) << error;
+    ASSERT_EQ(image.rgba.size(), indices.size() * 4);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        SCOPED_TRACE(i);
+        const PaletteEntry& colour = palette[indices[i]];
+        EXPECT_EQ(image.rgba[4 * i], colour.red * 257);
+        EXPECT_EQ(image.rgba[4 * i + 1], colour.green * 257);
+        EXPECT_EQ(image.rgba[4 * i + 2], colour.blue * 257);
+        EXPECT_EQ(image.rgba[4 * i + 3], 65535);
+    }
+}
+
+TEST(PngCodecTest, PreviewLeavesNothingBehindWhenItCannotWrite) {
+    TempDir dir;
+    PaletteEntry palette[256] = {};
+    const uint8_t index = 0;
+    std::string error;
+    EXPECT_EQ(WriteIndexedPng(dir.File("missing/p.png"), &index, 1, 1, palette, error), 0);
+    EXPECT_TRUE(Contains(error, "No such file")) << error;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+}  // namespace
