@@ -203,6 +203,14 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
             saveSettings, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
+                // As on Windows, which has no worker processes: asked-for workers are not
+                // silently dropped.
+                if (options.jobs > 1 && !options.quiet) {
+                    std::fprintf(stderr,
+                                 "kelvo: note: -j %d: worker processes are not available here; "
+                                 "rendering in this process\n",
+                                 options.jobs);
+                }
                 break;
             case PARALLEL_BAD_INPUT:
                 return Fail(EXIT_BAD_INPUT, "nothing was rendered");

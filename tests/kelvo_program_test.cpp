@@ -72,8 +72,9 @@ const std::vector<std::string> SEQUENCE_RANGES = {
     "--range", "0:0-31", "--range", "1:32-95:dither", "--range", "2:96-159", "--range",
     "3:160-255:dither"};
 
+// Three workers where the system has them; on Windows one process, which says so.
 TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
-    std::vector<std::string> args = {"render", "--ids", Fixture("ids_####.png")};
+    std::vector<std::string> args = {"render", "-j", "3", "--ids", Fixture("ids_####.png")};
     args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
     args.insert(args.end(), {"--output", Out("shot.pcx"), "--preview", Out("prev_####.png"),
                              Fixture("beauty_0007.png"), Fixture("beauty_0008.png"),
@@ -81,6 +82,11 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
     const ProcessResult run = Kelvo(args);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (7-9)")) << run.err;
+#ifdef _WIN32
+    EXPECT_TRUE(Contains(run.err, "kelvo: note: -j 3: worker processes are not available here; "
+                                  "rendering in this process"))
+        << run.err;
+#endif
     EXPECT_EQ(OutEntries(), (std::vector<std::string>{"prev_0007.png", "prev_0008.png",
                                                       "prev_0009.png", "shot0007.pcx",
                                                       "shot0008.pcx", "shot0009.pcx"}));
