@@ -107,19 +107,19 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
         }
         const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& candidate : specs) {
             if (name == candidate.name ||
                 (candidate.shortName != nullptr && name == candidate.shortName)) {
-                spec = &candidate;
+                option = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             error = "unknown option '" + name + "'";
             return 0;
         }
         std::string value;
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 error = "option '" + name + "' takes no value";
                 return 0;
@@ -132,7 +132,7 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
             error = "option '" + name + "' needs a value";
             return 0;
         }
-        if (!spec->apply(value, error)) {
+        if (!option->apply(value, error)) {
             return 0;
         }
     }

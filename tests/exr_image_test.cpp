@@ -116,9 +116,9 @@ TEST_F(ExrImageTest, RefusesWhatItCannotReadWithAReason) {
     std::vector<TestExrChannel> rgbNegative = rgb;
     rgbNegative.push_back({"id", EXR_FLOAT, {-0.6f, 1.0f}});
     const Case cases[] = {
-        {"no colour", {Part("", {{"spec.R", EXR_FLOAT, {0, 0}}, {"Z", EXR_FLOAT, {0, 0}}})},
-         {"", "", false, 255}, "no R, G, B channels; layers with colour: spec"},
-        {"unknown layer", {Part("", rgb)}, {"spec", "", false, 255}, "no layer 'spec'"},
+        {"no colour", {Part("", {{"gloss.R", EXR_FLOAT, {0, 0}}, {"Z", EXR_FLOAT, {0, 0}}})},
+         {"", "", false, 255}, "no R, G, B channels; layers with colour: gloss"},
+        {"unknown layer", {Part("", rgb)}, {"gloss", "", false, 255}, "no layer 'gloss'"},
         {"unknown id channel", {Part("", rgb)}, {"", "objectId", false, 255},
          "no channel 'objectId'; channels: B, G, R"},
         {"identifier above 255", {Part("", rgbId)}, {"", "id", false, 255},

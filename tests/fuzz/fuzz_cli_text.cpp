@@ -1,4 +1,4 @@
-// Fuzzes the text kelvo takes from its command line: range specifications, '#' frame
+// Fuzzes the text kelvo takes from its command line: range texts, '#' frame
 // patterns, frame numbers from file names, and whole argument lists.
 #include <cstdint>
 #include <string>
