@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 
@@ -38,14 +39,18 @@ namespace {
 
 // A worker tells the host what happened in messages of a 32-bit length (native byte order)
 // followed by that many bytes: a kind letter, then fields each ended by a NUL.
+constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
-constexpr char MESSAGE_CHECKED = 'C';    // every input of the worker was checked
+constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason
 constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
 
-// The host's go-ahead, one byte per worker on a pipe they all read; closing the pipe without
-// it tells every worker to stop.
-constexpr char VERDICT_RENDER = 'g';
+// The host answers on each worker's own pipe with 32-bit words: the index of the frame to
+// check or render next, NO_MORE_FRAMES, or (after the check) RENDER. A closed pipe means stop.
+// Frames go out one at a time to whichever worker asks, so a worker on a busier processor
+// simply does fewer of them.
+constexpr uint32_t NO_MORE_FRAMES = 0xFFFFFFFF;
+constexpr uint32_t RENDER = 0xFFFFFFFE;
 
 // How long the host waits for a message before it looks at the interrupt flag again.
 constexpr int POLL_MILLISECONDS = 100;
@@ -128,55 +133,94 @@ private:
     size_t index_;
 };
 
-// The worker's whole life: check its frames, wait for the verdict, render, end.
-[[noreturn]] void RunWorker(const ParallelRender& run, size_t worker, int toHost, int verdict) {
+// The host's next word for this worker; NO_MORE_FRAMES when the host has closed the pipe.
+uint32_t ReadWord(int fromHost) {
+    uint32_t word = 0;
+    size_t got = 0;
+    auto* bytes = reinterpret_cast<char*>(&word);
+    while (got < sizeof word) {
+        const ssize_t part = read(fromHost, bytes + got, sizeof word - got);
+        if (part < 0 && errno == EINTR) {
+            continue;
+        }
+        if (part <= 0) {
+            return NO_MORE_FRAMES;
+        }
+        got += static_cast<size_t>(part);
+    }
+    return word;
+}
+
+// The worker's whole life: check the frames it is given, wait for the verdict, render the
+// frames it is given, end.
+[[noreturn]] void RunWorker(const ParallelRender& run, int toHost, int fromHost) {
     const std::vector<FramePlan>& plans = *run.plans;
-    const auto jobs = static_cast<size_t>(run.jobs);
-    FileFrameSource source(*run.inputs, run.inputOptions, run.cacheBytes / jobs);
-    for (size_t i = worker; i < plans.size() && !InterruptRequested(); i += jobs) {
+    FileFrameSource source(*run.inputs, run.inputOptions,
+                           run.cacheBytes / static_cast<size_t>(run.jobs));
+    for (;;) {
+        Send(toHost, MESSAGE_NEXT, {});
+        const uint32_t index = ReadWord(fromHost);
+        if (index >= plans.size()) {
+            break;
+        }
         std::string error;
-        if (!source.CheckFrame(i, error)) {
-            Send(toHost, MESSAGE_BAD_INPUT, {std::to_string(i), error});
+        if (!source.CheckFrame(index, error)) {
+            Send(toHost, MESSAGE_BAD_INPUT, {std::to_string(index), error});
         }
     }
     Send(toHost, MESSAGE_CHECKED, {});
-    char go = 0;
-    ssize_t got = 0;
-    do {
-        got = read(verdict, &go, 1);
-    } while (got < 0 && errno == EINTR);
-    if (got != 1 || go != VERDICT_RENDER) {
+    if (ReadWord(fromHost) != RENDER) {
         _exit(0);
     }
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen("/dev/null", "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
-    for (size_t i = worker; i < plans.size(); i += jobs) {
-        OneFrameSource frame(source, i);
+    for (;;) {
+        Send(toHost, MESSAGE_NEXT, {});
+        const uint32_t index = ReadWord(fromHost);
+        if (index >= plans.size()) {
+            break;
+        }
+        OneFrameSource frame(source, index);
         RenderReport one;
-        RenderFrames(*run.filter, {plans[i]}, frame, silent, one);
+        RenderFrames(*run.filter, {plans[index]}, frame, silent, one);
         if (one.interrupted || one.frames.empty()) {
             Send(toHost, MESSAGE_STOPPED, {});
             break;
         }
         const FrameOutcome& outcome = one.frames.front();
         Send(toHost, MESSAGE_FRAME,
-             {std::to_string(i), outcome.written ? "1" : "0", outcome.file, outcome.reason});
+             {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason});
     }
     _exit(0);
 }
 
 struct Worker {
     pid_t pid = -1;
-    int fd = -1;  // the read end of the worker's message pipe; -1 once it is closed
+    int fd = -1;       // the read end of the worker's message pipe; -1 once it is closed
+    int orders = -1;   // the write end of the host's pipe to the worker; -1 once closed
     std::string buffer;
     bool checked = false;
+    std::deque<size_t> frames;  // frames it checked and has not rendered, ascending
 };
 
 void CloseWorkerPipe(Worker& worker) {
     if (worker.fd >= 0) {
         close(worker.fd);
         worker.fd = -1;
+    }
+}
+
+void Order(Worker& worker, uint32_t word) {
+    if (worker.orders >= 0) {
+        WriteAll(worker.orders, reinterpret_cast<const char*>(&word), sizeof word);
+    }
+}
+
+void CloseOrders(Worker& worker) {
+    if (worker.orders >= 0) {
+        close(worker.orders);
+        worker.orders = -1;
     }
 }
 
@@ -231,10 +275,9 @@ void PumpMessages(std::vector<Worker>& workers, bool& forwarded,
     }
 }
 
-void EndWorkers(std::vector<Worker>& workers, int& verdict) {
-    if (verdict >= 0) {
-        close(verdict);
-        verdict = -1;
+void EndWorkers(std::vector<Worker>& workers) {
+    for (Worker& worker : workers) {
+        CloseOrders(worker);
     }
     for (Worker& worker : workers) {
         CloseWorkerPipe(worker);
@@ -245,42 +288,70 @@ void EndWorkers(std::vector<Worker>& workers, int& verdict) {
 }
 
 // Forks the workers; false (with none left running) when the system refuses one.
-bool StartWorkers(const ParallelRender& run, std::vector<Worker>& workers, int& verdict) {
-    int verdictPipe[2];
-    if (pipe(verdictPipe) != 0) {
-        return false;
-    }
+bool StartWorkers(const ParallelRender& run, std::vector<Worker>& workers) {
     // Buffered output would otherwise be written once more by every worker.
     std::fflush(nullptr);
     for (int k = 0; k < run.jobs; ++k) {
         int messages[2];
+        int orders[2];
         if (pipe(messages) != 0) {
+            break;
+        }
+        if (pipe(orders) != 0) {
+            close(messages[0]);
+            close(messages[1]);
             break;
         }
         const pid_t pid = fork();
         if (pid == 0) {
             close(messages[0]);
-            close(verdictPipe[1]);
+            close(orders[1]);
             for (Worker& earlier : workers) {
                 close(earlier.fd);
+                close(earlier.orders);
             }
-            RunWorker(run, static_cast<size_t>(k), messages[1], verdictPipe[0]);
+            RunWorker(run, messages[1], orders[0]);
         }
         close(messages[1]);
+        close(orders[0]);
         if (pid < 0) {
             close(messages[0]);
+            close(orders[1]);
             break;
         }
-        workers.push_back({pid, messages[0], {}, false});
+        Worker worker;
+        worker.pid = pid;
+        worker.fd = messages[0];
+        worker.orders = orders[1];
+        workers.push_back(std::move(worker));
     }
-    close(verdictPipe[0]);
-    verdict = verdictPipe[1];
     if (workers.size() != static_cast<size_t>(run.jobs)) {
-        EndWorkers(workers, verdict);
+        EndWorkers(workers);
         workers.clear();
         return false;
     }
     return true;
+}
+
+// The frame for `worker` to render next: its own checked frames first (their decoded images
+// may be waiting in its memory), then the last frame of whichever worker has most left.
+uint32_t NextFrameFor(std::vector<Worker>& workers, size_t worker) {
+    std::deque<size_t>* from = &workers[worker].frames;
+    bool own = true;
+    if (from->empty()) {
+        own = false;
+        for (Worker& other : workers) {
+            if (other.frames.size() > from->size()) {
+                from = &other.frames;
+            }
+        }
+    }
+    if (from->empty()) {
+        return NO_MORE_FRAMES;
+    }
+    const size_t index = own ? from->front() : from->back();
+    own ? from->pop_front() : from->pop_back();
+    return static_cast<uint32_t>(index);
 }
 
 }  // namespace
@@ -290,22 +361,29 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<int()>& beforeRender,
                                ProgressDisplay& progress, RenderReport& report) {
     const std::vector<FramePlan>& plans = *run.plans;
-    // A worker that has ended must not end the host when the go-ahead is written.
+    // A worker that has ended must not end the host when it is written to.
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<Worker> workers;
-    int verdict = -1;
-    if (!StartWorkers(run, workers, verdict)) {
+    if (!StartWorkers(run, workers)) {
         return PARALLEL_UNAVAILABLE;
     }
     bool forwarded = false;
 
-    // The check: every worker decodes its inputs and says so.
+    // The check: frames go out in order to whichever worker asks; each worker keeps a list
+    // of those it checked.
     std::map<size_t, std::string> badInputs;
     size_t checked = 0;
+    size_t nextToCheck = 0;
     PumpMessages(
         workers, forwarded,
         [&](size_t worker, const Message& message) {
-            if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
+            if (message.kind == MESSAGE_NEXT) {
+                const bool more = nextToCheck < plans.size() && !forwarded;
+                if (more) {
+                    workers[worker].frames.push_back(nextToCheck);
+                }
+                Order(workers[worker], more ? static_cast<uint32_t>(nextToCheck++) : NO_MORE_FRAMES);
+            } else if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
                 badInputs[IndexField(message)] = message.fields[1];
             } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
@@ -314,11 +392,11 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         },
         [&] { return checked == workers.size(); });
     if (InterruptRequested() || forwarded) {
-        EndWorkers(workers, verdict);
+        EndWorkers(workers);
         return PARALLEL_INTERRUPTED;
     }
-    if (checked != workers.size()) {
-        EndWorkers(workers, verdict);
+    if (checked != workers.size() || nextToCheck != plans.size()) {
+        EndWorkers(workers);
         return PARALLEL_WORKER_LOST;
     }
     if (!badInputs.empty()) {
@@ -332,19 +410,19 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             reportBadInput("... and " + std::to_string(badInputs.size() - run.maxReports) +
                            " more bad inputs");
         }
-        EndWorkers(workers, verdict);
+        EndWorkers(workers);
         return PARALLEL_BAD_INPUT;
     }
     if (!beforeRender()) {
-        EndWorkers(workers, verdict);
+        EndWorkers(workers);
         return PARALLEL_NOT_STARTED;
     }
-    const std::string goAhead(workers.size(), VERDICT_RENDER);
-    WriteAll(verdict, goAhead.data(), goAhead.size());
-    close(verdict);
-    verdict = -1;
+    for (Worker& worker : workers) {
+        Order(worker, RENDER);
+    }
 
-    // The render: outcomes arrive in any order and are shown in frame order.
+    // The render: frames go out on demand, outcomes arrive in any order and are shown in
+    // frame order.
     std::vector<std::optional<FrameOutcome>> outcomes(plans.size());
     size_t nextShown = 0;
     const auto show = [&](size_t index) {
@@ -360,7 +438,13 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     };
     PumpMessages(
         workers, forwarded,
-        [&](size_t, const Message& message) {
+        [&](size_t worker, const Message& message) {
+            if (message.kind == MESSAGE_NEXT) {
+                Order(workers[worker], forwarded || InterruptRequested()
+                                           ? NO_MORE_FRAMES
+                                           : NextFrameFor(workers, worker));
+                return;
+            }
             if (message.kind == MESSAGE_STOPPED) {
                 report.interrupted = true;
                 return;
@@ -381,10 +465,10 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             }
         },
         [] { return false; });
-    EndWorkers(workers, verdict);
+    EndWorkers(workers);
     // As in one process: a signal after the last frame was written interrupts nothing.
-    const bool allRendered =
-        std::all_of(outcomes.begin(), outcomes.end(), [](const auto& outcome) { return outcome.has_value(); });
+    const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(),
+                                         [](const auto& outcome) { return outcome.has_value(); });
     report.interrupted = !allRendered && (report.interrupted || forwarded || InterruptRequested());
 
     // Frames after a gap (an interrupted frame, or a worker that was lost) are shown now.

@@ -33,11 +33,12 @@ struct ParallelRender {
     size_t maxReports = 10;  // bad inputs reported before "... and N more"
 };
 
-// Splits the frames among `jobs` worker processes (frame i to worker i mod jobs). Every
-// worker checks its inputs first; only when all of them decoded, and `beforeRender` answered
-// 1, do the workers render, each frame as RenderFrames renders it. Bad inputs go to
-// `reportBadInput` and frame outcomes to `progress`, both in frame order, the same lines
-// a run in one process gives. SIGINT and SIGTERM reach every worker.
+// Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
+// is free. The inputs are checked first; only when all of them decoded, and `beforeRender`
+// answered 1, do the workers render, each frame as RenderFrames renders it (a worker renders
+// the frames it checked first, then takes over others'). Bad inputs go to `reportBadInput`
+// and frame outcomes to `progress`, both in frame order, the same lines a run in one process
+// gives. SIGINT and SIGTERM reach every worker.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender,
