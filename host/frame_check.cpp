@@ -1,8 +1,6 @@
 // Confirms that a frame's file was written by this render, and reads its indices back.
 #include "host/frame_check.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,27 +8,6 @@
 
 #include "host/file_io.h"
 #include "pcx/pcx_frame_reader.h"
-
-FileIdentity IdentifyFile(const std::string& path) {
-    FileIdentity identity;
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return identity;
-    }
-    identity.exists = true;
-    identity.device = static_cast<uint64_t>(status.st_dev);
-    identity.inode = static_cast<uint64_t>(status.st_ino);
-    identity.size = static_cast<uint64_t>(status.st_size);
-    std::error_code error;
-    const auto modified = std::filesystem::last_write_time(path, error);
-    identity.modified = error ? 0 : static_cast<int64_t>(modified.time_since_epoch().count());
-    return identity;
-}
-
-bool SameFileVersion(const FileIdentity& a, const FileIdentity& b) {
-    return a.exists == b.exists && a.device == b.device && a.inode == b.inode &&
-           a.size == b.size && a.modified == b.modified;
-}
 
 std::string DiagnoseUnwritable(const std::string& path) {
     std::filesystem::path directory = std::filesystem::path(path).parent_path();

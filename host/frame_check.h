@@ -5,20 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "host/file_identity.h"
 #include "host/memory_bitmap.h"
 #include "pcx/palette.h"
-
-// What identifies one version of a file: a replaced file differs in at least one field.
-struct FileIdentity {
-    bool exists = false;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t size = 0;
-    int64_t modified = 0;  // file clock ticks
-};
-
-FileIdentity IdentifyFile(const std::string& path);
-bool SameFileVersion(const FileIdentity& a, const FileIdentity& b);
 
 // Returns 1 when the file at `path` is a new version (unlike `before`) that decodes as a PCX
 // frame of the bitmap's size with `palette`, each index's colour x 256 matching the palettised
