@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <utility>
 
 #include "host/cli_options.h"
 #include "host/commands.h"
 #include "host/configure_filter.h"
 #include "host/exit_codes.h"
+#include "host/file_identity.h"
 #include "host/file_io.h"
 #include "host/filter_factory.h"
 #include "host/frame_input.h"
@@ -62,13 +65,23 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
                 "' has no '#' for the frame number, so every frame would overwrite it";
         return 0;
     }
-    std::vector<std::string> inputPaths;
+    // Inputs by name and, where they exist, by file: another name of an input (its case
+    // changed on Windows, a link) is the same file.
+    std::set<std::string> inputPaths;
+    std::set<std::pair<uint64_t, uint64_t>> inputFiles;
+    const auto addInput = [&inputPaths, &inputFiles](const std::string& path) {
+        inputPaths.insert(NormalPath(path));
+        const FileIdentity file = IdentifyFile(path);
+        if (file.exists && file.inode != 0) {
+            inputFiles.insert({file.device, file.inode});
+        }
+    };
     for (long long i = 0; i < count; ++i) {
         const int number = static_cast<int>(start + i);
         const std::string& color = options.colorFiles[static_cast<size_t>(i)];
-        inputPaths.push_back(NormalPath(color));
+        addInput(color);
         if (!options.idsPattern.empty()) {
-            inputPaths.push_back(NormalPath(ExpandFramePattern(options.idsPattern, number)));
+            addInput(ExpandFramePattern(options.idsPattern, number));
         }
         char name[FRAME_NAME_SIZE];
         if (!BuildFrameFileName(settings.outputName, number, name)) {
@@ -93,13 +106,12 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
             if (output.empty()) {
                 continue;
             }
-            const std::string normal = NormalPath(output);
-            for (const std::string& input : inputPaths) {
-                if (normal == input) {
-                    error = "frame " + std::to_string(plan.frameNumber) + " would write '" +
-                            output + "' over an input file";
-                    return 0;
-                }
+            const FileIdentity file = IdentifyFile(output);
+            if (inputPaths.count(NormalPath(output)) != 0 ||
+                (file.exists && inputFiles.count({file.device, file.inode}) != 0)) {
+                error = "frame " + std::to_string(plan.frameNumber) + " would write '" + output +
+                        "' over an input file";
+                return 0;
             }
         }
     }

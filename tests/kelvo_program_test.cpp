@@ -179,6 +179,23 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
         EXPECT_TRUE(Contains(run.err, "kelvo: nothing was rendered")) << run.err;
         EXPECT_TRUE(OutEntries().empty());
     }
+
+    // An input under another name: its name in capitals on Windows, a hard link elsewhere.
+    std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("in_0007.png"));
+#ifdef _WIN32
+    const std::string alias = dir.File("IN");
+#else
+    std::filesystem::create_hard_link(dir.File("in_0007.png"), dir.File("alias_0007.png"));
+    const std::string alias = dir.File("alias");
+#endif
+    const ProcessResult run = Kelvo({"render", "--output", Out("o.pcx"), "--preview",
+                                     alias + "_####.png", dir.File("in_0007.png")});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(Contains(run.err, "kelvo: frame 7 would write '" + alias +
+                                      "_0007.png' over an input file"))
+        << run.err;
+    EXPECT_TRUE(OutEntries().empty());
+    EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
 }
 
 TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOne) {
