@@ -2,5 +2,6 @@
 // (Not called ReplaceFile: <windows.h> defines that name as a macro.)
 #pragma once
 
-// Returns 1 when `from` now stands at `to` (replacing any file there), 0 otherwise.
+// Returns 1 when `from` now stands at `to` (replacing any file there), 0 with errno set
+// otherwise.
 int RenameOver(const char* from, const char* to);

@@ -212,6 +212,24 @@ TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOne) {
     EXPECT_TRUE(OutEntries().empty());
 }
 
+// The frame file is written, its preview cannot replace a directory: the system's reason.
+TEST_F(KelvoProgramTest, UnwritablePreviewExitsOneWithTheReason) {
+    std::filesystem::create_directory(Out("prev_0007.png"));
+    const ProcessResult run = Kelvo({"render", "--output", Out("shot.pcx"), "--preview",
+                                     Out("prev_####.png"), Fixture("beauty_0007.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string reason = "its preview '" + Out("prev_0007.png") + "' was not written: ";
+    const size_t at = run.err.find(reason);
+    ASSERT_NE(at, std::string::npos) << run.err;
+    const std::string why = run.err.substr(at + reason.size(), run.err.find('\n', at) - at -
+                                                                   reason.size());
+#ifdef _WIN32
+    EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
+#else
+    EXPECT_EQ(why, "Is a directory") << run.err;
+#endif
+}
+
 TEST_F(KelvoProgramTest, AnswersHelpAndVersion) {
     struct Case { const char* arg; const char* out; };
     const Case cases[] = {
