@@ -2,10 +2,10 @@
 # Throughput of `kelvo render -j N` against `-j 1` on a sequence of 1080p 16-bit PNG frames
 # with identifier passes, nearest colour on each identifier's ramp of the palette: the files
 # must be the same byte for byte, and the fastest of RUNS runs of each gives the ratio.
-#   bench/compare_jobs.sh [FRAMES] [JOBS] [RUNS]     (defaults: 12, the number of cores, 2)
+#   bench/compare_jobs.sh [FRAMES] [JOBS] [RUNS]     (defaults: 16, the number of cores, 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-frames=${1:-12}
+frames=${1:-16}
 jobs=${2:-$(nproc)}
 runs=${3:-2}
 
