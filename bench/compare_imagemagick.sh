@@ -9,14 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 
-if ! command -v convert >/dev/null || ! command -v compare >/dev/null; then
-    echo "Installing ImageMagick"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q imagemagick
-fi
-scripts/install-deps.sh native
+scripts/install-deps.sh bench
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target kelvo kelvo_bench_frame >/dev/null
 

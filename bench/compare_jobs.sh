@@ -9,14 +9,7 @@ frames=${1:-16}
 jobs=${2:-$(nproc)}
 runs=${3:-2}
 
-command -v convert >/dev/null || {
-    echo "Installing ImageMagick (it turns the generated frames into PNG)"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q imagemagick
-}
-scripts/install-deps.sh native
+scripts/install-deps.sh bench
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target kelvo kelvo_bench_frame >/dev/null
 

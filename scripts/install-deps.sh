@@ -5,8 +5,11 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
-if [ "${1:-native}" != native ]; then
+if [ "${1:-native}" = all ]; then
     packages+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-native}" = bench ]; then
+    packages+=(imagemagick)
 fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
