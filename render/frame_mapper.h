@@ -7,6 +7,7 @@
 #include "plugin/host_api.h"
 #include "plugin/settings.h"
 #include "render/nearest_search.h"
+#include "render/uniform_rows.h"
 
 // Gives for every pixel exactly the index that UniformIndex, DitheredIndex or NearestIndex
 // give for its identifier's range. What it prepares per range (the uniform step, the
@@ -29,29 +30,17 @@ public:
     int MapPixel(const BMM_Color_64& pixel, unsigned id, int x, int y);
 
 private:
-    // Uniform mapping of one range: level = trunc(levels x luminance / 65536), then
-    // first + level without dither, or first + level / 2 (+1 on odd levels at odd pixels)
-    // with dither; `levels` is n or m, `shift` 0 or 1.
-    struct UniformStep {
-        double levelsOver65536;  // exact: dividing by a power of two never rounds here
-        int32_t first;
-        int32_t shift;
-    };
-
     // Identifiers beyond the sixteen ranges are served by range 0 (see RangeForId).
     static unsigned RangeIndexOf(unsigned id) { return id < RANGE_COUNT ? id : 0; }
 
-    int MapUniform(const BMM_Color_64& pixel, unsigned id, int x, int y) const;
     // The range's search, made on its first use; null when there is no memory for one.
     NearestSearch* SearchFor(unsigned rangeIndex);
-    template <typename Id>
-    void MapUniformRow(const BMM_Color_64* pixels, const Id* ids, int count, int y,
-                       uint8_t* indices) const;
     template <typename Id>
     void MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int count, uint8_t* indices);
 
     const PaletteRenderSettings& settings_;
     bool uniform_;
+    UniformKernel kernel_;
     UniformStep steps_[RANGE_COUNT];
     // Per range the search, shared by ranges of equal bounds.
     NearestSearch* searches_[RANGE_COUNT] = {};

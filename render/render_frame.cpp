@@ -58,7 +58,7 @@ void FillColourBits(const PaletteEntry* palette, uint64_t* bits) {
 }
 
 // Maps again the one pixel whose one-pixel read differs from the whole-row read.
-[[gnu::noinline]] int RemapPixel(FrameMapper& mapper, const BMM_Color_64& pixel, unsigned id,
+[[gnu::noinline]] int RemapPixel(FrameMapper& mapper, BMM_Color_64 pixel, unsigned id,
                                  int x, int y, uint8_t* rowIndices) {
     const int index = mapper.MapPixel(pixel, id, x, y);
     rowIndices[x] = static_cast<uint8_t>(index);
@@ -88,12 +88,15 @@ int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int he
         const size_t rowStart = static_cast<size_t>(y) * static_cast<size_t>(width);
         const Id* idRow = ids + rowStart;
         mapper.MapRow(row.pixels, idRow, width, y, row.indices);
+        // Locals, so that they stay in registers across the host's calls.
+        const BMM_Color_64* const rowPixels = row.pixels;
+        uint8_t* const rowIndices = row.indices;
         for (int x = 0; x < width; ++x) {
             bitmap.ReadPixels(x, y, 1, &pixel);
             uint64_t bits = BitsOf(pixel);
-            unsigned index = row.indices[x];
-            if (((bits ^ BitsOf(row.pixels[x])) & COLOUR_BITS) != 0) {
-                index = static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, row.indices));
+            unsigned index = rowIndices[x];
+            if (((bits ^ BitsOf(rowPixels[x])) & COLOUR_BITS) != 0) [[unlikely]] {
+                index = static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, rowIndices));
             }
             bits = (bits & ALPHA_BITS) | colourBits[index];
             std::memcpy(&pixel, &bits, sizeof pixel);
