@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, when they are missing. Usage:
 #   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries
-#   install-deps.sh all       also the 32-bit Windows cross compiler, Wine, Xvfb and Python
+#   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
+#                             Python and dpkg-source (scripts/build-windows-openexr.sh)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
@@ -13,7 +14,7 @@ if [ "${1:-native}" = bench ]; then
 fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
-               python3)
+               python3 libz-mingw-w64-dev dpkg-dev)
 fi
 
 missing=()
