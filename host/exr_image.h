@@ -1,6 +1,4 @@
-// Decodes OpenEXR files (multi-part and multi-layer) to 16-bit RGBA and identifiers. The Windows
-// build has no OpenEXR: there ReadExr refuses every file with a message
-// (exr_image_unavailable.cpp) and ExrColorTo16 is not defined.
+// Decodes OpenEXR files (multi-part and multi-layer) to 16-bit RGBA and identifiers.
 #pragma once
 
 #include <string>

@@ -1,10 +1,16 @@
+// The OpenEXR reader: colour from layers and parts, identifier channels, and what it refuses.
 #include <gtest/gtest.h>
 
+#include <half.h>
+
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "host/exr_image.h"
-#include "tests/image_files.h"
+#include "tests/exr_files.h"
+#include "tests/reference_frame.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -35,6 +41,37 @@ TEST(ExrColorTest, ConvertsSceneLinearValuesTo16Bits) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.value << (c.linear ? " linear" : " sRGB"));
         EXPECT_EQ(ExrColorTo16(c.value, c.linear), c.expected);
+    }
+}
+
+// The transfer function goes through the C library's pow, which differs between systems: the
+// 16-bit levels of every half value, and of floats in fine steps over 0..1, must not. The
+// fingerprints are the native build's.
+TEST(ExrColorTest, GivesTheSameLevelsOnEverySystem) {
+    struct Case { bool linear; bool halves; uint64_t fingerprint; };
+    const Case cases[] = {
+        {false, true, 0x3d398ccb3e2dd1d6ULL},
+        {true, true, 0x4981bb2cc0d7e207ULL},
+        {false, false, 0xee145b5503f254aaULL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.linear ? "linear" : "sRGB")
+                                        << (c.halves ? ", every half" : ", floats"));
+        std::vector<uint8_t> levels;
+        const uint32_t count = c.halves ? 0x10000 : 0x100001;
+        for (uint32_t i = 0; i < count; ++i) {
+            float value = static_cast<float>(i) / 0x100000;
+            if (c.halves) {
+                half h;
+                h.setBits(static_cast<uint16_t>(i));
+                value = h;
+            }
+            const uint16_t level = ExrColorTo16(value, c.linear);
+            levels.push_back(static_cast<uint8_t>(level & 0xFF));
+            levels.push_back(static_cast<uint8_t>(level >> 8));
+        }
+        EXPECT_EQ(Fingerprint(levels.data(), levels.size()), c.fingerprint)
+            << std::hex << "0x" << Fingerprint(levels.data(), levels.size());
     }
 }
 
@@ -138,7 +175,8 @@ TEST_F(ExrImageTest, ReportsADamagedFileInsteadOfThrowing) {
     WriteTestExr(dir.File("whole.exr"), {Part("", {{"R", EXR_FLOAT, {1, 1}},
                                                    {"G", EXR_FLOAT, {1, 1}},
                                                    {"B", EXR_FLOAT, {1, 1}}})});
-    std::vector<uint8_t> bytes(std::filesystem::file_size(dir.File("whole.exr")));
+    std::vector<uint8_t> bytes(
+        static_cast<size_t>(std::filesystem::file_size(dir.File("whole.exr"))));
     FILE* file = std::fopen(dir.File("whole.exr").c_str(), "rb");
     ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), file), bytes.size());
     std::fclose(file);
@@ -156,7 +194,7 @@ TEST_F(ExrImageTest, ReportsADamagedFileInsteadOfThrowing) {
 // gigabytes before the file ran out.
 TEST_F(ExrImageTest, RefusesADamagedHeaderBeforeAllocatingForIt) {
     const std::string path =
-        std::string(KELVO_SOURCE_DIR) + "/tests/data/regress/exr_truncated_large_window.exr";
+        std::string(KELVO_TEST_DATA) + "/regress/exr_truncated_large_window.exr";
     EXPECT_EQ(ReadExr(path, {}, image, ids, error), 0);
     EXPECT_NE(error.find("Invalid size"), std::string::npos) << error;
 }

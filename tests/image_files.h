@@ -1,4 +1,4 @@
-// Writes small PNG and OpenEXR inputs with libpng and OpenEXR for the host's tests.
+// Writes small PNG inputs with libpng for the host's tests, and reads palette PNGs back.
 #pragma once
 
 #include <cstdint>
@@ -25,25 +25,6 @@ struct TestPng {
 };
 
 void WriteTestPng(const std::string& path, const TestPng& png);
-
-// One channel of an OpenEXR part: float, half or unsigned int values, one per pixel.
-struct TestExrChannel {
-    std::string name;
-    int type = 2;  // Imf::PixelType: 0 UINT, 1 HALF, 2 FLOAT
-    std::vector<float> values;
-};
-
-struct TestExrPart {
-    std::string name;  // empty: unnamed (single-part files only)
-    int width = 1;
-    int height = 1;
-    int originX = 0;  // data window origin
-    int originY = 0;
-    std::vector<TestExrChannel> channels;
-};
-
-// One part gives a single-part file; more give a multi-part file.
-void WriteTestExr(const std::string& path, const std::vector<TestExrPart>& parts);
 
 // Reads an 8-bit palette PNG back: its indices and its PLTE as r, g, b triples.
 struct IndexedPng {

@@ -10,6 +10,7 @@
 
 #include "host/memory_bitmap.h"
 #include "plugin/palette_render_filter.h"
+#include "tests/exr_files.h"
 #include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/run_process.h"

@@ -1,6 +1,6 @@
-// kelvo run end to end on the committed PNG files in tests/data/png, natively and as
-// kelvo.exe under Windows: both must write the same bytes, so the expected files are given
-// as fingerprints taken from the native build.
+// kelvo run end to end on the committed PNG files in tests/data/png and on OpenEXR files
+// written here, natively and as kelvo.exe under Windows: both must write the same bytes, so the
+// expected files are given as fingerprints taken from the native build.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "host/png_image.h"
+#include "tests/exr_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"
 #include "tests/run_process.h"
@@ -118,6 +119,118 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
     }
 }
 
+constexpr int EXR_UINT = 0;
+constexpr int EXR_HALF = 1;
+constexpr int EXR_FLOAT = 2;
+constexpr int EXR_WIDTH = 16;
+constexpr int EXR_HEIGHT = 8;
+
+// One channel's values: multiples of 1/1024 from 0 to a little over 1, which halves hold
+// exactly, with one negative value.
+std::vector<float> ExrPlane(int channel) {
+    std::vector<float> values(EXR_WIDTH * EXR_HEIGHT);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<float>((i * 97 + static_cast<size_t>(channel) * 389) % 1100) /
+                    1024.0f;
+    }
+    values[static_cast<size_t>(channel) + 5] = -0.25f;
+    return values;
+}
+
+// Identifiers 0 to 5 in steps of one half (rounded to the nearest, halves away from zero), or
+// 0 to 5 for unsigned channels.
+std::vector<float> ExrIds(int type) {
+    std::vector<float> values(EXR_WIDTH * EXR_HEIGHT);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = type == EXR_UINT ? static_cast<float>(i % 6) : static_cast<float>(i % 11) / 2;
+    }
+    return values;
+}
+
+TestExrPart ExrPart(const std::string& name, int compression,
+                    std::vector<TestExrChannel> channels) {
+    return {name, EXR_WIDTH, EXR_HEIGHT, 0, 0, std::move(channels), compression};
+}
+
+// Every compression the library has, half, float and unsigned channels, layers, parts and
+// identifier channels: the same frame files on every system.
+TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
+    enum { NONE, RLE, ZIPS, ZIP, PIZ, PXR24, B44, B44A, DWAA, DWAB };
+    const TestExrChannel halfRgb[] = {{"R", EXR_HALF, ExrPlane(0)},
+                                      {"G", EXR_HALF, ExrPlane(1)},
+                                      {"B", EXR_HALF, ExrPlane(2)}};
+    const TestExrChannel floatRgba[] = {{"R", EXR_FLOAT, ExrPlane(0)},
+                                        {"G", EXR_FLOAT, ExrPlane(1)},
+                                        {"B", EXR_FLOAT, ExrPlane(2)},
+                                        {"A", EXR_FLOAT, ExrPlane(3)}};
+    TestExrPart grey = ExrPart("", B44A, {{"Y", EXR_HALF, ExrPlane(4)}});
+    grey.originX = -3;
+    grey.originY = 7;
+    struct Case {
+        const char* name;
+        std::vector<TestExrPart> parts;
+        std::vector<std::string> args;
+        uint64_t fingerprint;
+    };
+    const Case cases[] = {
+        {"half RGB, ZIP", {ExrPart("", ZIP, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+         {"--range", "0:0-255"},
+         0x4bdd988fd7cf7179ULL},
+        {"float RGBA, PIZ, linear",
+         {ExrPart("", PIZ, {floatRgba[0], floatRgba[1], floatRgba[2], floatRgba[3]})},
+         {"--linear", "--method", "nearest", "--range", "0:0-255"},
+         0x7fe51f1d33bb58adULL},
+        {"a layer, identifiers from another part, RLE and ZIPS",
+         {ExrPart("beauty", RLE,
+                  {{"diffuse.R", EXR_HALF, ExrPlane(5)},
+                   {"diffuse.G", EXR_HALF, ExrPlane(6)},
+                   {"diffuse.B", EXR_HALF, ExrPlane(7)}, floatRgba[0], floatRgba[1],
+                   floatRgba[2]}),
+          ExrPart("passes", ZIPS, {{"objectIndex", EXR_FLOAT, ExrIds(EXR_FLOAT)}})},
+         {"--layer", "diffuse", "--id-channel", "objectIndex", "--range", "0:16-47", "--range",
+          "1:0-63", "--range",
+          "2:64-127:dither", "--range", "3:255-128", "--range", "4:128-191:dither", "--range",
+          "5:200-210"},
+         0xf5489ecd99f3f3d3ULL},
+        {"the part named after the layer, unsigned identifiers, PXR24",
+         {ExrPart("other", NONE, {{"X", EXR_FLOAT, ExrPlane(8)}}),
+          ExrPart("shadow", PXR24,
+                  {floatRgba[0], floatRgba[1], floatRgba[2], {"id", EXR_UINT, ExrIds(EXR_UINT)}})},
+         {"--layer", "shadow", "--id-channel", "id", "--linear", "--method", "nearest",
+          "--source", "object", "--range", "0:0-127", "--range", "1:0-255", "--range",
+          "2:40-90:dither", "--range", "3:128-255:dither", "--range", "4:100-30", "--range",
+          "5:7-7"},
+         0x9cdf5707121fd7adULL},
+        {"grey with an offset data window, B44A", {grey}, {"--range", "0:0-255:dither"},
+         0x9ca21a39efe15a66ULL},
+        {"half RGB, B44", {ExrPart("", B44, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+         {"--method", "nearest", "--range", "0:0-255"},
+         0x959e65c43e046900ULL},
+        {"half RGB, DWAA", {ExrPart("", DWAA, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+         {"--range", "0:255-0"},
+         0xcfc085c75631f8f8ULL},
+        {"float RGBA, DWAB",
+         {ExrPart("", DWAB, {floatRgba[0], floatRgba[1], floatRgba[2], floatRgba[3]})},
+         {"--method", "nearest", "--range", "0:0-255"},
+         0xd39ec0f0a9533668ULL},
+    };
+    int frame = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string number = "000" + std::to_string(++frame);
+        WriteTestExr(dir.File("in_" + number + ".exr"), c.parts);
+        std::vector<std::string> args = {"render", "-q", "--output", Out("exr.pcx")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(dir.File("in_" + number + ".exr"));
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const std::string pcxPath = Out("exr" + number + ".pcx");
+        EXPECT_EQ(FileFingerprint(pcxPath), c.fingerprint)
+            << std::hex << "0x" << FileFingerprint(pcxPath);
+    }
+}
+
 // The block, its JSON and a frame rendered from it with other options.
 TEST_F(KelvoProgramTest, SettingsAndTheirJsonAreTheSameOnEverySystem) {
     const ProcessResult made =
@@ -151,18 +264,11 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     WriteBytes(dir.File("text.png"), "no image here\n");
     // The OpenEXR magic number and nothing a reader could use.
     WriteBytes(dir.File("frame.exr"), std::string("\x76\x2f\x31\x01\x02\0\0\0", 8));
-#ifdef _WIN32
-    const std::string exrError = "cannot read '" + dir.File("frame.exr") +
-                                 "': OpenEXR input is not available in the Windows build; "
-                                 "convert to 16-bit PNG or use the Linux build";
-#else
-    const std::string exrError = "cannot read '" + dir.File("frame.exr") + "': ";
-#endif
     struct Case { const char* name; std::vector<std::string> args; std::string error; };
     const Case cases[] = {
         {"not an image", {dir.File("text.png")},
          "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file"},
-        {"OpenEXR", {dir.File("frame.exr")}, exrError},
+        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': "},
         {"identifiers in colour",
          {"--ids", Fixture("beauty_0007.png"), Fixture("beauty_0007.png")},
          "cannot read identifiers '" + Fixture("beauty_0007.png") +
