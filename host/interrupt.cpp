@@ -17,3 +17,5 @@ void InstallInterruptHandlers() {
 }
 
 bool InterruptRequested() { return interruptFlag != 0; }
+
+void RequestInterrupt() { interruptFlag = 1; }

@@ -5,3 +5,5 @@
 // Installs the handlers; each signal then only sets the flag.
 void InstallInterruptHandlers();
 bool InterruptRequested();
+// Sets the flag as a signal does: a worker whose host tells it to stop.
+void RequestInterrupt();

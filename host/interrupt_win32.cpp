@@ -27,3 +27,5 @@ void InstallInterruptHandlers() {
 bool InterruptRequested() {
     return interruptFlag;
 }
+
+void RequestInterrupt() { interruptFlag = true; }

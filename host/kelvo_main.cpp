@@ -12,6 +12,7 @@
 #include "host/usage_text.h"
 #ifdef _WIN32
 #include "host/console.h"
+#include "host/worker_processes.h"
 #endif
 
 #ifndef KELVO_VERSION
@@ -41,6 +42,12 @@ int TakePluginOption(std::vector<std::string>& args, std::string& pluginPath) {
 }
 
 int Run(std::vector<std::string> args) {
+#ifdef _WIN32
+    // kelvo.exe started by itself to render; not a command anyone types.
+    if (!args.empty() && args[0] == WORKER_ARGUMENT) {
+        return RunRenderWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+#endif
     std::string pluginPath;
     if (!TakePluginOption(args, pluginPath)) {
         std::fputs("kelvo: option '--plugin' needs a value (see 'kelvo --help')\n", stderr);

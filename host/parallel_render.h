@@ -24,6 +24,7 @@ enum ParallelResult {
 
 struct ParallelRender {
     ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
+    std::string pluginPath;  // as --plugin named it: a worker on Windows loads the module itself
     const PaletteRenderSettings* settings = nullptr;  // the filter's, for frame file names
     const std::vector<FramePlan>* plans = nullptr;
     const std::vector<InputFrame>* inputs = nullptr;  // one per plan
@@ -38,7 +39,8 @@ struct ParallelRender {
 // answered 1, do the workers render, each frame as RenderFrames renders it (a worker renders
 // the frames it checked first, then takes over others'). Bad inputs go to `reportBadInput`
 // and frame outcomes to `progress`, both in frame order, the same lines a run in one process
-// gives. SIGINT and SIGTERM reach every worker.
+// gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on Windows) reaches every
+// worker.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender,

@@ -203,6 +203,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (jobs > 1 && plans.size() > 1) {
         ParallelRender run;
         run.filter = &filter;
+        run.pluginPath = pluginPath;
         run.settings = &settings;
         run.plans = &plans;
         run.inputs = &inputs;
@@ -215,8 +216,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
             saveSettings, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
-                // As on Windows, which has no worker processes: asked-for workers are not
-                // silently dropped.
+                // Asked-for workers are not silently dropped.
                 if (options.jobs > 1 && !options.quiet) {
                     std::fprintf(stderr,
                                  "kelvo: note: -j %d: worker processes are not available here; "

@@ -58,3 +58,13 @@ constexpr const char* NULL_DEVICE = "NUL";
 #else
 constexpr const char* NULL_DEVICE = "/dev/null";
 #endif
+
+#ifdef _WIN32
+// The hidden first argument with which kelvo.exe starts itself as a worker; refused unless
+// its standard input and output are the pipes from a kelvo that sends its setup.
+constexpr const char* WORKER_ARGUMENT = "--render-worker";
+
+// kelvo.exe as a worker: reads its setup from standard input, loads the plug-in module, and
+// runs RunWorker over its standard input and output. Returns the exit code.
+int RunRenderWorker(const std::vector<std::string>& args);
+#endif

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -124,6 +127,26 @@ bool TerminalProcess::WaitFor(const std::string& text) {
 }
 
 void TerminalProcess::Signal(int signal) { kill(pid_, signal); }
+
+void TerminalProcess::EndChildProcesses() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        // /proc/PID/stat: the id, the program's name in parentheses (which may hold spaces and
+        // parentheses itself), the state, the parent's id.
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t nameEnd = line.rfind(')');
+        if (nameEnd == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(line.substr(nameEnd + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == pid_) {
+            kill(static_cast<pid_t>(std::stol(line)), SIGKILL);
+        }
+    }
+}
 
 int TerminalProcess::Wait() {
     // Once the program has ended, reading its terminal fails (EIO) after the last bytes.

@@ -1,11 +1,14 @@
 // Runs a program for end-to-end tests: to completion with its output captured, or on a
-// pseudo-terminal so it shows its live progress and can be interrupted mid-way (not on
-// Windows, which has RunProcess only).
+// terminal (a console of its own on Windows) so it can be interrupted mid-way.
 #pragma once
 
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 struct ProcessResult {
     int exitCode = -1;  // 128 + signal number when killed by a signal
@@ -24,22 +27,32 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 std::string ProgramBesideThisOne(const std::string& name);
 #endif
 
-// A program whose stdout and stderr are the slave side of a pseudo-terminal.
+// A program whose stdout and stderr are the slave side of a pseudo-terminal. On Windows it
+// runs on a console of its own that shows no window, and they go to a file.
 class TerminalProcess {
 public:
     explicit TerminalProcess(const std::vector<std::string>& argv);
     ~TerminalProcess();
     // Reads output until `text` has appeared; false when the program ended first.
     bool WaitFor(const std::string& text);
+    // On Windows only SIGINT: Ctrl-C on the program's console, which every process attached
+    // to it receives.
     void Signal(int signal);
+    // Ends every process the program started, at once, as a crash would.
+    void EndChildProcesses();
     // Reads the remaining output and returns the exit code.
     int Wait();
     const std::string& Output() const { return output_; }
 
 private:
     bool ReadSome();
+#ifdef _WIN32
+    PROCESS_INFORMATION process_{};
+    HANDLE outputFile_ = nullptr;
+#else
     pid_t pid_ = -1;
     int master_ = -1;
+#endif
     int exitCode_ = -1;
     std::string output_;
 };

@@ -1,6 +1,10 @@
-// Runs a program to completion for end-to-end tests on Windows, its output captured.
+// Runs a program for end-to-end tests on Windows: to completion with its output captured, or
+// on a console of its own so it can be interrupted mid-way.
 #include <windows.h>
 
+#include <tlhelp32.h>
+
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -29,8 +33,23 @@ std::string QuoteArgument(const std::string& arg) {
     return quoted + "\"";
 }
 
+std::string CommandLineOf(const std::vector<std::string>& argv) {
+    std::string commandLine;
+    for (const std::string& arg : argv) {
+        if (!commandLine.empty()) {
+            commandLine += ' ';
+        }
+        commandLine += QuoteArgument(arg);
+    }
+    return commandLine;
+}
+
+// How long a test waits for a program that shows no sign of ending before it gives up on it.
+constexpr DWORD GIVE_UP_MILLISECONDS = 120000;
+
 // A temporary file the child can write through an inherited handle; deleted once closed.
-HANDLE CreateCaptureFile() {
+// `reader`, when given, is a handle of its own for reading the file while the child writes.
+HANDLE CreateCaptureFile(HANDLE* reader = nullptr) {
     char directory[MAX_PATH];
     char name[MAX_PATH];
     if (GetTempPathA(MAX_PATH, directory) == 0 ||
@@ -38,11 +57,19 @@ HANDLE CreateCaptureFile() {
         throw std::runtime_error("no temporary file for a child's output");
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE file = CreateFileA(
-        name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, &inherit,
+                              CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot create a file for a child's output");
+    }
+    if (reader != nullptr) {
+        *reader = CreateFileA(name, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (*reader == INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            throw std::runtime_error("cannot read the file of a child's output");
+        }
     }
     return file;
 }
@@ -91,13 +118,7 @@ std::string EnvironmentBlock(const std::vector<std::string>& additions) {
 // The peak memory is not measured here.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment) {
-    std::string commandLine;
-    for (const std::string& arg : argv) {
-        if (!commandLine.empty()) {
-            commandLine += ' ';
-        }
-        commandLine += QuoteArgument(arg);
-    }
+    std::string commandLine = CommandLineOf(argv);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr);
@@ -138,4 +159,121 @@ std::string ProgramBesideThisOne(const std::string& name) {
     std::string path(program, length);
     path.resize(path.find_last_of("\\/") + 1);
     return path + name;
+}
+
+TerminalProcess::TerminalProcess(const std::vector<std::string>& argv) {
+    std::string commandLine = CommandLineOf(argv);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+    HANDLE output = CreateCaptureFile(&outputFile_);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    // A console of its own, which the program and every process it starts share, as on a
+    // terminal; the test program's console, if it has one, is left alone.
+    const bool started = CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr,
+                                        TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                                        &process_) != 0;
+    CloseHandle(input);
+    CloseHandle(output);
+    if (!started) {
+        CloseHandle(outputFile_);
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+}
+
+TerminalProcess::~TerminalProcess() {
+    if (exitCode_ < 0) {
+        TerminateProcess(process_.hProcess, 255);
+        WaitForSingleObject(process_.hProcess, GIVE_UP_MILLISECONDS);
+    }
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    CloseHandle(outputFile_);
+}
+
+bool TerminalProcess::ReadSome() {
+    char chunk[4096];
+    DWORD got = 0;
+    if (ReadFile(outputFile_, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        output_.append(chunk, got);
+        return true;
+    }
+    return false;
+}
+
+bool TerminalProcess::WaitFor(const std::string& text) {
+    const ULONGLONG giveUp = GetTickCount64() + GIVE_UP_MILLISECONDS;
+    while (output_.find(text) == std::string::npos) {
+        if (ReadSome()) {
+            continue;
+        }
+        // Nothing new: once the program has ended, what it wrote has all been read.
+        if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) {
+            while (ReadSome()) {
+            }
+            return output_.find(text) != std::string::npos;
+        }
+        if (GetTickCount64() > giveUp) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void TerminalProcess::Signal(int signal) {
+    if (signal != SIGINT) {
+        throw std::runtime_error("only SIGINT reaches a program on Windows");
+    }
+    // Ctrl-C goes to the consoles' processes: this one joins the program's console for the
+    // moment it takes, and ignores Ctrl-C for good, since the event may reach it late.
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    FreeConsole();
+    if (!AttachConsole(process_.dwProcessId) || !GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+        FreeConsole();
+        throw std::runtime_error("cannot send Ctrl-C to the program's console");
+    }
+    FreeConsole();
+}
+
+void TerminalProcess::EndChildProcesses() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot list the processes");
+    }
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        // The console's own host process may be a child too; it is not the program's.
+        if (entry.th32ParentProcessID != process_.dwProcessId ||
+            _stricmp(entry.szExeFile, "conhost.exe") == 0) {
+            continue;
+        }
+        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (child != nullptr) {
+            TerminateProcess(child, 9);
+            WaitForSingleObject(child, GIVE_UP_MILLISECONDS);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+int TerminalProcess::Wait() {
+    DWORD code = 0;
+    if (WaitForSingleObject(process_.hProcess, GIVE_UP_MILLISECONDS) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process_.hProcess, &code)) {
+        TerminateProcess(process_.hProcess, 255);
+        WaitForSingleObject(process_.hProcess, GIVE_UP_MILLISECONDS);
+        code = 255;
+    }
+    while (ReadSome()) {
+    }
+    exitCode_ = static_cast<int>(code);
+    return exitCode_;
 }

@@ -1,0 +1,125 @@
+// The setup kelvo.exe sends each worker it starts: bytes, round trips and damaged setups.
+#include "host/worker_setup.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+WorkerSetup TwoFrameSetup() {
+    WorkerSetup setup;
+    setup.settingsBlock = {101, 0, 0, 0, 0xFF, 0x80};
+    setup.pluginPath = "C:\\Program Files\\Kelvo\\Kelvo.flt";
+    setup.jobs = 3;
+    setup.cacheBytes = (uint64_t{1} << 32) + 5;
+    setup.inputOptions.idsPattern = "ids_####.png";
+    setup.inputOptions.idChannel = "objectId";
+    setup.inputOptions.layer = "beauty";
+    setup.inputOptions.linear = true;
+    setup.inputOptions.maxId = 65535;
+    setup.plans = {{-2, "a b.png", ""}, {7, "", "prev 0007.png"}};
+    setup.inputs = {{"a b.png", -2}, {"c.exr", 7}};
+    return setup;
+}
+
+void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
+    EXPECT_EQ(got.settingsBlock, want.settingsBlock);
+    EXPECT_EQ(got.pluginPath, want.pluginPath);
+    EXPECT_EQ(got.jobs, want.jobs);
+    EXPECT_EQ(got.cacheBytes, want.cacheBytes);
+    EXPECT_EQ(got.inputOptions.idsPattern, want.inputOptions.idsPattern);
+    EXPECT_EQ(got.inputOptions.idChannel, want.inputOptions.idChannel);
+    EXPECT_EQ(got.inputOptions.layer, want.inputOptions.layer);
+    EXPECT_EQ(got.inputOptions.linear, want.inputOptions.linear);
+    EXPECT_EQ(got.inputOptions.maxId, want.inputOptions.maxId);
+    ASSERT_EQ(got.plans.size(), want.plans.size());
+    ASSERT_EQ(got.inputs.size(), want.inputs.size());
+    for (size_t i = 0; i < want.plans.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got.plans[i].frameNumber, want.plans[i].frameNumber);
+        EXPECT_EQ(got.plans[i].label, want.plans[i].label);
+        EXPECT_EQ(got.plans[i].previewPath, want.plans[i].previewPath);
+        EXPECT_EQ(got.inputs[i].colorPath, want.inputs[i].colorPath);
+        EXPECT_EQ(got.inputs[i].frameNumber, want.inputs[i].frameNumber);
+    }
+}
+
+TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
+    WorkerSetup setup;
+    setup.settingsBlock = {0xAB};
+    setup.pluginPath.assign(1, 'p');  // not = "p": GCC 12 warns, wrongly, on that
+    setup.jobs = 2;
+    setup.cacheBytes = 0x0102030405060708ULL;
+    setup.inputOptions.maxId = 255;
+    setup.plans = {{-1, "L", "V"}};
+    setup.inputs = {{"C", 0x01020304}};
+    // clang-format off
+    const std::vector<uint8_t> want = {
+        'K', 'L', 'V', 'W', 1, 0, 0, 0,                  // tag, version 1
+        1, 0, 0, 0, 0xAB,                                // settings block
+        1, 0, 0, 0, 'p',                                 // plug-in path
+        2, 0, 0, 0,                                      // jobs
+        8, 7, 6, 5, 4, 3, 2, 1,                          // cache bytes, 64 bits
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,              // ids pattern, id channel, layer: empty
+        0, 0, 0, 0,                                      // not linear
+        255, 0, 0, 0,                                    // largest identifier
+        1, 0, 0, 0,                                      // one frame:
+        0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
+        1, 0, 0, 0, 'L', 1, 0, 0, 0, 'V',                //   label, preview
+        1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number
+    };
+    // clang-format on
+    EXPECT_EQ(EncodeWorkerSetup(setup), want);
+}
+
+TEST(WorkerSetupTest, DecodesWhatWasEncoded) {
+    const WorkerSetup setup = TwoFrameSetup();
+    const std::vector<uint8_t> bytes = EncodeWorkerSetup(setup);
+    WorkerSetup decoded;
+    ASSERT_EQ(DecodeWorkerSetup(bytes.data(), bytes.size(), decoded), 1);
+    ExpectSame(decoded, setup);
+}
+
+TEST(WorkerSetupTest, RefusesEverySetupCutShort) {
+    const std::vector<uint8_t> bytes = EncodeWorkerSetup(TwoFrameSetup());
+    for (size_t size = 0; size < bytes.size(); ++size) {
+        WorkerSetup decoded;
+        EXPECT_EQ(DecodeWorkerSetup(bytes.data(), size, decoded), 0) << size;
+    }
+}
+
+TEST(WorkerSetupTest, RefusesDamagedSetups) {
+    const WorkerSetup setup = TwoFrameSetup();
+    const std::vector<uint8_t> good = EncodeWorkerSetup(setup);
+    // Offsets: the tag and version, then each field with its 32-bit length where it has one.
+    const size_t jobsAt = 8 + (4 + setup.settingsBlock.size()) + (4 + setup.pluginPath.size());
+    const size_t linearAt = jobsAt + 4 + 8 + (4 + setup.inputOptions.idsPattern.size()) +
+                            (4 + setup.inputOptions.idChannel.size()) +
+                            (4 + setup.inputOptions.layer.size());
+    const size_t countAt = linearAt + 4 + 4;
+    ASSERT_EQ(good[jobsAt], 3);
+    ASSERT_EQ(good[linearAt], 1);
+    ASSERT_EQ(good[countAt], 2);
+    struct Case { const char* name; size_t at; uint8_t value; };
+    const Case cases[] = {
+        {"wrong tag", 0, 'X'},
+        {"later version", 4, 2},
+        {"block longer than the setup", 11, 0x7F},
+        {"no jobs", jobsAt, 0},
+        {"linear neither 0 nor 1", linearAt, 2},
+        {"more frames than bytes", countAt + 3, 0x10},
+        {"one frame fewer: bytes left over", countAt, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = good;
+        bytes[c.at] = c.value;
+        WorkerSetup decoded;
+        EXPECT_EQ(DecodeWorkerSetup(bytes.data(), bytes.size(), decoded), 0);
+    }
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
+    WorkerSetup decoded;
+    EXPECT_EQ(DecodeWorkerSetup(longer.data(), longer.size(), decoded), 0);
+}
+
+}  // namespace
