@@ -113,6 +113,11 @@ std::string EnvironmentBlock(const std::vector<std::string>& additions) {
     return block;
 }
 
+// Ctrl-C sent to a program's console reaches this process too while it is attached there,
+// possibly late; it is swallowed here. (Ignoring Ctrl-C instead would be inherited by every
+// program started afterwards.)
+BOOL WINAPI SwallowControl(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
+
 }  // namespace
 
 // The peak memory is not measured here.
@@ -167,6 +172,10 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv) {
     HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr);
     HANDLE output = CreateCaptureFile(&outputFile_);
+    // The program starts with Ctrl-C in force, as on an ordinary console, even when this
+    // process was started with it ignored.
+    SetConsoleCtrlHandler(SwallowControl, TRUE);
+    SetConsoleCtrlHandler(nullptr, FALSE);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -229,9 +238,8 @@ void TerminalProcess::Signal(int signal) {
     if (signal != SIGINT) {
         throw std::runtime_error("only SIGINT reaches a program on Windows");
     }
-    // Ctrl-C goes to the consoles' processes: this one joins the program's console for the
-    // moment it takes, and ignores Ctrl-C for good, since the event may reach it late.
-    SetConsoleCtrlHandler(nullptr, TRUE);
+    // Ctrl-C goes to every process on a console: this one joins the program's console for the
+    // moment it takes.
     FreeConsole();
     if (!AttachConsole(process_.dwProcessId) || !GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
         FreeConsole();
