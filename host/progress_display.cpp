@@ -17,22 +17,25 @@ constexpr int BAR_WIDTH = 24;
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
 }  // namespace
 
-std::string FormatProgressBar(size_t frameIndex, size_t frameCount, int row, int rowCount,
-                              double fps, int barWidth) {
+std::string FormatProgressBar(size_t frameIndex, size_t frameCount, double frameShare, int row,
+                              int rowCount, double fps, int barWidth) {
     // Whole frames done plus the part of the current one, over all frames.
-    const double frameShare = rowCount > 0 ? static_cast<double>(row) / rowCount : 0.0;
     const double done = frameCount > 0 ? (static_cast<double>(frameIndex) + frameShare) /
                                              static_cast<double>(frameCount)
                                        : 1.0;
     int filled = static_cast<int>(done * barWidth);
     filled = filled < 0 ? 0 : filled > barWidth ? barWidth : filled;
+    char rows[48] = "";
+    if (rowCount > 0) {
+        std::snprintf(rows, sizeof rows, "  row %d/%d", row, rowCount);
+    }
     char numbers[128];
     if (fps >= 0) {
-        std::snprintf(numbers, sizeof numbers, "  frame %zu/%zu  row %d/%d  %.1f fps",
-                      frameIndex + 1, frameCount, row, rowCount, fps);
+        std::snprintf(numbers, sizeof numbers, "  frame %zu/%zu%s  %.1f fps", frameIndex + 1,
+                      frameCount, rows, fps);
     } else {
-        std::snprintf(numbers, sizeof numbers, "  frame %zu/%zu  row %d/%d  -- fps",
-                      frameIndex + 1, frameCount, row, rowCount);
+        std::snprintf(numbers, sizeof numbers, "  frame %zu/%zu%s  -- fps", frameIndex + 1,
+                      frameCount, rows);
     }
     std::string bar = "[";
     bar.append(static_cast<size_t>(filled), '#');
@@ -53,6 +56,7 @@ ProgressDisplay::ProgressDisplay(ProgressMode mode, FILE* stream, size_t frameCo
 void ProgressDisplay::StartFrame(size_t frameIndex) {
     frameIndex_ = frameIndex;
     row_ = 0;
+    frameDone_ = false;
     Redraw(true);
 }
 
@@ -72,6 +76,7 @@ void ProgressDisplay::FrameWritten(size_t frameIndex, int frameNumber, const std
         std::fflush(stream_);
     } else if (mode_ == PROGRESS_BAR) {
         row_ = rowCount_;
+        frameDone_ = true;
         Redraw(true);
     }
 }
@@ -107,8 +112,11 @@ void ProgressDisplay::Redraw(bool force) {
     const double seconds = std::chrono::duration<double>(now - started_).count();
     const double fps = framesDone_ > 0 && seconds > 0 ? static_cast<double>(framesDone_) / seconds
                                                       : -1.0;
+    const double frameShare = frameDone_        ? 1.0
+                              : rowCount_ > 0 ? static_cast<double>(row_) / rowCount_
+                                              : 0.0;
     const std::string bar =
-        FormatProgressBar(frameIndex_, frameCount_, row_, rowCount_, fps, BAR_WIDTH);
+        FormatProgressBar(frameIndex_, frameCount_, frameShare, row_, rowCount_, fps, BAR_WIDTH);
     std::fprintf(stream_, "\r%s\033[K", bar.c_str());
     std::fflush(stream_);
     barShown_ = true;

@@ -12,8 +12,10 @@ enum ProgressMode {
 };
 
 // "[#########...........]  frame 3/24  row 120/240  12.5 fps"; fps below 0 shows "-- fps".
-std::string FormatProgressBar(size_t frameIndex, size_t frameCount, int row, int rowCount,
-                              double fps, int barWidth);
+// `frameShare` is the part of frame `frameIndex` done, 0..1; rowCount 0 (rows not known, as
+// with worker processes) leaves out the rows.
+std::string FormatProgressBar(size_t frameIndex, size_t frameCount, double frameShare, int row,
+                              int rowCount, double fps, int barWidth);
 
 class ProgressDisplay {
 public:
@@ -41,6 +43,7 @@ private:
     size_t framesDone_ = 0;
     int row_ = 0;
     int rowCount_ = 0;
+    bool frameDone_ = false;
     bool barShown_ = false;
     Clock::time_point started_;
     Clock::time_point lastDrawn_;

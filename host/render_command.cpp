@@ -137,8 +137,8 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
                                           DescribeFrameNumbers(failed) + "); " + writtenText);
     }
     if (!quiet) {
-        std::fprintf(stderr, "kelvo: %zu frames written (%s)\n", written.size(),
-                     DescribeFrameNumbers(written).c_str());
+        std::fprintf(stderr, "kelvo: %zu %s written (%s)\n", written.size(),
+                     written.size() == 1 ? "frame" : "frames", DescribeFrameNumbers(written).c_str());
     }
     return EXIT_DONE;
 }

@@ -100,15 +100,25 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesShortPaletteFiles) {
 }
 
 TEST(ProgressDisplayTest, FormatsTheBar) {
-    struct Case { size_t frame, frames; int row, rows; double fps; const char* expected; };
+    struct Case {
+        size_t frame, frames;
+        double share;
+        int row, rows;
+        double fps;
+        const char* expected;
+    };
     const Case cases[] = {
-        {0, 4, 0, 0, -1, "[..........]  frame 1/4  row 0/0  -- fps"},
-        {1, 4, 50, 100, 2.26, "[###.......]  frame 2/4  row 50/100  2.3 fps"},
-        {3, 4, 100, 100, 10, "[##########]  frame 4/4  row 100/100  10.0 fps"},
+        {0, 4, 0, 0, 240, -1, "[..........]  frame 1/4  row 0/240  -- fps"},
+        {1, 4, 0.5, 50, 100, 2.26, "[###.......]  frame 2/4  row 50/100  2.3 fps"},
+        {3, 4, 1, 100, 100, 10, "[##########]  frame 4/4  row 100/100  10.0 fps"},
+        // Frames from worker processes: no rows, whole frames.
+        {0, 4, 0, 0, 0, -1, "[..........]  frame 1/4  -- fps"},
+        {3, 4, 1, 0, 0, 3.5, "[##########]  frame 4/4  3.5 fps"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        EXPECT_EQ(FormatProgressBar(c.frame, c.frames, c.row, c.rows, c.fps, 10), c.expected);
+        EXPECT_EQ(FormatProgressBar(c.frame, c.frames, c.share, c.row, c.rows, c.fps, 10),
+                  c.expected);
     }
 }
 
