@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Throughput of `kelvo render -j N` against `-j 1` on a sequence of 1080p 16-bit PNG frames
 # with identifier passes, nearest colour on each identifier's ramp of the palette: the files
-# must be the same byte for byte, and the fastest of RUNS runs of each gives the ratio.
-#   bench/compare_jobs.sh [FRAMES] [JOBS] [RUNS]     (defaults: 16, the number of cores, 2)
+# must be the same byte for byte, and the fastest of RUNS runs of each gives the ratio. The
+# runs alternate, so that other work on the machine falls on both alike.
+#   bench/compare_jobs.sh [FRAMES] [JOBS] [RUNS]     (defaults: 16, the number of cores, 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-16}
 jobs=${2:-$(nproc)}
-runs=${3:-2}
+runs=${3:-3}
 
 scripts/install-deps.sh bench
 cmake --preset native-release >/dev/null
@@ -35,24 +36,23 @@ render() {
         --output "$out/frame.pcx" "$work"/beauty_*.png
 }
 
-# The fastest wall-clock time, in seconds, of RUNS renders with the given options.
-fastest() {
-    local out=$1 best="" start end seconds
+# The wall-clock time, in seconds, of one render with the given options.
+timed() {
+    local out=$1 start end
     shift
-    for _ in $(seq "$runs"); do
-        start=$(date +%s%N)
-        render "$out" "$@"
-        end=$(date +%s%N)
-        seconds=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
-        if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$seconds
-        fi
-    done
-    echo "$best"
+    start=$(date +%s%N)
+    render "$out" "$@"
+    end=$(date +%s%N)
+    awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
 }
 
-one=$(fastest "$work/one" -j 1)
-many=$(fastest "$work/many" -j "$jobs")
+faster() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
+
+one="" many=""
+for _ in $(seq "$runs"); do
+    one=$(faster "$(timed "$work/one" -j 1)" "$one")
+    many=$(faster "$(timed "$work/many" -j "$jobs")" "$many")
+done
 for file in "$work"/one/*.pcx; do
     cmp "$file" "$work/many/$(basename "$file")"
 done

@@ -12,6 +12,7 @@ namespace {
 
 // More workers than this only cost memory, whatever the machine.
 constexpr long long MAX_JOBS = 256;
+constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
 
 using Handler = std::function<int(const std::string& value, std::string& error)>;
 
@@ -245,6 +246,17 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                              return 0;
                          }
                          options.jobs = static_cast<int>(jobs);
+                         return 1;
+                     }});
+    specs.push_back({"--frame-cache", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         long long mib = 0;
+                         if (!ParseInteger(value, 0, MAX_FRAME_CACHE_MIB, mib) || value[0] == '+') {
+                             problem = "--frame-cache needs a size in MiB from 0 to " +
+                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value + "'";
+                             return 0;
+                         }
+                         options.frameCacheMib = mib;
                          return 1;
                      }});
     specs.push_back({"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {

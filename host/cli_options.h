@@ -36,6 +36,9 @@ struct RenderOptions {
     std::string previewPattern;
     bool quiet = false;
     int jobs = 0;            // worker processes; 0: one per processor
+    // Decoded frames kept from the input check for the render, in MiB over all workers;
+    // frames beyond it are decoded again when they render. Unset: the default.
+    std::optional<long long> frameCacheMib;
     std::vector<std::string> colorFiles;
 };
 

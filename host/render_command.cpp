@@ -1,6 +1,7 @@
 // `kelvo render`: palettises a sequence of image files through the filter.
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -24,9 +25,11 @@
 
 namespace {
 
-// Decoded frames kept between the input check and the render, so a short sequence (or one
-// 1080p frame) is decoded only once. Kept small: a long sequence must run in flat memory.
-constexpr size_t FRAME_CACHE_BYTES = size_t{32} << 20;
+// Decoded frames kept between the input check and the render, so that a sequence of up to
+// about 24 frames of 1080p 16-bit colour is decoded only once; the frames beyond it are
+// decoded again. Bounded, so a long sequence runs in flat memory; less where a process has
+// only 2 GB of addresses.
+constexpr long long DEFAULT_FRAME_CACHE_MIB = sizeof(void*) > 4 ? 512 : 256;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
 
@@ -200,6 +203,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     // Several frames and several jobs: worker processes check and render, each with its own
     // filter; where none can be started, this process does it all.
     const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
+    // Bytes, held below what a size_t counts (a 32-bit process could not hold more anyway).
+    const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
+                                        static_cast<long long>(SIZE_MAX >> 20));
+    const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
     if (jobs > 1 && plans.size() > 1) {
         ParallelRender run;
         run.filter = &filter;
@@ -208,7 +215,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.plans = &plans;
         run.inputs = &inputs;
         run.inputOptions = inputOptions;
-        run.cacheBytes = FRAME_CACHE_BYTES;
+        run.cacheBytes = cacheBytes;
         run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
         run.maxReports = MAX_INPUT_REPORTS;
         const ParallelResult result = RenderInWorkers(
@@ -239,7 +246,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         }
     }
 
-    FileFrameSource source(std::move(inputs), inputOptions, FRAME_CACHE_BYTES);
+    FileFrameSource source(std::move(inputs), inputOptions, cacheBytes);
     const int inputsGood = source.Check(
         [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
         MAX_INPUT_REPORTS, [] { return InterruptRequested(); });

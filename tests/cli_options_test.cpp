@@ -103,8 +103,11 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     RenderOptions defaults;
     ASSERT_EQ(ParseRenderOptions({"--jobs=256", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.jobs, 256);
+    ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "a.png"}, options, error), 1) << error;
+    EXPECT_EQ(options.frameCacheMib, 0);
     ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;
     EXPECT_EQ(defaults.jobs, 0);  // one per processor
+    EXPECT_FALSE(defaults.frameCacheMib.has_value());
 }
 
 TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
@@ -126,6 +129,8 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"too many workers", {"--jobs=257", "a.png"}, "not '257'"},
         {"workers not a number", {"-j", "two", "a.png"}, "not 'two'"},
         {"workers with a sign", {"-j", "+2", "a.png"}, "not '+2'"},
+        {"negative frame cache", {"--frame-cache", "-1", "a.png"}, "--frame-cache needs a size"},
+        {"frame cache beyond a terabyte", {"--frame-cache=1048577", "a.png"}, "not '1048577'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

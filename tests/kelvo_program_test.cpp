@@ -350,13 +350,22 @@ TEST_F(KelvoProgramTest, WorkersWriteTheFilesOfOneProcessInFrameOrder) {
         inputs.push_back(Fixture(Numbered("beauty_%04d.png", 7 + i % 3)));
     }
     std::vector<std::vector<uint8_t>> oneProcess;
-    for (const char* jobs : {"1", "2", "3"}) {
-        SCOPED_TRACE(std::string("-j ") + jobs);
-        const std::string out = Out(std::string("j") + jobs);
+    // Without a frame cache every frame is decoded again to render: the same files.
+    const struct {
+        const char* jobs;
+        const char* frameCache;
+    } runs[] = {{"1", nullptr}, {"2", nullptr}, {"3", nullptr}, {"1", "0"}, {"2", "0"}};
+    for (const auto& r : runs) {
+        const std::string jobs = r.jobs;
+        SCOPED_TRACE("-j " + jobs + (r.frameCache != nullptr ? " --frame-cache 0" : ""));
+        const std::string out = Out("j" + jobs + (r.frameCache != nullptr ? "-nocache" : ""));
         std::filesystem::create_directory(out);
         std::vector<std::string> args = {"render", "-j", jobs, "--start", "1", "--method",
                                          "nearest", "--range", "0:0-255:dither", "--output",
                                          out + "/shot.pcx"};
+        if (r.frameCache != nullptr) {
+            args.insert(args.end(), {"--frame-cache", r.frameCache});
+        }
         args.insert(args.end(), inputs.begin(), inputs.end());
         const ProcessResult run = Kelvo(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;

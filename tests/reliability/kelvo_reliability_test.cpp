@@ -116,7 +116,8 @@ TEST_F(KelvoFaultTest, WithoutAFaultTheOlderFrameIsReplaced) {
 }
 
 // 500 frames of 640 x 480 must need no more memory than 50 do, and every file must decode
-// to the same frame (the input repeats, so every index image is the same).
+// to the same frame (the input repeats, so every index image is the same). The frame cache is
+// made small enough for both runs to fill it.
 TEST(KelvoLoadTest, LongSequenceRunsInFlatMemory) {
     TempDir dir;
     WriteInputs(dir.File("color.png"), dir.File("ids.png"), 640, 480);
@@ -126,6 +127,7 @@ TEST(KelvoLoadTest, LongSequenceRunsInFlatMemory) {
         const std::string out = dir.File("run" + std::to_string(counts[run]));
         std::filesystem::create_directory(out);
         auto args = RenderArgs(dir.File("ids.png"), out + "/frame.pcx");
+        args.insert(args.end(), {"--frame-cache", "16"});
         args.insert(args.end(), static_cast<size_t>(counts[run]), dir.File("color.png"));
         const ProcessResult result = RunProcess(args);
         ASSERT_EQ(result.exitCode, 0) << result.err;
