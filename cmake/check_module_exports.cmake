@@ -2,19 +2,12 @@
 # functions, undecorated, and imports nothing but system DLLs (the runtimes are linked in).
 # Usage: cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE=Kelvo.flt -P check_module_exports.cmake
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/pe_tables.cmake)
 
 set(EXPECTED_EXPORTS LibClassDesc LibDescription LibNumberClasses LibVersion)
 set(SYSTEM_DLLS kernel32.dll user32.dll gdi32.dll comdlg32.dll msvcrt.dll advapi32.dll)
 
-execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
-    OUTPUT_VARIABLE tables RESULT_VARIABLE status ERROR_VARIABLE errors)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${OBJDUMP} -p ${MODULE} failed: ${errors}")
-endif()
-
-if(NOT tables MATCHES "file format pei-i386")
-    message(FATAL_ERROR "${MODULE} is not a PE32 file for i386")
-endif()
+read_pe_tables(${OBJDUMP} ${MODULE} tables)
 if(NOT tables MATCHES "\n[ \t]+DLL\n")
     message(FATAL_ERROR "${MODULE} is not marked as a DLL")
 endif()
@@ -37,15 +30,5 @@ if(NOT exports STREQUAL EXPECTED_EXPORTS)
     message(FATAL_ERROR "${MODULE} exports '${exports}', expected '${EXPECTED_EXPORTS}'")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${tables}")
-if(NOT imports)
-    message(FATAL_ERROR "${MODULE} has no import table")
-endif()
-foreach(import IN LISTS imports)
-    string(REGEX REPLACE "DLL Name: " "" dll "${import}")
-    string(TOLOWER "${dll}" dll)
-    if(NOT dll IN_LIST SYSTEM_DLLS)
-        message(FATAL_ERROR "${MODULE} imports ${dll}, which is not a system DLL")
-    endif()
-endforeach()
+check_system_imports(${MODULE} "${tables}" "${SYSTEM_DLLS}" imports)
 message(STATUS "${MODULE}: exports ${exports}; imports ${imports}")
