@@ -24,4 +24,8 @@ ImageFilter* PluginModule::CreateFilter() {
     return descriptor != nullptr ? descriptor->CreateFilter(0) : nullptr;
 }
 
-void PluginModule::DeleteFilter(ImageFilter* filter) { delete filter; }
+void PluginModule::DeleteFilter(ImageFilter* filter) {
+    if (filter != nullptr) {
+        filter->Destroy(DESTROY_FREE_MEMORY);
+    }
+}

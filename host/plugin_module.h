@@ -37,8 +37,8 @@ public:
     // A new filter of the module's image-filter class with its default settings; null when
     // the module cannot create one.
     ImageFilter* CreateFilter();
-    // Deletes a filter from CreateFilter through its virtual destructor, so the module frees
-    // the memory it allocated. Null is ignored.
+    // Deletes a filter from CreateFilter through its destructor slot, so the module frees the
+    // memory it allocated. Null is ignored.
     void DeleteFilter(ImageFilter* filter);
 
 private:

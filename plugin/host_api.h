@@ -1,4 +1,17 @@
 // Our own declarations of the rendering host's interface, as far as the filter uses it.
+//
+// The host is built with the 32-bit Microsoft C++ compiler, so every table of virtual operations
+// here must come out as that compiler lays it out, although the module is built with g++:
+// - no virtual destructor: g++ would give it two slots (complete, deleting) where the host's
+//   compiler has one, which takes a flag. That slot is declared as an operation of its own
+//   (ImageFilter::Destroy), and the other interfaces have none;
+// - overloads: the host's compiler groups virtual overloads and lays them out in the reverse of
+//   their declaration order, g++ in declaration order; they are declared here in table order;
+// - member calls: g++ for 32-bit Windows passes `this` in ECX and lets the callee pop the
+//   arguments (thiscall), as the host's compiler does;
+// - records returned from a member: the host's compiler always returns them through a pointer
+//   the caller passes, so those operations take that pointer explicitly.
+// tests/msvc_host checks all of this against a host built for that compiler's ABI.
 #pragma once
 
 #include <windows.h>
@@ -49,14 +62,22 @@ protected:
 struct ImageFilterInfo {
     int frameNumber;  // current frame, names the output file
 };
+static_assert(sizeof(ImageFilterInfo) == 4);
+
+// Destroy's flag bit: free the object's memory after destroying it (the host's `delete`).
+constexpr unsigned int DESTROY_FREE_MEMORY = 1;
 
 // The base class of every image filter. The virtual operations are declared in the order of
 // the host's table; the filter overrides some and inherits the rest.
 class ImageFilter {
 public:
     ImageFilter();
-    virtual ~ImageFilter();
 
+    // Slot 0, the host's destructor: destroys the object, and frees its memory when
+    // DESTROY_FREE_MEMORY is set in `flags` (other bits are ignored). With the bit clear the
+    // memory stays allocated from the C runtime's heap, for the host to free. Returns the
+    // object's address. Everything that destroys a filter goes through here.
+    virtual void* Destroy(unsigned int flags) = 0;
     virtual const char* DescriptionText() = 0;
     virtual const char* AuthorText() = 0;
     virtual const char* CopyrightText() = 0;
@@ -70,6 +91,7 @@ public:
     virtual void SetFilterInfo(ImageFilterInfo* info);
     virtual int RenderFrame(HWND hostWindow) = 0;
     virtual int Max();
+    // In table order: float first (see the top of this file).
     virtual int Lerp(int a, int b, float l);
     virtual int Lerp(int a, int b, int l);
     virtual DWORD ConfigBlockSize();
@@ -85,6 +107,9 @@ public:
     virtual void FilterUpdate();
 
 protected:
+    // Not virtual, so that no destructor slot appears in the table; Destroy destroys.
+    ~ImageFilter();
+
     Bitmap* sourceMap = nullptr;       // the frame to be filtered; null when absent
     Bitmap* foregroundMap = nullptr;
     Bitmap* maskMap = nullptr;
@@ -99,6 +124,7 @@ struct ClassIdentifierRecord {
     ULONG partB;
 };
 static_assert(sizeof(ClassIdentifierRecord) == 8);
+static_assert(offsetof(ClassIdentifierRecord, partB) == 4);
 
 // What the host asks of a plug-in class: the class descriptor. The virtual operations are
 // declared in the order of the host's table. Where an operation takes one word, the host
@@ -111,6 +137,8 @@ public:
     virtual int EndCreate(void* host) = 0;
     virtual const char* ClassNameText() = 0;
     virtual ULONG SuperClassIdentifier() = 0;
+    // The host's compiler returns the record through `result`, which the caller passes; g++
+    // would return it in EDX:EAX, so the pointer is explicit. Returns `result`.
     virtual ClassIdentifierRecord* ClassIdentifier(ClassIdentifierRecord* result) = 0;
     virtual const char* CategoryText() = 0;
     virtual int OkToCreate(void* host) = 0;

@@ -11,6 +11,15 @@ PaletteRenderFilter::PaletteRenderFilter() { SetDefaultSettings(settings); }
 
 PaletteRenderFilter::~PaletteRenderFilter() = default;
 
+void* PaletteRenderFilter::Destroy(unsigned int flags) {
+    void* memory = this;
+    this->~PaletteRenderFilter();
+    if ((flags & DESTROY_FREE_MEMORY) != 0) {
+        ::operator delete(memory);
+    }
+    return memory;
+}
+
 const char* PaletteRenderFilter::DescriptionText() {
     return LoadModuleString(IDS_FILTER_DESCRIPTION);
 }

@@ -7,9 +7,13 @@
 class PaletteRenderFilter : public ImageFilter {
 public:
     PaletteRenderFilter();
-    ~PaletteRenderFilter() override;
+    // Not virtual: the host destroys filters through Destroy. A derived class that is
+    // destroyed that way overrides Destroy.
+    ~PaletteRenderFilter();
 
     // In the order of the host's table of virtual operations.
+    // Frees with the operator delete that matches CreateFilter's operator new.
+    void* Destroy(unsigned int flags) override;
     const char* DescriptionText() override;
     const char* AuthorText() override;
     const char* CopyrightText() override;

@@ -106,4 +106,32 @@ TEST_F(ModuleRenderTest, ReferenceFramesMatchTheNativeBuildByteForByte) {
     }
 }
 
+// The frame that tests/msvc_host renders through Kelvo.flt as a host built by the host's own
+// compiler; its file must be the one this build writes. The formulas are that host's.
+TEST_F(ModuleRenderTest, FrameOfTheMsvcAbiHostIsItsGoldenFile) {
+    PaletteRenderSettings settings;
+    SetDefaultSettings(settings);
+    settings.source = SOURCE_OBJECT;
+    settings.method = METHOD_UNIFORM;
+    for (int k = 0; k < RANGE_COUNT; ++k) {
+        settings.ranges[k] = {static_cast<uint8_t>(16 * k), static_cast<uint8_t>(16 * k + 15),
+                              static_cast<uint8_t>(k % 2)};
+    }
+    UseSettings(settings);
+    MemoryBitmap frame(37, 13);
+    for (unsigned y = 0; y < 13; ++y) {
+        for (unsigned x = 0; x < 37; ++x) {
+            frame.Pixel(static_cast<int>(x), static_cast<int>(y)) = {
+                static_cast<uint16_t>(x * 1789 + y * 4093),
+                static_cast<uint16_t>(x * 3001 + y * 1237 + 20000),
+                static_cast<uint16_t>((x ^ y) * 2731), static_cast<uint16_t>(x * 31 + y * 977)};
+            frame.ObjectId(static_cast<int>(x), static_cast<int>(y)) =
+                static_cast<uint16_t>((x / 2 + y) % 18);
+        }
+    }
+    EXPECT_EQ(RenderFilterFrame(*filter, frame, 7, window), 1);
+    EXPECT_EQ(ReadWholeFile(dir.File("frame0007.pcx")),
+              ReadWholeFile(KELVO_TEST_DATA "/msvc_host/frame0007.pcx"));
+}
+
 }  // namespace
