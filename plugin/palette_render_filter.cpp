@@ -13,7 +13,8 @@ PaletteRenderFilter::~PaletteRenderFilter() = default;
 
 void* PaletteRenderFilter::Destroy(unsigned int flags) {
     void* memory = this;
-    this->~PaletteRenderFilter();
+    // This class's own destructor: a derived class destroyed this way overrides Destroy.
+    this->PaletteRenderFilter::~PaletteRenderFilter();
     if ((flags & DESTROY_FREE_MEMORY) != 0) {
         ::operator delete(memory);
     }

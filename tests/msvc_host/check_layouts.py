@@ -256,8 +256,10 @@ def moved_copy(source_dir, relative, first, second, root):
     """A copy of `relative` under `root` with the lines holding `first` and `second` swapped."""
     with open(os.path.join(source_dir, relative)) as f:
         lines = f.readlines()
-    a = next(i for i, l in enumerate(lines) if first in l)
-    b = next(i for i, l in enumerate(lines) if second in l)
+    found = [next((i for i, l in enumerate(lines) if text in l), None) for text in (first, second)]
+    if None in found:
+        sys.exit("check_layouts: %s no longer declares %s and %s" % (relative, first, second))
+    a, b = found
     lines[a], lines[b] = lines[b], lines[a]
     target = os.path.join(root, relative)
     os.makedirs(os.path.dirname(target), exist_ok=True)
