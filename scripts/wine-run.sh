@@ -26,6 +26,10 @@ case "${1:-}" in
     # Windows that no window manager handles: without one (under Xvfb) Wine would otherwise
     # wait two seconds for a manager to confirm each window that closes.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+    # A program that crashes ends at once, its fault on stderr and a non-zero exit code, instead
+    # of waiting for Wine's debugger, which can outlast a test's timeout: no debugger is there.
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+        /v Debugger /d kelvo-no-debugger /f >/dev/null
     wineserver -w
     ;;
 --remove-prefix)

@@ -421,6 +421,12 @@ void CheckRender(ImageFilter& filter, HWND window, HostBitmap& bitmap,
         block[RANGES_OFFSET + 3 * k + 2] = static_cast<unsigned char>(k % 2);
     }
     Format(reinterpret_cast<char*>(block + OUTPUT_NAME_OFFSET), "%s\\frame.pcx", directory);
+    char path[300];
+    char stoppedPath[300];
+    Format(path, "%s\\frame%04d.pcx", directory, RENDERED_FRAME);
+    Format(stoppedPath, "%s\\frame%04d.pcx", directory, STOPPED_FRAME);
+    DeleteFileA(path);
+    DeleteFileA(stoppedPath);
     Check(BALANCED(filter.LoadConfigBlock(block)) == 1, "the render's block was refused");
 
     ImageFilterInfo info = {RENDERED_FRAME};
@@ -441,9 +447,7 @@ void CheckRender(ImageFilter& filter, HWND window, HostBitmap& bitmap,
           bitmap.channelAsked, bitmap.rowReads, bitmap.pixelReads, bitmap.pixelWrites,
           bitmap.outsideFrame ? ", and calls outside the frame" : "");
 
-    char path[300];
     DWORD size = 0;
-    Format(path, "%s\\frame%04d.pcx", directory, RENDERED_FRAME);
     if (Check(ReadWholeFile(path, fileBytes, FILE_CAPACITY, size), "%s was not written", path)) {
         CompareWithGolden(path, size);
         // Every pixel now holds its index's palette colour, times 256, and its own alpha.
@@ -485,9 +489,9 @@ void CheckRender(ImageFilter& filter, HWND window, HostBitmap& bitmap,
         }
     }
     Check(wrongPixels == 0, "stopped at row %d: %d pixels wrong", STOP_AT_ROW, wrongPixels);
-    Format(path, "%s\\frame%04d.pcx", directory, STOPPED_FRAME);
-    Check(GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES, "a stopped render wrote %s", path);
-    DeleteFileA(path);
+    Check(GetFileAttributesA(stoppedPath) == INVALID_FILE_ATTRIBUTES, "a stopped render wrote %s",
+          stoppedPath);
+    DeleteFileA(stoppedPath);
     BALANCED_VOID(filter.SetSource(nullptr));
     BALANCED_VOID(filter.SetFilterInfo(nullptr));
 }
@@ -524,8 +528,13 @@ int MakeWorkDirectory(char (&directory)[300]) {
     if (length == 0 || length >= sizeof temp) {
         return 0;
     }
+    // Left behind by a run that crashed, it is used again: the render deletes its files first.
     Format(directory, "%skelvo-msvc-host-%u", temp, GetCurrentProcessId());
-    return CreateDirectoryA(directory, nullptr) ? 1 : 0;
+    const DWORD attributes = GetFileAttributesA(directory);
+    return CreateDirectoryA(directory, nullptr) || (attributes != INVALID_FILE_ATTRIBUTES &&
+                                                    (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+               ? 1
+               : 0;
 }
 
 [[noreturn]] void Finish() {

@@ -33,6 +33,7 @@ constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD FILE_SHARE_READ = 1;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = static_cast<DWORD>(-1);
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr WPARAM IDCANCEL = 2;
 inline HANDLE InvalidHandle() {
