@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 
 constexpr int BENCH_WIDTH = 1920;

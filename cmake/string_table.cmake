@@ -48,7 +48,7 @@ foreach(line IN LISTS lines)
 endforeach()
 
 set(source "// Generated from the resource script's string table; do not edit.
-#include \"host/win32_standin/standin_resources.h\"
+#include \"win32_standin/standin_resources.h\"
 
 namespace {
 

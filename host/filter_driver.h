@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/render_window.h"
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 // The filter's settings block as the host stores it: ConfigBlockSize bytes filled by
 // SaveConfigBlock. 0, with `block` emptied, when the filter refuses.

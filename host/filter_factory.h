@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/plugin_module.h"
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 class PluginFilter {
 public:

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 class MemoryBitmap final : public Bitmap {
 public:

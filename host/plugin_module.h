@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 // The four functions the module exports, as the host finds them.
 struct PluginExports {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <utility>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 class RenderWindow {
 public:

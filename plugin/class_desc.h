@@ -1,7 +1,7 @@
 // The class descriptor through which the host discovers and creates palette render filters.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 // The class identifier of PaletteRenderFilter, as the host stores it in its files.
 constexpr ULONG FILTER_CLASS_ID_A = 0x130079D8;

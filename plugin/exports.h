@@ -1,7 +1,7 @@
 // The four functions the host looks up by name after it has loaded the module.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 // 2000 in the upper 16 bits and 5 in bits 8-15: the host interface the module is built for.
 constexpr ULONG MODULE_INTERFACE_VERSION = 0x07D00500;

@@ -1,7 +1,7 @@
 // The module's load entry: stores the module handle and initialises the custom controls once.
 #include "plugin/module.h"
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The filter object the host creates, configures, stores and renders through.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 
 class PaletteRenderFilter : public ImageFilter {

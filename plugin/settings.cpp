@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "plugin/channels.h"
+#include "hostapi/channels.h"
 
 void SetDefaultPalette(PaletteEntry* palette) {
     // 255/7 as a double; the products are truncated, giving 0, 36, 72, 109, ..., 255.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 #include "render/nearest_search.h"
 #include "render/uniform_rows.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 #include "render/palette_mapping.h"
 

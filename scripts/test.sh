@@ -4,6 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
 
+# The include rules of the README's Layout section, and proof that the check bites.
+echo "== layers"
+python3 scripts/check_layers.py
+python3 scripts/check_layers.py --self-test
+
 for preset in native-debug native-release; do
     echo "== $preset"
     cmake --preset "$preset"

@@ -2,7 +2,8 @@
 
 #include <climits>
 
-#include "host/cli_options.h"
+#include "kelvo/batch/frame_pattern.h"
+#include "kelvo/cli_options.h"
 #include "plugin/settings.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "host/exr_image.h"
+#include "kelvo/imageio/exr_image.h"
 #include "tests/exr_files.h"
 #include "tests/reference_frame.h"
 #include "tests/temp_dir.h"

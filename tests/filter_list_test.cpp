@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "host/png_preview.h"
-#include "host/progress_display.h"
-#include "host/settings_edit.h"
-#include "host/settings_json.h"
+#include "kelvo/imageio/png_preview.h"
+#include "kelvo/batch/progress_display.h"
+#include "kelvo/settings_edit.h"
+#include "kelvo/settings_json.h"
 #include "tests/image_files.h"
 #include "tests/temp_dir.h"
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "host/png_image.h"
-#include "host/png_preview.h"
+#include "kelvo/imageio/png_image.h"
+#include "kelvo/imageio/png_preview.h"
 #include "tests/exr_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #ifndef _WIN32
-#include "host/win32_standin/standin_resources.h"
+#include "win32_standin/standin_resources.h"
 #endif
 
 // On Windows the test program is built with ui/kelvo.rc; elsewhere the string table of the

@@ -9,7 +9,7 @@
 #include "tests/module_resources.h"
 
 #ifndef _WIN32
-#include "host/win32_standin/custom_controls_standin.h"
+#include "hostapi/custom_controls_standin.h"
 #endif
 
 namespace {

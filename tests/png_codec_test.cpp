@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "host/png_image.h"
-#include "host/png_preview.h"
+#include "kelvo/imageio/png_image.h"
+#include "kelvo/imageio/png_preview.h"
 #include "tests/pcx_decoder.h"
 #include "tests/temp_dir.h"
 

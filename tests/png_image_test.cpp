@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "host/png_image.h"
+#include "kelvo/imageio/png_image.h"
 #include "tests/image_files.h"
 #include "tests/temp_dir.h"
 

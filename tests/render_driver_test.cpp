@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "host/render_driver.h"
+#include "kelvo/batch/render_driver.h"
+#include "render/frame_file.h"
 #include "plugin/palette_render_filter.h"
 #include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
@@ -36,11 +37,14 @@ protected:
         filter.settings.ranges[1] = {200, 255, 0};
         filter.settings.ranges[0] = {0, 99, 1};
     }
+    // Named from the filter's output name, as kelvo render plans them.
     std::vector<FramePlan> Plans(int first, int count, bool previews) {
         std::vector<FramePlan> plans;
         for (int i = 0; i < count; ++i) {
             const std::string number = std::to_string(first + i);
-            plans.push_back({first + i, "in" + number,
+            char file[FRAME_NAME_SIZE];
+            EXPECT_TRUE(BuildFrameFileName(filter.settings.outputName, first + i, file));
+            plans.push_back({first + i, "in" + number, file,
                              previews ? dir.File("p" + number + ".png") : ""});
         }
         return plans;
@@ -53,7 +57,7 @@ protected:
 
 TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
     RenderReport report;
-    ASSERT_EQ(RenderFrames(filter, Plans(9, 2, true), source, quiet, report), 1);
+    ASSERT_EQ(RenderFrames(filter, filter.settings, Plans(9, 2, true), source, quiet, report), 1);
     ASSERT_EQ(report.frames.size(), 2u);
     EXPECT_TRUE(report.frames[1].written);
     EXPECT_EQ(report.frames[1].file, dir.File("shot0010.pcx"));
@@ -69,12 +73,12 @@ TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
 
 TEST_F(RenderDriverTest, AFileLeftFromBeforeIsNoSuccess) {
     RenderReport first;
-    ASSERT_EQ(RenderFrames(filter, Plans(1, 1, false), source, quiet, first), 1);
+    ASSERT_EQ(RenderFrames(filter, filter.settings, Plans(1, 1, false), source, quiet, first), 1);
     const std::vector<uint8_t> stale = ReadWholeFile(dir.File("shot0001.pcx"));
     SilentFilter silent;
     std::memcpy(&silent.settings, &filter.settings, sizeof filter.settings);
     RenderReport report;
-    EXPECT_EQ(RenderFrames(silent, Plans(1, 2, true), source, quiet, report), 0);
+    EXPECT_EQ(RenderFrames(silent, silent.settings, Plans(1, 2, true), source, quiet, report), 0);
     ASSERT_EQ(report.frames.size(), 2u);
     for (const FrameOutcome& outcome : report.frames) {
         EXPECT_FALSE(outcome.written);
@@ -88,7 +92,7 @@ TEST_F(RenderDriverTest, AFileLeftFromBeforeIsNoSuccess) {
 TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
     std::strcpy(filter.settings.outputName, dir.File("nowhere/shot.pcx").c_str());
     RenderReport report;
-    EXPECT_EQ(RenderFrames(filter, Plans(1, 2, false), source, quiet, report), 0);
+    EXPECT_EQ(RenderFrames(filter, filter.settings, Plans(1, 2, false), source, quiet, report), 0);
     ASSERT_EQ(report.frames.size(), 2u);
     EXPECT_EQ(source.loads, 2);  // a failed frame does not stop the others
     EXPECT_NE(report.frames[1].reason.find("nowhere' does not exist"), std::string::npos)

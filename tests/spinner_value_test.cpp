@@ -1,4 +1,4 @@
-#include "host/spinner_value.h"
+#include "hostapi/spinner_value.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The setup kelvo.exe sends each worker it starts: bytes, round trips and damaged setups.
-#include "host/worker_setup.h"
+#include "kelvo/batch/worker_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,11 @@ WorkerSetup TwoFrameSetup() {
     setup.jobs = 3;
     setup.cacheBytes = (uint64_t{1} << 32) + 5;
     setup.inputOptions.idsPattern = "ids_####.png";
-    setup.inputOptions.idChannel = "objectId";
-    setup.inputOptions.layer = "beauty";
-    setup.inputOptions.linear = true;
-    setup.inputOptions.maxId = 65535;
-    setup.plans = {{-2, "a b.png", ""}, {7, "", "prev 0007.png"}};
+    setup.inputOptions.exr.idChannel = "objectId";
+    setup.inputOptions.exr.layer = "beauty";
+    setup.inputOptions.exr.linear = true;
+    setup.inputOptions.exr.maxId = 65535;
+    setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
     setup.inputs = {{"a b.png", -2}, {"c.exr", 7}};
     return setup;
 }
@@ -27,16 +27,17 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.jobs, want.jobs);
     EXPECT_EQ(got.cacheBytes, want.cacheBytes);
     EXPECT_EQ(got.inputOptions.idsPattern, want.inputOptions.idsPattern);
-    EXPECT_EQ(got.inputOptions.idChannel, want.inputOptions.idChannel);
-    EXPECT_EQ(got.inputOptions.layer, want.inputOptions.layer);
-    EXPECT_EQ(got.inputOptions.linear, want.inputOptions.linear);
-    EXPECT_EQ(got.inputOptions.maxId, want.inputOptions.maxId);
+    EXPECT_EQ(got.inputOptions.exr.idChannel, want.inputOptions.exr.idChannel);
+    EXPECT_EQ(got.inputOptions.exr.layer, want.inputOptions.exr.layer);
+    EXPECT_EQ(got.inputOptions.exr.linear, want.inputOptions.exr.linear);
+    EXPECT_EQ(got.inputOptions.exr.maxId, want.inputOptions.exr.maxId);
     ASSERT_EQ(got.plans.size(), want.plans.size());
     ASSERT_EQ(got.inputs.size(), want.inputs.size());
     for (size_t i = 0; i < want.plans.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(got.plans[i].frameNumber, want.plans[i].frameNumber);
         EXPECT_EQ(got.plans[i].label, want.plans[i].label);
+        EXPECT_EQ(got.plans[i].file, want.plans[i].file);
         EXPECT_EQ(got.plans[i].previewPath, want.plans[i].previewPath);
         EXPECT_EQ(got.inputs[i].colorPath, want.inputs[i].colorPath);
         EXPECT_EQ(got.inputs[i].frameNumber, want.inputs[i].frameNumber);
@@ -49,12 +50,12 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.pluginPath.assign(1, 'p');  // not = "p": GCC 12 warns, wrongly, on that
     setup.jobs = 2;
     setup.cacheBytes = 0x0102030405060708ULL;
-    setup.inputOptions.maxId = 255;
-    setup.plans = {{-1, "L", "V"}};
+    setup.inputOptions.exr.maxId = 255;
+    setup.plans = {{-1, "L", "F", "V"}};
     setup.inputs = {{"C", 0x01020304}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 1, 0, 0, 0,                  // tag, version 1
+        'K', 'L', 'V', 'W', 2, 0, 0, 0,                  // tag, version 2
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -64,7 +65,8 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         255, 0, 0, 0,                                    // largest identifier
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
-        1, 0, 0, 0, 'L', 1, 0, 0, 0, 'V',                //   label, preview
+        1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
+        1, 0, 0, 0, 'V',                                 //   preview
         1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number
     };
     // clang-format on
@@ -93,8 +95,8 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     // Offsets: the tag and version, then each field with its 32-bit length where it has one.
     const size_t jobsAt = 8 + (4 + setup.settingsBlock.size()) + (4 + setup.pluginPath.size());
     const size_t linearAt = jobsAt + 4 + 8 + (4 + setup.inputOptions.idsPattern.size()) +
-                            (4 + setup.inputOptions.idChannel.size()) +
-                            (4 + setup.inputOptions.layer.size());
+                            (4 + setup.inputOptions.exr.idChannel.size()) +
+                            (4 + setup.inputOptions.exr.layer.size());
     const size_t countAt = linearAt + 4 + 4;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
@@ -102,7 +104,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     struct Case { const char* name; size_t at; uint8_t value; };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 2},
+        {"later version", 4, 3},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
@@ -120,6 +122,42 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     longer.push_back(0);
     WorkerSetup decoded;
     EXPECT_EQ(DecodeWorkerSetup(longer.data(), longer.size(), decoded), 0);
+}
+
+// Framed as a worker's pipe carries it; a length beyond the limit is refused unread.
+TEST(WorkerSetupTest, ReadsAFramedSetupAndRefusesAnOversizedLength) {
+    const WorkerSetup setup = TwoFrameSetup();
+    const std::vector<uint8_t> framed = FrameWorkerSetup(setup);
+    const std::vector<uint8_t> encoded = EncodeWorkerSetup(setup);
+    ASSERT_EQ(framed.size(), 4 + encoded.size());
+    EXPECT_EQ(std::vector<uint8_t>(framed.begin() + 4, framed.end()), encoded);
+    struct Case { const char* name; std::vector<uint8_t> pipe; int read; size_t consumed; };
+    std::vector<uint8_t> oversized = framed;
+    oversized[3] = 0x7F;  // 2 GiB and more
+    const Case cases[] = {
+        {"whole", framed, 1, framed.size()},
+        {"cut short", {framed.begin(), framed.end() - 1}, 0, 4},
+        {"oversized length", oversized, 0, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t at = 0;
+        const auto read = [&](uint8_t* data, size_t size) {
+            if (size > c.pipe.size() - at) {
+                return 0;
+            }
+            std::copy(c.pipe.begin() + static_cast<std::ptrdiff_t>(at),
+                      c.pipe.begin() + static_cast<std::ptrdiff_t>(at + size), data);
+            at += size;
+            return 1;
+        };
+        WorkerSetup decoded;
+        EXPECT_EQ(ReadFramedWorkerSetup(read, decoded), c.read);
+        EXPECT_EQ(at, c.consumed);
+        if (c.read == 1) {
+            ExpectSame(decoded, setup);
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The About box's dialog procedure (dialog 101).
 #include "ui/about_box.h"
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "pcx/palette.h"
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 
 // One record for the whole module: at most one control dialog is open at a time. It is filled

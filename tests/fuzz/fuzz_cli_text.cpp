@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host/cli_options.h"
+#include "kelvo/batch/frame_pattern.h"
+#include "kelvo/cli_options.h"
 #include "tests/fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "host/exr_image.h"
-#include "host/frame_image.h"
-#include "host/png_image.h"
+#include "kelvo/imageio/exr_image.h"
+#include "kelvo/imageio/frame_image.h"
+#include "kelvo/imageio/png_image.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

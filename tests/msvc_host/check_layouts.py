@@ -96,7 +96,7 @@ HOST_TABLES = {"ImageFilter": FILTER_SLOTS, "ClassDesc": DESCRIPTOR_SLOTS,
 MODULE_TABLES = {"PaletteRenderFilter": FILTER_SLOTS, "PaletteRenderClassDesc": DESCRIPTOR_SLOTS,
                  "MemoryBitmap": BITMAP_SLOTS, "SpinnerHandle": SPINNER_SLOTS}
 MODULE_SOURCES = ["plugin/palette_render_filter.cpp", "plugin/class_desc.cpp",
-                  "host/memory_bitmap.cpp", "host/spinner_control_win32.cpp"]
+                  "host/memory_bitmap.cpp", "hostapi/spinner_control_win32.cpp"]
 
 # Records: size, then (offset, field) pairs.
 RECORDS = {
@@ -300,7 +300,7 @@ def main():
         print("\n".join("host side moved: " + p for p in problems))
         failures += not any("host: ImageFilter slot 14" in p for p in problems)
         shutil.rmtree(os.path.join(root, "tests"))
-        moved_copy(args.source_dir, "plugin/host_api.h",
+        moved_copy(args.source_dir, "hostapi/host_api.h",
                    "virtual int Max();", "virtual int Lerp(int a, int b, float l);", root)
         problems = check(args, source, [root] + source)
         print("\n".join("module side moved: " + p for p in problems))

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/custom_control_classes.h"
+#include "hostapi/custom_control_classes_win32.h"
 #include "pcx/pcx_writer.h"
 #include "tests/loaded_module.h"
 #include "tests/temp_dir.h"

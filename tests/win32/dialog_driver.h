@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "plugin/host_api.h"
+#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 
 constexpr char CONTROL_DIALOG_CAPTION[] = "Kelvo Palette Renderer Control";

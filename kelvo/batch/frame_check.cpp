@@ -1,0 +1,67 @@
+// Confirms that a frame's file was written by this render, and reads its indices back.
+#include "kelvo/batch/frame_check.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "kelvo/os/file_io.h"
+#include "pcx/pcx_frame_reader.h"
+
+std::string DiagnoseUnwritable(const std::string& path) {
+    std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    if (directory.empty()) {
+        directory = ".";
+    }
+    std::error_code error;
+    if (!std::filesystem::exists(directory, error)) {
+        return "directory '" + directory.string() + "' does not exist";
+    }
+    if (!std::filesystem::is_directory(directory, error)) {
+        return std::string("'").append(directory.string()).append("' is not a directory");
+    }
+    const std::string trial = TemporaryNameBeside(path);
+    FILE* file = std::fopen(trial.c_str(), "wb");
+    if (file == nullptr) {
+        return std::strerror(errno);
+    }
+    std::fclose(file);
+    std::remove(trial.c_str());
+    return "the file was not written (is the disk full?)";
+}
+
+int CheckFrameFile(const std::string& path, const FileIdentity& before, MemoryBitmap& bitmap,
+                   const PaletteEntry* palette, std::vector<uint8_t>& indices,
+                   std::string& reason) {
+    const FileIdentity after = IdentifyFile(path);
+    if (!after.exists) {
+        reason = DiagnoseUnwritable(path);
+        return 0;
+    }
+    if (SameFileVersion(before, after)) {
+        reason = "the file there is left from before; " + DiagnoseUnwritable(path);
+        return 0;
+    }
+    PcxFrame frame;
+    if (!ReadPcxFrame(path.c_str(), frame)) {
+        reason = "the file written cannot be read back as a PCX frame";
+        return 0;
+    }
+    if (frame.width != bitmap.Width() || frame.height != bitmap.Height() ||
+        std::memcmp(frame.palette, palette, PALETTE_BYTES) != 0) {
+        reason = "the file written does not hold this frame";
+        return 0;
+    }
+    const std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const PaletteEntry& colour = palette[frame.indices[i]];
+        if (pixels[i].r != colour.red << 8 || pixels[i].g != colour.green << 8 ||
+            pixels[i].b != colour.blue << 8) {
+            reason = "the file written does not hold this frame";
+            return 0;
+        }
+    }
+    indices = std::move(frame.indices);
+    return 1;
+}

@@ -1,0 +1,159 @@
+// Reads the input frames named on the command line: colour files and identifier passes.
+#include "kelvo/batch/frame_input.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "kelvo/batch/frame_pattern.h"
+#include "kelvo/imageio/exr_image.h"
+#include "kelvo/imageio/png_image.h"
+
+namespace {
+
+enum ImageKind { IMAGE_UNREADABLE, IMAGE_PNG, IMAGE_EXR, IMAGE_OTHER };
+
+ImageKind SniffImage(const std::string& path, std::string& error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return IMAGE_UNREADABLE;
+    }
+    unsigned char head[8] = {};
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (LooksLikePng(head, got)) {
+        return IMAGE_PNG;
+    }
+    if (LooksLikeExr(head, got)) {
+        return IMAGE_EXR;
+    }
+    error = "not a PNG or OpenEXR file";
+    return IMAGE_OTHER;
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
+                std::string& error) {
+    const std::string& path = input.colorPath;
+    std::string reason;
+    const ImageKind kind = SniffImage(path, reason);
+    if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
+        error = "cannot read " + Quote(path) + ": " + reason;
+        return 0;
+    }
+    if (kind == IMAGE_PNG) {
+        if (!options.exr.idChannel.empty() || !options.exr.layer.empty()) {
+            error = Quote(path) + " is a PNG; " +
+                    (options.exr.layer.empty() ? "--id-channel" : "--layer") +
+                    " needs OpenEXR input";
+            return 0;
+        }
+        if (!ReadColorPng(path, frame.color, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+        frame.ids = IdImage{};
+    } else {
+        if (!ReadExr(path, options.exr, frame.color, frame.ids, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+    }
+    if (options.idsPattern.empty()) {
+        return 1;
+    }
+    const std::string idsPath = ExpandFramePattern(options.idsPattern, input.frameNumber);
+    if (!ReadIdPng(idsPath, frame.ids, reason)) {
+        error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+        return 0;
+    }
+    if (frame.ids.width != frame.color.width || frame.ids.height != frame.color.height) {
+        error = "identifiers " + Quote(idsPath) + " are " + std::to_string(frame.ids.width) +
+                " x " + std::to_string(frame.ids.height) + " pixels but colour " + Quote(path) +
+                " is " + std::to_string(frame.color.width) + " x " +
+                std::to_string(frame.color.height);
+        return 0;
+    }
+    for (size_t i = 0; i < frame.ids.ids.size(); ++i) {
+        if (frame.ids.ids[i] > options.exr.maxId) {
+            const auto width = static_cast<size_t>(frame.ids.width);
+            error = "identifiers " + Quote(idsPath) + ": " +
+                    DescribeIdOutOfRange(std::to_string(frame.ids.ids[i]),
+                                         static_cast<int>(i % width),
+                                         static_cast<int>(i / width), options.exr.maxId);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+size_t FrameBytes(const DecodedFrame& frame) {
+    return frame.color.rgba.size() * sizeof(uint16_t) + frame.ids.ids.size() * sizeof(uint16_t);
+}
+
+}  // namespace
+
+int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
+                   std::string& error) {
+    try {
+        return LoadOrThrow(input, options, frame, error);
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory to read '" + input.colorPath + "'";
+        return 0;
+    }
+}
+
+FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions options,
+                                 size_t cacheBytes)
+    : frames_(std::move(frames)),
+      options_(std::move(options)),
+      cacheBytes_(cacheBytes),
+      cache_(frames_.size()) {}
+
+int FileFrameSource::Check(const std::function<void(const std::string&)>& report,
+                           size_t maxReports, const std::function<bool()>& stop) {
+    size_t bad = 0;
+    for (size_t i = 0; i < frames_.size() && !stop(); ++i) {
+        std::string error;
+        if (!CheckFrame(i, error) && ++bad <= maxReports) {
+            report(error);
+        }
+    }
+    if (bad > maxReports) {
+        report("... and " + std::to_string(bad - maxReports) + " more bad inputs");
+    }
+    if (bad > 0) {
+        cache_.assign(cache_.size(), std::nullopt);
+        cachedBytes_ = 0;
+    }
+    return bad == 0 ? 1 : 0;
+}
+
+int FileFrameSource::CheckFrame(size_t index, std::string& error) {
+    DecodedFrame frame;
+    if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+        return 0;
+    }
+    const size_t bytes = FrameBytes(frame);
+    if (bytes <= cacheBytes_ - cachedBytes_) {
+        cachedBytes_ += bytes;
+        cache_[index] = std::move(frame);
+    }
+    return 1;
+}
+
+int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& error) {
+    if (index >= frames_.size()) {
+        error = "no such frame";
+        return 0;
+    }
+    if (cache_[index]) {
+        frame = std::move(*cache_[index]);
+        cache_[index].reset();
+        return 1;
+    }
+    return LoadInputFrame(frames_[index], options_, frame, error);
+}

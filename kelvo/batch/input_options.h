@@ -1,0 +1,13 @@
+// How `kelvo render` reads its input frames, as the command line gives it.
+#pragma once
+
+#include <string>
+
+#include "kelvo/imageio/exr_image.h"
+
+struct InputOptions {
+    std::string idsPattern;  // grey PNG per frame, '#' runs taking the frame number
+    // OpenEXR colour and identifier channels. Its maxId (255 for the material channel, 65535
+    // for the object channel) bounds the identifiers of the PNG passes too.
+    ExrRequest exr;
+};

@@ -1,0 +1,338 @@
+// Runs `kelvo render`'s input check and frames in worker processes, each with its own filter:
+// the messages between host and workers, the worker's loop and the host's scheduling.
+#include "kelvo/batch/parallel_render.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "kelvo/os/interrupt.h"
+#include "kelvo/batch/worker_processes.h"
+
+namespace {
+
+// A worker tells the host what happened in messages of a 32-bit length (native byte order)
+// followed by that many bytes: a kind letter, then fields each ended by a NUL.
+constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
+constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
+constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given
+constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason
+constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
+
+// The host answers on each worker's own pipe with 32-bit words: the index of the frame to
+// check or render next, NO_MORE_FRAMES, or (after the check) RENDER. A closed pipe means stop.
+// Frames go out one at a time to whichever worker asks, so a worker on a busier processor
+// simply does fewer of them.
+constexpr uint32_t NO_MORE_FRAMES = 0xFFFFFFFF;
+constexpr uint32_t RENDER = 0xFFFFFFFE;
+
+// How long the host waits for a message before it looks at the interrupt flag again.
+constexpr int POLL_MILLISECONDS = 100;
+
+void Send(HostLink& link, char kind, const std::vector<std::string>& fields) {
+    std::string payload(1, kind);
+    for (const std::string& field : fields) {
+        payload.append(field).push_back('\0');
+    }
+    const auto length = static_cast<uint32_t>(payload.size());
+    char header[sizeof length];
+    std::memcpy(header, &length, sizeof length);
+    // A host that has gone away cannot be told anything; the worker ends either way.
+    link.Write(header, sizeof header) && link.Write(payload.data(), payload.size());
+}
+
+struct Message {
+    char kind = 0;
+    std::vector<std::string> fields;
+};
+
+// Takes the next whole message off the front of `buffer`, if there is one.
+bool TakeMessage(std::string& buffer, Message& message) {
+    uint32_t length = 0;
+    if (buffer.size() < sizeof length) {
+        return false;
+    }
+    std::memcpy(&length, buffer.data(), sizeof length);
+    if (length == 0 || buffer.size() - sizeof length < length) {
+        return false;
+    }
+    const std::string payload = buffer.substr(sizeof length, length);
+    buffer.erase(0, sizeof length + length);
+    message.kind = payload[0];
+    message.fields.clear();
+    size_t start = 1;
+    for (size_t end = payload.find('\0', start); end != std::string::npos;
+         end = payload.find('\0', start)) {
+        message.fields.push_back(payload.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+size_t IndexField(const Message& message) {
+    if (message.fields.empty()) {
+        return SIZE_MAX;
+    }
+    char* end = nullptr;
+    const unsigned long long index = std::strtoull(message.fields[0].c_str(), &end, 10);
+    return end != nullptr && *end == '\0' && index < SIZE_MAX ? static_cast<size_t>(index)
+                                                              : SIZE_MAX;
+}
+
+// Frame `index` of the run as the only frame of a one-frame sequence.
+class OneFrameSource final : public FrameSource {
+public:
+    OneFrameSource(FileFrameSource& source, size_t index) : source_(source), index_(index) {}
+    int LoadFrame(size_t, DecodedFrame& frame, std::string& error) override {
+        return source_.LoadFrame(index_, frame, error);
+    }
+
+private:
+    FileFrameSource& source_;
+    size_t index_;
+};
+
+// The host's next word for this worker; NO_MORE_FRAMES when the host has closed the pipe.
+uint32_t ReadWord(HostLink& link) {
+    uint32_t word = 0;
+    return link.Read(reinterpret_cast<char*>(&word), sizeof word) ? word : NO_MORE_FRAMES;
+}
+
+// What the host knows of one worker.
+struct Worker {
+    std::string buffer;  // bytes received that do not make a whole message yet
+    bool checked = false;
+    std::deque<size_t> frames;  // frames it checked and has not rendered, ascending
+};
+
+// Waits for messages from the workers whose pipes are open and hands each to `handle`, until
+// `done` answers true or every pipe has closed. An interrupt seen here is passed on to the
+// workers once: a SIGTERM sent to kelvo alone must stop them too.
+void PumpMessages(WorkerProcesses& processes, std::vector<Worker>& workers, bool& forwarded,
+                  const std::function<void(size_t, const Message&)>& handle,
+                  const std::function<bool()>& done) {
+    const auto take = [&workers, &handle](size_t worker, const char* data, size_t size) {
+        workers[worker].buffer.append(data, size);
+        Message message;
+        while (TakeMessage(workers[worker].buffer, message)) {
+            handle(worker, message);
+        }
+    };
+    while (!done()) {
+        if (InterruptRequested() && !forwarded) {
+            forwarded = true;
+            processes.Interrupt();
+        }
+        if (!processes.Receive(POLL_MILLISECONDS, take)) {
+            return;
+        }
+    }
+}
+
+// The frame for `worker` to render next: its own checked frames first (their decoded images
+// may be waiting in its memory), then the last frame of whichever worker has most left.
+uint32_t NextFrameFor(std::vector<Worker>& workers, size_t worker) {
+    std::deque<size_t>* from = &workers[worker].frames;
+    bool own = true;
+    if (from->empty()) {
+        own = false;
+        for (Worker& other : workers) {
+            if (other.frames.size() > from->size()) {
+                from = &other.frames;
+            }
+        }
+    }
+    if (from->empty()) {
+        return NO_MORE_FRAMES;
+    }
+    const size_t index = own ? from->front() : from->back();
+    own ? from->pop_front() : from->pop_back();
+    return static_cast<uint32_t>(index);
+}
+
+}  // namespace
+
+void RunWorker(const ParallelRender& run, HostLink& link) {
+    const std::vector<FramePlan>& plans = *run.plans;
+    FileFrameSource source(*run.inputs, *run.inputOptions,
+                           run.cacheBytes / static_cast<size_t>(run.jobs));
+    for (;;) {
+        Send(link, MESSAGE_NEXT, {});
+        const uint32_t index = ReadWord(link);
+        if (index >= plans.size()) {
+            break;
+        }
+        std::string error;
+        if (!source.CheckFrame(index, error)) {
+            Send(link, MESSAGE_BAD_INPUT, {std::to_string(index), error});
+        }
+    }
+    Send(link, MESSAGE_CHECKED, {});
+    if (ReadWord(link) != RENDER) {
+        return;
+    }
+    // The host prints every outcome; the worker's own display goes nowhere.
+    FILE* nowhere = std::fopen(NULL_DEVICE, "w");
+    ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
+    for (;;) {
+        Send(link, MESSAGE_NEXT, {});
+        const uint32_t index = ReadWord(link);
+        if (index >= plans.size()) {
+            break;
+        }
+        OneFrameSource frame(source, index);
+        RenderReport one;
+        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one);
+        if (one.interrupted || one.frames.empty()) {
+            Send(link, MESSAGE_STOPPED, {});
+            break;
+        }
+        const FrameOutcome& outcome = one.frames.front();
+        Send(link, MESSAGE_FRAME,
+             {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason});
+    }
+    if (nowhere != nullptr) {
+        std::fclose(nowhere);
+    }
+}
+
+ParallelResult RenderInWorkers(const ParallelRender& run,
+                               const std::function<void(const std::string&)>& reportBadInput,
+                               const std::function<int()>& beforeRender,
+                               ProgressDisplay& progress, RenderReport& report) {
+    const std::vector<FramePlan>& plans = *run.plans;
+    const std::unique_ptr<WorkerProcesses> processes = StartWorkers(run);
+    if (processes == nullptr) {
+        return PARALLEL_UNAVAILABLE;
+    }
+    std::vector<Worker> workers(processes->Count());
+    bool forwarded = false;
+
+    // The check: frames go out in order to whichever worker asks; each worker keeps a list
+    // of those it checked.
+    std::map<size_t, std::string> badInputs;
+    size_t checked = 0;
+    size_t nextToCheck = 0;
+    PumpMessages(
+        *processes, workers, forwarded,
+        [&](size_t worker, const Message& message) {
+            if (message.kind == MESSAGE_NEXT) {
+                const bool more = nextToCheck < plans.size() && !forwarded;
+                if (more) {
+                    workers[worker].frames.push_back(nextToCheck);
+                }
+                processes->Order(worker,
+                                 more ? static_cast<uint32_t>(nextToCheck++) : NO_MORE_FRAMES);
+            } else if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
+                badInputs[IndexField(message)] = message.fields[1];
+            } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
+                workers[worker].checked = true;
+                ++checked;
+            }
+        },
+        [&] { return checked == workers.size(); });
+    if (InterruptRequested() || forwarded) {
+        processes->End();
+        return PARALLEL_INTERRUPTED;
+    }
+    if (checked != workers.size() || nextToCheck != plans.size()) {
+        processes->End();
+        return PARALLEL_WORKER_LOST;
+    }
+    if (!badInputs.empty()) {
+        size_t reported = 0;
+        for (const auto& [index, message] : badInputs) {
+            if (reported++ < run.maxReports) {
+                reportBadInput(message);
+            }
+        }
+        if (badInputs.size() > run.maxReports) {
+            reportBadInput("... and " + std::to_string(badInputs.size() - run.maxReports) +
+                           " more bad inputs");
+        }
+        processes->End();
+        return PARALLEL_BAD_INPUT;
+    }
+    if (!beforeRender()) {
+        processes->End();
+        return PARALLEL_NOT_STARTED;
+    }
+    for (size_t worker = 0; worker < workers.size(); ++worker) {
+        processes->Order(worker, RENDER);
+    }
+
+    // The render: frames go out on demand, outcomes arrive in any order and are shown in
+    // frame order.
+    std::vector<std::optional<FrameOutcome>> outcomes(plans.size());
+    size_t nextShown = 0;
+    const auto show = [&](size_t index) {
+        const FrameOutcome& outcome = *outcomes[index];
+        const FramePlan& plan = plans[index];
+        if (outcome.written) {
+            progress.StartFrame(index);
+            progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
+                                  plan.previewPath);
+        } else {
+            progress.Error(DescribeUnwrittenFrame(plan, outcome));
+        }
+    };
+    PumpMessages(
+        *processes, workers, forwarded,
+        [&](size_t worker, const Message& message) {
+            if (message.kind == MESSAGE_NEXT) {
+                processes->Order(worker, forwarded || InterruptRequested()
+                                             ? NO_MORE_FRAMES
+                                             : NextFrameFor(workers, worker));
+                return;
+            }
+            if (message.kind == MESSAGE_STOPPED) {
+                report.interrupted = true;
+                return;
+            }
+            const size_t index = IndexField(message);
+            if (message.kind != MESSAGE_FRAME || message.fields.size() != 4 ||
+                index >= plans.size()) {
+                return;
+            }
+            FrameOutcome outcome;
+            outcome.frameNumber = plans[index].frameNumber;
+            outcome.written = message.fields[1] == "1";
+            outcome.file = message.fields[2];
+            outcome.reason = message.fields[3];
+            outcomes[index] = outcome;
+            while (nextShown < plans.size() && outcomes[nextShown]) {
+                show(nextShown++);
+            }
+        },
+        [] { return false; });
+    processes->End();
+    // As in one process: a signal after the last frame was written interrupts nothing.
+    const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(),
+                                         [](const auto& outcome) { return outcome.has_value(); });
+    report.interrupted = !allRendered && (report.interrupted || forwarded || InterruptRequested());
+
+    // Frames after a gap (an interrupted frame, or a worker that was lost) are shown now.
+    for (size_t index = 0; index < plans.size(); ++index) {
+        if (!outcomes[index] && !report.interrupted) {
+            FrameOutcome lost;
+            lost.frameNumber = plans[index].frameNumber;
+            lost.file = plans[index].file;
+            lost.reason = "its worker process ended before it was rendered";
+            outcomes[index] = lost;
+        }
+        if (index >= nextShown && outcomes[index]) {
+            show(index);
+        }
+        if (outcomes[index]) {
+            report.frames.push_back(*outcomes[index]);
+        }
+    }
+    progress.Finish();
+    return PARALLEL_RENDERED;
+}

@@ -1,0 +1,52 @@
+// Runs `kelvo render`'s input check and frames in worker processes, each with its own filter.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kelvo/batch/frame_input.h"
+#include "kelvo/batch/progress_display.h"
+#include "kelvo/batch/render_driver.h"
+#include "hostapi/host_api.h"
+#include "plugin/settings.h"
+
+// What a run in workers came to.
+enum ParallelResult {
+    PARALLEL_UNAVAILABLE,   // no worker could be started: render in this process instead
+    PARALLEL_BAD_INPUT,     // some input did not decode (reported); nothing was rendered
+    PARALLEL_INTERRUPTED,   // interrupted while the inputs were checked; nothing rendered
+    PARALLEL_NOT_STARTED,   // `beforeRender` refused (and said why); nothing was rendered
+    PARALLEL_WORKER_LOST,   // a worker ended before its inputs were checked; nothing rendered
+    PARALLEL_RENDERED,      // the frames were rendered; `report` says how each went
+};
+
+struct ParallelRender {
+    ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
+    std::string pluginPath;  // as --plugin named it: a worker on Windows loads the module itself
+    const PaletteRenderSettings* settings = nullptr;  // the ones `filter` holds
+    const std::vector<FramePlan>* plans = nullptr;
+    const std::vector<InputFrame>* inputs = nullptr;  // one per plan
+    const InputOptions* inputOptions = nullptr;
+    size_t cacheBytes = 0;  // decoded frames kept between check and render, over all workers
+    int jobs = 2;
+    size_t maxReports = 10;  // bad inputs reported before "... and N more"
+};
+
+// Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
+// is free. The inputs are checked first; only when all of them decoded, and `beforeRender`
+// answered 1, do the workers render, each frame as RenderFrames renders it (a worker renders
+// the frames it checked first, then takes over others'). Bad inputs go to `reportBadInput`
+// and frame outcomes to `progress`, both in frame order, the same lines a run in one process
+// gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on Windows) reaches every
+// worker.
+ParallelResult RenderInWorkers(const ParallelRender& run,
+                               const std::function<void(const std::string&)>& reportBadInput,
+                               const std::function<int()>& beforeRender,
+                               ProgressDisplay& progress, RenderReport& report);
+
+class HostLink;
+// A worker's whole life over `link`, rendering with `run.filter`: it checks the frames it is
+// given, waits for the verdict, renders the frames it is given, and returns.
+void RunWorker(const ParallelRender& run, HostLink& link);

@@ -1,0 +1,124 @@
+// Renders a sequence of frames through one filter instance and checks every frame's file.
+#include "kelvo/batch/render_driver.h"
+
+#include <algorithm>
+
+#include "host/filter_driver.h"
+#include "kelvo/batch/frame_check.h"
+#include "kelvo/os/interrupt.h"
+#include "host/memory_bitmap.h"
+#include "kelvo/imageio/png_preview.h"
+#include "host/render_window.h"
+
+namespace {
+
+void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
+    const std::vector<uint16_t>& rgba = frame.color.rgba;
+    std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = {rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]};
+    }
+    if (!frame.ids.ids.empty()) {
+        // Identifiers above 255 were refused for the material channel before rendering; for
+        // the object channel the 8-bit copy is not read.
+        std::transform(frame.ids.ids.begin(), frame.ids.ids.end(), bitmap.MaterialIds().begin(),
+                       [](uint16_t id) { return static_cast<uint8_t>(id); });
+        bitmap.ObjectIds() = std::move(frame.ids.ids);
+    }
+    frame.color.rgba = {};
+}
+
+int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
+              size_t index, FrameSource& source, ProgressDisplay& progress,
+              FrameOutcome& outcome, bool& interrupted) {
+    outcome.file = plan.file;
+    DecodedFrame frame;
+    if (!source.LoadFrame(index, frame, outcome.reason)) {
+        return 0;
+    }
+    MemoryBitmap bitmap(static_cast<WORD>(frame.color.width),
+                        static_cast<WORD>(frame.color.height));
+    FillBitmap(frame, bitmap);
+
+    const FileIdentity before = IdentifyFile(outcome.file);
+    // Rows go to the display; after SIGINT or SIGTERM the next abort poll says stop.
+    bool aborted = false;
+    RenderWindow window;
+    window.SetProgressHook([&progress, &aborted](int row, int lastRow) {
+        progress.Row(row, lastRow);
+        aborted = aborted || InterruptRequested();
+        return aborted;
+    });
+    progress.StartFrame(index);
+    RenderFilterFrame(filter, bitmap, plan.frameNumber, window);
+    if (aborted) {
+        interrupted = true;
+        outcome.reason = "interrupted";
+        return 0;
+    }
+    std::vector<uint8_t> indices;
+    if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices,
+                        outcome.reason)) {
+        return 0;
+    }
+    if (!plan.previewPath.empty()) {
+        std::string error;
+        if (!WriteIndexedPng(plan.previewPath, indices.data(), bitmap.Width(), bitmap.Height(),
+                             settings.palette, error)) {
+            outcome.reason = "its preview '" + plan.previewPath + "' was not written: " + error;
+            return 0;
+        }
+    }
+    progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file, plan.previewPath);
+    return 1;
+}
+
+}  // namespace
+
+int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
+                 const std::vector<FramePlan>& plans, FrameSource& source,
+                 ProgressDisplay& progress, RenderReport& report) {
+    bool allWritten = true;
+    for (size_t index = 0; index < plans.size(); ++index) {
+        if (InterruptRequested()) {
+            report.interrupted = true;
+            break;
+        }
+        FrameOutcome outcome;
+        outcome.frameNumber = plans[index].frameNumber;
+        outcome.written = RenderOne(filter, settings, plans[index], index, source, progress,
+                                    outcome, report.interrupted) != 0;
+        if (report.interrupted) {
+            break;  // the interrupted frame has no file and is not reported as a failure
+        }
+        if (!outcome.written) {
+            allWritten = false;
+            progress.Error(DescribeUnwrittenFrame(plans[index], outcome));
+        }
+        report.frames.push_back(outcome);
+    }
+    progress.Finish();
+    return allWritten && !report.interrupted ? 1 : 0;
+}
+
+std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome) {
+    return "frame " + std::to_string(outcome.frameNumber) + " (" + plan.label + "): '" +
+           outcome.file + "' was not written: " + outcome.reason;
+}
+
+std::string DescribeFrameNumbers(const std::vector<int>& numbers) {
+    std::string text;
+    for (size_t i = 0; i < numbers.size();) {
+        size_t end = i;
+        while (end + 1 < numbers.size() && static_cast<long long>(numbers[end + 1]) ==
+                                               static_cast<long long>(numbers[end]) + 1) {
+            ++end;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
+        if (end > i) {
+            text.append("-").append(std::to_string(numbers[end]));
+        }
+        i = end + 1;
+    }
+    return text;
+}

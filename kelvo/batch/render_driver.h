@@ -1,0 +1,58 @@
+// Renders a sequence of frames through one filter instance and checks every frame's file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "hostapi/host_api.h"
+#include "kelvo/batch/progress_display.h"
+#include "kelvo/imageio/frame_image.h"
+#include "plugin/settings.h"
+
+// One frame to render. Frames are independent: any subset can be rendered by another filter
+// instance with the same settings.
+struct FramePlan {
+    int frameNumber = 0;
+    std::string label;        // where the frame came from, for messages
+    std::string file;         // the frame file the filter names from its outputName
+    std::string previewPath;  // empty: no preview
+};
+
+// Delivers the pixels and identifiers of frame `index` of the plans.
+class FrameSource {
+public:
+    virtual int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) = 0;
+
+protected:
+    ~FrameSource() = default;
+};
+
+struct FrameOutcome {
+    int frameNumber = 0;
+    std::string file;     // the frame file's name
+    bool written = false;
+    std::string reason;   // why not, when not written
+};
+
+struct RenderReport {
+    std::vector<FrameOutcome> frames;  // one per frame attempted, in order
+    bool interrupted = false;          // stopped by SIGINT or SIGTERM
+};
+
+// Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap
+// and both identifier channels are filled, the frame number goes in through SetFilterInfo,
+// RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
+// from the interrupt flag; then the plan's file must be a new version holding exactly the
+// palettised frame in the settings' palette, and the preview is written from it. Stops early
+// only when interrupted. Returns 1 when every frame was written.
+int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
+                 const std::vector<FramePlan>& plans, FrameSource& source,
+                 ProgressDisplay& progress, RenderReport& report);
+
+// "frame 12 (beauty_0012.png): 'out/shot0012.pcx' was not written: REASON", as reported for a
+// frame whose file was not written.
+std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome);
+
+// "1-3, 7, 9-10" for the frame numbers given in ascending order.
+std::string DescribeFrameNumbers(const std::vector<int>& numbers);

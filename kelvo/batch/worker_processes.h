@@ -1,0 +1,69 @@
+// The processes that render for `kelvo render -j N` and the pipes to them: parallel_render.cpp
+// speaks the protocol, worker_processes_posix.cpp and worker_processes_win32.cpp carry it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kelvo/batch/parallel_render.h"
+
+// A worker's two pipes: its messages to the host and the host's orders to it.
+class HostLink {
+public:
+    // 0 when the host has gone away.
+    virtual int Write(const char* data, size_t size) = 0;
+    // Fills all `size` bytes; 0 when the host has closed the pipe (or it failed).
+    virtual int Read(char* data, size_t size) = 0;
+
+protected:
+    ~HostLink() = default;
+};
+
+// The host's side: the worker processes it started, each reached through its own pipes.
+class WorkerProcesses {
+public:
+    virtual ~WorkerProcesses() = default;
+
+    virtual size_t Count() const = 0;
+    // Sends one order word to `worker`; ignored when the worker has gone.
+    virtual void Order(size_t worker, uint32_t word) = 0;
+    // Waits up to `milliseconds` for bytes from the workers whose pipes are open and hands
+    // each piece to `take`; a pipe that has closed is handed over once, with size 0. Returns
+    // 0, at once, when no pipe is open (or waiting for them fails).
+    virtual int Receive(
+        int milliseconds,
+        const std::function<void(size_t worker, const char* data, size_t size)>& take) = 0;
+    // Asks every worker to stop its frame at the next abort poll, as Ctrl-C would.
+    virtual void Interrupt() = 0;
+    // Closes the orders, so that a worker waiting for one ends, and waits until every worker
+    // has ended.
+    virtual void End() = 0;
+};
+
+// The number of processors, at least 1: the default number of workers.
+int ProcessorCount();
+
+// Starts `run.jobs` workers, each running RunWorker with a filter of its own configured as
+// `run.filter` is. Null, with none left running, when the system refuses a process or pipe.
+std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run);
+
+// Where a worker's own progress display goes: it shows nothing, the host shows it all.
+#ifdef _WIN32
+constexpr const char* NULL_DEVICE = "NUL";
+#else
+constexpr const char* NULL_DEVICE = "/dev/null";
+#endif
+
+#ifdef _WIN32
+// The hidden first argument with which kelvo.exe starts itself as a worker; refused unless
+// its standard input and output are the pipes from a kelvo that sends its setup.
+constexpr const char* WORKER_ARGUMENT = "--render-worker";
+
+// kelvo.exe as a worker: reads its setup from standard input, loads the plug-in module, and
+// runs RunWorker over its standard input and output. Returns the exit code.
+int RunRenderWorker(const std::vector<std::string>& args);
+#endif

@@ -1,0 +1,187 @@
+// What a worker process started by kelvo.exe is sent before it renders: everything a forked
+// worker finds in its memory, as length-prefixed bytes.
+#include "kelvo/batch/worker_setup.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
+constexpr uint32_t SETUP_VERSION = 2;                // offset 4, 32 bits little-endian
+// A frame takes at least its two frame numbers and four string lengths.
+constexpr size_t MIN_FRAME_BYTES = 6 * 4;
+
+void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<uint8_t>(value >> shift));
+    }
+}
+
+void PutLe64(std::vector<uint8_t>& out, uint64_t value) {
+    PutLe32(out, static_cast<uint32_t>(value));
+    PutLe32(out, static_cast<uint32_t>(value >> 32));
+}
+
+void PutBytes(std::vector<uint8_t>& out, const void* data, size_t size) {
+    PutLe32(out, static_cast<uint32_t>(size));
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+}
+
+void PutString(std::vector<uint8_t>& out, const std::string& text) {
+    PutBytes(out, text.data(), text.size());
+}
+
+// Reads fields off the front of the bytes; after the first short read every read fails.
+class SetupReader {
+public:
+    SetupReader(const uint8_t* data, size_t size) : at_(data), left_(size) {}
+
+    bool Le32(uint32_t& value) {
+        if (left_ < 4) {
+            return Fail();
+        }
+        value = static_cast<uint32_t>(at_[0]) | static_cast<uint32_t>(at_[1]) << 8 |
+                static_cast<uint32_t>(at_[2]) << 16 | static_cast<uint32_t>(at_[3]) << 24;
+        Skip(4);
+        return true;
+    }
+    bool Le64(uint64_t& value) {
+        uint32_t low = 0;
+        uint32_t high = 0;
+        if (!Le32(low) || !Le32(high)) {
+            return false;
+        }
+        value = static_cast<uint64_t>(high) << 32 | low;
+        return true;
+    }
+    bool Int(int& value) {
+        uint32_t bits = 0;
+        if (!Le32(bits)) {
+            return false;
+        }
+        // Two's complement, as PutLe32 stored it.
+        value = static_cast<int>(static_cast<int32_t>(bits));
+        return true;
+    }
+    bool String(std::string& text) {
+        uint32_t size = 0;
+        if (!Le32(size) || size > left_) {
+            return Fail();
+        }
+        text.assign(reinterpret_cast<const char*>(at_), size);
+        Skip(size);
+        return true;
+    }
+    bool Bytes(std::vector<uint8_t>& bytes) {
+        uint32_t size = 0;
+        if (!Le32(size) || size > left_) {
+            return Fail();
+        }
+        bytes.assign(at_, at_ + size);
+        Skip(size);
+        return true;
+    }
+    bool Tag() {
+        if (left_ < sizeof SETUP_TAG || std::memcmp(at_, SETUP_TAG, sizeof SETUP_TAG) != 0) {
+            return Fail();
+        }
+        Skip(sizeof SETUP_TAG);
+        return true;
+    }
+    size_t Left() const { return left_; }
+
+private:
+    bool Fail() {
+        left_ = 0;
+        return false;
+    }
+    void Skip(size_t size) {
+        at_ += size;
+        left_ -= size;
+    }
+
+    const uint8_t* at_;
+    size_t left_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
+    std::vector<uint8_t> out(SETUP_TAG, SETUP_TAG + sizeof SETUP_TAG);
+    PutLe32(out, SETUP_VERSION);
+    PutBytes(out, setup.settingsBlock.data(), setup.settingsBlock.size());
+    PutString(out, setup.pluginPath);
+    PutLe32(out, setup.jobs);
+    PutLe64(out, setup.cacheBytes);
+    const InputOptions& options = setup.inputOptions;
+    PutString(out, options.idsPattern);
+    PutString(out, options.exr.idChannel);
+    PutString(out, options.exr.layer);
+    PutLe32(out, options.exr.linear ? 1 : 0);
+    PutLe32(out, static_cast<uint32_t>(options.exr.maxId));
+    PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
+    for (size_t i = 0; i < setup.plans.size(); ++i) {
+        const FramePlan& plan = setup.plans[i];
+        PutLe32(out, static_cast<uint32_t>(plan.frameNumber));
+        PutString(out, plan.label);
+        PutString(out, plan.file);
+        PutString(out, plan.previewPath);
+        const InputFrame& input = setup.inputs[i];
+        PutString(out, input.colorPath);
+        PutLe32(out, static_cast<uint32_t>(input.frameNumber));
+    }
+    return out;
+}
+
+int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
+    SetupReader in(data, size);
+    uint32_t version = 0;
+    uint32_t linear = 0;
+    uint32_t count = 0;
+    InputOptions& options = setup.inputOptions;
+    if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
+        !in.Bytes(setup.settingsBlock) || !in.String(setup.pluginPath) || !in.Le32(setup.jobs) ||
+        !in.Le64(setup.cacheBytes) || !in.String(options.idsPattern) ||
+        !in.String(options.exr.idChannel) || !in.String(options.exr.layer) || !in.Le32(linear) ||
+        linear > 1 || !in.Int(options.exr.maxId) || !in.Le32(count) || setup.jobs == 0 ||
+        count > in.Left() / MIN_FRAME_BYTES) {
+        return 0;
+    }
+    options.exr.linear = linear == 1;
+    setup.plans.assign(count, FramePlan{});
+    setup.inputs.assign(count, InputFrame{});
+    for (uint32_t i = 0; i < count; ++i) {
+        FramePlan& plan = setup.plans[i];
+        InputFrame& input = setup.inputs[i];
+        if (!in.Int(plan.frameNumber) || !in.String(plan.label) || !in.String(plan.file) ||
+            !in.String(plan.previewPath) || !in.String(input.colorPath) ||
+            !in.Int(input.frameNumber)) {
+            return 0;
+        }
+    }
+    return in.Left() == 0 ? 1 : 0;
+}
+
+std::vector<uint8_t> FrameWorkerSetup(const WorkerSetup& setup) {
+    const std::vector<uint8_t> encoded = EncodeWorkerSetup(setup);
+    if (encoded.size() > WORKER_SETUP_MAX_BYTES) {
+        return {};
+    }
+    std::vector<uint8_t> framed;
+    framed.reserve(4 + encoded.size());
+    PutLe32(framed, static_cast<uint32_t>(encoded.size()));
+    framed.insert(framed.end(), encoded.begin(), encoded.end());
+    return framed;
+}
+
+int ReadFramedWorkerSetup(const std::function<int(uint8_t*, size_t)>& read, WorkerSetup& setup) {
+    uint8_t header[4];
+    uint32_t size = 0;
+    if (!read(header, sizeof header) || !SetupReader(header, sizeof header).Le32(size) ||
+        size > WORKER_SETUP_MAX_BYTES) {
+        return 0;
+    }
+    std::vector<uint8_t> bytes(size);
+    return read(bytes.data(), bytes.size()) && DecodeWorkerSetup(bytes.data(), size, setup);
+}

@@ -1,0 +1,44 @@
+// What a worker process started by kelvo.exe is sent before it renders: everything a forked
+// worker finds in its memory, as length-prefixed bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kelvo/batch/frame_input.h"
+#include "kelvo/batch/render_driver.h"
+
+struct WorkerSetup {
+    std::vector<uint8_t> settingsBlock;  // the configured filter's block from SaveConfigBlock
+    std::string pluginPath;              // as --plugin gave it; empty: Kelvo.flt beside kelvo
+    uint32_t jobs = 1;
+    uint64_t cacheBytes = 0;  // over all workers, as in ParallelRender
+    InputOptions inputOptions;
+    std::vector<FramePlan> plans;
+    std::vector<InputFrame> inputs;  // one per plan
+};
+
+// A worker holds its whole setup in memory; a larger one is refused rather than allocated.
+constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
+
+// The tag "KLVW", a 32-bit version, then the fields in the order of WorkerSetup, each frame's
+// plan and input together. Integers are little-endian (32 bits; 64 for cacheBytes); strings
+// and the block are a 32-bit length and their bytes.
+std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup);
+
+// 0, with `setup` unspecified, unless the bytes are exactly one setup of this version; a length
+// or count that runs past the end is refused before anything is allocated for it.
+[[nodiscard]] int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup);
+
+// The setup as it goes down a worker's pipe: its 32-bit little-endian length, then the
+// encoded setup. Empty when it would be larger than WORKER_SETUP_MAX_BYTES.
+std::vector<uint8_t> FrameWorkerSetup(const WorkerSetup& setup);
+
+// Reads one framed setup through `read`, which fills all the bytes it is asked for or returns
+// 0. 0 when the pipe ends early, the length is over WORKER_SETUP_MAX_BYTES (refused before
+// anything is allocated) or the setup does not decode.
+[[nodiscard]] int ReadFramedWorkerSetup(const std::function<int(uint8_t*, size_t)>& read,
+                                        WorkerSetup& setup);

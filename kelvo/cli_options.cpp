@@ -1,0 +1,311 @@
+// Parses kelvo's command lines into plain option records; touches no file.
+#include "kelvo/cli_options.h"
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "plugin/settings.h"
+
+namespace {
+
+// More workers than this only cost memory, whatever the machine.
+constexpr long long MAX_JOBS = 256;
+constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
+
+using Handler = std::function<int(const std::string& value, std::string& error)>;
+
+// One option of a command: its names, whether a value follows, and what it does.
+struct OptionSpec {
+    const char* name;
+    const char* shortName;  // null when there is none
+    bool takesValue;
+    Handler apply;
+};
+
+int ParseChoice(const std::string& option, const std::string& value, const char* first,
+                const char* second, int32_t firstCode, int32_t secondCode,
+                std::optional<int32_t>& out, std::string& error) {
+    if (value == first) {
+        out = firstCode;
+        return 1;
+    }
+    if (value == second) {
+        out = secondCode;
+        return 1;
+    }
+    error = option + " must be " + first + " or " + second + ", not '" + value + "'";
+    return 0;
+}
+
+int SetPath(const char* option, std::string& target, const std::string& value,
+            std::string& error) {
+    if (value.empty()) {
+        error = std::string("option '") + option + "' needs a non-empty value";
+        return 0;
+    }
+    target = value;
+    return 1;
+}
+
+// The options that edit a settings block, shared by `render` and `settings new`.
+void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits) {
+    specs.push_back({"--palette", nullptr, true, [&edits](const std::string& value, std::string& error) {
+                         return SetPath("--palette", edits.paletteFile, value, error);
+                     }});
+    specs.push_back({"--range", nullptr, true, [&edits](const std::string& value, std::string& error) {
+                         RangeEdit range;
+                         if (!ParseRange(value, range, error)) {
+                             return 0;
+                         }
+                         edits.ranges.push_back(range);
+                         return 1;
+                     }});
+    specs.push_back({"--method", nullptr, true, [&edits](const std::string& value, std::string& error) {
+                         return ParseChoice("--method", value, "uniform", "nearest",
+                                            METHOD_UNIFORM, METHOD_NEAREST, edits.method, error);
+                     }});
+    specs.push_back({"--source", nullptr, true, [&edits](const std::string& value, std::string& error) {
+                         return ParseChoice("--source", value, "material", "object",
+                                            SOURCE_MATERIAL_EFFECTS, SOURCE_OBJECT, edits.source,
+                                            error);
+                     }});
+    specs.push_back({"--output", nullptr, true, [&edits](const std::string& value, std::string& error) {
+                         // The name must leave room for its terminating NUL in the block.
+                         if (value.size() >= OUTPUT_NAME_SIZE) {
+                             error = "--output name is longer than " +
+                                     std::to_string(OUTPUT_NAME_SIZE - 1) + " characters";
+                             return 0;
+                         }
+                         if (value.find('\0') != std::string::npos) {
+                             error = "--output name holds a NUL character";
+                             return 0;
+                         }
+                         edits.outputName = value;
+                         return 1;
+                     }});
+}
+
+// Walks the arguments: options (as "--name VALUE" or "--name=VALUE") anywhere, "--" ending
+// them; everything else goes to `operands`.
+int ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                   bool& help, std::vector<std::string>& operands, std::string& error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return 1;
+        }
+        const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, equals);
+        const OptionSpec* option = nullptr;
+        for (const OptionSpec& candidate : specs) {
+            if (name == candidate.name ||
+                (candidate.shortName != nullptr && name == candidate.shortName)) {
+                option = &candidate;
+            }
+        }
+        if (option == nullptr) {
+            error = "unknown option '" + name + "'";
+            return 0;
+        }
+        std::string value;
+        if (!option->takesValue) {
+            if (equals != std::string::npos) {
+                error = "option '" + name + "' takes no value";
+                return 0;
+            }
+        } else if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = "option '" + name + "' needs a value";
+            return 0;
+        }
+        if (!option->apply(value, error)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+
+}  // namespace
+
+int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value) {
+    size_t at = 0;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    if (at == text.size()) {
+        return 0;
+    }
+    long long magnitude = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9') {
+            return 0;
+        }
+        // Stop long before overflow; anything this large is out of every range we accept.
+        if (magnitude > LLONG_MAX / 100) {
+            return 0;
+        }
+        magnitude = magnitude * 10 + (text[at] - '0');
+    }
+    const long long result = negative ? -magnitude : magnitude;
+    if (result < minimum || result > maximum) {
+        return 0;
+    }
+    value = result;
+    return 1;
+}
+
+int ParseRange(const std::string& text, RangeEdit& range, std::string& error) {
+    const std::string syntax = "bad range '" + text + "': expected ID:FIRST-LAST[:dither]";
+    const size_t colon = text.find(':');
+    const size_t dash = colon == std::string::npos ? colon : text.find('-', colon + 1);
+    if (colon == std::string::npos || dash == std::string::npos) {
+        error = syntax;
+        return 0;
+    }
+    const size_t secondColon = text.find(':', dash + 1);
+    const std::string idText = text.substr(0, colon);
+    const std::string firstText = text.substr(colon + 1, dash - colon - 1);
+    const std::string lastText = text.substr(dash + 1, secondColon - dash - 1);
+    bool dither = false;
+    if (secondColon != std::string::npos) {
+        if (text.substr(secondColon + 1) != "dither") {
+            error = syntax;
+            return 0;
+        }
+        dither = true;
+    }
+    long long id = 0;
+    long long first = 0;
+    long long last = 0;
+    if (!ParseInteger(idText, 0, LLONG_MAX / 1000, id) ||
+        !ParseInteger(firstText, 0, LLONG_MAX / 1000, first) ||
+        !ParseInteger(lastText, 0, LLONG_MAX / 1000, last) || idText[0] == '+' ||
+        firstText[0] == '+' || lastText[0] == '+') {
+        error = syntax;
+        return 0;
+    }
+    if (id >= RANGE_COUNT) {
+        error = "bad range '" + text + "': identifier " + idText + " is outside 0..15";
+        return 0;
+    }
+    if (first > 255 || last > 255) {
+        error = "bad range '" + text + "': palette indices are 0..255";
+        return 0;
+    }
+    range = {static_cast<int>(id), static_cast<int>(first), static_cast<int>(last), dither};
+    return 1;
+}
+
+int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
+                       std::string& error) {
+    std::vector<OptionSpec> specs;
+    AddSettingsEditOptions(specs, options.edits);
+    auto stringOption = [&specs](const char* name, std::string& target) {
+        specs.push_back({name, nullptr, true,
+                         [name, &target](const std::string& value, std::string& problem) {
+                             return SetPath(name, target, value, problem);
+                         }});
+    };
+    stringOption("--settings", options.settingsFile);
+    stringOption("--save-settings", options.saveSettingsFile);
+    stringOption("--ids", options.input.idsPattern);
+    stringOption("--id-channel", options.input.exr.idChannel);
+    stringOption("--layer", options.input.exr.layer);
+    stringOption("--preview", options.previewPattern);
+    specs.push_back({"--linear", nullptr, false, [&options](const std::string&, std::string&) {
+                         options.input.exr.linear = true;
+                         return 1;
+                     }});
+    specs.push_back({"--quiet", "-q", false, [&options](const std::string&, std::string&) {
+                         options.quiet = true;
+                         return 1;
+                     }});
+    specs.push_back({"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
+                         long long jobs = 0;
+                         if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
+                             problem = "--jobs needs a number of workers from 1 to " +
+                                       std::to_string(MAX_JOBS) + ", not '" + value + "'";
+                             return 0;
+                         }
+                         options.jobs = static_cast<int>(jobs);
+                         return 1;
+                     }});
+    specs.push_back({"--frame-cache", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         long long mib = 0;
+                         if (!ParseInteger(value, 0, MAX_FRAME_CACHE_MIB, mib) || value[0] == '+') {
+                             problem = "--frame-cache needs a size in MiB from 0 to " +
+                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value + "'";
+                             return 0;
+                         }
+                         options.frameCacheMib = mib;
+                         return 1;
+                     }});
+    specs.push_back({"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
+                         long long start = 0;
+                         if (!ParseInteger(value, INT_MIN, INT_MAX, start)) {
+                             problem = "--start needs a frame number, not '" + value + "'";
+                             return 0;
+                         }
+                         options.start = static_cast<int>(start);
+                         return 1;
+                     }});
+    if (!ParseArguments(args, specs, options.help, options.colorFiles, error)) {
+        return 0;
+    }
+    if (options.help) {
+        return 1;
+    }
+    if (options.colorFiles.empty()) {
+        error = "no COLOR files given";
+        return 0;
+    }
+    if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
+        error = "--ids and --id-channel both name the identifiers; give one of them";
+        return 0;
+    }
+    return 1;
+}
+
+int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
+                            std::string& error) {
+    std::vector<OptionSpec> specs;
+    AddSettingsEditOptions(specs, options.edits);
+    specs.push_back({"-o", nullptr, true, [&options](const std::string& value, std::string& problem) {
+                         return SetPath("-o", options.outputFile, value, problem);
+                     }});
+    std::vector<std::string> operands;
+    if (!ParseArguments(args, specs, options.help, operands, error)) {
+        return 0;
+    }
+    if (options.help) {
+        return 1;
+    }
+    if (!operands.empty()) {
+        error = "unexpected argument '" + operands.front() + "'";
+        return 0;
+    }
+    if (options.outputFile.empty()) {
+        error = "no output file: give -o FILE";
+        return 0;
+    }
+    return 1;
+}

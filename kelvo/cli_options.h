@@ -1,0 +1,61 @@
+// Parses kelvo's command lines into plain option records; touches no file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kelvo/batch/input_options.h"
+
+// One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
+struct RangeEdit {
+    int id = 0;
+    int first = 0;
+    int last = 0;
+    bool dither = false;
+};
+
+// Changes to a settings block, applied over a base block (the defaults or --settings FILE).
+struct SettingsEdits {
+    std::string paletteFile;  // empty: keep the palette
+    std::vector<RangeEdit> ranges;  // applied in the order given
+    std::optional<int32_t> method;
+    std::optional<int32_t> source;
+    std::optional<std::string> outputName;
+};
+
+struct RenderOptions {
+    bool help = false;
+    std::string settingsFile;  // empty: start from the defaults
+    SettingsEdits edits;
+    std::string saveSettingsFile;
+    InputOptions input;      // its maxId is set from the settings, after parsing
+    std::optional<int> start;
+    std::string previewPattern;
+    bool quiet = false;
+    int jobs = 0;            // worker processes; 0: one per processor
+    // Decoded frames kept from the input check for the render, in MiB over all workers;
+    // frames beyond it are decoded again when they render. Unset: the default.
+    std::optional<long long> frameCacheMib;
+    std::vector<std::string> colorFiles;
+};
+
+struct SettingsNewOptions {
+    bool help = false;
+    SettingsEdits edits;
+    std::string outputFile;
+};
+
+// Both return 1 when the arguments (after the command words) are well formed. On 0, `error`
+// says what is wrong. A --help anywhere sets `help` and ends parsing with 1.
+int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
+                       std::string& error);
+int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
+                            std::string& error);
+
+// ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
+int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+
+// A decimal integer within [minimum, maximum], with an optional sign and nothing else.
+int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value);

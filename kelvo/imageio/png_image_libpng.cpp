@@ -1,0 +1,201 @@
+// Decodes PNG files with libpng: colour frames to 16-bit RGBA, identifier passes to IDs.
+#include "kelvo/imageio/png_image.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// One open file and libpng's read state; libpng reports errors through `message` and a
+// longjmp back into the function that called it. The functions that call libpng create no
+// object with a destructor after their setjmp, so the jump skips none.
+struct PngReader {
+    FILE* file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    char message[200] = "";
+
+    ~PngReader() {
+        if (png != nullptr) {
+            png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+        }
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+};
+
+struct PngLayout {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colorType = 0;
+    size_t rowBytes = 0;
+};
+
+void OnPngError(png_structp png, png_const_charp text) {
+    auto* reader = static_cast<PngReader*>(png_get_error_ptr(png));
+    std::snprintf(reader->message, sizeof reader->message, "%s", text);
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+enum PngPurpose { PNG_FOR_COLOR, PNG_FOR_IDS };
+
+int Open(const std::string& path, PngReader& reader, std::string& error) {
+    reader.file = std::fopen(path.c_str(), "rb");
+    if (reader.file == nullptr) {
+        error = std::strerror(errno);
+        return 0;
+    }
+    unsigned char signature[8] = {};
+    if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
+        !LooksLikePng(signature, sizeof signature)) {
+        error = "not a PNG file";
+        return 0;
+    }
+    reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader, OnPngError, OnPngWarning);
+    if (reader.png != nullptr) {
+        reader.info = png_create_info_struct(reader.png);
+    }
+    if (reader.info == nullptr) {
+        error = "out of memory";
+        return 0;
+    }
+    return 1;
+}
+
+// Reads the header and sets the transformations for `purpose`.
+int ReadLayout(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+    if (setjmp(png_jmpbuf(png))) {
+        return 0;
+    }
+    png_init_io(png, reader.file);
+    png_set_sig_bytes(png, 8);
+    png_read_info(png, info);
+    layout.width = png_get_image_width(png, info);
+    layout.height = png_get_image_height(png, info);
+    layout.bitDepth = png_get_bit_depth(png, info);
+    layout.colorType = png_get_color_type(png, info);
+    if (purpose == PNG_FOR_COLOR) {
+        png_set_expand(png);
+        png_set_expand_16(png);
+        png_set_gray_to_rgb(png);
+        png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+        png_set_swap(png);
+    } else if (layout.bitDepth == 16) {
+        png_set_swap(png);
+    }
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    layout.rowBytes = png_get_rowbytes(png, info);
+    return 1;
+}
+
+int ReadRows(PngReader& reader, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(reader.png))) {
+        return 0;
+    }
+    png_read_image(reader.png, rows);
+    png_read_end(reader.png, nullptr);
+    return 1;
+}
+
+int CheckSize(const PngLayout& layout, std::string& error) {
+    if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
+        error = std::to_string(layout.width) + " x " + std::to_string(layout.height) +
+                " pixels is larger than the 65535 x 65535 a frame can have";
+        return 0;
+    }
+    return 1;
+}
+
+// Decodes the rows into `pixels`, `rowBytes` bytes each, row 0 first.
+int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels,
+                std::string& error) {
+    std::vector<png_bytep> rows(layout.height);
+    for (png_uint_32 y = 0; y < layout.height; ++y) {
+        rows[y] = pixels + static_cast<size_t>(y) * layout.rowBytes;
+    }
+    if (!ReadRows(reader, rows.data())) {
+        error = reader.message;
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+bool LooksLikePng(const unsigned char* head, size_t size) {
+    return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
+}
+
+int ReadColorPng(const std::string& path, ColorImage& image, std::string& error) {
+    PngReader reader;
+    PngLayout layout;
+    if (!Open(path, reader, error)) {
+        return 0;
+    }
+    if (!ReadLayout(reader, PNG_FOR_COLOR, layout)) {
+        error = reader.message;
+        return 0;
+    }
+    if (!CheckSize(layout, error)) {
+        return 0;
+    }
+    if (layout.rowBytes != static_cast<size_t>(layout.width) * 8) {
+        error = "unexpected row layout after expansion to 16-bit RGBA";
+        return 0;
+    }
+    image.width = static_cast<int>(layout.width);
+    image.height = static_cast<int>(layout.height);
+    image.rgba.assign(static_cast<size_t>(layout.width) * layout.height * 4, 0);
+    return ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error);
+}
+
+int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
+    PngReader reader;
+    PngLayout layout;
+    if (!Open(path, reader, error)) {
+        return 0;
+    }
+    if (!ReadLayout(reader, PNG_FOR_IDS, layout)) {
+        error = reader.message;
+        return 0;
+    }
+    if (layout.colorType != PNG_COLOR_TYPE_GRAY ||
+        (layout.bitDepth != 8 && layout.bitDepth != 16)) {
+        error = "an identifier pass must be a grey PNG of 8 or 16 bits, not " +
+                std::string(layout.colorType == PNG_COLOR_TYPE_GRAY ? "grey"
+                            : layout.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? "grey+alpha"
+                            : layout.colorType == PNG_COLOR_TYPE_PALETTE ? "palette"
+                            : layout.colorType == PNG_COLOR_TYPE_RGB ? "RGB"
+                                                                     : "RGBA") +
+                " of " + std::to_string(layout.bitDepth) + " bits";
+        return 0;
+    }
+    if (!CheckSize(layout, error)) {
+        return 0;
+    }
+    const size_t count = static_cast<size_t>(layout.width) * layout.height;
+    image.width = static_cast<int>(layout.width);
+    image.height = static_cast<int>(layout.height);
+    image.ids.assign(count, 0);
+    if (layout.bitDepth == 16) {
+        return ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.ids.data()), error);
+    }
+    std::vector<uint8_t> bytes(count);
+    if (!ReadAllRows(reader, layout, bytes.data(), error)) {
+        return 0;
+    }
+    std::copy(bytes.begin(), bytes.end(), image.ids.begin());
+    return 1;
+}

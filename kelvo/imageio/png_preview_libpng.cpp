@@ -1,0 +1,100 @@
+// Writes a palettised frame as an 8-bit indexed PNG that carries the palette.
+#include "kelvo/imageio/png_preview.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "kelvo/os/file_io.h"
+
+namespace {
+
+struct PngWriter {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    char message[200] = "";
+
+    ~PngWriter() {
+        if (png != nullptr) {
+            png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+        }
+    }
+};
+
+void OnPngError(png_structp png, png_const_charp text) {
+    auto* writer = static_cast<PngWriter*>(png_get_error_ptr(png));
+    std::snprintf(writer->message, sizeof writer->message, "%s", text);
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+// Creates no object with a destructor after the setjmp, so libpng's longjmp skips none.
+int Encode(PngWriter& writer, FILE* file, png_bytepp rows, png_uint_32 width,
+           png_uint_32 height, const png_color* palette) {
+    if (setjmp(png_jmpbuf(writer.png))) {
+        return 0;
+    }
+    png_init_io(writer.png, file);
+    png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_PALETTE,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_PLTE(writer.png, writer.info, palette, PALETTE_ENTRIES);
+    png_write_info(writer.png, writer.info);
+    png_write_image(writer.png, rows);
+    png_write_end(writer.png, writer.info);
+    return 1;
+}
+
+}  // namespace
+
+int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, int height,
+                    const PaletteEntry* palette, std::string& error) {
+    if (width < 1 || height < 1) {
+        error = "empty frame";
+        return 0;
+    }
+    png_color colours[PALETTE_ENTRIES];
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        colours[i] = {palette[i].red, palette[i].green, palette[i].blue};
+    }
+    std::vector<png_bytep> rows(static_cast<size_t>(height));
+    for (size_t y = 0; y < rows.size(); ++y) {
+        // libpng only reads the rows it is given to write.
+        rows[y] = const_cast<png_bytep>(indices + y * static_cast<size_t>(width));
+    }
+    PngWriter writer;
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, OnPngError, OnPngWarning);
+    if (writer.png != nullptr) {
+        writer.info = png_create_info_struct(writer.png);
+    }
+    if (writer.info == nullptr) {
+        error = "out of memory";
+        return 0;
+    }
+    const std::string temporary = TemporaryNameBeside(path);
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return 0;
+    }
+    const int encoded = Encode(writer, file, rows.data(), static_cast<png_uint_32>(width),
+                               static_cast<png_uint_32>(height), colours);
+    // A failed flush or close can lose bytes: either fails the preview.
+    int ioErrno = 0;
+    if (std::fflush(file) != 0 || std::ferror(file) != 0) {
+        ioErrno = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(file) != 0 && ioErrno == 0) {
+        ioErrno = errno != 0 ? errno : EIO;
+    }
+    if (!encoded || ioErrno != 0) {
+        error = !encoded ? std::string(writer.message) : std::string(std::strerror(ioErrno));
+        std::remove(temporary.c_str());
+        return 0;
+    }
+    return CommitTemporaryFile(temporary, path, error);
+}

@@ -1,0 +1,104 @@
+// kelvo: the stand-in rendering host that drives the palette filter from the command line.
+#include <cstdio>
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "kelvo/commands.h"
+#include "kelvo/dialog_commands.h"
+#include "kelvo/batch/exit_codes.h"
+#include "kelvo/usage_text.h"
+#ifdef _WIN32
+#include "kelvo/os/console.h"
+#include "kelvo/batch/worker_processes.h"
+#endif
+
+#ifndef KELVO_VERSION
+#define KELVO_VERSION "unknown"
+#endif
+
+namespace {
+
+// Takes "--plugin PATH" (or "--plugin=PATH") out of the arguments, wherever it stands before a
+// "--"; it names the plug-in module for every command.
+int TakePluginOption(std::vector<std::string>& args, std::string& pluginPath) {
+    for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i].rfind("--plugin=", 0) == 0) {
+            pluginPath = args[i].substr(9);
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i--));
+        } else if (args[i] == "--plugin") {
+            if (i + 1 >= args.size()) {
+                return 0;
+            }
+            pluginPath = args[i + 1];
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                       args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            --i;
+        }
+    }
+    return 1;
+}
+
+int Run(std::vector<std::string> args) {
+#ifdef _WIN32
+    // kelvo.exe started by itself to render; not a command anyone types.
+    if (!args.empty() && args[0] == WORKER_ARGUMENT) {
+        return RunRenderWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    }
+#endif
+    std::string pluginPath;
+    if (!TakePluginOption(args, pluginPath)) {
+        std::fputs("kelvo: option '--plugin' needs a value (see 'kelvo --help')\n", stderr);
+        return EXIT_BAD_INPUT;
+    }
+    if (args.empty()) {
+        std::fputs(KELVO_USAGE, stderr);
+        return EXIT_BAD_INPUT;
+    }
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "render") {
+        return RunRenderCommand(rest, pluginPath);
+    }
+    if (command == "settings") {
+        return RunSettingsCommand(rest, pluginPath);
+    }
+    if (command == "demo") {
+        return RunDemoCommand(rest, pluginPath);
+    }
+    if (command == "configure") {
+        return RunConfigureCommand(rest, pluginPath);
+    }
+    if (command == "about") {
+        return RunAboutCommand(rest, pluginPath);
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(KELVO_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    if (command == "--version") {
+        std::printf("kelvo %s\n", KELVO_VERSION);
+        return EXIT_DONE;
+    }
+    std::fprintf(stderr, "kelvo: unknown command '%s' (see 'kelvo --help')\n", command.c_str());
+    return EXIT_BAD_INPUT;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    PrepareConsoleStreams();
+#endif
+    // The standard library can still run out of memory; say so instead of aborting.
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fputs("kelvo: out of memory\n", stderr);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "kelvo: %s\n", failure.what());
+    }
+    return EXIT_NOT_WRITTEN;
+}

@@ -1,0 +1,71 @@
+// Builds a settings block's bytes from a base block and the command line's edits.
+#include "kelvo/settings_edit.h"
+
+#include <cstring>
+#include <vector>
+
+#include "kelvo/os/file_io.h"
+#include "pcx/pcx_palette_reader.h"
+
+int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string& error) {
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    if (!ReadFileBytes(path, bytes, reason)) {
+        error = "cannot read settings '" + path + "': " + reason;
+        return 0;
+    }
+    if (bytes.size() != block.size()) {
+        error = "'" + path + "' is not a settings block: it has " + std::to_string(bytes.size()) +
+                " bytes, not " + std::to_string(block.size());
+        return 0;
+    }
+    std::memcpy(block.data(), bytes.data(), block.size());
+    return 1;
+}
+
+int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error) {
+    PaletteRenderSettings settings;
+    std::memcpy(&settings, block.data(), sizeof settings);
+    if (!edits.paletteFile.empty()) {
+        std::vector<uint8_t> bytes;
+        std::string reason;
+        if (!ReadFileBytes(edits.paletteFile, bytes, reason)) {
+            error = "cannot read palette '" + edits.paletteFile + "': " + reason;
+            return 0;
+        }
+        if (bytes.size() < PALETTE_BYTES) {
+            error = "cannot read palette '" + edits.paletteFile + "': it has " +
+                    std::to_string(bytes.size()) + " bytes, fewer than the 768 of a palette";
+            return 0;
+        }
+        // The same bytes the palette chooser takes: the file's last 768, unchecked.
+        if (!ReadPcxPalette(edits.paletteFile.c_str(), settings.palette)) {
+            error = "cannot read palette '" + edits.paletteFile + "'";
+            return 0;
+        }
+    }
+    for (const RangeEdit& range : edits.ranges) {
+        settings.ranges[range.id] = {static_cast<uint8_t>(range.first),
+                                     static_cast<uint8_t>(range.last),
+                                     static_cast<uint8_t>(range.dither ? 1 : 0)};
+    }
+    if (edits.method) {
+        settings.method = *edits.method;
+    }
+    if (edits.source) {
+        settings.source = *edits.source;
+    }
+    if (edits.outputName) {
+        std::memset(settings.outputName, 0, sizeof settings.outputName);
+        std::memcpy(settings.outputName, edits.outputName->data(),
+                    std::min(edits.outputName->size(), sizeof settings.outputName - 1));
+    }
+    std::memcpy(block.data(), &settings, sizeof settings);
+    return 1;
+}
+
+int32_t SettingsBlockTag(const SettingsBlock& block) {
+    const uint32_t tag = uint32_t{block[0]} | uint32_t{block[1]} << 8 |
+                         uint32_t{block[2]} << 16 | uint32_t{block[3]} << 24;
+    return static_cast<int32_t>(tag);
+}
