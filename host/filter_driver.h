@@ -10,11 +10,11 @@
 
 // The filter's settings block as the host stores it: ConfigBlockSize bytes filled by
 // SaveConfigBlock. 0, with `block` emptied, when the filter refuses.
-int SaveFilterBlock(ImageFilter& filter, std::vector<uint8_t>& block);
+[[nodiscard]] int SaveFilterBlock(ImageFilter& filter, std::vector<uint8_t>& block);
 
 // Hands a stored block back to the filter. 0 when its size is not the filter's block size or
 // the filter refuses it; the filter then keeps its settings.
-int LoadFilterBlock(ImageFilter& filter, const void* block, size_t size);
+[[nodiscard]] int LoadFilterBlock(ImageFilter& filter, const void* block, size_t size);
 
 // Renders one frame in place: gives the filter `frame` and the frame number, calls RenderFrame
 // with the window, and takes both back afterwards. Returns RenderFrame's result.

@@ -19,7 +19,7 @@ public:
     // Loads the module at `modulePath` (empty: Kelvo.flt beside the program) and creates a
     // filter with its default settings. On 0, `error` is one line saying why; kelvo then
     // exits 2, before anything is written.
-    int Open(const std::string& modulePath, std::string& error);
+    [[nodiscard]] int Open(const std::string& modulePath, std::string& error);
     ImageFilter& Filter() { return *filter_; }
 
 private:

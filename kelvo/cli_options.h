@@ -49,13 +49,13 @@ struct SettingsNewOptions {
 
 // Both return 1 when the arguments (after the command words) are well formed. On 0, `error`
 // says what is wrong. A --help anywhere sets `help` and ends parsing with 1.
-int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
+[[nodiscard]] int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
                        std::string& error);
-int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
+[[nodiscard]] int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
                             std::string& error);
 
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
-int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+[[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
 
 // A decimal integer within [minimum, maximum], with an optional sign and nothing else.
-int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value);
+[[nodiscard]] int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value);

@@ -5,6 +5,6 @@
 #include <vector>
 
 // `pluginPath` is the plug-in module to load; empty means Kelvo.flt beside the program.
-int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath);
-int RunSettingsCommand(const std::vector<std::string>& args, const std::string& pluginPath);
-int RunDemoCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunSettingsCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunDemoCommand(const std::vector<std::string>& args, const std::string& pluginPath);

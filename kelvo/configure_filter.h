@@ -9,8 +9,8 @@
 
 // Starts from the filter's own block (its defaults) or from `settingsFile`, applies `edits`
 // and loads the result into the filter. On 0, `error` says why and the filter is unchanged.
-int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
+[[nodiscard]] int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
                     const SettingsEdits& edits, std::string& error);
 
 // The block the filter holds now; 0 when the filter would not give it.
-int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block);
+[[nodiscard]] int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block);

@@ -28,11 +28,6 @@ public:
     }
 };
 
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "kelvo: %s\n", message.c_str());
-    return code;
-}
-
 // A 16 x 16 chart of the palette's swatches, entry 0 at the top left; as a PCX file its
 // trailer is the palette that --palette reads.
 int WritePaletteChart(const std::string& path, const PaletteEntry* palette) {

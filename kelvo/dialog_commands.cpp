@@ -8,13 +8,10 @@
 #include <cstring>
 
 #include "host/filter_factory.h"
-#include "pcx/replace_file.h"
+#include "kelvo/batch/exit_codes.h"
+#include "kelvo/os/file_io.h"
 
 namespace {
-
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
 
 #ifdef _WIN32
 constexpr bool HAVE_DIALOGS = true;
@@ -22,17 +19,16 @@ constexpr bool HAVE_DIALOGS = true;
 constexpr bool HAVE_DIALOGS = false;
 #endif
 
-int NeedsWindows(const char* command) {
-    std::fprintf(stderr,
-                 "kelvo: '%s' needs the Windows build: the plug-in's dialogs are Win32 dialogs\n",
-                 command);
-    return EXIT_USAGE;
+int NeedsWindows(const std::string& command) {
+    return Fail(EXIT_BAD_INPUT, "'" + command +
+                                    "' needs the Windows build: the plug-in's dialogs are Win32 "
+                                    "dialogs");
 }
 
 int LoadFilter(const std::string& pluginPath, PluginFilter& plugin) {
     std::string error;
     if (!plugin.Open(pluginPath, error)) {
-        std::fprintf(stderr, "kelvo: %s\n", error.c_str());
+        Complain(error);
         return 0;
     }
     return 1;
@@ -46,7 +42,7 @@ int ReadBlockFile(const std::string& path, std::vector<uint8_t>& bytes, bool& ex
         if (errno == ENOENT) {
             return 1;
         }
-        std::fprintf(stderr, "kelvo: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
+        Complain("cannot read '" + path + "': " + std::strerror(errno));
         return 0;
     }
     exists = true;
@@ -58,27 +54,7 @@ int ReadBlockFile(const std::string& path, std::vector<uint8_t>& bytes, bool& ex
     const bool failed = std::ferror(in) != 0;
     std::fclose(in);
     if (failed) {
-        std::fprintf(stderr, "kelvo: cannot read '%s'\n", path.c_str());
-        return 0;
-    }
-    return 1;
-}
-
-// Writes beside the target and moves the finished file over it, so FILE holds the old block
-// or the whole new one.
-int WriteBlockFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temporary = path + ".kelvo-tmp";
-    FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr) {
-        std::fprintf(stderr, "kelvo: cannot write '%s': %s\n", temporary.c_str(),
-                     std::strerror(errno));
-        return 0;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed || !RenameOver(temporary.c_str(), path.c_str())) {
-        std::remove(temporary.c_str());
-        std::fprintf(stderr, "kelvo: cannot write '%s'\n", path.c_str());
+        Complain("cannot read '" + path + "'");
         return 0;
     }
     return 1;
@@ -89,7 +65,7 @@ int WriteBlockFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 int RunConfigureCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
     if (args.size() != 1) {
         std::fputs("usage: kelvo configure FILE\n", stderr);
-        return EXIT_USAGE;
+        return EXIT_BAD_INPUT;
     }
     if (!HAVE_DIALOGS) {
         return NeedsWindows("configure");
@@ -98,59 +74,57 @@ int RunConfigureCommand(const std::vector<std::string>& args, const std::string&
     std::vector<uint8_t> block;
     bool exists = false;
     if (!ReadBlockFile(path, block, exists)) {
-        return EXIT_USAGE;
+        return EXIT_BAD_INPUT;
     }
     PluginFilter plugin;
     if (!LoadFilter(pluginPath, plugin)) {
-        return EXIT_USAGE;
+        return EXIT_BAD_INPUT;
     }
     ImageFilter& filter = plugin.Filter();
     const size_t blockSize = filter.ConfigBlockSize();
     if (exists) {
         if (block.size() != blockSize) {
-            std::fprintf(stderr, "kelvo: '%s' holds no settings block: %lu bytes, not %lu\n",
-                         path.c_str(), static_cast<unsigned long>(block.size()),
-                         static_cast<unsigned long>(blockSize));
-            return EXIT_USAGE;
+            return Fail(EXIT_BAD_INPUT, "'" + path + "' holds no settings block: " +
+                                            std::to_string(block.size()) + " bytes, not " +
+                                            std::to_string(blockSize));
         }
         if (!filter.LoadConfigBlock(block.data())) {
-            std::fprintf(stderr, "kelvo: '%s' holds no settings block: its version is not 101\n",
-                         path.c_str());
-            return EXIT_USAGE;
+            return Fail(EXIT_BAD_INPUT,
+                        "'" + path + "' holds no settings block: its version is not 101");
         }
     }
     const int result = filter.ShowControlDialog(nullptr);
     if (result == 0) {
         std::printf("%s: left as it was\n", path.c_str());
-        return EXIT_OK;
+        return EXIT_DONE;
     }
     if (result != 1) {
-        std::fputs("kelvo: cannot open the control dialog\n", stderr);
-        return EXIT_FAILED;
+        return Fail(EXIT_NOT_WRITTEN, "cannot open the control dialog");
     }
+    // Written all or nothing: FILE holds the old block or the whole new one.
     block.assign(blockSize, 0);
-    if (!filter.SaveConfigBlock(block.data()) || !WriteBlockFile(path, block)) {
-        return EXIT_FAILED;
+    std::string error = "the filter did not give its settings block";
+    if (!filter.SaveConfigBlock(block.data()) || !WriteFileBytes(path, block, error)) {
+        return Fail(EXIT_NOT_WRITTEN, "cannot write '" + path + "': " + error);
     }
     std::printf("%s\n", path.c_str());
-    return EXIT_OK;
+    return EXIT_DONE;
 }
 
 int RunAboutCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
     if (!args.empty()) {
         std::fputs("usage: kelvo about\n", stderr);
-        return EXIT_USAGE;
+        return EXIT_BAD_INPUT;
     }
     if (!HAVE_DIALOGS) {
         return NeedsWindows("about");
     }
     PluginFilter plugin;
     if (!LoadFilter(pluginPath, plugin)) {
-        return EXIT_USAGE;
+        return EXIT_BAD_INPUT;
     }
     if (plugin.Filter().ShowAboutBox(nullptr) < 0) {
-        std::fputs("kelvo: cannot open the About box\n", stderr);
-        return EXIT_FAILED;
+        return Fail(EXIT_NOT_WRITTEN, "cannot open the About box");
     }
-    return EXIT_OK;
+    return EXIT_DONE;
 }

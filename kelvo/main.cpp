@@ -50,8 +50,7 @@ int Run(std::vector<std::string> args) {
 #endif
     std::string pluginPath;
     if (!TakePluginOption(args, pluginPath)) {
-        std::fputs("kelvo: option '--plugin' needs a value (see 'kelvo --help')\n", stderr);
-        return EXIT_BAD_INPUT;
+        return Fail(EXIT_BAD_INPUT, "option '--plugin' needs a value (see 'kelvo --help')");
     }
     if (args.empty()) {
         std::fputs(KELVO_USAGE, stderr);
@@ -82,8 +81,7 @@ int Run(std::vector<std::string> args) {
         std::printf("kelvo %s\n", KELVO_VERSION);
         return EXIT_DONE;
     }
-    std::fprintf(stderr, "kelvo: unknown command '%s' (see 'kelvo --help')\n", command.c_str());
-    return EXIT_BAD_INPUT;
+    return Fail(EXIT_BAD_INPUT, "unknown command '" + command + "' (see 'kelvo --help')");
 }
 
 }  // namespace
@@ -96,9 +94,9 @@ int main(int argc, char** argv) {
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc&) {
-        std::fputs("kelvo: out of memory\n", stderr);
+        Complain("out of memory");
     } catch (const std::exception& failure) {
-        std::fprintf(stderr, "kelvo: %s\n", failure.what());
+        Complain(failure.what());
     }
     return EXIT_NOT_WRITTEN;
 }

@@ -35,11 +35,6 @@ constexpr long long DEFAULT_FRAME_CACHE_MIB = sizeof(void*) > 4 ? 512 : 256;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
 
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "kelvo: %s\n", message.c_str());
-    return code;
-}
-
 std::string NormalPath(const std::string& path) {
     std::error_code error;
     const std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
@@ -187,8 +182,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         std::string problem;
         if (!options.saveSettingsFile.empty() &&
             !WriteFileBytes(options.saveSettingsFile, blockBytes, problem)) {
-            Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile + "': " + problem +
-                                       "; nothing was rendered");
+            Complain("cannot write '" + options.saveSettingsFile + "': " + problem +
+                     "; nothing was rendered");
             return 0;
         }
         return 1;
@@ -215,7 +210,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
         run.maxReports = MAX_INPUT_REPORTS;
         const ParallelResult result = RenderInWorkers(
-            run, [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
+            run, Complain,
             saveSettings, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
@@ -244,7 +239,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
 
     FileFrameSource source(std::move(inputs), options.input, cacheBytes);
     const int inputsGood = source.Check(
-        [](const std::string& message) { std::fprintf(stderr, "kelvo: %s\n", message.c_str()); },
+        Complain,
         MAX_INPUT_REPORTS, [] { return InterruptRequested(); });
     if (InterruptRequested()) {
         return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");

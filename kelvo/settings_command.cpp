@@ -12,11 +12,6 @@
 
 namespace {
 
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "kelvo: %s\n", message.c_str());
-    return code;
-}
-
 int Show(const std::vector<std::string>& args, const std::string& pluginPath) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(SETTINGS_USAGE, stdout);

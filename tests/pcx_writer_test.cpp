@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -157,6 +159,35 @@ TEST(PcxWriterTest, FailuresLeaveNothingBehind) {
     const std::string taken = dir.File("taken.pcx");
     EXPECT_EQ(WritePcxFrame(taken.c_str(), &index, 1, 1, palette.data()), 0);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"taken.pcx"});
+}
+
+// The temporary file fits wherever the frame's name fits: a frame named at the longest this
+// system takes (a whole path of 255 characters; a file name of 255 bytes where it is taken)
+// is written, and only it is left.
+TEST(PcxWriterTest, WritesFramesNamedAtTheLongestLegalLength) {
+    TempDir dir;
+    const auto palette = TestPalette();
+    const uint8_t index = 3;
+    const size_t dirLength = dir.File("").size();
+    ASSERT_LT(dirLength + 8, 255u);
+    struct Case { const char* name; std::string path; };
+    const Case cases[] = {
+        {"a path of 255 characters", dir.File(std::string(255 - dirLength - 8, 'p') + "0001.pcx")},
+        {"a file name of 255 bytes", std::string(247, 'n') + "0001.pcx"},
+    };
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::FILE* probe = std::fopen(c.path.c_str(), "wb")) {
+            std::fclose(probe);
+            std::remove(c.path.c_str());
+            EXPECT_EQ(WritePcxFrame(c.path.c_str(), &index, 1, 1, palette.data()), 1);
+            EXPECT_EQ(dir.Entries().size(), 1u);
+            std::remove(c.path.c_str());
+        }
+    }
+    std::filesystem::current_path(before);
 }
 
 TEST(PcxWriterTest, EncoderStopsAtAFailingSink) {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "kelvo/os/file_io.h"
+#include "pcx/atomic_file.h"
 #include "pcx/pcx_frame_reader.h"
 
 std::string DiagnoseUnwritable(const std::string& path) {
@@ -21,7 +21,7 @@ std::string DiagnoseUnwritable(const std::string& path) {
     if (!std::filesystem::is_directory(directory, error)) {
         return std::string("'").append(directory.string()).append("' is not a directory");
     }
-    const std::string trial = TemporaryNameBeside(path);
+    const std::string trial = TemporaryNameBeside(path.c_str());
     FILE* file = std::fopen(trial.c_str(), "wb");
     if (file == nullptr) {
         return std::strerror(errno);

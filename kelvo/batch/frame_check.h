@@ -12,7 +12,7 @@
 // Returns 1 when the file at `path` is a new version (unlike `before`) that decodes as a PCX
 // frame of the bitmap's size with `palette`, each index's colour x 256 matching the palettised
 // bitmap's pixel; `indices` then holds the frame's indices. On 0, `reason` says what is wrong.
-int CheckFrameFile(const std::string& path, const FileIdentity& before, MemoryBitmap& bitmap,
+[[nodiscard]] int CheckFrameFile(const std::string& path, const FileIdentity& before, MemoryBitmap& bitmap,
                    const PaletteEntry* palette, std::vector<uint8_t>& indices,
                    std::string& reason);
 

@@ -19,7 +19,7 @@ struct InputFrame {
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`. On 0, `error` is one line naming the
 // file and the reason.
-int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
+[[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                    std::string& error);
 
 // The frames of a `kelvo render` run. Check decodes every frame once before anything is
@@ -34,9 +34,9 @@ public:
               const std::function<bool()>& stop);
     // Decodes frame `index` alone, keeping it while the budget allows. On 0, `error` says
     // why, as Check would report it.
-    int CheckFrame(size_t index, std::string& error);
+    [[nodiscard]] int CheckFrame(size_t index, std::string& error);
 
-    int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
+    [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
 
 private:
     std::vector<InputFrame> frames_;

@@ -122,12 +122,10 @@ int RunRenderWorker(const std::vector<std::string>& args) {
     PluginFilter plugin;
     std::string error;
     if (!plugin.Open(setup.pluginPath, error)) {
-        std::fprintf(stderr, "kelvo: render worker: %s\n", error.c_str());
-        return EXIT_NOT_WRITTEN;
+        return Fail(EXIT_NOT_WRITTEN, "render worker: " + error);
     }
     if (!LoadFilterBlock(plugin.Filter(), setup.settingsBlock.data(), setup.settingsBlock.size())) {
-        std::fprintf(stderr, "kelvo: render worker: the filter refused the settings block\n");
-        return EXIT_NOT_WRITTEN;
+        return Fail(EXIT_NOT_WRITTEN, "render worker: the filter refused the settings block");
     }
     PaletteRenderSettings settings;
     std::memcpy(&settings, setup.settingsBlock.data(), sizeof settings);

@@ -65,5 +65,5 @@ constexpr const char* WORKER_ARGUMENT = "--render-worker";
 
 // kelvo.exe as a worker: reads its setup from standard input, loads the plug-in module, and
 // runs RunWorker over its standard input and output. Returns the exit code.
-int RunRenderWorker(const std::vector<std::string>& args);
+[[nodiscard]] int RunRenderWorker(const std::vector<std::string>& args);
 #endif

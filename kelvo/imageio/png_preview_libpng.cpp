@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "kelvo/os/file_io.h"
+#include "pcx/atomic_file.h"
 
 namespace {
 
@@ -33,13 +33,21 @@ void OnPngError(png_structp png, png_const_charp text) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+void WriteToSink(png_structp png, png_bytep data, size_t size) {
+    if (!static_cast<ByteSink*>(png_get_io_ptr(png))->Write(data, size)) {
+        png_error(png, std::strerror(errno != 0 ? errno : EIO));
+    }
+}
+
+void FlushNothing(png_structp) {}
+
 // Creates no object with a destructor after the setjmp, so libpng's longjmp skips none.
-int Encode(PngWriter& writer, FILE* file, png_bytepp rows, png_uint_32 width,
+int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width,
            png_uint_32 height, const png_color* palette) {
     if (setjmp(png_jmpbuf(writer.png))) {
         return 0;
     }
-    png_init_io(writer.png, file);
+    png_set_write_fn(writer.png, &sink, WriteToSink, FlushNothing);
     png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(writer.png, writer.info, palette, PALETTE_ENTRIES);
@@ -75,26 +83,15 @@ int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, 
         error = "out of memory";
         return 0;
     }
-    const std::string temporary = TemporaryNameBeside(path);
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return 0;
+    bool encoded = false;
+    if (WriteFileAtomically(path.c_str(), [&](ByteSink& sink) {
+            encoded = Encode(writer, sink, rows.data(), static_cast<png_uint_32>(width),
+                             static_cast<png_uint_32>(height), colours) != 0;
+            return encoded ? 1 : 0;
+        })) {
+        return 1;
     }
-    const int encoded = Encode(writer, file, rows.data(), static_cast<png_uint_32>(width),
-                               static_cast<png_uint_32>(height), colours);
-    // A failed flush or close can lose bytes: either fails the preview.
-    int ioErrno = 0;
-    if (std::fflush(file) != 0 || std::ferror(file) != 0) {
-        ioErrno = errno != 0 ? errno : EIO;
-    }
-    if (std::fclose(file) != 0 && ioErrno == 0) {
-        ioErrno = errno != 0 ? errno : EIO;
-    }
-    if (!encoded || ioErrno != 0) {
-        error = !encoded ? std::string(writer.message) : std::string(std::strerror(ioErrno));
-        std::remove(temporary.c_str());
-        return 0;
-    }
-    return CommitTemporaryFile(temporary, path, error);
+    error = encoded || writer.message[0] == '\0' ? std::string(std::strerror(errno))
+                                                 : std::string(writer.message);
+    return 0;
 }

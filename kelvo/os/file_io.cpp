@@ -4,9 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
-#include "pcx/replace_file.h"
+#include "pcx/atomic_file.h"
 
 int ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -30,42 +29,13 @@ int ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::str
     return 1;
 }
 
-std::string TemporaryNameBeside(const std::string& path) {
-    static std::minstd_rand generator{std::random_device{}()};
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(generator()));
-    return path + suffix;
-}
-
-int CommitTemporaryFile(const std::string& temporary, const std::string& path,
-                        std::string& error) {
-    if (RenameOver(temporary.c_str(), path.c_str())) {
+int WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    if (WriteFileAtomically(path.c_str(), [&bytes](ByteSink& sink) {
+            return sink.Write(bytes.data(), bytes.size());
+        })) {
         return 1;
     }
     error = std::strerror(errno);
-    std::remove(temporary.c_str());
     return 0;
-}
-
-int WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
-                   std::string& error) {
-    const std::string temporary = TemporaryNameBeside(path);
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return 0;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    int savedErrno = errno;
-    // A failed close can lose buffered bytes: it fails the write.
-    const bool closed = std::fclose(file) == 0;
-    if (!closed && written) {
-        savedErrno = errno;
-    }
-    if (!written || !closed) {
-        error = std::strerror(savedErrno);
-        std::remove(temporary.c_str());
-        return 0;
-    }
-    return CommitTemporaryFile(temporary, path, error);
 }

@@ -1,9 +1,10 @@
-// Moves a finished file over its target; the C runtime's rename refuses existing targets.
+// Replacing a file and finding its name, as Windows does: MoveFileEx (the C runtime's rename
+// refuses existing targets), and a backslash, '/' or a drive's ':' before the name.
 #include <windows.h>
 
 #include <cerrno>
 
-#include "pcx/replace_file.h"
+#include "pcx/atomic_file.h"
 
 namespace {
 
@@ -38,4 +39,14 @@ int RenameOver(const char* from, const char* to) {
     }
     errno = ErrnoOf(GetLastError());
     return 0;
+}
+
+size_t FileNameStart(const char* path) {
+    size_t start = 0;
+    for (size_t i = 0; path[i] != '\0'; ++i) {
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') {
+            start = i + 1;
+        }
+    }
+    return start;
 }

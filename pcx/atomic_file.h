@@ -1,0 +1,39 @@
+// All-or-nothing file writing: the bytes go to a temporary file beside the target, which
+// replaces the target only when every byte was written and the file closed cleanly. The one
+// way the module and kelvo write files.
+#pragma once
+
+#include <string>
+
+#include "pcx/byte_sink.h"
+
+// Writes the whole contents of a file into `sink`; 1 on success. `context` is the caller's.
+using FileContents = int (*)(ByteSink& sink, void* context);
+
+// Opens a temporary file beside `path`, lets `contents` write into a buffered sink over it,
+// and moves the finished file over `path` only when `contents` returned 1 and the file closed
+// cleanly. On 0, `path` is as it was, no temporary file is left, and errno holds the reason
+// of the failed system call (unchanged when `contents` itself refused). Never throws.
+int WriteFileAtomically(const char* path, FileContents contents, void* context);
+
+// The same, for any callable `contents(ByteSink&)` that returns 1 on success.
+template <typename Contents>
+int WriteFileAtomically(const char* path, Contents&& contents) {
+    return WriteFileAtomically(
+        path,
+        [](ByteSink& sink, void* context) { return (*static_cast<Contents*>(context))(sink); },
+        &contents);
+}
+
+// The temporary file of `path`: in the same directory, so that the final rename stays on one
+// file system, with a file name of its own ("~", seven hex digits, ".tmp"), different on each
+// call. Twelve characters, no longer than any frame file's name ("0001.pcx" and more), so a
+// path the system takes for the frame it takes for the temporary file too.
+std::string TemporaryNameBeside(const char* path);
+
+// Where the file-name part of `path` begins: after this system's last directory separator.
+size_t FileNameStart(const char* path);
+
+// Returns 1 when `from` now stands at `to` (replacing any file there), 0 with errno set
+// otherwise. (Not called ReplaceFile: <windows.h> defines that name as a macro.)
+int RenameOver(const char* from, const char* to);
