@@ -1,9 +1,8 @@
-// Tests of what the host writes besides frames: previews, settings JSON, progress lines.
+// What kelvo shows besides frames: settings as JSON, edited settings, progress lines.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "kelvo/imageio/png_preview.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/settings_edit.h"
 #include "kelvo/settings_json.h"
@@ -11,35 +10,6 @@
 #include "tests/temp_dir.h"
 
 namespace {
-
-TEST(PngPreviewTest, WritesIndicesWithTheWholePalette) {
-    TempDir dir;
-    PaletteEntry palette[256];
-    for (int i = 0; i < 256; ++i) {
-        palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i ^ 0x55), 9};
-    }
-    const std::vector<uint8_t> indices = {0, 1, 255, 128, 7, 7};
-    std::string error;
-    ASSERT_EQ(WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, error), 1)
-        << error;
-    const IndexedPng png = ReadTestIndexedPng(dir.File("p.png"));
-    EXPECT_EQ(png.width, 3);
-    EXPECT_EQ(png.height, 2);
-    EXPECT_EQ(png.indices, indices);
-    ASSERT_EQ(png.palette.size(), 768u);
-    EXPECT_EQ(std::memcmp(png.palette.data(), palette, 768), 0);
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
-}
-
-TEST(PngPreviewTest, LeavesNothingBehindWhenItCannotWrite) {
-    TempDir dir;
-    PaletteEntry palette[256] = {};
-    const uint8_t index = 0;
-    std::string error;
-    EXPECT_EQ(WriteIndexedPng(dir.File("missing/p.png"), &index, 1, 1, palette, error), 0);
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
-    EXPECT_TRUE(dir.Entries().empty());
-}
 
 TEST(SettingsJsonTest, ShowsEveryFieldAndEscapesTheName) {
     SettingsBlock block{};

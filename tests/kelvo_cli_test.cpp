@@ -224,87 +224,6 @@ TEST_F(KelvoTest, ExrLayerAndIdentifierChannelGiveTheFilterWritesItself) {
     EXPECT_EQ(ReadWholeFile(Out("e0042.pcx")), RenderDirectly(settings, frame, 42, 1));
 }
 
-TEST_F(KelvoTest, BadInputExitsTwoBeforeWritingAnything) {
-    const Frame frame = MakeFrame(3, 2, 0, 2);
-    WriteRgbPng(In("a_0001.png"), frame);
-    WriteRgbPng(In("a_0002.png"), frame);
-    WriteIdPng(In("ids_0001.png"), frame, 8);
-    Frame wide = MakeFrame(4, 2, 0, 2);
-    WriteIdPng(In("wide_0001.png"), wide, 8);
-    Frame big = frame;
-    big.ids[1] = 300;
-    WriteIdPng(In("big_0001.png"), big, 16);
-    WriteBytes(In("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
-    std::vector<uint8_t> png = ReadWholeFile(In("a_0001.png"));
-    png.resize(png.size() - 20);
-    WriteBytes(In("cut.png"), png);
-    WriteBytes(In("short.set"), std::vector<uint8_t>(10, 0));
-    std::vector<uint8_t> block(1084, 0);
-    block[0] = 100;
-    WriteBytes(In("tag100.set"), block);
-    WriteBytes(In("short.pcx"), std::vector<uint8_t>(700, 1));
-    TestExrPart exr{"", 3, 2, 0, 0, {{"R", 2, std::vector<float>(6)}, {"G", 2, std::vector<float>(6)},
-                                     {"B", 2, std::vector<float>(6)}}};
-    WriteTestExr(In("c.exr"), {exr});
-
-    struct Case { const char* name; std::vector<std::string> args; std::string error; };
-    const Case cases[] = {
-        {"unknown option", {"--colour", "red", In("a_0001.png")}, "unknown option '--colour'"},
-        {"bad range", {"--range", "1:5", In("a_0001.png")}, "bad range '1:5'"},
-        {"no colour files", {"--range", "1:5-6"}, "no COLOR files"},
-        {"missing colour", {In("none.png")}, "cannot read '" + In("none.png") + "': No such file"},
-        {"not an image", {In("text.png")}, "not a PNG or OpenEXR file"},
-        {"truncated PNG", {In("cut.png")}, "cannot read '" + In("cut.png") + "'"},
-        {"identifier size", {"--ids", In("wide_####.png"), In("a_0001.png")},
-         "are 4 x 2 pixels but colour '" + In("a_0001.png") + "' is 3 x 2"},
-        {"identifier above 255",
-         {"--ids", In("big_####.png"), In("a_0001.png")},
-         "identifier 300 at pixel (1, 0) is outside 0..255"},
-        {"second frame's identifiers missing",
-         {"--ids", In("ids_####.png"), In("a_0001.png"), In("a_0002.png")},
-         "cannot read identifiers '" + In("ids_0002.png") + "'"},
-        {"settings size", {"--settings", In("short.set"), In("a_0001.png")},
-         "it has 10 bytes, not 1084"},
-        {"settings tag", {"--settings", In("tag100.set"), In("a_0001.png")},
-         "its tag is 100, not 101"},
-        {"short palette", {"--palette", In("short.pcx"), In("a_0001.png")},
-         "fewer than the 768"},
-        {"layer of a PNG", {"--layer", "diffuse", In("a_0001.png")},
-         "--layer needs OpenEXR input"},
-        {"missing channel", {"--id-channel", "objectIndex", In("c.exr")},
-         "no channel 'objectIndex'"},
-        {"preview without #", {"--preview", Out("p.png"), In("a_0001.png"), In("a_0002.png")},
-         "has no '#'"},
-        {"preview over an input", {"--preview", In("a_####.png"), In("a_0001.png")},
-         "over an input file"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::string> args = {"render", "--output", Out("o.pcx"), "--save-settings",
-                                         Out("s.set")};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const ProcessResult run = Kelvo(args);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
-        EXPECT_TRUE(OutEntries().empty());
-    }
-}
-
-TEST_F(KelvoTest, MissingOutputDirectoryExitsOneNamingEachFrame) {
-    const Frame frame = MakeFrame(3, 2, 0, 1);
-    WriteRgbPng(In("a1.png"), frame);
-    WriteRgbPng(In("a2.png"), frame);
-    const ProcessResult run =
-        Kelvo({"render", "--output", Out("missing/shot.pcx"), In("a1.png"), In("a2.png")});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.err, "frame 2 (" + In("a2.png") + "): '" +
-                                      Out("missing/shot0002.pcx") + "' was not written: directory '" +
-                                      Out("missing") + "' does not exist"))
-        << run.err;
-    EXPECT_TRUE(Contains(run.err, "2 of 2 frames not written (1-2); no frame was written"))
-        << run.err;
-}
-
 TEST_F(KelvoTest, SettingsNewShowAndRenderAgree) {
     const std::vector<std::string> edits = {"--range", "2:3-4:dither", "--method", "nearest",
                                             "--source", "object", "--output", "x\"y.pcx"};
@@ -339,31 +258,6 @@ TEST_F(KelvoTest, SettingsNewShowAndRenderAgree) {
     EXPECT_TRUE(Contains(bad.err, "is not a settings block")) << bad.err;
 }
 
-TEST_F(KelvoTest, AnswersHelpVersionAndUnknownCommands) {
-    struct Case { std::vector<std::string> args; int exitCode; std::string out, err; };
-    const Case cases[] = {
-        {{"--help"}, 0, "usage: kelvo COMMAND", ""},
-        {{"render", "--help"}, 0, "usage: kelvo render [options] COLOR...", ""},
-        {{"settings", "--help"}, 0, "usage: kelvo settings show FILE", ""},
-        {{"settings", "new", "--help"}, 0, "usage: kelvo settings show FILE", ""},
-        {{"demo", "--help"}, 0, "usage: kelvo demo [DIR]", ""},
-        {{"--version"}, 0, "kelvo 1.", ""},
-        {{}, 2, "", "usage: kelvo COMMAND"},
-        {{"paint"}, 2, "", "unknown command 'paint'"},
-        {{"settings", "edit"}, 2, "", "unknown settings command 'edit'"},
-        {{"demo", "a", "b"}, 2, "", "demo takes at most one DIR"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.back());
-        const ProcessResult run = Kelvo(c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode);
-        EXPECT_TRUE(Contains(run.out, c.out)) << run.out;
-        EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
-    }
-}
-
-// Frames 3 and 4 are large enough that the interrupt lands while one of them renders. One
-// process renders them in order, so what is written before the interrupt is a prefix.
 TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
     const Frame small = MakeFrame(5, 4, 1, 1);
     WriteRgbPng(In("f1.png"), small);
@@ -393,54 +287,6 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
                                                      "shot0003.pcx"}));
         EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3"))
             << kelvo.Output();
-    }
-}
-
-// "c3.png" for stem "c" and number 3 (formatted: GCC 12 warns, wrongly, on the concatenation).
-std::string Numbered(const char* stem, int number) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%d.png", stem, number);
-    return name;
-}
-
-// Worker processes write the same files as one process, and every frame is reported in
-// frame order whichever worker finished it first.
-TEST_F(KelvoTest, WorkersWriteTheSameFilesAsOneProcess) {
-    std::vector<Frame> frames;
-    std::vector<std::string> inputs;
-    for (int i = 1; i <= 7; ++i) {
-        frames.push_back(MakeFrame(9 + i, 6, i, 5));
-        inputs.push_back(In(Numbered("c", i)));
-        WriteRgbPng(inputs.back(), frames.back());
-        WriteIdPng(In(Numbered("id", i)), frames.back(), 8);
-    }
-    PaletteRenderSettings settings = Defaults();
-    settings.method = METHOD_NEAREST;
-    settings.ranges[0] = {0, 255, 0};
-    settings.ranges[1] = {20, 40, 0};
-    settings.ranges[2] = {90, 60, 0};
-    for (const char* jobs : {"1", "3", "7"}) {
-        SCOPED_TRACE(std::string("-j ") + jobs);
-        const std::string out = Out(std::string("j") + jobs);
-        std::filesystem::create_directory(out);
-        std::vector<std::string> args = {"render", "-j", jobs, "--start", "1", "--ids",
-                                         In("id#.png"), "--method", "nearest", "--range",
-                                         "0:0-255", "--range", "1:20-40", "--range", "2:90-60",
-                                         "--output", out + "/shot.pcx"};
-        args.insert(args.end(), inputs.begin(), inputs.end());
-        const ProcessResult run = Kelvo(args);
-        ASSERT_EQ(run.exitCode, 0) << run.err;
-        size_t previous = 0;
-        for (int i = 1; i <= 7; ++i) {
-            const std::string number = std::to_string(i);
-            const size_t line = run.err.find("kelvo: frame " + number + " (" + number + "/7) ");
-            ASSERT_NE(line, std::string::npos) << run.err;
-            EXPECT_GE(line, previous) << run.err;
-            previous = line;
-            EXPECT_EQ(ReadWholeFile(out + "/shot000" + number + ".pcx"),
-                      RenderDirectly(settings, frames[static_cast<size_t>(i - 1)], i, 257));
-        }
-        EXPECT_TRUE(Contains(run.err, "kelvo: 7 frames written (1-7)")) << run.err;
     }
 }
 

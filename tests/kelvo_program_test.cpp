@@ -270,27 +270,71 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     WriteBytes(dir.File("text.png"), "no image here\n");
     // The OpenEXR magic number and nothing a reader could use.
     WriteBytes(dir.File("frame.exr"), std::string("\x76\x2f\x31\x01\x02\0\0\0", 8));
-    struct Case { const char* name; std::vector<std::string> args; std::string error; };
+    const std::vector<uint8_t> png = ReadWholeFile(Fixture("beauty_0007.png"));
+    WriteBytes(dir.File("cut.png"), std::string(png.begin(), png.end() - 20));
+    WriteBytes(dir.File("short.set"), std::string(10, '\0'));
+    std::string block(1084, '\0');
+    block[0] = 100;
+    WriteBytes(dir.File("tag100.set"), block);
+    WriteBytes(dir.File("short.pcx"), std::string(700, '\1'));
+    WriteTestExr(dir.File("c.exr"), {{"", 3, 2, 0, 0,
+                                      {{"R", 2, std::vector<float>(6)},
+                                       {"G", 2, std::vector<float>(6)},
+                                       {"B", 2, std::vector<float>(6)}}}});
+    std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("a_0007.png"));
+    const std::string frame = Fixture("beauty_0007.png");
+    // `checked`: found by the input check, which then says that nothing was rendered.
+    struct Case { const char* name; std::vector<std::string> args; std::string error; bool checked; };
     const Case cases[] = {
+        {"unknown option", {"--colour", "red", frame}, "unknown option '--colour'", false},
+        {"bad range", {"--range", "1:5", frame}, "bad range '1:5'", false},
+        {"no colour files", {"--range", "1:5-6"}, "no COLOR files", false},
+        {"missing colour", {dir.File("none.png")},
+         "cannot read '" + dir.File("none.png") + "': No such file", true},
         {"not an image", {dir.File("text.png")},
-         "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file"},
-        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': "},
-        {"identifiers in colour",
-         {"--ids", Fixture("beauty_0007.png"), Fixture("beauty_0007.png")},
-         "cannot read identifiers '" + Fixture("beauty_0007.png") +
-             "': an identifier pass must be a grey PNG of 8 or 16 bits, not RGB of 8 bits"},
+         "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file", true},
+        {"truncated PNG", {dir.File("cut.png")}, "cannot read '" + dir.File("cut.png") + "'",
+         true},
+        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': ",
+         true},
+        {"identifiers in colour", {"--ids", frame, frame},
+         "cannot read identifiers '" + frame +
+             "': an identifier pass must be a grey PNG of 8 or 16 bits, not RGB of 8 bits",
+         true},
+        {"identifier size", {"--ids", Fixture("ids8.png"), Fixture("rgb8.png")},
+         "are 3 x 1 pixels but colour '" + Fixture("rgb8.png") + "' is 2 x 1", true},
+        {"identifier above 255", {"--ids", Fixture("ids16.png"), Fixture("rgb8.png")},
+         "is outside 0..255", true},
+        {"second frame's identifiers missing",
+         {"--start", "9", "--ids", Fixture("ids_####.png"), frame, frame},
+         "cannot read identifiers '" + Fixture("ids_0010.png") + "'", true},
+        {"settings size", {"--settings", dir.File("short.set"), frame},
+         "it has 10 bytes, not 1084", false},
+        {"settings tag", {"--settings", dir.File("tag100.set"), frame},
+         "its tag is 100, not 101", false},
+        {"short palette", {"--palette", dir.File("short.pcx"), frame}, "fewer than the 768",
+         false},
+        {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
+        {"missing channel", {"--id-channel", "objectIndex", dir.File("c.exr")},
+         "no channel 'objectIndex'", true},
+        {"preview without #", {"--preview", Out("p.png"), frame, Fixture("beauty_0008.png")},
+         "has no '#'", false},
+        {"preview over an input", {"--preview", dir.File("a_####.png"), dir.File("a_0007.png")},
+         "frame 7 would write '" + dir.File("a_0007.png") + "' over an input file", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> args = {"render", "--output", Out("o.pcx"), "--preview",
-                                         Out("p_#.png")};
+        std::vector<std::string> args = {"render", "--output", Out("o.pcx"), "--save-settings",
+                                         Out("s.set")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProcessResult run = Kelvo(args);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(Contains(run.err, "kelvo: " + c.error)) << run.err;
-        EXPECT_TRUE(Contains(run.err, "kelvo: nothing was rendered")) << run.err;
+        EXPECT_EQ(run.err.rfind("kelvo: ", 0), 0u) << run.err;
+        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+        EXPECT_EQ(Contains(run.err, "kelvo: nothing was rendered"), c.checked) << run.err;
         EXPECT_TRUE(OutEntries().empty());
     }
+    EXPECT_EQ(ReadWholeFile(dir.File("a_0007.png")), png);
 
     // An input under another name: its name in capitals on Windows, a hard link elsewhere.
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("in_0007.png"));
@@ -310,16 +354,20 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
 }
 
-TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOne) {
-    const ProcessResult run = Kelvo(
-        {"render", "--output", Out("missing/shot.pcx"), Fixture("beauty_0007.png")});
+TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOneNamingEachFrame) {
+    const ProcessResult run =
+        Kelvo({"render", "--output", Out("missing/shot.pcx"), Fixture("beauty_0007.png"),
+               Fixture("beauty_0008.png")});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Contains(run.err, "kelvo: frame 7 (" + Fixture("beauty_0007.png") + "): '" +
-                                      Out("missing/shot0007.pcx") +
-                                      "' was not written: directory '" + Out("missing") +
-                                      "' does not exist"))
-        << run.err;
-    EXPECT_TRUE(Contains(run.err, "1 of 1 frames not written (7); no frame was written"))
+    for (int frame : {7, 8}) {
+        EXPECT_TRUE(Contains(run.err, "kelvo: frame " + std::to_string(frame) + " (" +
+                                          Fixture(Numbered("beauty_%04d.png", frame)) + "): '" +
+                                          Out(Numbered("missing/shot%04d.pcx", frame)) +
+                                          "' was not written: directory '" + Out("missing") +
+                                          "' does not exist"))
+            << run.err;
+    }
+    EXPECT_TRUE(Contains(run.err, "2 of 2 frames not written (7-8); no frame was written"))
         << run.err;
     EXPECT_TRUE(OutEntries().empty());
 }
@@ -518,18 +566,26 @@ TEST_F(LongRunTest, LostWorkersCostTheirFramesAndEndTheRun) {
     ExpectOnlyWholeFrames();
 }
 
-TEST_F(KelvoProgramTest, AnswersHelpAndVersion) {
-    struct Case { const char* arg; const char* out; };
+TEST_F(KelvoProgramTest, AnswersHelpVersionAndUnknownCommands) {
+    struct Case { std::vector<std::string> args; int exitCode; std::string out, err; };
     const Case cases[] = {
-        {"--help", "usage: kelvo COMMAND [ARGS]\n"},
-        {"--version", "kelvo 1."},
+        {{"--help"}, 0, "usage: kelvo COMMAND [ARGS]\n", ""},
+        {{"render", "--help"}, 0, "usage: kelvo render [options] COLOR...", ""},
+        {{"settings", "--help"}, 0, "usage: kelvo settings show FILE", ""},
+        {{"settings", "new", "--help"}, 0, "usage: kelvo settings show FILE", ""},
+        {{"demo", "--help"}, 0, "usage: kelvo demo [DIR]", ""},
+        {{"--version"}, 0, "kelvo 1.", ""},
+        {{}, 2, "", "usage: kelvo COMMAND"},
+        {{"paint"}, 2, "", "kelvo: unknown command 'paint'"},
+        {{"settings", "edit"}, 2, "", "unknown settings command 'edit'"},
+        {{"demo", "a", "b"}, 2, "", "demo takes at most one DIR"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.arg);
-        const ProcessResult run = Kelvo({c.arg});
-        EXPECT_EQ(run.exitCode, 0);
+        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.back());
+        const ProcessResult run = Kelvo(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
-        EXPECT_EQ(run.err, "");
+        EXPECT_TRUE(c.exitCode != 0 ? Contains(run.err, c.err) : run.err.empty()) << run.err;
     }
 }
 
