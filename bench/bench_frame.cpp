@@ -78,8 +78,8 @@ BenchFrame GenerateBenchFrame(int width, int height, int frameNumber) {
     std::uniform_int_distribution<int> noise(-96, 96);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width) +
-                              static_cast<size_t>(x);
+            const size_t at =
+                static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
             uint8_t id = 0;
             const Colour colour = ShadeAt(x, y, height, id, drift);
             frame.pixels[at] = {ToChannel(colour.r, noise(random)),
@@ -93,9 +93,9 @@ BenchFrame GenerateBenchFrame(int width, int height, int frameNumber) {
 
 void SetRampPalette(PaletteEntry* palette) {
     const Colour hues[16] = {
-        {1.0, 1.0, 1.0},   {1.0, 0.25, 0.2},  {0.3, 0.85, 0.3},  {0.3, 0.4, 1.0},
-        {1.0, 0.85, 0.25}, {0.75, 0.55, 0.3}, {0.55, 0.75, 1.0}, {0.9, 0.4, 0.9},
-        {1.0, 0.6, 0.2},   {0.4, 0.9, 0.85},  {0.6, 0.5, 0.4},   {0.85, 0.9, 0.5},
+        {1.0, 1.0, 1.0},   {1.0, 0.25, 0.2},  {0.3, 0.85, 0.3},   {0.3, 0.4, 1.0},
+        {1.0, 0.85, 0.25}, {0.75, 0.55, 0.3}, {0.55, 0.75, 1.0},  {0.9, 0.4, 0.9},
+        {1.0, 0.6, 0.2},   {0.4, 0.9, 0.85},  {0.6, 0.5, 0.4},    {0.85, 0.9, 0.5},
         {0.5, 0.3, 0.7},   {1.0, 0.7, 0.7},   {0.35, 0.55, 0.35}, {0.7, 0.7, 0.85},
     };
     for (int ramp = 0; ramp < 16; ++ramp) {

@@ -102,8 +102,8 @@ enum BenchMode { MODE_UNIFORM, MODE_DITHER, MODE_NEAREST_FULL, MODE_NEAREST_RANG
 void Configure(PaletteRenderFilter& filter, BenchMode mode) {
     SetRampPalette(filter.settings.palette);
     filter.settings.source = SOURCE_MATERIAL_EFFECTS;
-    filter.settings.method = mode == MODE_UNIFORM || mode == MODE_DITHER ? METHOD_UNIFORM
-                                                                         : METHOD_NEAREST;
+    filter.settings.method =
+        mode == MODE_UNIFORM || mode == MODE_DITHER ? METHOD_UNIFORM : METHOD_NEAREST;
     for (int id = 0; id < RANGE_COUNT; ++id) {
         const auto first = static_cast<uint8_t>(16 * id);
         ColorRange& range = filter.settings.ranges[id];
@@ -248,7 +248,9 @@ double Find(const std::map<std::string, double>& values, const std::string& name
     return at != values.end() ? at->second : 0.0;
 }
 
-double Ratio(double a, double b) { return a > 0 && b > 0 ? a / b : 0.0; }
+double Ratio(double a, double b) {
+    return a > 0 && b > 0 ? a / b : 0.0;
+}
 
 void PrintRatio(const char* what, double value, const char* relation, double target) {
     if (target <= 0) {
@@ -277,9 +279,10 @@ void PrintSummary(const SummaryReporter& reporter) {
     std::printf("\nSummary (ns per pixel, %s of each)\n",
                 reporter.OnlyMedians() ? "median" : "fastest run");
     std::printf("  memory floor %.2f; host calls alone %.2f\n", floor, calls);
-    std::printf("  RenderFrame: uniform %.2f, dither %.2f, nearest 0..255 %.2f, "
-                "nearest 16-entry ranges %.2f\n",
-                uniform, dither, nearest, ranges);
+    std::printf(
+        "  RenderFrame: uniform %.2f, dither %.2f, nearest 0..255 %.2f, "
+        "nearest 16-entry ranges %.2f\n",
+        uniform, dither, nearest, ranges);
     std::printf("  nearest 0..255 alone: 256-entry scan %.1f, search %.2f\n", scan, search);
     PrintRatio("uniform / memory floor", Ratio(uniform, floor), "<=", 3);
     PrintRatio("  (host calls alone / memory floor)", Ratio(calls, floor), "", 0);

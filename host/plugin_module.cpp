@@ -4,7 +4,9 @@
 PluginModule::PluginModule(void* handle, const PluginExports& exports)
     : handle_(handle), exports_(exports) {}
 
-PluginModule::~PluginModule() { Unload(handle_); }
+PluginModule::~PluginModule() {
+    Unload(handle_);
+}
 
 int PluginModule::CheckClass(const std::string& path, std::string& error) const {
     ClassDesc* descriptor = ClassCount() >= 1 ? ClassDescriptor(0) : nullptr;

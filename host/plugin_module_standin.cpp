@@ -1,9 +1,9 @@
 // The plug-in module linked into the program: its load entry and exports are called directly.
 #include "host/plugin_module.h"
 
-#include "win32_standin/standin_resources.h"
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "win32_standin/standin_resources.h"
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error) {
     HINSTANCE resources = StandInModuleResources();
@@ -23,4 +23,6 @@ void PluginModule::Unload(void* handle) {
     DllMain(static_cast<HINSTANCE>(handle), DLL_PROCESS_DETACH, nullptr);
 }
 
-std::string DefaultModulePath() { return "Kelvo.flt"; }
+std::string DefaultModulePath() {
+    return "Kelvo.flt";
+}

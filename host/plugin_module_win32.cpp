@@ -8,9 +8,8 @@ namespace {
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     char text[256] = "";
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
     std::string message(text, length);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.')) {
@@ -58,7 +57,9 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     return loaded;
 }
 
-void PluginModule::Unload(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+void PluginModule::Unload(void* handle) {
+    FreeLibrary(static_cast<HMODULE>(handle));
+}
 
 std::string DefaultModulePath() {
     char program[MAX_PATH];

@@ -1,9 +1,13 @@
 // The render window off Windows: a stand-in window that calls the procedure directly.
 #include "host/render_window.h"
 
-RenderWindow::RenderWindow() { window_ = CreateStandInWindow(&RenderWindow::Procedure, this); }
+RenderWindow::RenderWindow() {
+    window_ = CreateStandInWindow(&RenderWindow::Procedure, this);
+}
 
-RenderWindow::~RenderWindow() { DestroyStandInWindow(window_); }
+RenderWindow::~RenderWindow() {
+    DestroyStandInWindow(window_);
+}
 
 LRESULT RenderWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = static_cast<RenderWindow*>(StandInWindowContext(window));

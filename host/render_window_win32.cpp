@@ -25,8 +25,8 @@ bool RegisterRenderWindowClass(WNDPROC procedure) {
 
 RenderWindow::RenderWindow() {
     if (RegisterRenderWindowClass(&RenderWindow::Procedure)) {
-        window_ = CreateWindowExA(0, RENDER_WINDOW_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, GetModuleHandleA(nullptr), this);
+        window_ = CreateWindowExA(0, RENDER_WINDOW_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), this);
     }
 }
 
@@ -36,8 +36,7 @@ RenderWindow::~RenderWindow() {
     }
 }
 
-LRESULT CALLBACK RenderWindow::Procedure(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+LRESULT CALLBACK RenderWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(window, GWLP_USERDATA,

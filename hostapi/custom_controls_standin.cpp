@@ -9,12 +9,18 @@ int initCount = 0;
 
 }  // namespace
 
-void InitCustomControls(HINSTANCE) { ++initCount; }
+void InitCustomControls(HINSTANCE) {
+    ++initCount;
+}
 
 void CenterWindow(HWND, HWND) {}
 
 // There are no spinner windows here, so there is no spinner to hand out.
-ISpinnerControl* GetISpinner(HWND) { return nullptr; }
+ISpinnerControl* GetISpinner(HWND) {
+    return nullptr;
+}
 void ReleaseISpinner(ISpinnerControl*) {}
 
-int StandInCustomControlsInitCount() { return initCount; }
+int StandInCustomControlsInitCount() {
+    return initCount;
+}

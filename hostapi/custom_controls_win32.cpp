@@ -30,5 +30,6 @@ void CenterWindow(HWND window, HWND parent) {
         left = std::max(screen.left, std::min(left, screen.right - width));
         top = std::max(screen.top, std::min(top, screen.bottom - height));
     }
-    SetWindowPos(window, nullptr, static_cast<int>(left), static_cast<int>(top), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, static_cast<int>(left), static_cast<int>(top), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

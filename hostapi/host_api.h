@@ -110,7 +110,7 @@ protected:
     // Not virtual, so that no destructor slot appears in the table; Destroy destroys.
     ~ImageFilter();
 
-    Bitmap* sourceMap = nullptr;       // the frame to be filtered; null when absent
+    Bitmap* sourceMap = nullptr;  // the frame to be filtered; null when absent
     Bitmap* foregroundMap = nullptr;
     Bitmap* maskMap = nullptr;
     ImageFilterInfo* filterInfo = nullptr;  // supplied by the host before it renders

@@ -6,8 +6,8 @@
 #include <new>
 
 #include "hostapi/custom_control_classes_win32.h"
-#include "hostapi/spinner_value.h"
 #include "hostapi/host_api.h"
+#include "hostapi/spinner_value.h"
 
 namespace {
 

@@ -39,8 +39,7 @@ int ParseChoice(const std::string& option, const std::string& value, const char*
     return 0;
 }
 
-int SetPath(const char* option, std::string& target, const std::string& value,
-            std::string& error) {
+int SetPath(const char* option, std::string& target, const std::string& value, std::string& error) {
     if (value.empty()) {
         error = std::string("option '") + option + "' needs a non-empty value";
         return 0;
@@ -51,40 +50,44 @@ int SetPath(const char* option, std::string& target, const std::string& value,
 
 // The options that edit a settings block, shared by `render` and `settings new`.
 void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits) {
-    specs.push_back({"--palette", nullptr, true, [&edits](const std::string& value, std::string& error) {
-                         return SetPath("--palette", edits.paletteFile, value, error);
-                     }});
-    specs.push_back({"--range", nullptr, true, [&edits](const std::string& value, std::string& error) {
-                         RangeEdit range;
-                         if (!ParseRange(value, range, error)) {
-                             return 0;
-                         }
-                         edits.ranges.push_back(range);
-                         return 1;
-                     }});
-    specs.push_back({"--method", nullptr, true, [&edits](const std::string& value, std::string& error) {
-                         return ParseChoice("--method", value, "uniform", "nearest",
-                                            METHOD_UNIFORM, METHOD_NEAREST, edits.method, error);
-                     }});
-    specs.push_back({"--source", nullptr, true, [&edits](const std::string& value, std::string& error) {
-                         return ParseChoice("--source", value, "material", "object",
-                                            SOURCE_MATERIAL_EFFECTS, SOURCE_OBJECT, edits.source,
-                                            error);
-                     }});
-    specs.push_back({"--output", nullptr, true, [&edits](const std::string& value, std::string& error) {
-                         // The name must leave room for its terminating NUL in the block.
-                         if (value.size() >= OUTPUT_NAME_SIZE) {
-                             error = "--output name is longer than " +
-                                     std::to_string(OUTPUT_NAME_SIZE - 1) + " characters";
-                             return 0;
-                         }
-                         if (value.find('\0') != std::string::npos) {
-                             error = "--output name holds a NUL character";
-                             return 0;
-                         }
-                         edits.outputName = value;
-                         return 1;
-                     }});
+    specs.push_back(
+        {"--palette", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             return SetPath("--palette", edits.paletteFile, value, error);
+         }});
+    specs.push_back(
+        {"--range", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             RangeEdit range;
+             if (!ParseRange(value, range, error)) {
+                 return 0;
+             }
+             edits.ranges.push_back(range);
+             return 1;
+         }});
+    specs.push_back(
+        {"--method", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             return ParseChoice("--method", value, "uniform", "nearest", METHOD_UNIFORM,
+                                METHOD_NEAREST, edits.method, error);
+         }});
+    specs.push_back(
+        {"--source", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             return ParseChoice("--source", value, "material", "object", SOURCE_MATERIAL_EFFECTS,
+                                SOURCE_OBJECT, edits.source, error);
+         }});
+    specs.push_back(
+        {"--output", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             // The name must leave room for its terminating NUL in the block.
+             if (value.size() >= OUTPUT_NAME_SIZE) {
+                 error = "--output name is longer than " + std::to_string(OUTPUT_NAME_SIZE - 1) +
+                         " characters";
+                 return 0;
+             }
+             if (value.find('\0') != std::string::npos) {
+                 error = "--output name holds a NUL character";
+                 return 0;
+             }
+             edits.outputName = value;
+             return 1;
+         }});
 }
 
 // Walks the arguments: options (as "--name VALUE" or "--name=VALUE") anywhere, "--" ending
@@ -139,7 +142,6 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
     }
     return 1;
 }
-
 
 }  // namespace
 
@@ -219,10 +221,10 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     std::vector<OptionSpec> specs;
     AddSettingsEditOptions(specs, options.edits);
     auto stringOption = [&specs](const char* name, std::string& target) {
-        specs.push_back({name, nullptr, true,
-                         [name, &target](const std::string& value, std::string& problem) {
-                             return SetPath(name, target, value, problem);
-                         }});
+        specs.push_back(
+            {name, nullptr, true, [name, &target](const std::string& value, std::string& problem) {
+                 return SetPath(name, target, value, problem);
+             }});
     };
     stringOption("--settings", options.settingsFile);
     stringOption("--save-settings", options.saveSettingsFile);
@@ -238,36 +240,39 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                          options.quiet = true;
                          return 1;
                      }});
-    specs.push_back({"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
-                         long long jobs = 0;
-                         if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
-                             problem = "--jobs needs a number of workers from 1 to " +
-                                       std::to_string(MAX_JOBS) + ", not '" + value + "'";
-                             return 0;
-                         }
-                         options.jobs = static_cast<int>(jobs);
-                         return 1;
-                     }});
+    specs.push_back(
+        {"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
+             long long jobs = 0;
+             if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
+                 problem = "--jobs needs a number of workers from 1 to " +
+                           std::to_string(MAX_JOBS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.jobs = static_cast<int>(jobs);
+             return 1;
+         }});
     specs.push_back({"--frame-cache", nullptr, true,
                      [&options](const std::string& value, std::string& problem) {
                          long long mib = 0;
                          if (!ParseInteger(value, 0, MAX_FRAME_CACHE_MIB, mib) || value[0] == '+') {
                              problem = "--frame-cache needs a size in MiB from 0 to " +
-                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value + "'";
+                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value +
+                                       "'";
                              return 0;
                          }
                          options.frameCacheMib = mib;
                          return 1;
                      }});
-    specs.push_back({"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
-                         long long start = 0;
-                         if (!ParseInteger(value, INT_MIN, INT_MAX, start)) {
-                             problem = "--start needs a frame number, not '" + value + "'";
-                             return 0;
-                         }
-                         options.start = static_cast<int>(start);
-                         return 1;
-                     }});
+    specs.push_back(
+        {"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             long long start = 0;
+             if (!ParseInteger(value, INT_MIN, INT_MAX, start)) {
+                 problem = "--start needs a frame number, not '" + value + "'";
+                 return 0;
+             }
+             options.start = static_cast<int>(start);
+             return 1;
+         }});
     if (!ParseArguments(args, specs, options.help, options.colorFiles, error)) {
         return 0;
     }
@@ -289,9 +294,10 @@ int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOpt
                             std::string& error) {
     std::vector<OptionSpec> specs;
     AddSettingsEditOptions(specs, options.edits);
-    specs.push_back({"-o", nullptr, true, [&options](const std::string& value, std::string& problem) {
-                         return SetPath("-o", options.outputFile, value, problem);
-                     }});
+    specs.push_back(
+        {"-o", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             return SetPath("-o", options.outputFile, value, problem);
+         }});
     std::vector<std::string> operands;
     if (!ParseArguments(args, specs, options.help, operands, error)) {
         return 0;

@@ -18,7 +18,7 @@ struct RangeEdit {
 
 // Changes to a settings block, applied over a base block (the defaults or --settings FILE).
 struct SettingsEdits {
-    std::string paletteFile;  // empty: keep the palette
+    std::string paletteFile;        // empty: keep the palette
     std::vector<RangeEdit> ranges;  // applied in the order given
     std::optional<int32_t> method;
     std::optional<int32_t> source;
@@ -30,11 +30,11 @@ struct RenderOptions {
     std::string settingsFile;  // empty: start from the defaults
     SettingsEdits edits;
     std::string saveSettingsFile;
-    InputOptions input;      // its maxId is set from the settings, after parsing
+    InputOptions input;  // its maxId is set from the settings, after parsing
     std::optional<int> start;
     std::string previewPattern;
     bool quiet = false;
-    int jobs = 0;            // worker processes; 0: one per processor
+    int jobs = 0;  // worker processes; 0: one per processor
     // Decoded frames kept from the input check for the render, in MiB over all workers;
     // frames beyond it are decoded again when they render. Unset: the default.
     std::optional<long long> frameCacheMib;
@@ -50,12 +50,13 @@ struct SettingsNewOptions {
 // Both return 1 when the arguments (after the command words) are well formed. On 0, `error`
 // says what is wrong. A --help anywhere sets `help` and ends parsing with 1.
 [[nodiscard]] int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
-                       std::string& error);
-[[nodiscard]] int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
-                            std::string& error);
+                                     std::string& error);
+[[nodiscard]] int ParseSettingsNewOptions(const std::vector<std::string>& args,
+                                          SettingsNewOptions& options, std::string& error);
 
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
 
 // A decimal integer within [minimum, maximum], with an optional sign and nothing else.
-[[nodiscard]] int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value);
+[[nodiscard]] int ParseInteger(const std::string& text, long long minimum, long long maximum,
+                               long long& value);

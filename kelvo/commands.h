@@ -5,6 +5,9 @@
 #include <vector>
 
 // `pluginPath` is the plug-in module to load; empty means Kelvo.flt beside the program.
-[[nodiscard]] int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath);
-[[nodiscard]] int RunSettingsCommand(const std::vector<std::string>& args, const std::string& pluginPath);
-[[nodiscard]] int RunDemoCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunRenderCommand(const std::vector<std::string>& args,
+                                   const std::string& pluginPath);
+[[nodiscard]] int RunSettingsCommand(const std::vector<std::string>& args,
+                                     const std::string& pluginPath);
+[[nodiscard]] int RunDemoCommand(const std::vector<std::string>& args,
+                                 const std::string& pluginPath);

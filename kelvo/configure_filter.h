@@ -3,14 +3,14 @@
 
 #include <string>
 
+#include "hostapi/host_api.h"
 #include "kelvo/cli_options.h"
 #include "kelvo/settings_edit.h"
-#include "hostapi/host_api.h"
 
 // Starts from the filter's own block (its defaults) or from `settingsFile`, applies `edits`
 // and loads the result into the filter. On 0, `error` says why and the filter is unchanged.
 [[nodiscard]] int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
-                    const SettingsEdits& edits, std::string& error);
+                                  const SettingsEdits& edits, std::string& error);
 
 // The block the filter holds now; 0 when the filter would not give it.
 [[nodiscard]] int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block);

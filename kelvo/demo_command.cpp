@@ -3,15 +3,15 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/filter_factory.h"
+#include "kelvo/batch/exit_codes.h"
+#include "kelvo/batch/progress_display.h"
+#include "kelvo/batch/render_driver.h"
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
 #include "kelvo/demo_scene.h"
-#include "kelvo/batch/exit_codes.h"
 #include "kelvo/os/file_io.h"
-#include "host/filter_factory.h"
 #include "kelvo/os/interrupt.h"
-#include "kelvo/batch/progress_display.h"
-#include "kelvo/batch/render_driver.h"
 #include "kelvo/usage_text.h"
 #include "pcx/pcx_writer.h"
 #include "render/frame_file.h"

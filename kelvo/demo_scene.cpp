@@ -10,12 +10,24 @@ namespace {
 struct Vec {
     double x, y, z;
 };
-Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator*(Vec a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-double Dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec Normalise(Vec a) { return a * (1.0 / std::sqrt(Dot(a, a))); }
-Vec Cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec operator+(Vec a, Vec b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator-(Vec a, Vec b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator*(Vec a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+double Dot(Vec a, Vec b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec Normalise(Vec a) {
+    return a * (1.0 / std::sqrt(Dot(a, a)));
+}
+Vec Cross(Vec a, Vec b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 
 constexpr int ID_SKY = 0;
 constexpr int ID_FLOOR = 1;
@@ -80,15 +92,15 @@ Hit Trace(Vec origin, Vec direction, const std::vector<Sphere>& spheres) {
 }
 
 // Light intensity 0..1 at a hit, with a shadow from every sphere.
-double Shade(Vec point, const Hit& hit, Vec view, Vec light,
-             const std::vector<Sphere>& spheres) {
+double Shade(Vec point, const Hit& hit, Vec view, Vec light, const std::vector<Sphere>& spheres) {
     const Vec toLight = light - point;
     const double lightDistance = std::sqrt(Dot(toLight, toLight));
     const Vec lightDirection = toLight * (1.0 / lightDistance);
     double albedo = 0.85;
     if (hit.id == ID_FLOOR) {
-        const bool dark = (static_cast<int>(std::floor(point.x)) +
-                           static_cast<int>(std::floor(point.z))) % 2 != 0;
+        const bool dark =
+            (static_cast<int>(std::floor(point.x)) + static_cast<int>(std::floor(point.z))) % 2 !=
+            0;
         albedo = dark ? 0.45 : 0.8;
     }
     const double ambient = 0.1;
@@ -111,8 +123,8 @@ void BuildDemoPalette(PaletteEntry* palette) {
         const int ramp = i / RAMP_SIZE;
         const double t = static_cast<double>(i % RAMP_SIZE) / (RAMP_SIZE - 1);
         if (ramp >= RAMP_COUNT) {
-            const int grey = (i - RAMP_COUNT * RAMP_SIZE) * 255 /
-                             (PALETTE_ENTRIES - RAMP_COUNT * RAMP_SIZE - 1);
+            const int grey =
+                (i - RAMP_COUNT * RAMP_SIZE) * 255 / (PALETTE_ENTRIES - RAMP_COUNT * RAMP_SIZE - 1);
             palette[i] = {static_cast<uint8_t>(grey), static_cast<uint8_t>(grey),
                           static_cast<uint8_t>(grey)};
             continue;
@@ -124,7 +136,7 @@ void BuildDemoPalette(PaletteEntry* palette) {
             const double dark = full * 0.08;
             const double pale = full + (255.0 - full) * 0.75;
             const double level = t <= 0.7 ? dark + (full - dark) * (t / 0.7)
-                                           : full + (pale - full) * ((t - 0.7) / 0.3);
+                                          : full + (pale - full) * ((t - 0.7) / 0.3);
             return static_cast<uint8_t>(std::lround(level));
         };
         palette[i] = {channel(base.red), channel(base.green), channel(base.blue)};

@@ -84,9 +84,9 @@ int RunConfigureCommand(const std::vector<std::string>& args, const std::string&
     const size_t blockSize = filter.ConfigBlockSize();
     if (exists) {
         if (block.size() != blockSize) {
-            return Fail(EXIT_BAD_INPUT, "'" + path + "' holds no settings block: " +
-                                            std::to_string(block.size()) + " bytes, not " +
-                                            std::to_string(blockSize));
+            return Fail(EXIT_BAD_INPUT,
+                        "'" + path + "' holds no settings block: " + std::to_string(block.size()) +
+                            " bytes, not " + std::to_string(blockSize));
         }
         if (!filter.LoadConfigBlock(block.data())) {
             return Fail(EXIT_BAD_INPUT,

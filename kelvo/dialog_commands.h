@@ -12,7 +12,9 @@
 // as it was. 0 after OK or Cancel; 1 when the dialog or the file could not be made; 2 for bad
 // arguments, a FILE that holds no settings block, a plug-in module that cannot be loaded, or
 // a build without Windows.
-[[nodiscard]] int RunConfigureCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunConfigureCommand(const std::vector<std::string>& args,
+                                      const std::string& pluginPath);
 
 // about: shows the plug-in's About box. 0 once it is closed; 1 or 2 as above.
-[[nodiscard]] int RunAboutCommand(const std::vector<std::string>& args, const std::string& pluginPath);
+[[nodiscard]] int RunAboutCommand(const std::vector<std::string>& args,
+                                  const std::string& pluginPath);

@@ -1,18 +1,18 @@
 // kelvo: the stand-in rendering host that drives the palette filter from the command line.
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "kelvo/batch/exit_codes.h"
 #include "kelvo/commands.h"
 #include "kelvo/dialog_commands.h"
-#include "kelvo/batch/exit_codes.h"
 #include "kelvo/usage_text.h"
 #ifdef _WIN32
-#include "kelvo/os/console.h"
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/os/console.h"
 #endif
 
 #ifndef KELVO_VERSION

@@ -8,20 +8,20 @@
 #include <set>
 #include <utility>
 
-#include "kelvo/batch/frame_pattern.h"
-#include "kelvo/cli_options.h"
-#include "kelvo/commands.h"
-#include "kelvo/configure_filter.h"
-#include "kelvo/batch/exit_codes.h"
-#include "kelvo/os/file_identity.h"
-#include "kelvo/os/file_io.h"
 #include "host/filter_factory.h"
+#include "kelvo/batch/exit_codes.h"
 #include "kelvo/batch/frame_input.h"
-#include "kelvo/os/interrupt.h"
+#include "kelvo/batch/frame_pattern.h"
 #include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/cli_options.h"
+#include "kelvo/commands.h"
+#include "kelvo/configure_filter.h"
+#include "kelvo/os/file_identity.h"
+#include "kelvo/os/file_io.h"
+#include "kelvo/os/interrupt.h"
 #include "kelvo/usage_text.h"
 #include "render/frame_file.h"
 
@@ -44,14 +44,13 @@ std::string NormalPath(const std::string& path) {
 // Frame numbers, previews and frame file names for every input; all checked before any
 // frame renders.
 int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settings,
-               std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs,
-               std::string& error) {
+               std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs, std::string& error) {
     int start = 0;
     if (options.start) {
         start = *options.start;
     } else if (!FrameNumberFromName(options.colorFiles.front(), start)) {
-        error = "the frame number in '" + options.colorFiles.front() +
-                "' is too large; give --start N";
+        error =
+            "the frame number in '" + options.colorFiles.front() + "' is too large; give --start N";
         return 0;
     }
     const long long count = static_cast<long long>(options.colorFiles.size());
@@ -124,9 +123,9 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
     for (const FrameOutcome& outcome : report.frames) {
         (outcome.written ? written : failed).push_back(outcome.frameNumber);
     }
-    const std::string writtenText =
-        written.empty() ? "no frame was written"
-                        : "frames written: " + DescribeFrameNumbers(written);
+    const std::string writtenText = written.empty()
+                                        ? "no frame was written"
+                                        : "frames written: " + DescribeFrameNumbers(written);
     if (report.interrupted) {
         return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
     }
@@ -137,7 +136,8 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
     }
     if (!quiet) {
         std::fprintf(stderr, "kelvo: %zu %s written (%s)\n", written.size(),
-                     written.size() == 1 ? "frame" : "frames", DescribeFrameNumbers(written).c_str());
+                     written.size() == 1 ? "frame" : "frames",
+                     DescribeFrameNumbers(written).c_str());
     }
     return EXIT_DONE;
 }
@@ -209,9 +209,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.cacheBytes = cacheBytes;
         run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
         run.maxReports = MAX_INPUT_REPORTS;
-        const ParallelResult result = RenderInWorkers(
-            run, Complain,
-            saveSettings, progress, report);
+        const ParallelResult result =
+            RenderInWorkers(run, Complain, saveSettings, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
                 // Asked-for workers are not silently dropped.
@@ -238,9 +237,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     }
 
     FileFrameSource source(std::move(inputs), options.input, cacheBytes);
-    const int inputsGood = source.Check(
-        Complain,
-        MAX_INPUT_REPORTS, [] { return InterruptRequested(); });
+    const int inputsGood =
+        source.Check(Complain, MAX_INPUT_REPORTS, [] { return InterruptRequested(); });
     if (InterruptRequested()) {
         return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
     }

@@ -1,12 +1,12 @@
 // `kelvo settings show|new`: prints a settings block as JSON, or writes a new one.
 #include <cstdio>
 
+#include "host/filter_factory.h"
+#include "kelvo/batch/exit_codes.h"
 #include "kelvo/cli_options.h"
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
-#include "kelvo/batch/exit_codes.h"
 #include "kelvo/os/file_io.h"
-#include "host/filter_factory.h"
 #include "kelvo/settings_json.h"
 #include "kelvo/usage_text.h"
 
@@ -87,6 +87,6 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
         std::fputs(SETTINGS_USAGE, stdout);
         return EXIT_DONE;
     }
-    return Fail(EXIT_BAD_INPUT, "unknown settings command '" + args[0] +
-                                    "' (see 'kelvo settings --help')");
+    return Fail(EXIT_BAD_INPUT,
+                "unknown settings command '" + args[0] + "' (see 'kelvo settings --help')");
 }

@@ -65,7 +65,7 @@ int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::st
 }
 
 int32_t SettingsBlockTag(const SettingsBlock& block) {
-    const uint32_t tag = uint32_t{block[0]} | uint32_t{block[1]} << 8 |
-                         uint32_t{block[2]} << 16 | uint32_t{block[3]} << 24;
+    const uint32_t tag = uint32_t{block[0]} | uint32_t{block[1]} << 8 | uint32_t{block[2]} << 16 |
+                         uint32_t{block[3]} << 24;
     return static_cast<int32_t>(tag);
 }

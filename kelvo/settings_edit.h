@@ -12,11 +12,13 @@ using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 
 // Reads a stored block; refuses a file whose size is not 1084 bytes. The tag is left to the
 // filter's LoadConfigBlock, which refuses anything but 101.
-[[nodiscard]] int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string& error);
+[[nodiscard]] int ReadSettingsFile(const std::string& path, SettingsBlock& block,
+                                   std::string& error);
 
 // Applies, in this order: the palette file's last 768 bytes, the ranges, method, source and
 // output name. On 0 (an unreadable palette file) `block` is unchanged.
-[[nodiscard]] int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error);
+[[nodiscard]] int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block,
+                                     std::string& error);
 
 // The 32-bit little-endian tag at the block's start.
 int32_t SettingsBlockTag(const SettingsBlock& block);

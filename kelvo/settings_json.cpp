@@ -77,8 +77,8 @@ std::string FormatSettingsJson(const SettingsBlock& block) {
     json += line;
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         const PaletteEntry& entry = settings.palette[i];
-        std::snprintf(line, sizeof line, "%s[%d, %d, %d]%s", i % 8 == 0 ? "\n    " : " ",
-                      entry.red, entry.green, entry.blue, i + 1 < PALETTE_ENTRIES ? "," : "");
+        std::snprintf(line, sizeof line, "%s[%d, %d, %d]%s", i % 8 == 0 ? "\n    " : " ", entry.red,
+                      entry.green, entry.blue, i + 1 < PALETTE_ENTRIES ? "," : "");
         json += line;
     }
     json += "\n  ],\n  \"ranges\": [";

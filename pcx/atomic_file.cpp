@@ -26,8 +26,7 @@ private:
 std::string TemporaryNameBeside(const char* path) {
     static std::minstd_rand generator{std::random_device{}()};
     char name[16];
-    std::snprintf(name, sizeof name, "~%07x.tmp",
-                  static_cast<unsigned>(generator()) & 0xFFFFFFFu);
+    std::snprintf(name, sizeof name, "~%07x.tmp", static_cast<unsigned>(generator()) & 0xFFFFFFFu);
     return std::string(path, FileNameStart(path)) + name;
 }
 

@@ -64,7 +64,7 @@ constexpr SpreadTable SPREAD_TABLE;
 // Writes sixteen bytes that each stand alone, `flagged` marking those of 0xC0 and up.
 // Stores sixteen bytes at a time; what lies past the returned end is overwritten later.
 __attribute__((target("ssse3"))) uint8_t* PutSixteenSinglesSsse3(uint8_t* out, __m128i bytes,
-                                                                  unsigned flagged) {
+                                                                 unsigned flagged) {
     const __m128i marker = _mm_set1_epi8(static_cast<char>(PCX_RUN_FLAG | 1));
     const unsigned low = flagged & 0xFF;
     const unsigned high = flagged >> 8;
@@ -119,10 +119,10 @@ size_t EncodeLine(const uint8_t* row, size_t width, uint8_t* out) {
         if (end - at > 16) {
             const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
             const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
-            const auto equal =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
+            const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
             const int singles = equal == 0 ? 16 : __builtin_ctz(equal);
-            const __m128i flagged = _mm_cmpeq_epi8(_mm_max_epu8(here, _mm_set1_epi8(static_cast<char>(PCX_RUN_FLAG))), here);
+            const __m128i flagged = _mm_cmpeq_epi8(
+                _mm_max_epu8(here, _mm_set1_epi8(static_cast<char>(PCX_RUN_FLAG))), here);
             if (singles == 16) {
                 const auto flaggedBits = static_cast<unsigned>(_mm_movemask_epi8(flagged));
                 if (flaggedBits == 0) {

@@ -14,9 +14,13 @@ PaletteRenderClassDesc classDesc;
 
 }  // namespace
 
-PaletteRenderClassDesc& TheClassDesc() { return classDesc; }
+PaletteRenderClassDesc& TheClassDesc() {
+    return classDesc;
+}
 
-int PaletteRenderClassDesc::IsPublic() { return 1; }
+int PaletteRenderClassDesc::IsPublic() {
+    return 1;
+}
 
 // The host calls in through a plain pointer: nothing may be thrown back at it.
 ImageFilter* PaletteRenderClassDesc::CreateFilter(int) {
@@ -27,10 +31,18 @@ ImageFilter* PaletteRenderClassDesc::CreateFilter(int) {
     }
 }
 
-int PaletteRenderClassDesc::BeginCreate(void*) { return 0; }
-int PaletteRenderClassDesc::EndCreate(void*) { return 0; }
-const char* PaletteRenderClassDesc::ClassNameText() { return LoadModuleString(IDS_CLASS_NAME); }
-ULONG PaletteRenderClassDesc::SuperClassIdentifier() { return IMAGE_FILTER_CLASS_ID; }
+int PaletteRenderClassDesc::BeginCreate(void*) {
+    return 0;
+}
+int PaletteRenderClassDesc::EndCreate(void*) {
+    return 0;
+}
+const char* PaletteRenderClassDesc::ClassNameText() {
+    return LoadModuleString(IDS_CLASS_NAME);
+}
+ULONG PaletteRenderClassDesc::SuperClassIdentifier() {
+    return IMAGE_FILTER_CLASS_ID;
+}
 
 ClassIdentifierRecord* PaletteRenderClassDesc::ClassIdentifier(ClassIdentifierRecord* result) {
     if (result == nullptr) {
@@ -41,11 +53,23 @@ ClassIdentifierRecord* PaletteRenderClassDesc::ClassIdentifier(ClassIdentifierRe
     return result;
 }
 
-const char* PaletteRenderClassDesc::CategoryText() { return LoadModuleString(IDS_CATEGORY); }
-int PaletteRenderClassDesc::OkToCreate(void*) { return 1; }
-int PaletteRenderClassDesc::HasClassParameters() { return 0; }
+const char* PaletteRenderClassDesc::CategoryText() {
+    return LoadModuleString(IDS_CATEGORY);
+}
+int PaletteRenderClassDesc::OkToCreate(void*) {
+    return 1;
+}
+int PaletteRenderClassDesc::HasClassParameters() {
+    return 0;
+}
 void PaletteRenderClassDesc::EditClassParameters(HWND) {}
 void PaletteRenderClassDesc::ResetClassParameters(int) {}
-int PaletteRenderClassDesc::ActionTableCount() { return 0; }
-void* PaletteRenderClassDesc::ActionTable(int) { return nullptr; }
-void* PaletteRenderClassDesc::Extension(int) { return nullptr; }
+int PaletteRenderClassDesc::ActionTableCount() {
+    return 0;
+}
+void* PaletteRenderClassDesc::ActionTable(int) {
+    return nullptr;
+}
+void* PaletteRenderClassDesc::Extension(int) {
+    return nullptr;
+}

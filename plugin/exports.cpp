@@ -5,10 +5,18 @@
 #include "plugin/module_strings.h"
 #include "ui/resource.h"
 
-extern "C" const char* LibDescription() { return LoadModuleString(IDS_LIB_DESCRIPTION); }
+extern "C" const char* LibDescription() {
+    return LoadModuleString(IDS_LIB_DESCRIPTION);
+}
 
-extern "C" int LibNumberClasses() { return 1; }
+extern "C" int LibNumberClasses() {
+    return 1;
+}
 
-extern "C" ClassDesc* LibClassDesc(int index) { return index == 0 ? &TheClassDesc() : nullptr; }
+extern "C" ClassDesc* LibClassDesc(int index) {
+    return index == 0 ? &TheClassDesc() : nullptr;
+}
 
-extern "C" ULONG LibVersion() { return MODULE_INTERFACE_VERSION; }
+extern "C" ULONG LibVersion() {
+    return MODULE_INTERFACE_VERSION;
+}

@@ -10,24 +10,26 @@ bool customControlsReady = false;
 
 }  // namespace
 
-HINSTANCE ModuleInstance() { return moduleInstance; }
+HINSTANCE ModuleInstance() {
+    return moduleInstance;
+}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_DETACH:
-        moduleInstance = nullptr;
-        return TRUE;
-    case DLL_PROCESS_ATTACH:
-        if (moduleInstance != nullptr) {
-            return FALSE;
-        }
-        moduleInstance = instance;
-        if (!customControlsReady) {
-            customControlsReady = true;
-            InitCustomControls(instance);
-        }
-        return TRUE;
-    default:
-        return TRUE;
+        case DLL_PROCESS_DETACH:
+            moduleInstance = nullptr;
+            return TRUE;
+        case DLL_PROCESS_ATTACH:
+            if (moduleInstance != nullptr) {
+                return FALSE;
+            }
+            moduleInstance = instance;
+            if (!customControlsReady) {
+                customControlsReady = true;
+                InitCustomControls(instance);
+            }
+            return TRUE;
+        default:
+            return TRUE;
     }
 }

@@ -7,7 +7,9 @@
 #include "ui/control_dialog.h"
 #include "ui/resource.h"
 
-PaletteRenderFilter::PaletteRenderFilter() { SetDefaultSettings(settings); }
+PaletteRenderFilter::PaletteRenderFilter() {
+    SetDefaultSettings(settings);
+}
 
 PaletteRenderFilter::~PaletteRenderFilter() = default;
 
@@ -24,11 +26,19 @@ void* PaletteRenderFilter::Destroy(unsigned int flags) {
 const char* PaletteRenderFilter::DescriptionText() {
     return LoadModuleString(IDS_FILTER_DESCRIPTION);
 }
-const char* PaletteRenderFilter::AuthorText() { return "The Kelvo project"; }
-const char* PaletteRenderFilter::CopyrightText() { return "Copyright (C) the Kelvo project"; }
+const char* PaletteRenderFilter::AuthorText() {
+    return "The Kelvo project";
+}
+const char* PaletteRenderFilter::CopyrightText() {
+    return "Copyright (C) the Kelvo project";
+}
 
-unsigned int PaletteRenderFilter::FilterVersion() { return FILTER_VERSION; }
-DWORD PaletteRenderFilter::CapabilityMask() { return FILTER_CAPABILITIES; }
+unsigned int PaletteRenderFilter::FilterVersion() {
+    return FILTER_VERSION;
+}
+DWORD PaletteRenderFilter::CapabilityMask() {
+    return FILTER_CAPABILITIES;
+}
 
 // The box loads from the module's own resources, so without the module handle there is none.
 int PaletteRenderFilter::ShowAboutBox(HWND parent) {
@@ -46,15 +56,22 @@ int PaletteRenderFilter::ShowControlDialog(HWND parent) {
     if (instance == nullptr) {
         return -1;
     }
-    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONTROL_DIALOG),
-                                            parent, ControlDialogThunk,
-                                            reinterpret_cast<LPARAM>(this)));
+    return static_cast<int>(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CONTROL_DIALOG), parent,
+                                            ControlDialogThunk, reinterpret_cast<LPARAM>(this)));
 }
 
-DWORD PaletteRenderFilter::ConfigBlockSize() { return SETTINGS_BLOCK_SIZE; }
+DWORD PaletteRenderFilter::ConfigBlockSize() {
+    return SETTINGS_BLOCK_SIZE;
+}
 
-int PaletteRenderFilter::LoadConfigBlock(void* block) { return LoadSettingsBlock(settings, block); }
+int PaletteRenderFilter::LoadConfigBlock(void* block) {
+    return LoadSettingsBlock(settings, block);
+}
 
-int PaletteRenderFilter::SaveConfigBlock(void* block) { return SaveSettingsBlock(settings, block); }
+int PaletteRenderFilter::SaveConfigBlock(void* block) {
+    return SaveSettingsBlock(settings, block);
+}
 
-DWORD PaletteRenderFilter::RequiredChannels() { return SourceChannel(settings); }
+DWORD PaletteRenderFilter::RequiredChannels() {
+    return SourceChannel(settings);
+}

@@ -27,12 +27,12 @@ struct ColorRange {
 
 // Copied byte for byte to and from the host's files: the layout never changes.
 struct PaletteRenderSettings {
-    int32_t version;                      // offset 0, always SETTINGS_VERSION
-    int32_t source;                       // offset 4: SOURCE_MATERIAL_EFFECTS selects channel 2
-    char outputName[OUTPUT_NAME_SIZE];    // offset 8, NUL-terminated when written by us
-    int32_t method;                       // offset 264: METHOD_UNIFORM, anything else nearest
+    int32_t version;                        // offset 0, always SETTINGS_VERSION
+    int32_t source;                         // offset 4: SOURCE_MATERIAL_EFFECTS selects channel 2
+    char outputName[OUTPUT_NAME_SIZE];      // offset 8, NUL-terminated when written by us
+    int32_t method;                         // offset 264: METHOD_UNIFORM, anything else nearest
     PaletteEntry palette[PALETTE_ENTRIES];  // offset 268
-    ColorRange ranges[RANGE_COUNT];       // offset 1036, record k for identifier k
+    ColorRange ranges[RANGE_COUNT];         // offset 1036, record k for identifier k
 };
 #pragma pack(pop)
 

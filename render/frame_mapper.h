@@ -21,8 +21,7 @@ public:
     FrameMapper& operator=(const FrameMapper&) = delete;
 
     // The indices of `count` pixels of row y, from column 0, with their identifiers.
-    void MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int count, int y,
-                uint8_t* indices);
+    void MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int count, int y, uint8_t* indices);
     void MapRow(const BMM_Color_64* pixels, const uint16_t* ids, int count, int y,
                 uint8_t* indices);
 

@@ -30,8 +30,7 @@ void AxisDistances(int32_t scaled, int32_t low, int32_t high, uint64_t& nearest,
 
 }  // namespace
 
-NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range,
-                             size_t tableBytesLimit)
+NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range, size_t tableBytesLimit)
     : tableBytesLimit_(tableBytesLimit) {
     // A later entry of the same colour never wins: the lowest index takes every tie.
     for (int i = range.first; i <= range.last; ++i) {
@@ -39,8 +38,8 @@ NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range,
         entry.red = palette[i].red;
         entry.green = palette[i].green;
         entry.blue = palette[i].blue;
-        entry.weight = 128 * (entry.red * entry.red + entry.green * entry.green +
-                              entry.blue * entry.blue);
+        entry.weight =
+            128 * (entry.red * entry.red + entry.green * entry.green + entry.blue * entry.blue);
         const bool duplicate = std::any_of(distinct_.begin(), distinct_.end(), [&](uint8_t k) {
             return entries_[k].red == entry.red && entries_[k].green == entry.green &&
                    entries_[k].blue == entry.blue;
@@ -62,7 +61,9 @@ NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range,
     cells_ = static_cast<uint16_t*>(std::calloc(CELL_COUNT, sizeof(uint16_t)));
 }
 
-NearestSearch::~NearestSearch() { std::free(cells_); }
+NearestSearch::~NearestSearch() {
+    std::free(cells_);
+}
 
 int NearestSearch::FindInList(uint32_t list, uint16_t red, uint16_t green, uint16_t blue) {
     if (list == LIST_NOT_BUILT) {
@@ -134,8 +135,7 @@ uint16_t NearestSearch::BuildCell(unsigned cell, uint32_t coarseList) {
 }
 
 // A cell with three or more candidates: its eight halves, each pruned again from them.
-uint16_t NearestSearch::HalvedRecord(const int32_t (&low)[3], const uint8_t* kept,
-                                     size_t count) {
+uint16_t NearestSearch::HalvedRecord(const int32_t (&low)[3], const uint8_t* kept, size_t count) {
     uint16_t halves[8];
     for (unsigned half = 0; half < 8; ++half) {
         Box box;
@@ -203,9 +203,12 @@ uint16_t NearestSearch::RecordFor(const uint8_t* kept, size_t count) {
     if (count == 2) {
         const Entry& a = entries_[kept[0]];
         const Entry& b = entries_[kept[1]];
-        record = {a.weight - b.weight,          static_cast<int16_t>(a.red - b.red),
-                  static_cast<int16_t>(a.green - b.green), static_cast<int16_t>(a.blue - b.blue),
-                  kept[0],                      kept[1],
+        record = {a.weight - b.weight,
+                  static_cast<int16_t>(a.red - b.red),
+                  static_cast<int16_t>(a.green - b.green),
+                  static_cast<int16_t>(a.blue - b.blue),
+                  kept[0],
+                  kept[1],
                   0};
     } else if (!StoreList(kept, count, record.list)) {
         return 0;

@@ -78,8 +78,8 @@ private:
         return ((red & 0xFC00u) << 2) | ((green & 0xFC00u) >> 4) | (blue >> 10);
     }
 
-    int FindIn(const uint16_t* cells, const CellRecord* records, uint16_t red,
-               uint16_t green, uint16_t blue) {
+    int FindIn(const uint16_t* cells, const CellRecord* records, uint16_t red, uint16_t green,
+               uint16_t blue) {
         const CellRecord& cell = records[cells[CellOf(red, green, blue)]];
         // One entry: all-zero plane, never below the bound 0. Two: the plane decides.
         const int32_t side = cell.red * red + cell.green * green + cell.blue * blue;
@@ -104,10 +104,10 @@ private:
     std::vector<uint16_t> pairRecords_;  // record number per pair a x 256 + b, 0 if none yet
     uint32_t coarseLists_[512] = {};     // list offset per block of 8 x 8 x 8 cells
     std::vector<uint8_t> lists_;
-    std::vector<uint16_t> halves_;       // eight record numbers per halved cell
-    std::vector<uint8_t> distinct_;      // the range's entries, later duplicates dropped
+    std::vector<uint16_t> halves_;   // eight record numbers per halved cell
+    std::vector<uint8_t> distinct_;  // the range's entries, later duplicates dropped
     Entry entries_[PALETTE_ENTRIES] = {};
     size_t tableBytes_ = 0;
     size_t tableBytesLimit_;
-    bool exhausted_ = false;             // no further cells are built
+    bool exhausted_ = false;  // no further cells are built
 };

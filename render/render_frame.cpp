@@ -58,8 +58,8 @@ void FillColourBits(const PaletteEntry* palette, uint64_t* bits) {
 }
 
 // Maps again the one pixel whose one-pixel read differs from the whole-row read.
-[[gnu::noinline]] int RemapPixel(FrameMapper& mapper, BMM_Color_64 pixel, unsigned id,
-                                 int x, int y, uint8_t* rowIndices) {
+[[gnu::noinline]] int RemapPixel(FrameMapper& mapper, BMM_Color_64 pixel, unsigned id, int x, int y,
+                                 uint8_t* rowIndices) {
     const int index = mapper.MapPixel(pixel, id, x, y);
     rowIndices[x] = static_cast<uint8_t>(index);
     return index;
@@ -96,7 +96,8 @@ int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int he
             uint64_t bits = BitsOf(pixel);
             unsigned index = rowIndices[x];
             if (((bits ^ BitsOf(rowPixels[x])) & COLOUR_BITS) != 0) [[unlikely]] {
-                index = static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, rowIndices));
+                index =
+                    static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, rowIndices));
             }
             bits = (bits & ALPHA_BITS) | colourBits[index];
             std::memcpy(&pixel, &bits, sizeof pixel);
@@ -137,12 +138,11 @@ int PaletteRenderFilter::RenderFrame(HWND hostWindow) {
     FrameMapper mapper(settings);
     uint64_t colourBits[PALETTE_ENTRIES];
     FillColourBits(settings.palette, colourBits);
-    const int completed =
-        channel == CHANNEL_MATERIAL_EFFECTS
-            ? RenderRows(*bitmap, hostWindow, static_cast<const uint8_t*>(ids), width, height,
-                         row, mapper, colourBits, indices.get())
-            : RenderRows(*bitmap, hostWindow, static_cast<const uint16_t*>(ids), width, height,
-                         row, mapper, colourBits, indices.get());
+    const int completed = channel == CHANNEL_MATERIAL_EFFECTS
+                              ? RenderRows(*bitmap, hostWindow, static_cast<const uint8_t*>(ids),
+                                           width, height, row, mapper, colourBits, indices.get())
+                              : RenderRows(*bitmap, hostWindow, static_cast<const uint16_t*>(ids),
+                                           width, height, row, mapper, colourBits, indices.get());
     if (completed == 0) {
         return 1;
     }

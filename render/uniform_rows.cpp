@@ -16,14 +16,15 @@
 UniformStep UniformStepOf(const ColorRange& range) {
     const bool dither = range.dither != 0;
     // The level counts of UniformIndex (n) and DitheredIndex (m).
-    const int levels =
-        dither ? 2 * (range.last - range.first) + 1 : range.last - range.first + 1;
+    const int levels = dither ? 2 * (range.last - range.first) + 1 : range.last - range.first + 1;
     return {levels / 65536.0, range.first, dither ? 1 : 0};
 }
 
 namespace {
 
-unsigned RangeIndexOf(unsigned id) { return id < RANGE_COUNT ? id : 0; }
+unsigned RangeIndexOf(unsigned id) {
+    return id < RANGE_COUNT ? id : 0;
+}
 
 // Whether the four identifiers from ids[0] are one and the same.
 bool SameFour(const uint8_t* ids) {
@@ -57,9 +58,9 @@ struct FourColours {
     const __m128i zero = _mm_setzero_si128();
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 2));
-    const __m128i evens = _mm_unpacklo_epi16(first, second);  // r0 r2 g0 g2 b0 b2 a0 a2
-    const __m128i odds = _mm_unpackhi_epi16(first, second);   // r1 r3 g1 g3 b1 b3 a1 a3
-    const __m128i redGreen = _mm_unpacklo_epi16(evens, odds);  // r0 r1 r2 r3 g0 g1 g2 g3
+    const __m128i evens = _mm_unpacklo_epi16(first, second);    // r0 r2 g0 g2 b0 b2 a0 a2
+    const __m128i odds = _mm_unpackhi_epi16(first, second);     // r1 r3 g1 g3 b1 b3 a1 a3
+    const __m128i redGreen = _mm_unpacklo_epi16(evens, odds);   // r0 r1 r2 r3 g0 g1 g2 g3
     const __m128i blueAlpha = _mm_unpackhi_epi16(evens, odds);  // b0 b1 b2 b3 a0 a1 a2 a3
     return {_mm_unpacklo_epi16(redGreen, zero), _mm_unpackhi_epi16(redGreen, zero),
             _mm_unpacklo_epi16(blueAlpha, zero)};
@@ -110,8 +111,8 @@ inline __m128i TwoLevels(__m128i red, __m128i green, __m128i blue, __m128d scale
 }
 
 template <typename Id>
-void MapSse2(const UniformStep* steps, const BMM_Color_64* pixels, const Id* ids, int count,
-             int y, uint8_t* indices) {
+void MapSse2(const UniformStep* steps, const BMM_Color_64* pixels, const Id* ids, int count, int y,
+             uint8_t* indices) {
     const __m128i oddLanes = OddLanes(y);
     unsigned current = RANGE_COUNT;  // no range yet
     RangeLanes lanes{};
@@ -130,10 +131,9 @@ void MapSse2(const UniformStep* steps, const BMM_Color_64* pixels, const Id* ids
         }
         const FourColours colours = SplitFour(pixels + x);
         const __m128i low = TwoLevels(colours.red, colours.green, colours.blue, scale);
-        const __m128i high =
-            TwoLevels(_mm_unpackhi_epi64(colours.red, colours.red),
-                      _mm_unpackhi_epi64(colours.green, colours.green),
-                      _mm_unpackhi_epi64(colours.blue, colours.blue), scale);
+        const __m128i high = TwoLevels(_mm_unpackhi_epi64(colours.red, colours.red),
+                                       _mm_unpackhi_epi64(colours.green, colours.green),
+                                       _mm_unpackhi_epi64(colours.blue, colours.blue), scale);
         StoreFour(_mm_unpacklo_epi64(low, high), lanes, indices + x);
     }
     MapScalar(steps, pixels, ids, x, count, y, indices);
@@ -147,15 +147,14 @@ __attribute__((target("avx2"))) inline __m128i FourLevels(const FourColours& col
     const __m256d sum =
         _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.3), _mm256_cvtepi32_pd(colours.red)),
                       _mm256_mul_pd(_mm256_set1_pd(0.59), _mm256_cvtepi32_pd(colours.green)));
-    const __m256d luminance = _mm256_add_pd(
-        sum, _mm256_mul_pd(_mm256_set1_pd(0.11), _mm256_cvtepi32_pd(colours.blue)));
+    const __m256d luminance =
+        _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(0.11), _mm256_cvtepi32_pd(colours.blue)));
     return _mm256_cvttpd_epi32(_mm256_mul_pd(scale, luminance));
 }
 
 template <typename Id>
-__attribute__((target("avx2"))) void MapAvx2(const UniformStep* steps,
-                                             const BMM_Color_64* pixels, const Id* ids,
-                                             int count, int y, uint8_t* indices) {
+__attribute__((target("avx2"))) void MapAvx2(const UniformStep* steps, const BMM_Color_64* pixels,
+                                             const Id* ids, int count, int y, uint8_t* indices) {
     const __m128i oddLanes = OddLanes(y);
     unsigned current = RANGE_COUNT;
     RangeLanes lanes{};
@@ -189,20 +188,20 @@ void MapRow(UniformKernel kernel, const UniformStep* steps, const BMM_Color_64* 
             const Id* ids, int count, int y, uint8_t* indices) {
     switch (kernel) {
 #if defined(KELVO_UNIFORM_AVX2)
-    case UniformKernel::AVX2:
-        if (HAS_AVX2) {
-            MapAvx2(steps, pixels, ids, count, y, indices);
-            return;
-        }
-        break;
+        case UniformKernel::AVX2:
+            if (HAS_AVX2) {
+                MapAvx2(steps, pixels, ids, count, y, indices);
+                return;
+            }
+            break;
 #endif
 #if defined(__SSE2__)
-    case UniformKernel::SSE2:
-        MapSse2(steps, pixels, ids, count, y, indices);
-        return;
+        case UniformKernel::SSE2:
+            MapSse2(steps, pixels, ids, count, y, indices);
+            return;
 #endif
-    default:
-        break;
+        default:
+            break;
     }
     MapScalar(steps, pixels, ids, 0, count, y, indices);
 }
@@ -211,19 +210,19 @@ void MapRow(UniformKernel kernel, const UniformStep* steps, const BMM_Color_64* 
 
 bool UniformKernelAvailable(UniformKernel kernel) {
     switch (kernel) {
-    case UniformKernel::SCALAR:
-        return true;
-    case UniformKernel::SSE2:
+        case UniformKernel::SCALAR:
+            return true;
+        case UniformKernel::SSE2:
 #if defined(__SSE2__)
-        return true;
+            return true;
 #else
-        return false;
+            return false;
 #endif
-    case UniformKernel::AVX2:
+        case UniformKernel::AVX2:
 #if defined(KELVO_UNIFORM_AVX2)
-        return HAS_AVX2;
+            return HAS_AVX2;
 #else
-        return false;
+            return false;
 #endif
     }
     return false;

@@ -23,8 +23,7 @@ UniformStep UniformStepOf(const ColorRange& range);
 
 // The index of one pixel (x, y) in the range of `step`.
 inline int UniformStepIndex(const UniformStep& step, const BMM_Color_64& pixel, int x, int y) {
-    const int level =
-        static_cast<int>(step.levelsOver65536 * Luminance(pixel.r, pixel.g, pixel.b));
+    const int level = static_cast<int>(step.levelsOver65536 * Luminance(pixel.r, pixel.g, pixel.b));
     // level / 2 truncated toward zero, as a shift: add 1 to negative levels first.
     const int half = (level + ((level >> 31) & step.shift)) >> step.shift;
     const int odd = level & step.shift & (x + y);

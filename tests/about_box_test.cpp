@@ -8,7 +8,13 @@
 namespace {
 
 TEST(AboutBoxTest, OkAndEscapeEndTheBoxWithOne) {
-    struct Case { const char* name; UINT message; WPARAM wParam; INT_PTR handled; bool ends; };
+    struct Case {
+        const char* name;
+        UINT message;
+        WPARAM wParam;
+        INT_PTR handled;
+        bool ends;
+    };
     const Case cases[] = {
         {"initialisation", WM_INITDIALOG, 0, TRUE, false},
         {"OK", WM_COMMAND, IDOK, TRUE, true},

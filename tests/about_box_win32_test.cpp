@@ -141,7 +141,11 @@ TEST_F(AboutBoxTest, EscapeEndsTheBoxWithOne) {
     EXPECT_EQ(seen.client.right, client.right);
     EXPECT_EQ(seen.client.bottom, client.bottom);
 
-    struct Expected { const char* text; LONG type; RECT rect; };
+    struct Expected {
+        const char* text;
+        LONG type;
+        RECT rect;
+    };
     const Expected expected[] = {
         {"OK", -1, DialogUnits(probe, 171, 103, 66, 14)},
         {"Kelvo 1.0", SS_RIGHT, DialogUnits(probe, 169, 24, 60, 8)},

@@ -9,7 +9,13 @@
 namespace {
 
 TEST(CliOptionsTest, ParsesRanges) {
-    struct Case { const char* text; bool ok; int id, first, last; bool dither; const char* error; };
+    struct Case {
+        const char* text;
+        bool ok;
+        int id, first, last;
+        bool dither;
+        const char* error;
+    };
     const Case cases[] = {
         {"0:0-255", true, 0, 0, 255, false, ""},
         {"15:10-13:dither", true, 15, 10, 13, true, ""},
@@ -45,7 +51,11 @@ TEST(CliOptionsTest, ParsesRanges) {
 }
 
 TEST(CliOptionsTest, ExpandsEveryHashRunToTheFrameNumber) {
-    struct Case { const char* pattern; int frame; const char* expected; };
+    struct Case {
+        const char* pattern;
+        int frame;
+        const char* expected;
+    };
     const Case cases[] = {
         {"ids_####.png", 7, "ids_0007.png"},
         {"ids_#.png", 1234, "ids_1234.png"},  // a short run never cuts the number
@@ -62,7 +72,11 @@ TEST(CliOptionsTest, ExpandsEveryHashRunToTheFrameNumber) {
 }
 
 TEST(CliOptionsTest, TakesTheFrameNumberFromTheStemsTrailingDigits) {
-    struct Case { const char* path; int ok; int expected; };
+    struct Case {
+        const char* path;
+        int ok;
+        int expected;
+    };
     const Case cases[] = {
         {"render/beauty_0042.exr", 1, 42},
         {"beauty.0042.exr", 1, 42},
@@ -112,7 +126,11 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
 }
 
 TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
-    struct Case { const char* name; std::vector<std::string> args; const char* error; };
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* error;
+    };
     const Case cases[] = {
         {"unknown option", {"--frobnicate", "a.png"}, "unknown option '--frobnicate'"},
         {"value missing", {"a.png", "--ids"}, "'--ids' needs a value"},
@@ -150,7 +168,11 @@ TEST(CliOptionsTest, HelpWinsOverEverythingElse) {
 }
 
 TEST(CliOptionsTest, SettingsNewNeedsAnOutputFileAndNoOperands) {
-    struct Case { std::vector<std::string> args; int ok; const char* error; };
+    struct Case {
+        std::vector<std::string> args;
+        int ok;
+        const char* error;
+    };
     const Case cases[] = {
         {{"--range", "0:1-2", "-o", "x.set"}, 1, ""},
         {{"--range", "0:1-2"}, 0, "-o FILE"},

@@ -15,10 +15,10 @@
 void WriteTestExr(const std::string& path, const std::vector<TestExrPart>& parts) {
     std::vector<Imf::Header> headers;
     for (const TestExrPart& part : parts) {
-        Imf::Header header(Imath::Box2i({0, 0}, {part.width - 1, part.height - 1}),
-                           Imath::Box2i({part.originX, part.originY},
-                                        {part.originX + part.width - 1,
-                                         part.originY + part.height - 1}));
+        Imf::Header header(
+            Imath::Box2i({0, 0}, {part.width - 1, part.height - 1}),
+            Imath::Box2i({part.originX, part.originY},
+                         {part.originX + part.width - 1, part.originY + part.height - 1}));
         header.compression() = static_cast<Imf::Compression>(part.compression);
         for (const TestExrChannel& channel : part.channels) {
             header.channels().insert(channel.name,
@@ -26,8 +26,7 @@ void WriteTestExr(const std::string& path, const std::vector<TestExrPart>& parts
         }
         header.setType(Imf::SCANLINEIMAGE);
         if (parts.size() > 1 || !part.name.empty()) {
-            header.setName(part.name.empty() ? "part" + std::to_string(headers.size())
-                                             : part.name);
+            header.setName(part.name.empty() ? "part" + std::to_string(headers.size()) : part.name);
         }
         headers.push_back(header);
     }
@@ -53,9 +52,9 @@ void WriteTestExr(const std::string& path, const std::vector<TestExrPart>& parts
                 }
                 base = uints.back().data();
             }
-            frameBuffer.insert(channel.name,
-                               Imf::Slice::Make(static_cast<Imf::PixelType>(channel.type), base,
-                                                window));
+            frameBuffer.insert(
+                channel.name,
+                Imf::Slice::Make(static_cast<Imf::PixelType>(channel.type), base, window));
         }
         Imf::OutputPart output(file, static_cast<int>(p));
         output.setFrameBuffer(frameBuffer);

@@ -20,22 +20,26 @@ constexpr int EXR_HALF = 1;
 constexpr int EXR_FLOAT = 2;
 
 TEST(ExrColorTest, ConvertsSceneLinearValuesTo16Bits) {
-    struct Case { float value; bool linear; uint16_t expected; };
+    struct Case {
+        float value;
+        bool linear;
+        uint16_t expected;
+    };
     // sRGB: 12.92 v up to 0.0031308, else 1.055 v^(1/2.4) - 0.055; worked out apart from the
     // code, then x 65535 and rounded.
     const Case cases[] = {
         {0.0f, false, 0},
         {1.0f, false, 65535},
-        {0.5f, false, 48192},        // 48191.62
-        {0.25f, false, 35199},       // 35198.77
-        {0.125f, false, 25465},      // 25465.12
-        {0.001953125f, false, 1654}, // linear segment: 1653.73
-        {2.0f, false, 65535},        // clamped
+        {0.5f, false, 48192},         // 48191.62
+        {0.25f, false, 35199},        // 35198.77
+        {0.125f, false, 25465},       // 25465.12
+        {0.001953125f, false, 1654},  // linear segment: 1653.73
+        {2.0f, false, 65535},         // clamped
         {-1.0f, false, 0},
         {std::numeric_limits<float>::infinity(), false, 65535},
         {std::numeric_limits<float>::quiet_NaN(), false, 0},
-        {0.5f, true, 32768},         // 32767.5 rounds up
-        {0.25f, true, 16384},        // 16383.75
+        {0.5f, true, 32768},   // 32767.5 rounds up
+        {0.25f, true, 16384},  // 16383.75
         {-0.5f, true, 0},
     };
     for (const Case& c : cases) {
@@ -48,15 +52,19 @@ TEST(ExrColorTest, ConvertsSceneLinearValuesTo16Bits) {
 // 16-bit levels of every half value, and of floats in fine steps over 0..1, must not. The
 // fingerprints are the native build's.
 TEST(ExrColorTest, GivesTheSameLevelsOnEverySystem) {
-    struct Case { bool linear; bool halves; uint64_t fingerprint; };
+    struct Case {
+        bool linear;
+        bool halves;
+        uint64_t fingerprint;
+    };
     const Case cases[] = {
         {false, true, 0x3d398ccb3e2dd1d6ULL},
         {true, true, 0x4981bb2cc0d7e207ULL},
         {false, false, 0xee145b5503f254aaULL},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.linear ? "linear" : "sRGB")
-                                        << (c.halves ? ", every half" : ", floats"));
+        SCOPED_TRACE(testing::Message()
+                     << (c.linear ? "linear" : "sRGB") << (c.halves ? ", every half" : ", floats"));
         std::vector<uint8_t> levels;
         const uint32_t count = c.halves ? 0x10000 : 0x100001;
         for (uint32_t i = 0; i < count; ++i) {
@@ -100,9 +108,9 @@ protected:
 };
 
 TEST_F(ExrImageTest, ReadsHalfRgbWithoutAlphaAsOpaque) {
-    WriteTestExr(dir.File("in.exr"),
-                 {Part("", {{"R", EXR_HALF, {1.0f, 0.0f}}, {"G", EXR_HALF, {0.5f, 0.0f}},
-                            {"B", EXR_HALF, {0.25f, 1.0f}}})});
+    WriteTestExr(dir.File("in.exr"), {Part("", {{"R", EXR_HALF, {1.0f, 0.0f}},
+                                                {"G", EXR_HALF, {0.5f, 0.0f}},
+                                                {"B", EXR_HALF, {0.25f, 1.0f}}})});
     ASSERT_EQ(Read({"", "", true, 65535}), 1) << error;
     EXPECT_EQ(image.width, 2);
     EXPECT_EQ(image.rgba, (std::vector<uint16_t>{65535, 32768, 16384, 65535, 0, 0, 65535, 65535}));
@@ -111,7 +119,8 @@ TEST_F(ExrImageTest, ReadsHalfRgbWithoutAlphaAsOpaque) {
 
 TEST_F(ExrImageTest, ReadsALayerAndIdentifiersFromAnotherPart) {
     WriteTestExr(dir.File("in.exr"),
-                 {Part("beauty", {{"R", EXR_FLOAT, {0, 0}}, {"G", EXR_FLOAT, {0, 0}},
+                 {Part("beauty", {{"R", EXR_FLOAT, {0, 0}},
+                                  {"G", EXR_FLOAT, {0, 0}},
                                   {"B", EXR_FLOAT, {0, 0}},
                                   {"diffuse.R", EXR_FLOAT, {1.0f, 0.0f}},
                                   {"diffuse.G", EXR_FLOAT, {0.0f, 0.5f}},
@@ -124,10 +133,11 @@ TEST_F(ExrImageTest, ReadsALayerAndIdentifiersFromAnotherPart) {
 }
 
 TEST_F(ExrImageTest, ReadsAPartNamedAfterTheLayerAndUnsignedIdentifiers) {
-    WriteTestExr(dir.File("in.exr"),
-                 {Part("other", {{"X", EXR_FLOAT, {0, 0}}}),
-                  Part("shadow", {{"R", EXR_FLOAT, {0.5f, 0}}, {"G", EXR_FLOAT, {0, 0}},
-                                  {"B", EXR_FLOAT, {0, 0}}, {"id", EXR_UINT, {7, 65535}}})});
+    WriteTestExr(dir.File("in.exr"), {Part("other", {{"X", EXR_FLOAT, {0, 0}}}),
+                                      Part("shadow", {{"R", EXR_FLOAT, {0.5f, 0}},
+                                                      {"G", EXR_FLOAT, {0, 0}},
+                                                      {"B", EXR_FLOAT, {0, 0}},
+                                                      {"id", EXR_UINT, {7, 65535}}})});
     ASSERT_EQ(Read({"shadow", "id", false, 65535}), 1) << error;
     EXPECT_EQ(image.rgba[0], 48192);
     EXPECT_EQ(ids.ids, (std::vector<uint16_t>{7, 65535}));
@@ -139,28 +149,40 @@ TEST_F(ExrImageTest, ReadsGreyYChannelsAndAnOffsetDataWindow) {
     part.originY = 12;
     WriteTestExr(dir.File("in.exr"), {part});
     ASSERT_EQ(Read({"", "", true, 65535}), 1) << error;
-    EXPECT_EQ(image.rgba, (std::vector<uint16_t>{65535, 65535, 65535, 65535, 16384, 16384,
-                                                 16384, 65535}));
+    EXPECT_EQ(image.rgba,
+              (std::vector<uint16_t>{65535, 65535, 65535, 65535, 16384, 16384, 16384, 65535}));
 }
 
 TEST_F(ExrImageTest, RefusesWhatItCannotReadWithAReason) {
-    struct Case { const char* name; std::vector<TestExrPart> parts; ExrRequest request;
-                  const char* error; };
-    const std::vector<TestExrChannel> rgb = {{"R", EXR_FLOAT, {0, 0}}, {"G", EXR_FLOAT, {0, 0}},
-                                             {"B", EXR_FLOAT, {0, 0}}};
+    struct Case {
+        const char* name;
+        std::vector<TestExrPart> parts;
+        ExrRequest request;
+        const char* error;
+    };
+    const std::vector<TestExrChannel> rgb = {
+        {"R", EXR_FLOAT, {0, 0}}, {"G", EXR_FLOAT, {0, 0}}, {"B", EXR_FLOAT, {0, 0}}};
     std::vector<TestExrChannel> rgbId = rgb;
     rgbId.push_back({"id", EXR_FLOAT, {3.0f, 255.5f}});
     std::vector<TestExrChannel> rgbNegative = rgb;
     rgbNegative.push_back({"id", EXR_FLOAT, {-0.6f, 1.0f}});
     const Case cases[] = {
-        {"no colour", {Part("", {{"gloss.R", EXR_FLOAT, {0, 0}}, {"Z", EXR_FLOAT, {0, 0}}})},
-         {"", "", false, 255}, "no R, G, B channels; layers with colour: gloss"},
+        {"no colour",
+         {Part("", {{"gloss.R", EXR_FLOAT, {0, 0}}, {"Z", EXR_FLOAT, {0, 0}}})},
+         {"", "", false, 255},
+         "no R, G, B channels; layers with colour: gloss"},
         {"unknown layer", {Part("", rgb)}, {"gloss", "", false, 255}, "no layer 'gloss'"},
-        {"unknown id channel", {Part("", rgb)}, {"", "objectId", false, 255},
+        {"unknown id channel",
+         {Part("", rgb)},
+         {"", "objectId", false, 255},
          "no channel 'objectId'; channels: B, G, R"},
-        {"identifier above 255", {Part("", rgbId)}, {"", "id", false, 255},
+        {"identifier above 255",
+         {Part("", rgbId)},
+         {"", "id", false, 255},
          "identifier 255.5 at pixel (1, 0) is outside 0..255"},
-        {"negative identifier", {Part("", rgbNegative)}, {"", "id", false, 65535},
+        {"negative identifier",
+         {Part("", rgbNegative)},
+         {"", "id", false, 65535},
          "at pixel (0, 0) is outside 0..65535"},
     };
     for (const Case& c : cases) {
@@ -172,9 +194,9 @@ TEST_F(ExrImageTest, RefusesWhatItCannotReadWithAReason) {
 }
 
 TEST_F(ExrImageTest, ReportsADamagedFileInsteadOfThrowing) {
-    WriteTestExr(dir.File("whole.exr"), {Part("", {{"R", EXR_FLOAT, {1, 1}},
-                                                   {"G", EXR_FLOAT, {1, 1}},
-                                                   {"B", EXR_FLOAT, {1, 1}}})});
+    WriteTestExr(
+        dir.File("whole.exr"),
+        {Part("", {{"R", EXR_FLOAT, {1, 1}}, {"G", EXR_FLOAT, {1, 1}}, {"B", EXR_FLOAT, {1, 1}}})});
     std::vector<uint8_t> bytes(
         static_cast<size_t>(std::filesystem::file_size(dir.File("whole.exr"))));
     FILE* file = std::fopen(dir.File("whole.exr").c_str(), "rb");

@@ -19,7 +19,11 @@ std::string FrameName(const std::string& outputName, int frame) {
 }
 
 TEST(FrameFileTest, InsertsTheFrameNumberBeforeTheFirstDotOfTheFileName) {
-    struct Case { const char* outputName; int frame; const char* name; };
+    struct Case {
+        const char* outputName;
+        int frame;
+        const char* name;
+    };
     const Case cases[] = {
         {"kelv.pcx", 7, "kelv0007.pcx"},
         {"frames", 3, "frames0003.pcx"},

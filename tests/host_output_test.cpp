@@ -21,10 +21,10 @@ TEST(SettingsJsonTest, ShowsEveryFieldAndEscapesTheName) {
     std::strcpy(settings.outputName, "a\"b\\c\n\xC3\xA9\xFF.pcx");
     std::memcpy(block.data(), &settings, sizeof settings);
     const std::string json = FormatSettingsJson(block);
-    for (const char* part : {"\"version\": 101,", "\"source\": 7,", "\"method\": 1023,",
-                             "\"outputName\": \"a\\\"b\\\\c\\u000a\xC3\xA9\\u00ff.pcx\",",
-                             "[0, 0, 0], [0, 0, 85],", "[255, 255, 255]\n  ],",
-                             "{\"first\": 1, \"last\": 2, \"dither\": 200}\n  ]\n}"}) {
+    for (const char* part :
+         {"\"version\": 101,", "\"source\": 7,", "\"method\": 1023,",
+          "\"outputName\": \"a\\\"b\\\\c\\u000a\xC3\xA9\\u00ff.pcx\",", "[0, 0, 0], [0, 0, 85],",
+          "[255, 255, 255]\n  ],", "{\"first\": 1, \"last\": 2, \"dither\": 200}\n  ]\n}"}) {
         SCOPED_TRACE(part);
         EXPECT_NE(json.find(part), std::string::npos) << json;
     }

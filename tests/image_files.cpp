@@ -10,11 +10,16 @@ namespace {
 
 int ChannelsOf(int colorType) {
     switch (colorType) {
-        case PNG_COLOR_TYPE_GRAY: return 1;
-        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-        case PNG_COLOR_TYPE_RGB: return 3;
-        case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
-        default: return 1;  // palette indices
+        case PNG_COLOR_TYPE_GRAY:
+            return 1;
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            return 2;
+        case PNG_COLOR_TYPE_RGB:
+            return 3;
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            return 4;
+        default:
+            return 1;  // palette indices
     }
 }
 
@@ -112,7 +117,8 @@ IndexedPng ReadTestIndexedPng(const std::string& path) {
     out.indices.resize(static_cast<size_t>(out.width) * static_cast<size_t>(out.height));
     std::vector<png_bytep> rows;
     for (int y = 0; y < out.height; ++y) {
-        rows.push_back(out.indices.data() + static_cast<size_t>(y) * static_cast<size_t>(out.width));
+        rows.push_back(out.indices.data() +
+                       static_cast<size_t>(y) * static_cast<size_t>(out.width));
     }
     png_read_image(png, rows.data());
     png_destroy_read_struct(&png, &info, nullptr);

@@ -11,8 +11,13 @@ struct TestPng {
     TestPng() = default;
     TestPng(int w, int h, int type, int depth, std::vector<uint16_t> values,
             std::vector<uint8_t> colours = {}, std::vector<uint8_t> transparency = {})
-        : width(w), height(h), colorType(type), bitDepth(depth), samples(std::move(values)),
-          palette(std::move(colours)), alphas(std::move(transparency)) {}
+        : width(w),
+          height(h),
+          colorType(type),
+          bitDepth(depth),
+          samples(std::move(values)),
+          palette(std::move(colours)),
+          alphas(std::move(transparency)) {}
 
     int width = 1;
     int height = 1;

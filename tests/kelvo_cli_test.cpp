@@ -54,7 +54,8 @@ Frame MakeFrame(int width, int height, int seed, int idCount) {
 void WriteRgbPng(const std::string& path, const Frame& frame) {
     TestPng png{frame.width, frame.height, PNG_COLOR_TYPE_RGB, 8, {}};
     for (size_t i = 0; i < frame.rgba.size(); i += 4) {
-        png.samples.insert(png.samples.end(), {frame.rgba[i], frame.rgba[i + 1], frame.rgba[i + 2]});
+        png.samples.insert(png.samples.end(),
+                           {frame.rgba[i], frame.rgba[i + 1], frame.rgba[i + 2]});
     }
     WriteTestPng(path, png);
 }
@@ -175,11 +176,11 @@ TEST_F(KelvoTest, Png16WithObjectIdsNearestColoursAndAPaletteFile) {
                                                settings.palette[i].blue});
     }
     WriteBytes(In("palette.pcx"), paletteFile);
-    const ProcessResult run =
-        Kelvo({"render", "-q", "--start", "100", "--ids", In("ids.png"), "--source", "object",
-               "--method", "nearest", "--palette", In("palette.pcx"), "--range", "0:0-255",
-               "--range", "15:16-31", "--output", Out("f.pcx"), "--save-settings", Out("s.set"),
-               In("c.png")});
+    const ProcessResult run = Kelvo(
+        {"render",          "-q",         "--start",  "100",      "--ids",     In("ids.png"),
+         "--source",        "object",     "--method", "nearest",  "--palette", In("palette.pcx"),
+         "--range",         "0:0-255",    "--range",  "15:16-31", "--output",  Out("f.pcx"),
+         "--save-settings", Out("s.set"), In("c.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     settings.source = SOURCE_OBJECT;
@@ -201,21 +202,27 @@ TEST_F(KelvoTest, ExrLayerAndIdentifierChannelGiveTheFilterWritesItself) {
     const float green[] = {0.25f, 0.0f, 1.0f, 0.5f};
     const float blue[] = {0.0f, 0.25f, 0.5f, 1.0f};
     const uint16_t levels[] = {0, 16384, 32768, 65535};
-    auto level = [&levels](float v) { return levels[v == 0.25f ? 1 : v == 0.5f ? 2 : v == 1.0f ? 3 : 0]; };
+    auto level = [&levels](float v) {
+        return levels[v == 0.25f ? 1 : v == 0.5f ? 2 : v == 1.0f ? 3 : 0];
+    };
     for (int i = 0; i < 4; ++i) {
-        frame.rgba.insert(frame.rgba.end(), {level(red[i]), level(green[i]), level(blue[i]), 65535});
+        frame.rgba.insert(frame.rgba.end(),
+                          {level(red[i]), level(green[i]), level(blue[i]), 65535});
     }
     frame.ids = {1, 2, 3, 2};
     TestExrPart beauty{"beauty", 2, 2, 0, 0, {}};
-    beauty.channels = {{"diffuse.R", 1, {red, red + 4}}, {"diffuse.G", 2, {green, green + 4}},
-                       {"diffuse.B", 2, {blue, blue + 4}}, {"R", 2, {0, 0, 0, 0}},
-                       {"G", 2, {0, 0, 0, 0}}, {"B", 2, {0, 0, 0, 0}}};
+    beauty.channels = {{"diffuse.R", 1, {red, red + 4}},
+                       {"diffuse.G", 2, {green, green + 4}},
+                       {"diffuse.B", 2, {blue, blue + 4}},
+                       {"R", 2, {0, 0, 0, 0}},
+                       {"G", 2, {0, 0, 0, 0}},
+                       {"B", 2, {0, 0, 0, 0}}};
     TestExrPart passes{"passes", 2, 2, 0, 0, {{"objectIndex", 2, {0.9f, 2.2f, 3.0f, 1.6f}}}};
     WriteTestExr(In("render.0042.exr"), {beauty, passes});
     const ProcessResult run =
-        Kelvo({"render", "--layer", "diffuse", "--id-channel", "objectIndex", "--linear",
-               "--range", "1:0-63", "--range", "2:64-127:dither", "--range", "3:255-128",
-               "--output", Out("e.pcx"), In("render.0042.exr")});
+        Kelvo({"render", "--layer", "diffuse", "--id-channel", "objectIndex", "--linear", "--range",
+               "1:0-63", "--range", "2:64-127:dither", "--range", "3:255-128", "--output",
+               Out("e.pcx"), In("render.0042.exr")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     PaletteRenderSettings settings = Defaults();
     settings.ranges[1] = {0, 63, 0};
@@ -225,8 +232,8 @@ TEST_F(KelvoTest, ExrLayerAndIdentifierChannelGiveTheFilterWritesItself) {
 }
 
 TEST_F(KelvoTest, SettingsNewShowAndRenderAgree) {
-    const std::vector<std::string> edits = {"--range", "2:3-4:dither", "--method", "nearest",
-                                            "--source", "object", "--output", "x\"y.pcx"};
+    const std::vector<std::string> edits = {"--range",  "2:3-4:dither", "--method", "nearest",
+                                            "--source", "object",       "--output", "x\"y.pcx"};
     std::vector<std::string> args = {"settings", "new"};
     args.insert(args.end(), edits.begin(), edits.end());
     args.insert(args.end(), {"-o", Out("new.set")});
@@ -280,13 +287,11 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
     // The frame being rendered has no file; frame 4 has one only if frame 3 finished first.
     const std::vector<std::string> entries = OutEntries();
     if (entries.size() == 2) {
-        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-2"))
-            << kelvo.Output();
+        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-2")) << kelvo.Output();
     } else {
-        EXPECT_EQ(entries, (std::vector<std::string>{"shot0001.pcx", "shot0002.pcx",
-                                                     "shot0003.pcx"}));
-        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3"))
-            << kelvo.Output();
+        EXPECT_EQ(entries,
+                  (std::vector<std::string>{"shot0001.pcx", "shot0002.pcx", "shot0003.pcx"}));
+        EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3")) << kelvo.Output();
     }
 }
 

@@ -79,9 +79,9 @@ protected:
 
 // Frame 7 is 8-bit RGB, frame 8 16-bit RGBA, frame 9 a palette image; their identifier
 // passes are 8, 16 and 8 bits.
-const std::vector<std::string> SEQUENCE_RANGES = {
-    "--range", "0:0-31", "--range", "1:32-95:dither", "--range", "2:96-159", "--range",
-    "3:160-255:dither"};
+const std::vector<std::string> SEQUENCE_RANGES = {"--range",        "0:0-31",          "--range",
+                                                  "1:32-95:dither", "--range",         "2:96-159",
+                                                  "--range",        "3:160-255:dither"};
 
 // Three worker processes: forked, or on Windows kelvo.exe started three times.
 TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
@@ -94,10 +94,13 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (7-9)")) << run.err;
     EXPECT_FALSE(Contains(run.err, "note:")) << run.err;
-    EXPECT_EQ(OutEntries(), (std::vector<std::string>{"prev_0007.png", "prev_0008.png",
-                                                      "prev_0009.png", "shot0007.pcx",
-                                                      "shot0008.pcx", "shot0009.pcx"}));
-    struct Case { const char* frame; uint64_t fingerprint; };
+    EXPECT_EQ(OutEntries(),
+              (std::vector<std::string>{"prev_0007.png", "prev_0008.png", "prev_0009.png",
+                                        "shot0007.pcx", "shot0008.pcx", "shot0009.pcx"}));
+    struct Case {
+        const char* frame;
+        uint64_t fingerprint;
+    };
     const Case cases[] = {
         {"0007", 0xbe5e5ad10d2a696aULL},
         {"0008", 0x1e42c47d66d43b90ULL},
@@ -136,8 +139,8 @@ constexpr int EXR_HEIGHT = 8;
 std::vector<float> ExrPlane(int channel) {
     std::vector<float> values(EXR_WIDTH * EXR_HEIGHT);
     for (size_t i = 0; i < values.size(); ++i) {
-        values[i] = static_cast<float>((i * 97 + static_cast<size_t>(channel) * 389) % 1100) /
-                    1024.0f;
+        values[i] =
+            static_cast<float>((i * 97 + static_cast<size_t>(channel) * 389) % 1100) / 1024.0f;
     }
     values[static_cast<size_t>(channel) + 5] = -0.25f;
     return values;
@@ -162,9 +165,8 @@ TestExrPart ExrPart(const std::string& name, int compression,
 // identifier channels: the same frame files on every system.
 TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
     enum { NONE, RLE, ZIPS, ZIP, PIZ, PXR24, B44, B44A, DWAA, DWAB };
-    const TestExrChannel halfRgb[] = {{"R", EXR_HALF, ExrPlane(0)},
-                                      {"G", EXR_HALF, ExrPlane(1)},
-                                      {"B", EXR_HALF, ExrPlane(2)}};
+    const TestExrChannel halfRgb[] = {
+        {"R", EXR_HALF, ExrPlane(0)}, {"G", EXR_HALF, ExrPlane(1)}, {"B", EXR_HALF, ExrPlane(2)}};
     const TestExrChannel floatRgba[] = {{"R", EXR_FLOAT, ExrPlane(0)},
                                         {"G", EXR_FLOAT, ExrPlane(1)},
                                         {"B", EXR_FLOAT, ExrPlane(2)},
@@ -179,7 +181,8 @@ TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
         uint64_t fingerprint;
     };
     const Case cases[] = {
-        {"half RGB, ZIP", {ExrPart("", ZIP, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+        {"half RGB, ZIP",
+         {ExrPart("", ZIP, {halfRgb[0], halfRgb[1], halfRgb[2]})},
          {"--range", "0:0-255"},
          0x4bdd988fd7cf7179ULL},
         {"float RGBA, PIZ, linear",
@@ -190,29 +193,34 @@ TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
          {ExrPart("beauty", RLE,
                   {{"diffuse.R", EXR_HALF, ExrPlane(5)},
                    {"diffuse.G", EXR_HALF, ExrPlane(6)},
-                   {"diffuse.B", EXR_HALF, ExrPlane(7)}, floatRgba[0], floatRgba[1],
+                   {"diffuse.B", EXR_HALF, ExrPlane(7)},
+                   floatRgba[0],
+                   floatRgba[1],
                    floatRgba[2]}),
           ExrPart("passes", ZIPS, {{"objectIndex", EXR_FLOAT, ExrIds(EXR_FLOAT)}})},
          {"--layer", "diffuse", "--id-channel", "objectIndex", "--range", "0:16-47", "--range",
-          "1:0-63", "--range",
-          "2:64-127:dither", "--range", "3:255-128", "--range", "4:128-191:dither", "--range",
-          "5:200-210"},
+          "1:0-63", "--range", "2:64-127:dither", "--range", "3:255-128", "--range",
+          "4:128-191:dither", "--range", "5:200-210"},
          0xf5489ecd99f3f3d3ULL},
         {"the part named after the layer, unsigned identifiers, PXR24",
          {ExrPart("other", NONE, {{"X", EXR_FLOAT, ExrPlane(8)}}),
           ExrPart("shadow", PXR24,
                   {floatRgba[0], floatRgba[1], floatRgba[2], {"id", EXR_UINT, ExrIds(EXR_UINT)}})},
-         {"--layer", "shadow", "--id-channel", "id", "--linear", "--method", "nearest",
-          "--source", "object", "--range", "0:0-127", "--range", "1:0-255", "--range",
-          "2:40-90:dither", "--range", "3:128-255:dither", "--range", "4:100-30", "--range",
-          "5:7-7"},
+         {"--layer",  "shadow",   "--id-channel",   "id",      "--linear",         "--method",
+          "nearest",  "--source", "object",         "--range", "0:0-127",          "--range",
+          "1:0-255",  "--range",  "2:40-90:dither", "--range", "3:128-255:dither", "--range",
+          "4:100-30", "--range",  "5:7-7"},
          0x9cdf5707121fd7adULL},
-        {"grey with an offset data window, B44A", {grey}, {"--range", "0:0-255:dither"},
+        {"grey with an offset data window, B44A",
+         {grey},
+         {"--range", "0:0-255:dither"},
          0x9ca21a39efe15a66ULL},
-        {"half RGB, B44", {ExrPart("", B44, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+        {"half RGB, B44",
+         {ExrPart("", B44, {halfRgb[0], halfRgb[1], halfRgb[2]})},
          {"--method", "nearest", "--range", "0:0-255"},
          0x959e65c43e046900ULL},
-        {"half RGB, DWAA", {ExrPart("", DWAA, {halfRgb[0], halfRgb[1], halfRgb[2]})},
+        {"half RGB, DWAA",
+         {ExrPart("", DWAA, {halfRgb[0], halfRgb[1], halfRgb[2]})},
          {"--range", "0:255-0"},
          0xcfc085c75631f8f8ULL},
         {"float RGBA, DWAB",
@@ -239,10 +247,9 @@ TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
 
 // The block, its JSON and a frame rendered from it with other options.
 TEST_F(KelvoProgramTest, SettingsAndTheirJsonAreTheSameOnEverySystem) {
-    const ProcessResult made =
-        Kelvo({"settings", "new", "--method", "nearest", "--source", "object", "--range",
-               "0:0-127", "--range", "5:128-255:dither", "--output", "frames/hero.pcx", "-o",
-               Out("hero.settings")});
+    const ProcessResult made = Kelvo({"settings", "new", "--method", "nearest", "--source",
+                                      "object", "--range", "0:0-127", "--range", "5:128-255:dither",
+                                      "--output", "frames/hero.pcx", "-o", Out("hero.settings")});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     EXPECT_EQ(FileFingerprint(Out("hero.settings")), 0x50a44f0da48e57a4ULL)
         << std::hex << "0x" << FileFingerprint(Out("hero.settings"));
@@ -256,9 +263,9 @@ TEST_F(KelvoProgramTest, SettingsAndTheirJsonAreTheSameOnEverySystem) {
     // Twice: a frame file replaced by the same bytes at once is still a new file.
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
-        const ProcessResult render = Kelvo(
-            {"render", "-q", "--settings", Out("hero.settings"), "--output", Out("hero.pcx"),
-             "--start", "20", "--ids", Fixture("ids_0008.png"), Fixture("beauty_0008.png")});
+        const ProcessResult render =
+            Kelvo({"render", "-q", "--settings", Out("hero.settings"), "--output", Out("hero.pcx"),
+                   "--start", "20", "--ids", Fixture("ids_0008.png"), Fixture("beauty_0008.png")});
         ASSERT_EQ(render.exitCode, 0) << render.err;
         EXPECT_EQ(render.err, "");
         EXPECT_EQ(FileFingerprint(Out("hero0020.pcx")), 0x266d9846dc7217afULL)
@@ -277,50 +284,76 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     block[0] = 100;
     WriteBytes(dir.File("tag100.set"), block);
     WriteBytes(dir.File("short.pcx"), std::string(700, '\1'));
-    WriteTestExr(dir.File("c.exr"), {{"", 3, 2, 0, 0,
+    WriteTestExr(dir.File("c.exr"), {{"",
+                                      3,
+                                      2,
+                                      0,
+                                      0,
                                       {{"R", 2, std::vector<float>(6)},
                                        {"G", 2, std::vector<float>(6)},
                                        {"B", 2, std::vector<float>(6)}}}});
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("a_0007.png"));
     const std::string frame = Fixture("beauty_0007.png");
     // `checked`: found by the input check, which then says that nothing was rendered.
-    struct Case { const char* name; std::vector<std::string> args; std::string error; bool checked; };
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string error;
+        bool checked;
+    };
     const Case cases[] = {
         {"unknown option", {"--colour", "red", frame}, "unknown option '--colour'", false},
         {"bad range", {"--range", "1:5", frame}, "bad range '1:5'", false},
         {"no colour files", {"--range", "1:5-6"}, "no COLOR files", false},
-        {"missing colour", {dir.File("none.png")},
-         "cannot read '" + dir.File("none.png") + "': No such file", true},
-        {"not an image", {dir.File("text.png")},
-         "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file", true},
-        {"truncated PNG", {dir.File("cut.png")}, "cannot read '" + dir.File("cut.png") + "'",
+        {"missing colour",
+         {dir.File("none.png")},
+         "cannot read '" + dir.File("none.png") + "': No such file",
          true},
-        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': ",
+        {"not an image",
+         {dir.File("text.png")},
+         "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file",
          true},
-        {"identifiers in colour", {"--ids", frame, frame},
+        {"truncated PNG", {dir.File("cut.png")}, "cannot read '" + dir.File("cut.png") + "'", true},
+        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': ", true},
+        {"identifiers in colour",
+         {"--ids", frame, frame},
          "cannot read identifiers '" + frame +
              "': an identifier pass must be a grey PNG of 8 or 16 bits, not RGB of 8 bits",
          true},
-        {"identifier size", {"--ids", Fixture("ids8.png"), Fixture("rgb8.png")},
-         "are 3 x 1 pixels but colour '" + Fixture("rgb8.png") + "' is 2 x 1", true},
-        {"identifier above 255", {"--ids", Fixture("ids16.png"), Fixture("rgb8.png")},
-         "is outside 0..255", true},
+        {"identifier size",
+         {"--ids", Fixture("ids8.png"), Fixture("rgb8.png")},
+         "are 3 x 1 pixels but colour '" + Fixture("rgb8.png") + "' is 2 x 1",
+         true},
+        {"identifier above 255",
+         {"--ids", Fixture("ids16.png"), Fixture("rgb8.png")},
+         "is outside 0..255",
+         true},
         {"second frame's identifiers missing",
          {"--start", "9", "--ids", Fixture("ids_####.png"), frame, frame},
-         "cannot read identifiers '" + Fixture("ids_0010.png") + "'", true},
-        {"settings size", {"--settings", dir.File("short.set"), frame},
-         "it has 10 bytes, not 1084", false},
-        {"settings tag", {"--settings", dir.File("tag100.set"), frame},
-         "its tag is 100, not 101", false},
-        {"short palette", {"--palette", dir.File("short.pcx"), frame}, "fewer than the 768",
+         "cannot read identifiers '" + Fixture("ids_0010.png") + "'",
+         true},
+        {"settings size",
+         {"--settings", dir.File("short.set"), frame},
+         "it has 10 bytes, not 1084",
          false},
+        {"settings tag",
+         {"--settings", dir.File("tag100.set"), frame},
+         "its tag is 100, not 101",
+         false},
+        {"short palette", {"--palette", dir.File("short.pcx"), frame}, "fewer than the 768", false},
         {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
-        {"missing channel", {"--id-channel", "objectIndex", dir.File("c.exr")},
-         "no channel 'objectIndex'", true},
-        {"preview without #", {"--preview", Out("p.png"), frame, Fixture("beauty_0008.png")},
-         "has no '#'", false},
-        {"preview over an input", {"--preview", dir.File("a_####.png"), dir.File("a_0007.png")},
-         "frame 7 would write '" + dir.File("a_0007.png") + "' over an input file", false},
+        {"missing channel",
+         {"--id-channel", "objectIndex", dir.File("c.exr")},
+         "no channel 'objectIndex'",
+         true},
+        {"preview without #",
+         {"--preview", Out("p.png"), frame, Fixture("beauty_0008.png")},
+         "has no '#'",
+         false},
+        {"preview over an input",
+         {"--preview", dir.File("a_####.png"), dir.File("a_0007.png")},
+         "frame 7 would write '" + dir.File("a_0007.png") + "' over an input file",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -347,17 +380,16 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     const ProcessResult run = Kelvo({"render", "--output", Out("o.pcx"), "--preview",
                                      alias + "_####.png", dir.File("in_0007.png")});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Contains(run.err, "kelvo: frame 7 would write '" + alias +
-                                      "_0007.png' over an input file"))
+    EXPECT_TRUE(
+        Contains(run.err, "kelvo: frame 7 would write '" + alias + "_0007.png' over an input file"))
         << run.err;
     EXPECT_TRUE(OutEntries().empty());
     EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
 }
 
 TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOneNamingEachFrame) {
-    const ProcessResult run =
-        Kelvo({"render", "--output", Out("missing/shot.pcx"), Fixture("beauty_0007.png"),
-               Fixture("beauty_0008.png")});
+    const ProcessResult run = Kelvo({"render", "--output", Out("missing/shot.pcx"),
+                                     Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
     EXPECT_EQ(run.exitCode, 1);
     for (int frame : {7, 8}) {
         EXPECT_TRUE(Contains(run.err, "kelvo: frame " + std::to_string(frame) + " (" +
@@ -381,8 +413,8 @@ TEST_F(KelvoProgramTest, UnwritablePreviewExitsOneWithTheReason) {
     const std::string reason = "its preview '" + Out("prev_0007.png") + "' was not written: ";
     const size_t at = run.err.find(reason);
     ASSERT_NE(at, std::string::npos) << run.err;
-    const std::string why = run.err.substr(at + reason.size(), run.err.find('\n', at) - at -
-                                                                   reason.size());
+    const std::string why =
+        run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
 #ifdef _WIN32
     EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
 #else
@@ -408,9 +440,10 @@ TEST_F(KelvoProgramTest, WorkersWriteTheFilesOfOneProcessInFrameOrder) {
         SCOPED_TRACE("-j " + jobs + (r.frameCache != nullptr ? " --frame-cache 0" : ""));
         const std::string out = Out("j" + jobs + (r.frameCache != nullptr ? "-nocache" : ""));
         std::filesystem::create_directory(out);
-        std::vector<std::string> args = {"render", "-j", jobs, "--start", "1", "--method",
-                                         "nearest", "--range", "0:0-255:dither", "--output",
-                                         out + "/shot.pcx"};
+        std::vector<std::string> args = {
+            "render",         "-j",      jobs,      "--start",        "1",
+            "--method",       "nearest", "--range", "0:0-255:dither", "--output",
+            out + "/shot.pcx"};
         if (r.frameCache != nullptr) {
             args.insert(args.end(), {"--frame-cache", r.frameCache});
         }
@@ -445,10 +478,10 @@ TEST_F(KelvoProgramTest, WorkersCheckEveryInputBeforeWritingAnything) {
         std::filesystem::copy_file(Fixture("ids_0007.png"), dir.File(Numbered("id%d.png", i)));
     }
     WriteBytes(dir.File("c4.png"), "not");
-    const ProcessResult run = Kelvo(
-        {"render", "-j", "2", "--ids", dir.File("id#.png"), "--save-settings", Out("s.set"),
-         "--output", Out("shot.pcx"), dir.File("c1.png"), dir.File("c2.png"), dir.File("c3.png"),
-         dir.File("c4.png")});
+    const ProcessResult run =
+        Kelvo({"render", "-j", "2", "--ids", dir.File("id#.png"), "--save-settings", Out("s.set"),
+               "--output", Out("shot.pcx"), dir.File("c1.png"), dir.File("c2.png"),
+               dir.File("c3.png"), dir.File("c4.png")});
     EXPECT_EQ(run.exitCode, 2);
     const size_t third = run.err.find("kelvo: cannot read identifiers '" + dir.File("id3.png"));
     const size_t fourth =
@@ -462,8 +495,8 @@ TEST_F(KelvoProgramTest, WorkersCheckEveryInputBeforeWritingAnything) {
 
 TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
     const ProcessResult run =
-        Kelvo({"render", "-j", "2", "--output", Out("missing/shot.pcx"),
-               Fixture("beauty_0007.png"), Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
+        Kelvo({"render", "-j", "2", "--output", Out("missing/shot.pcx"), Fixture("beauty_0007.png"),
+               Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
     EXPECT_EQ(run.exitCode, 1);
     size_t previous = 0;
     for (int frame = 7; frame <= 9; ++frame) {
@@ -499,12 +532,20 @@ protected:
                           static_cast<uint8_t>(i / 2)};
         }
         std::string error;
-        EXPECT_EQ(WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette,
-                                  error),
-                  1)
+        EXPECT_EQ(
+            WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette, error),
+            1)
             << error;
-        std::vector<std::string> args = {KelvoProgram(), "render", "-j", "2", "--start", "1",
-                                         "--range", "0:0-255", "--output", Out("shot.pcx"),
+        std::vector<std::string> args = {KelvoProgram(),
+                                         "render",
+                                         "-j",
+                                         "2",
+                                         "--start",
+                                         "1",
+                                         "--range",
+                                         "0:0-255",
+                                         "--output",
+                                         Out("shot.pcx"),
                                          Fixture("beauty_0007.png")};
         args.insert(args.end(), LARGE_FRAMES, dir.File("large.png"));
         return args;
@@ -558,8 +599,9 @@ TEST_F(LongRunTest, LostWorkersCostTheirFramesAndEndTheRun) {
     ASSERT_TRUE(kelvo.WaitFor(FirstFrameShown())) << kelvo.Output();
     kelvo.EndChildProcesses();
     EXPECT_EQ(kelvo.Wait(), 1) << kelvo.Output();
-    EXPECT_TRUE(Contains(kelvo.Output(), "' was not written: its worker process ended before it "
-                                         "was rendered"))
+    EXPECT_TRUE(Contains(kelvo.Output(),
+                         "' was not written: its worker process ended before it "
+                         "was rendered"))
         << kelvo.Output();
     EXPECT_TRUE(Contains(kelvo.Output(), " of " + std::to_string(FRAMES) + " frames not written ("))
         << kelvo.Output();
@@ -567,7 +609,11 @@ TEST_F(LongRunTest, LostWorkersCostTheirFramesAndEndTheRun) {
 }
 
 TEST_F(KelvoProgramTest, AnswersHelpVersionAndUnknownCommands) {
-    struct Case { std::vector<std::string> args; int exitCode; std::string out, err; };
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+    };
     const Case cases[] = {
         {{"--help"}, 0, "usage: kelvo COMMAND [ARGS]\n", ""},
         {{"render", "--help"}, 0, "usage: kelvo render [options] COLOR...", ""},
@@ -634,17 +680,26 @@ TEST_F(KelvoProgramTest, LoadsThePlugInBesideItOrTheOneNamed) {
         std::string error;
     };
     const Case cases[] = {
-        {"none beside", lonely, {"demo", Out("demo")}, 2,
+        {"none beside",
+         lonely,
+         {"demo", Out("demo")},
+         2,
          "kelvo: cannot load '" + (alone / "Kelvo.flt").string() + "': "},
-        {"named", lonely, {"--plugin", other, "settings", "new", "-o", Out("b.settings")}, 0,
-         ""},
-        {"named, missing", KelvoProgram(),
-         {"render", "--plugin=" + none, "--output", Out("c.pcx"), Fixture("beauty_0007.png")}, 2,
+        {"named", lonely, {"--plugin", other, "settings", "new", "-o", Out("b.settings")}, 0, ""},
+        {"named, missing",
+         KelvoProgram(),
+         {"render", "--plugin=" + none, "--output", Out("c.pcx"), Fixture("beauty_0007.png")},
+         2,
          "kelvo: cannot load '" + none + "': "},
-        {"about, missing", KelvoProgram(), {"about", "--plugin", none}, 2,
+        {"about, missing",
+         KelvoProgram(),
+         {"about", "--plugin", none},
+         2,
          "kelvo: cannot load '" + none + "': "},
-        {"configure, missing", KelvoProgram(),
-         {"--plugin", none, "configure", Out("d.settings")}, 2,
+        {"configure, missing",
+         KelvoProgram(),
+         {"--plugin", none, "configure", Out("d.settings")},
+         2,
          "kelvo: cannot load '" + none + "': "},
     };
     for (const Case& c : cases) {

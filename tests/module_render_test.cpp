@@ -37,7 +37,12 @@ protected:
 };
 
 TEST_F(ModuleRenderTest, WindowSeesEveryRowAndCanStopTheRender) {
-    struct Case { const char* name; int stopAtRow; int rowsSeen; bool written; };
+    struct Case {
+        const char* name;
+        int stopAtRow;
+        int rowsSeen;
+        bool written;
+    };
     const Case cases[] = {
         {"runs to the end", -1, 4, true},
         {"stopped at row 2", 2, 3, false},

@@ -65,11 +65,13 @@ TEST_F(ModuleTest, InitialisesTheCustomControlsOnlyOnce) {
 
 TEST_F(ModuleTest, StringTableHasIdsOneToFiveButFour) {
     DllMain(resources, DLL_PROCESS_ATTACH, nullptr);
-    struct Case { int id; const char* text; };
+    struct Case {
+        int id;
+        const char* text;
+    };
     const Case cases[] = {
-        {1, "Kelvo Renderer"}, {2, "Image Filter"}, {3, "Kelvo Renderer"},
-        {4, nullptr},          {5, "Kelvo Palette Renderer"},
-        {0, nullptr},          {6, nullptr},        {101, nullptr},
+        {1, "Kelvo Renderer"},         {2, "Image Filter"}, {3, "Kelvo Renderer"}, {4, nullptr},
+        {5, "Kelvo Palette Renderer"}, {0, nullptr},        {6, nullptr},          {101, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);

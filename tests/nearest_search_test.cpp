@@ -135,8 +135,8 @@ void ExpectSameAsScan(const Palette& palette, ColorRange range, const std::vecto
             const int expected = NearestIndex(palette.data(), range, c.red, c.green, c.blue);
             const int found = search.Find(c.red, c.green, c.blue);
             if (found != expected && ++mismatches <= 5) {
-                ADD_FAILURE() << "pass " << pass << " colour (" << c.red << ", " << c.green
-                              << ", " << c.blue << "): search " << found << ", scan " << expected;
+                ADD_FAILURE() << "pass " << pass << " colour (" << c.red << ", " << c.green << ", "
+                              << c.blue << "): search " << found << ", scan " << expected;
             }
         }
         ASSERT_EQ(mismatches, 0);
@@ -145,7 +145,10 @@ void ExpectSameAsScan(const Palette& palette, ColorRange range, const std::vecto
 
 TEST(NearestSearchTest, MatchesTheScanForEveryPaletteAndRangeShape) {
     std::minstd_rand random(12345);
-    struct PaletteCase { const char* name; Palette palette; };
+    struct PaletteCase {
+        const char* name;
+        Palette palette;
+    };
     const PaletteCase palettes[] = {
         {"random", RandomPalette(random)},
         {"duplicates", PaletteWithDuplicates(random)},
@@ -154,7 +157,7 @@ TEST(NearestSearchTest, MatchesTheScanForEveryPaletteAndRangeShape) {
         {"one colour", Palette(PALETTE_ENTRIES, PaletteEntry{40, 200, 7})},
     };
     const ColorRange ranges[] = {
-        {0, 255, 0}, {255, 255, 0}, {0, 0, 0},  {17, 17, 0}, {200, 100, 0},
+        {0, 255, 0}, {255, 255, 0}, {0, 0, 0},     {17, 17, 0}, {200, 100, 0},
         {255, 0, 0}, {30, 45, 0},   {250, 255, 0}, {0, 1, 0},
     };
     for (const PaletteCase& p : palettes) {
@@ -177,7 +180,12 @@ TEST(NearestSearchTest, TiesGoToTheLowestIndex) {
     palette[7] = {10, 10, 10};
     palette[9] = {12, 10, 10};
     palette[12] = {8, 10, 10};
-    struct Case { const char* name; ColorRange range; Colour colour; int index; };
+    struct Case {
+        const char* name;
+        ColorRange range;
+        Colour colour;
+        int index;
+    };
     const Case cases[] = {
         {"duplicate entries", {3, 9, 0}, {2560, 2560, 2560}, 3},
         {"duplicate after the first", {4, 9, 0}, {2560, 2560, 2560}, 7},
@@ -191,8 +199,9 @@ TEST(NearestSearchTest, TiesGoToTheLowestIndex) {
         SCOPED_TRACE(c.name);
         NearestSearch search(palette.data(), c.range);
         EXPECT_EQ(search.Find(c.colour.red, c.colour.green, c.colour.blue), c.index);
-        EXPECT_EQ(NearestIndex(palette.data(), c.range, c.colour.red, c.colour.green, c.colour.blue),
-                  c.index);
+        EXPECT_EQ(
+            NearestIndex(palette.data(), c.range, c.colour.red, c.colour.green, c.colour.blue),
+            c.index);
     }
 }
 

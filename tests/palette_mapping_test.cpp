@@ -22,7 +22,11 @@ TEST(PaletteMappingTest, LuminanceIsRoundedInTheStatedOrder) {
 }
 
 TEST(PaletteMappingTest, UniformFullRangeEdgeValues) {
-    struct Case { const char* name; uint16_t r, g, b; int index; };
+    struct Case {
+        const char* name;
+        uint16_t r, g, b;
+        int index;
+    };
     const Case cases[] = {
         {"black", 0, 0, 0, 0},
         {"white", 65535, 65535, 65535, 255},
@@ -53,7 +57,11 @@ TEST(PaletteMappingTest, UniformOddRangeShapes) {
 }
 
 TEST(PaletteMappingTest, DitherCheckerboard) {
-    struct Case { const char* name; uint16_t grey; int even, odd; };
+    struct Case {
+        const char* name;
+        uint16_t grey;
+        int even, odd;
+    };
     const Case cases[] = {
         {"h = 1", 16384, 10, 11},
         {"h = 3", 32768, 11, 12},

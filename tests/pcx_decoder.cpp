@@ -5,7 +5,9 @@
 #include <iterator>
 
 namespace {
-int Word(const std::vector<uint8_t>& file, size_t at) { return file[at] | file[at + 1] << 8; }
+int Word(const std::vector<uint8_t>& file, size_t at) {
+    return file[at] | file[at + 1] << 8;
+}
 }  // namespace
 
 bool DecodePcx(const std::vector<uint8_t>& file, DecodedPcx& out, std::string& error) {

@@ -49,7 +49,10 @@ TEST(PcxFrameReaderTest, DecodesHeaderRunsLiteralsAndPalette) {
 }
 
 TEST(PcxFrameReaderTest, RefusesDamagedFiles) {
-    struct Case { const char* name; std::vector<uint8_t> file; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+    };
     const std::vector<uint8_t> golden = GoldenFile(SCAN);
     std::vector<Case> cases = {
         {"scan data one byte short", GoldenFile({0xC3, 0x05, 0xC1, 0xC1, 0x07})},

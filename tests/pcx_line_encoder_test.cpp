@@ -58,7 +58,10 @@ Bytes Alternating(std::minstd_rand& random, size_t size) {
 TEST(PcxLineEncoderTest, MatchesTheReferenceEncoder) {
     std::minstd_rand random(2718);
     const size_t widths[] = {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 63, 64, 65, 127, 129, 1001};
-    struct Kind { const char* name; Bytes (*make)(std::minstd_rand&, size_t); };
+    struct Kind {
+        const char* name;
+        Bytes (*make)(std::minstd_rand&, size_t);
+    };
     const Kind kinds[] = {{"noisy", Noisy}, {"run-heavy", RunHeavy}, {"alternating", Alternating}};
     const std::pair<const char*, LineEncoder> encoders[] = {
         {"dispatched", EncodePcxLine}, {"without SSSE3", EncodePcxLineWithoutSsse3}};

@@ -14,7 +14,8 @@ namespace {
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
@@ -27,7 +28,10 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
 
 TEST(PcxPaletteReaderTest, ReadsTheLast768BytesOfAnyFile) {
     TempDir dir;
-    struct Case { const char* name; size_t size; };
+    struct Case {
+        const char* name;
+        size_t size;
+    };
     const Case cases[] = {{"bare palette", 768}, {"header and palette", 897}, {"odd file", 5000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -38,9 +38,8 @@ Bytes Encode(const Bytes& indices, uint16_t width, uint16_t height) {
 ::testing::AssertionResult SameBytes(const Bytes& actual, const Bytes& expected) {
     for (size_t i = 0; i < std::min(actual.size(), expected.size()); ++i) {
         if (actual[i] != expected[i]) {
-            return ::testing::AssertionFailure()
-                   << "first difference at offset " << i << ": " << int{actual[i]} << " vs "
-                   << int{expected[i]};
+            return ::testing::AssertionFailure() << "first difference at offset " << i << ": "
+                                                 << int{actual[i]} << " vs " << int{expected[i]};
         }
     }
     if (actual.size() != expected.size()) {
@@ -60,7 +59,12 @@ std::vector<PaletteEntry> TestPalette() {
 }
 
 TEST(PcxWriterTest, EncodesRunsAndLiterals) {
-    struct Case { const char* name; Bytes in; uint16_t width, height; Bytes out; };
+    struct Case {
+        const char* name;
+        Bytes in;
+        uint16_t width, height;
+        Bytes out;
+    };
     const Case cases[] = {
         {"100 equal bytes: 63 then 37", Bytes(100, 9), 100, 1, {0xFF, 0x09, 0xE5, 0x09}},
         {"64 bytes below 192", Bytes(64, 5), 64, 1, {0xFF, 0x05, 0x05}},
@@ -116,7 +120,8 @@ TEST(PcxWriterTest, LargerFramesDecodeToTheirIndices) {
     TempDir dir;
     const auto palette = TestPalette();
     uint32_t state = 12345;
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{127, 3}, std::pair{64, 64}, std::pair{301, 17}}) {
+    for (auto [w, h] :
+         {std::pair{1, 1}, std::pair{127, 3}, std::pair{64, 64}, std::pair{301, 17}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         Bytes indices(static_cast<size_t>(w * h));
         for (auto& index : indices) {
@@ -170,7 +175,10 @@ TEST(PcxWriterTest, WritesFramesNamedAtTheLongestLegalLength) {
     const uint8_t index = 3;
     const size_t dirLength = dir.File("").size();
     ASSERT_LT(dirLength + 8, 255u);
-    struct Case { const char* name; std::string path; };
+    struct Case {
+        const char* name;
+        std::string path;
+    };
     const Case cases[] = {
         {"a path of 255 characters", dir.File(std::string(255 - dirLength - 8, 'p') + "0001.pcx")},
         {"a file name of 255 bytes", std::string(247, 'n') + "0001.pcx"},

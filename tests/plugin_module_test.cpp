@@ -141,7 +141,10 @@ TEST_F(PluginModuleTest, TheLinkedModuleLoadsOnceAtATime) {
 }
 #else
 TEST(PluginModuleLoadTest, RefusesWhatIsNotAPluginModule) {
-    struct Case { const char* path; const char* reason; };
+    struct Case {
+        const char* path;
+        const char* reason;
+    };
     const Case cases[] = {
         {"no-such-module.flt", "cannot load 'no-such-module.flt'"},
         {"kernel32.dll", "does not export LibDescription"},

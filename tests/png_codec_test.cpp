@@ -25,7 +25,10 @@ uint32_t GetBe32(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 TEST(PngCodecTest, DecodesEveryLayoutTo16BitRgbaAsStored) {
-    struct Case { const char* file; std::vector<uint16_t> rgba; };
+    struct Case {
+        const char* file;
+        std::vector<uint16_t> rgba;
+    };
     const Case cases[] = {
         {"grey1.png", {65535, 65535, 65535, 65535, 0, 0, 0, 65535}},
         // 4-bit 1 is 0x11 at 8 bits.
@@ -63,7 +66,10 @@ TEST(PngCodecTest, DecodesEveryLayoutTo16BitRgbaAsStored) {
 }
 
 TEST(PngCodecTest, ReadsGreyIdentifiersAsStored) {
-    struct Case { const char* file; std::vector<uint16_t> ids; };
+    struct Case {
+        const char* file;
+        std::vector<uint16_t> ids;
+    };
     const Case cases[] = {
         {"ids8.png", {0, 15, 255}},
         {"ids16.png", {300, 65535}},
@@ -82,7 +88,10 @@ TEST(PngCodecTest, ReadsGreyIdentifiersAsStored) {
 }
 
 TEST(PngCodecTest, RefusesWhatIsNoIdentifierPass) {
-    struct Case { const char* file; const char* error; };
+    struct Case {
+        const char* file;
+        const char* error;
+    };
     const Case cases[] = {
         {"rgb8.png", "must be a grey PNG of 8 or 16 bits, not RGB of 8 bits"},
         {"grey_alpha16.png", "not grey+alpha of 16 bits"},
@@ -102,7 +111,12 @@ TEST(PngCodecTest, RefusesWhatIsNoIdentifierPass) {
 TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
     TempDir dir;
     const std::vector<uint8_t> whole = ReadWholeFile(Fixture("beauty_0008.png"));
-    struct Case { const char* name; size_t keep; std::vector<uint8_t> bytes; const char* error; };
+    struct Case {
+        const char* name;
+        size_t keep;
+        std::vector<uint8_t> bytes;
+        const char* error;
+    };
     const Case cases[] = {
         {"missing", 0, {}, "No such file or directory"},
         {"text", 0, {'h', 'e', 'l', 'l', 'o', '\n', '.', '.', '.'}, "not a PNG file"},
@@ -115,8 +129,8 @@ TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
         const std::string path = dir.File(std::string(c.name) + ".png");
         if (c.keep > 0 || !c.bytes.empty()) {
             const std::vector<uint8_t> bytes =
-                c.keep > 0 ? std::vector<uint8_t>(whole.begin(), whole.begin() +
-                                                  static_cast<std::ptrdiff_t>(c.keep))
+                c.keep > 0 ? std::vector<uint8_t>(
+                                 whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.keep))
                            : c.bytes;
             FILE* file = std::fopen(path.c_str(), "wb");
             ASSERT_NE(file, nullptr);
@@ -147,8 +161,7 @@ TEST(PngCodecTest, PreviewHoldsIndicesAndTheWholePalette) {
     }
     const std::vector<uint8_t> indices = {0, 1, 255, 128, 7, 7};
     std::string error;
-    ASSERT_EQ(WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, error), 1)
-        << error;
+    ASSERT_EQ(WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, error), 1) << error;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
 
     const std::vector<uint8_t> bytes = ReadWholeFile(dir.File("p.png"));

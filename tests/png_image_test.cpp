@@ -14,22 +14,29 @@ namespace {
 using Rgba = std::vector<uint16_t>;
 
 TEST(PngImageTest, DecodesEveryColourTypeTo16BitRgba) {
-    struct Case { const char* name; TestPng png; Rgba expected; };
+    struct Case {
+        const char* name;
+        TestPng png;
+        Rgba expected;
+    };
     const Case cases[] = {
-        {"grey 8", {2, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 200}},
+        {"grey 8",
+         {2, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 200}},
          {0, 0, 0, 65535, 51400, 51400, 51400, 65535}},
         {"grey 16", {1, 1, PNG_COLOR_TYPE_GRAY, 16, {0x1234}}, {0x1234, 0x1234, 0x1234, 65535}},
-        {"grey 1 bit", {2, 1, PNG_COLOR_TYPE_GRAY, 1, {1, 0}},
+        {"grey 1 bit",
+         {2, 1, PNG_COLOR_TYPE_GRAY, 1, {1, 0}},
          {65535, 65535, 65535, 65535, 0, 0, 0, 65535}},
         {"grey+alpha 8", {1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {10, 20}}, {2570, 2570, 2570, 5140}},
         {"rgb 8", {1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 255}}, {257, 514, 65535, 65535}},
-        {"rgb 16", {1, 1, PNG_COLOR_TYPE_RGB, 16, {1, 0xFF00, 0x00FF}},
-         {1, 0xFF00, 0x00FF, 65535}},
+        {"rgb 16", {1, 1, PNG_COLOR_TYPE_RGB, 16, {1, 0xFF00, 0x00FF}}, {1, 0xFF00, 0x00FF, 65535}},
         {"rgba 8", {1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {1, 2, 3, 4}}, {257, 514, 771, 1028}},
         {"rgba 16", {1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {1, 2, 3, 4}}, {1, 2, 3, 4}},
-        {"palette", {2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, {9, 8, 7, 100, 150, 200}},
+        {"palette",
+         {2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, {9, 8, 7, 100, 150, 200}},
          {25700, 38550, 51400, 65535, 2313, 2056, 1799, 65535}},
-        {"palette with tRNS", {1, 1, PNG_COLOR_TYPE_PALETTE, 4, {0}, {9, 8, 7}, {128}},
+        {"palette with tRNS",
+         {1, 1, PNG_COLOR_TYPE_PALETTE, 4, {0}, {9, 8, 7}, {128}},
          {2313, 2056, 1799, 32896}},
     };
     TempDir dir;
@@ -61,7 +68,11 @@ TEST(PngImageTest, DecodesInterlacedRowsInPlace) {
 
 TEST(PngImageTest, ReadsIdentifiersAsStored) {
     TempDir dir;
-    struct Case { const char* name; TestPng png; std::vector<uint16_t> expected; };
+    struct Case {
+        const char* name;
+        TestPng png;
+        std::vector<uint16_t> expected;
+    };
     const Case cases[] = {
         {"8 bits", {3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 15, 255}}, {0, 15, 255}},
         {"16 bits", {2, 1, PNG_COLOR_TYPE_GRAY, 16, {300, 65535}}, {300, 65535}},
@@ -80,15 +91,20 @@ TEST(PngImageTest, RefusesBadFilesWithAReason) {
     TempDir dir;
     WriteTestPng(dir.File("rgb.png"), {1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3}});
     WriteTestPng(dir.File("grey4.png"), {1, 1, PNG_COLOR_TYPE_GRAY, 4, {1}});
-    WriteTestPng(dir.File("big.png"), {64, 64, PNG_COLOR_TYPE_RGB, 8,
-                                       std::vector<uint16_t>(64 * 64 * 3, 77)});
+    WriteTestPng(dir.File("big.png"),
+                 {64, 64, PNG_COLOR_TYPE_RGB, 8, std::vector<uint16_t>(64 * 64 * 3, 77)});
     // Cut inside the image data.
     std::vector<char> whole(4096);
     std::ifstream(dir.File("big.png"), std::ios::binary).read(whole.data(), 4096);
     std::ofstream(dir.File("cut.png"), std::ios::binary).write(whole.data(), 60);
     std::ofstream(dir.File("text.png")) << "not an image at all";
 
-    struct Case { const char* name; std::string path; bool ids; const char* error; };
+    struct Case {
+        const char* name;
+        std::string path;
+        bool ids;
+        const char* error;
+    };
     const Case cases[] = {
         {"missing file", dir.File("none.png"), false, "No such file"},
         {"not a PNG", dir.File("text.png"), false, "not a PNG file"},

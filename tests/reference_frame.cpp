@@ -5,7 +5,7 @@ namespace {
 
 // Grey levels whose palette index is decided by the last bits of the luminance.
 std::vector<uint16_t> EdgeGreys() {
-    std::vector<uint16_t> greys = {0, 1, 65534, 65535, 16383, 16384, 16385,
+    std::vector<uint16_t> greys = {0,     1,     65534, 65535, 16383, 16384, 16385,
                                    32767, 32768, 32769, 49151, 49152, 49153};
     // Level edges of the full range without dither: multiples of 256.
     for (int k : {1, 2, 63, 64, 127, 128, 129, 191, 254, 255}) {
@@ -15,7 +15,7 @@ std::vector<uint16_t> EdgeGreys() {
     }
     // Level edges of the dithered ranges: multiples of 65536 / m for m = 7 and 511.
     for (int m : {7, 511}) {
-        for (int h = 1; h < m; h += m > 7 ? 37 : 1) {
+        for (int h = 1; h<m; h += m> 7 ? 37 : 1) {
             const int edge = static_cast<int>((65536LL * h + m - 1) / m);
             for (int delta : {-1, 0, 1}) {
                 greys.push_back(static_cast<uint16_t>(edge + delta));
@@ -64,10 +64,9 @@ void FillReferenceFrame(MemoryBitmap& frame) {
 void SetReferenceSettings(PaletteRenderSettings& settings, ReferenceVariant variant) {
     SetDefaultSettings(settings);
     const ColorRange ranges[RANGE_COUNT] = {
-        {0, 255, 0},   {10, 13, 1},   {255, 0, 0},   {13, 10, 1},
-        {0, 255, 1},   {7, 7, 1},     {255, 0, 1},   {40, 39, 0},
-        {128, 143, 0}, {144, 159, 1}, {0, 0, 0},     {5, 6, 0},
-        {224, 255, 1}, {1, 254, 0},   {200, 100, 0}, {16, 31, 1},
+        {0, 255, 0},   {10, 13, 1}, {255, 0, 0},   {13, 10, 1},   {0, 255, 1}, {7, 7, 1},
+        {255, 0, 1},   {40, 39, 0}, {128, 143, 0}, {144, 159, 1}, {0, 0, 0},   {5, 6, 0},
+        {224, 255, 1}, {1, 254, 0}, {200, 100, 0}, {16, 31, 1},
     };
     for (int k = 0; k < RANGE_COUNT; ++k) {
         settings.ranges[k] = ranges[k];

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "kelvo/batch/render_driver.h"
-#include "render/frame_file.h"
 #include "plugin/palette_render_filter.h"
+#include "render/frame_file.h"
 #include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/temp_dir.h"
@@ -44,8 +44,8 @@ protected:
             const std::string number = std::to_string(first + i);
             char file[FRAME_NAME_SIZE];
             EXPECT_TRUE(BuildFrameFileName(filter.settings.outputName, first + i, file));
-            plans.push_back({first + i, "in" + number, file,
-                             previews ? dir.File("p" + number + ".png") : ""});
+            plans.push_back(
+                {first + i, "in" + number, file, previews ? dir.File("p" + number + ".png") : ""});
         }
         return plans;
     }

@@ -54,13 +54,14 @@ Frame RandomFrame(std::minstd_rand& random, int width, int height) {
     Frame frame;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     for (size_t i = 0; i < count; ++i) {
-        const auto grey = static_cast<uint16_t>(random() % 3 == 0 ? random() % 257 * 256
-                                                                  : random() % 65536);
+        const auto grey =
+            static_cast<uint16_t>(random() % 3 == 0 ? random() % 257 * 256 : random() % 65536);
         const auto alpha = static_cast<uint16_t>(random());
         if (random() % 2 == 0) {
             frame.pixels.push_back({grey, grey, grey, alpha});
         } else {
-            frame.pixels.push_back({static_cast<uint16_t>(random()), static_cast<uint16_t>(random()),
+            frame.pixels.push_back({static_cast<uint16_t>(random()),
+                                    static_cast<uint16_t>(random()),
                                     static_cast<uint16_t>(random()), alpha});
         }
     }
@@ -83,9 +84,9 @@ void RandomSettings(std::minstd_rand& random, PaletteRenderSettings& settings) {
     const ColorRange shapes[] = {{0, 255, 0}, {255, 0, 0}, {255, 255, 0}, {13, 10, 0},
                                  {40, 39, 0}, {254, 0, 0}, {0, 0, 0}};
     for (ColorRange& range : settings.ranges) {
-        range = random() % 3 == 0 ? shapes[random() % std::size(shapes)]
-                                  : ColorRange{static_cast<uint8_t>(random()),
-                                               static_cast<uint8_t>(random()), 0};
+        range = random() % 3 == 0
+                    ? shapes[random() % std::size(shapes)]
+                    : ColorRange{static_cast<uint8_t>(random()), static_cast<uint8_t>(random()), 0};
         range.dither = static_cast<uint8_t>(random() % 2 == 0 ? 0 : random() % 256);
     }
 }
@@ -104,7 +105,12 @@ int ExpectedIndex(const PaletteRenderSettings& settings, const BMM_Color_64& pix
 
 TEST(RenderExactnessTest, MatchesPixelByPixelRulesInBitmapAndFile) {
     std::minstd_rand random(4242);
-    struct Case { const char* name; int32_t method, source; int width, height; bool misleadingRows; };
+    struct Case {
+        const char* name;
+        int32_t method, source;
+        int width, height;
+        bool misleadingRows;
+    };
     const Case cases[] = {
         {"uniform, material ids", METHOD_UNIFORM, SOURCE_MATERIAL_EFFECTS, 37, 23, false},
         {"uniform, object ids", METHOD_UNIFORM, SOURCE_OBJECT, 64, 9, false},
@@ -122,7 +128,8 @@ TEST(RenderExactnessTest, MatchesPixelByPixelRulesInBitmapAndFile) {
             RandomSettings(random, filter.settings);
             filter.settings.method = c.method;
             filter.settings.source = c.source;
-            std::snprintf(filter.settings.outputName, OUTPUT_NAME_SIZE, "%s", dir.File("f.pcx").c_str());
+            std::snprintf(filter.settings.outputName, OUTPUT_NAME_SIZE, "%s",
+                          dir.File("f.pcx").c_str());
             const Frame frame = RandomFrame(random, c.width, c.height);
             MemoryBitmap bitmap(static_cast<WORD>(c.width), static_cast<WORD>(c.height));
             bitmap.Pixels() = frame.pixels;
@@ -140,8 +147,8 @@ TEST(RenderExactnessTest, MatchesPixelByPixelRulesInBitmapAndFile) {
                 for (int x = 0; x < c.width; ++x) {
                     const size_t at = static_cast<size_t>(y) * static_cast<size_t>(c.width) +
                                       static_cast<size_t>(x);
-                    const unsigned id = c.source == SOURCE_OBJECT ? frame.objectIds[at]
-                                                                  : frame.materialIds[at];
+                    const unsigned id =
+                        c.source == SOURCE_OBJECT ? frame.objectIds[at] : frame.materialIds[at];
                     const int index = ExpectedIndex(filter.settings, frame.pixels[at], id, x, y);
                     expected.push_back(static_cast<uint8_t>(index));
                     const PaletteEntry& colour = filter.settings.palette[index];
@@ -151,7 +158,8 @@ TEST(RenderExactnessTest, MatchesPixelByPixelRulesInBitmapAndFile) {
                                                static_cast<uint16_t>(colour.blue << 8),
                                                frame.pixels[at].a};
                     if (std::memcmp(&got, &want, sizeof got) != 0 && ++wrongPixels <= 3) {
-                        ADD_FAILURE() << "pixel (" << x << ", " << y << ") expected index " << index;
+                        ADD_FAILURE()
+                            << "pixel (" << x << ", " << y << ") expected index " << index;
                     }
                 }
             }

@@ -18,8 +18,7 @@ namespace {
 class RecordingHost : public Bitmap {
 public:
     explicit RecordingHost(MemoryBitmap& bitmap)
-        : bitmap_(bitmap),
-          window_([this](UINT message, WPARAM wParam, LPARAM lParam) {
+        : bitmap_(bitmap), window_([this](UINT message, WPARAM wParam, LPARAM lParam) {
               OnMessage(message, wParam, lParam);
           }) {}
 
@@ -59,8 +58,7 @@ private:
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == MSG_RENDER_PROGRESS) {
             row_ = static_cast<int>(wParam);
-            log.push_back("progress " + std::to_string(wParam) + "/" +
-                                std::to_string(lParam));
+            log.push_back("progress " + std::to_string(wParam) + "/" + std::to_string(lParam));
         } else if (message == MSG_RENDER_CHECK_ABORT) {
             auto* flag = reinterpret_cast<int32_t*>(lParam);
             log.push_back("abort? " + std::to_string(*flag));
@@ -106,8 +104,8 @@ TEST_F(RenderFrameTest, FollowsTheHostProtocolRowByRow) {
     RecordingHost host(bitmap);
     filter.SetSource(&host);
     EXPECT_EQ(filter.RenderFrame(host.Window()), 1);
-    const std::vector<std::string> expected = {
-        "channel 2", "progress 0/1", "abort? 0", "row 0", "progress 1/1", "abort? 0", "row 1"};
+    const std::vector<std::string> expected = {"channel 2",    "progress 0/1", "abort? 0", "row 0",
+                                               "progress 1/1", "abort? 0",     "row 1"};
     EXPECT_EQ(host.log, expected);
     EXPECT_EQ(host.pixelReads, 6);
     EXPECT_EQ(host.pixelWrites, 6);
@@ -141,7 +139,10 @@ TEST_F(RenderFrameTest, AbortAtRowZeroChangesNothing) {
 }
 
 TEST_F(RenderFrameTest, StopsMidFrameLeavingEarlierRowsPalettised) {
-    struct Case { const char* name; int abortAt, failRead, readResult; };
+    struct Case {
+        const char* name;
+        int abortAt, failRead, readResult;
+    };
     const Case cases[] = {
         {"abort at row 2", 2, -1, 0},
         {"row read fails", -1, 2, 0},

@@ -126,7 +126,9 @@ bool TerminalProcess::WaitFor(const std::string& text) {
     return true;
 }
 
-void TerminalProcess::Signal(int signal) { kill(pid_, signal); }
+void TerminalProcess::Signal(int signal) {
+    kill(pid_, signal);
+}
 
 void TerminalProcess::EndChildProcesses() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {

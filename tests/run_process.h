@@ -2,8 +2,8 @@
 // terminal (a console of its own on Windows) so it can be interrupted mid-way.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 #ifdef _WIN32

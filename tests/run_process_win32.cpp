@@ -58,9 +58,9 @@ HANDLE CreateCaptureFile(HANDLE* reader = nullptr) {
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, &inherit,
-                              CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, SHARE_ALL, &inherit, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot create a file for a child's output");
     }
@@ -116,7 +116,9 @@ std::string EnvironmentBlock(const std::vector<std::string>& additions) {
 // Ctrl-C sent to a program's console reaches this process too while it is attached there,
 // possibly late; it is swallowed here. (Ignoring Ctrl-C instead would be inherited by every
 // program started afterwards.)
-BOOL WINAPI SwallowControl(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
+BOOL WINAPI SwallowControl(DWORD event) {
+    return event == CTRL_C_EVENT ? TRUE : FALSE;
+}
 
 }  // namespace
 
@@ -184,9 +186,9 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv) {
     startup.hStdError = output;
     // A console of its own, which the program and every process it starts share, as on a
     // terminal; the test program's console, if it has one, is left alone.
-    const bool started = CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr,
-                                        TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                                        &process_) != 0;
+    const bool started =
+        CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process_) != 0;
     CloseHandle(input);
     CloseHandle(output);
     if (!started) {

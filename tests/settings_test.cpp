@@ -19,7 +19,8 @@ TEST(SettingsTest, FreshFilterSavesTheDefaultBlock) {
     PaletteRenderFilter filter;
     EXPECT_EQ(filter.ConfigBlockSize(), 1084u);
     const auto block = Saved(filter);
-    const uint8_t head[] = {0x65, 0, 0, 0, 0xE9, 0x03, 0, 0, 'k', 'e', 'l', 'v', '.', 'p', 'c', 'x', 0};
+    const uint8_t head[] = {0x65, 0,   0,   0,   0xE9, 0x03, 0,   0, 'k',
+                            'e',  'l', 'v', '.', 'p',  'c',  'x', 0};
     EXPECT_EQ(std::memcmp(block.data(), head, sizeof head), 0);
     // method 1023 at offset 264
     EXPECT_EQ(block[264], 0xFF);
@@ -32,12 +33,14 @@ TEST(SettingsTest, FreshFilterSavesTheDefaultBlock) {
 TEST(SettingsTest, DefaultPaletteIsThreeThreeTwo) {
     PaletteEntry palette[PALETTE_ENTRIES];
     SetDefaultPalette(palette);
-    struct Case { int index; PaletteEntry colour; };
+    struct Case {
+        int index;
+        PaletteEntry colour;
+    };
     const Case cases[] = {
-        {0, {0, 0, 0}},       {37, {36, 36, 85}},     {255, {255, 255, 255}},
-        {0xE0, {255, 0, 0}},  {0x1C, {0, 255, 0}},    {3, {0, 0, 255}},
-        {0x60, {109, 0, 0}},  {0x80, {145, 0, 0}},    {0xA0, {182, 0, 0}},
-        {0xC0, {218, 0, 0}},  {0x0E, {0, 109, 170}},
+        {0, {0, 0, 0}},      {37, {36, 36, 85}},  {255, {255, 255, 255}}, {0xE0, {255, 0, 0}},
+        {0x1C, {0, 255, 0}}, {3, {0, 0, 255}},    {0x60, {109, 0, 0}},    {0x80, {145, 0, 0}},
+        {0xA0, {182, 0, 0}}, {0xC0, {218, 0, 0}}, {0x0E, {0, 109, 170}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);

@@ -22,7 +22,9 @@ TestWindow::TestWindow(Handler handler) : handler_(std::move(handler)) {
                               GetModuleHandleA(nullptr), this);
 }
 
-TestWindow::~TestWindow() { DestroyWindow(window_); }
+TestWindow::~TestWindow() {
+    DestroyWindow(window_);
+}
 
 LRESULT CALLBACK TestWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
@@ -44,7 +46,9 @@ TestWindow::TestWindow(Handler handler) : handler_(std::move(handler)) {
     window_ = CreateStandInWindow(&TestWindow::Procedure, this);
 }
 
-TestWindow::~TestWindow() { DestroyStandInWindow(window_); }
+TestWindow::~TestWindow() {
+    DestroyStandInWindow(window_);
+}
 
 LRESULT TestWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     static_cast<TestWindow*>(StandInWindowContext(window))->handler_(message, wParam, lParam);

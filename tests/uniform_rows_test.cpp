@@ -11,19 +11,19 @@ namespace {
 
 // Range shapes whose levels fall on luminance values that greys reach exactly or nearly:
 // full, reversed, single, empty-reversed and from 255 (the one that can reach 256 dithered).
-const ColorRange SHAPES[] = {{0, 255, 0}, {255, 0, 0}, {7, 7, 0},   {13, 10, 0},
-                             {40, 39, 0}, {254, 0, 0}, {255, 0, 1}, {0, 255, 1},
+const ColorRange SHAPES[] = {{0, 255, 0}, {255, 0, 0}, {7, 7, 0},    {13, 10, 0},
+                             {40, 39, 0}, {254, 0, 0}, {255, 0, 1},  {0, 255, 1},
                              {16, 31, 1}, {31, 16, 1}, {100, 101, 1}};
 
 uint16_t RandomChannel(std::minstd_rand& random) {
     // Level edges of 2^k-entry ranges lie at multiples of 256; their neighbours matter too.
     switch (random() % 4) {
-    case 0:
-        return static_cast<uint16_t>(random() % 257 * 256);
-    case 1:
-        return static_cast<uint16_t>(random() % 257 * 256 + random() % 3 - 1);
-    default:
-        return static_cast<uint16_t>(random());
+        case 0:
+            return static_cast<uint16_t>(random() % 257 * 256);
+        case 1:
+            return static_cast<uint16_t>(random() % 257 * 256 + random() % 3 - 1);
+        default:
+            return static_cast<uint16_t>(random());
     }
 }
 
@@ -32,10 +32,10 @@ void CheckKernel(UniformKernel kernel, std::minstd_rand& random) {
     UniformStep steps[RANGE_COUNT];
     ColorRange ranges[RANGE_COUNT];
     for (int k = 0; k < RANGE_COUNT; ++k) {
-        ranges[k] = random() % 2 == 0 ? SHAPES[random() % std::size(SHAPES)]
-                                      : ColorRange{static_cast<uint8_t>(random()),
-                                                   static_cast<uint8_t>(random()),
-                                                   static_cast<uint8_t>(random() % 2)};
+        ranges[k] = random() % 2 == 0
+                        ? SHAPES[random() % std::size(SHAPES)]
+                        : ColorRange{static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
+                                     static_cast<uint8_t>(random() % 2)};
         steps[k] = UniformStepOf(ranges[k]);
     }
     for (int width = 0; width <= 41; ++width) {
@@ -67,8 +67,9 @@ void CheckKernel(UniformKernel kernel, std::minstd_rand& random) {
                 const int expected = range.dither != 0 ? DitheredIndex(range, luminance, x, y)
                                                        : UniformIndex(range, luminance);
                 ASSERT_EQ(indices[x], expected)
-                    << "x " << x << " of " << width << ", y " << y << ", id " << static_cast<unsigned>(ids[x])
-                    << ", colour " << pixel.r << " " << pixel.g << " " << pixel.b;
+                    << "x " << x << " of " << width << ", y " << y << ", id "
+                    << static_cast<unsigned>(ids[x]) << ", colour " << pixel.r << " " << pixel.g
+                    << " " << pixel.b;
             }
             EXPECT_EQ(indices[width], 0xEE) << "wrote past the row of " << width;
         }

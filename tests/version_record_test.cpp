@@ -54,7 +54,10 @@ TEST_F(VersionRecordTest, IsInUsEnglishWithUnicodeCodePage) {
 }
 
 TEST_F(VersionRecordTest, HoldsTheModulesTexts) {
-    struct Case { const char* name; const char* text; };
+    struct Case {
+        const char* name;
+        const char* text;
+    };
     const Case cases[] = {
         {"FileVersion", "1, 0, 0, 0"},
         {"ProductVersion", "1, 0, 0, 0"},

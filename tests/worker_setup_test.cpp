@@ -101,7 +101,11 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[countAt], 2);
-    struct Case { const char* name; size_t at; uint8_t value; };
+    struct Case {
+        const char* name;
+        size_t at;
+        uint8_t value;
+    };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
         {"later version", 4, 3},
@@ -131,7 +135,12 @@ TEST(WorkerSetupTest, ReadsAFramedSetupAndRefusesAnOversizedLength) {
     const std::vector<uint8_t> encoded = EncodeWorkerSetup(setup);
     ASSERT_EQ(framed.size(), 4 + encoded.size());
     EXPECT_EQ(std::vector<uint8_t>(framed.begin() + 4, framed.end()), encoded);
-    struct Case { const char* name; std::vector<uint8_t> pipe; int read; size_t consumed; };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> pipe;
+        int read;
+        size_t consumed;
+    };
     std::vector<uint8_t> oversized = framed;
     oversized[3] = 0x7F;  // 2 GiB and more
     const Case cases[] = {

@@ -5,16 +5,16 @@
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        CenterWindow(dialog, GetParent(dialog));
-        SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, 1);
-        }
-        return TRUE;
-    default:
-        return FALSE;
+        case WM_INITDIALOG:
+            CenterWindow(dialog, GetParent(dialog));
+            SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, 1);
+            }
+            return TRUE;
+        default:
+            return FALSE;
     }
 }

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "pcx/palette.h"
 #include "hostapi/host_api.h"
+#include "pcx/palette.h"
 #include "plugin/settings.h"
 
 // One record for the whole module: at most one control dialog is open at a time. It is filled

@@ -46,7 +46,9 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 
-inline WORD LOWORD(uintptr_t value) { return static_cast<WORD>(value & 0xFFFF); }
+inline WORD LOWORD(uintptr_t value) {
+    return static_cast<WORD>(value & 0xFFFF);
+}
 inline LPSTR MAKEINTRESOURCEA(int id) {
     return reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(id)));
 }
@@ -60,8 +62,8 @@ HWND GetParent(HWND window);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferSize);
 
 // There is no window system: every dialog fails to open with -1, as Win32 reports a failure.
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
-                        DLGPROC procedure, LPARAM initParam);
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC procedure,
+                        LPARAM initParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HCURSOR SetCursor(HCURSOR cursor);

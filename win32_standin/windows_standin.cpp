@@ -20,7 +20,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return window->procedure(window, message, wParam, lParam);
 }
 
-HWND GetParent(HWND) { return nullptr; }
+HWND GetParent(HWND) {
+    return nullptr;
+}
 
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferSize) {
     if (buffer == nullptr || bufferSize <= 0) {
@@ -42,7 +44,9 @@ int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferSize) {
     return 0;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM) { return -1; }
+INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM) {
+    return -1;
+}
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
     if (dialog == nullptr) {
@@ -53,16 +57,24 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     return TRUE;
 }
 
-HCURSOR LoadCursorA(HINSTANCE, LPCSTR) { return nullptr; }
-HCURSOR SetCursor(HCURSOR) { return nullptr; }
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR) {
+    return nullptr;
+}
+HCURSOR SetCursor(HCURSOR) {
+    return nullptr;
+}
 
 HWND CreateStandInWindow(WNDPROC procedure, void* context) {
     return new HWND__{procedure, context, false, 0};
 }
 
-void* StandInWindowContext(HWND window) { return window != nullptr ? window->context : nullptr; }
+void* StandInWindowContext(HWND window) {
+    return window != nullptr ? window->context : nullptr;
+}
 
-void DestroyStandInWindow(HWND window) { delete window; }
+void DestroyStandInWindow(HWND window) {
+    delete window;
+}
 
 bool StandInDialogEnded(HWND window, INT_PTR& result) {
     if (window == nullptr || !window->ended) {

@@ -33,7 +33,9 @@ ImageKind SniffImage(const std::string& path, std::string& error) {
     return IMAGE_OTHER;
 }
 
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
+std::string Quote(const std::string& path) {
+    return "'" + path + "'";
+}
 
 int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                 std::string& error) {
@@ -80,10 +82,10 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     for (size_t i = 0; i < frame.ids.ids.size(); ++i) {
         if (frame.ids.ids[i] > options.exr.maxId) {
             const auto width = static_cast<size_t>(frame.ids.width);
-            error = "identifiers " + Quote(idsPath) + ": " +
-                    DescribeIdOutOfRange(std::to_string(frame.ids.ids[i]),
-                                         static_cast<int>(i % width),
-                                         static_cast<int>(i / width), options.exr.maxId);
+            error =
+                "identifiers " + Quote(idsPath) + ": " +
+                DescribeIdOutOfRange(std::to_string(frame.ids.ids[i]), static_cast<int>(i % width),
+                                     static_cast<int>(i / width), options.exr.maxId);
             return 0;
         }
     }
@@ -113,8 +115,8 @@ FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions op
       cacheBytes_(cacheBytes),
       cache_(frames_.size()) {}
 
-int FileFrameSource::Check(const std::function<void(const std::string&)>& report,
-                           size_t maxReports, const std::function<bool()>& stop) {
+int FileFrameSource::Check(const std::function<void(const std::string&)>& report, size_t maxReports,
+                           const std::function<bool()>& stop) {
     size_t bad = 0;
     for (size_t i = 0; i < frames_.size() && !stop(); ++i) {
         std::string error;

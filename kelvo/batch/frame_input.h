@@ -17,10 +17,10 @@ struct InputFrame {
 };
 
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
-// which must match the colour in size and fit `options.exr.maxId`. On 0, `error` is one line naming the
-// file and the reason.
-[[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
-                   std::string& error);
+// which must match the colour in size and fit `options.exr.maxId`. On 0, `error` is one line naming
+// the file and the reason.
+[[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
+                                 DecodedFrame& frame, std::string& error);
 
 // The frames of a `kelvo render` run. Check decodes every frame once before anything is
 // rendered, keeping decoded frames up to a memory budget so they are not decoded twice.

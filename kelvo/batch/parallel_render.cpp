@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 
-#include "kelvo/os/interrupt.h"
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/os/interrupt.h"
 
 namespace {
 
@@ -204,8 +204,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
 
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
-                               const std::function<int()>& beforeRender,
-                               ProgressDisplay& progress, RenderReport& report) {
+                               const std::function<int()>& beforeRender, ProgressDisplay& progress,
+                               RenderReport& report) {
     const std::vector<FramePlan>& plans = *run.plans;
     const std::unique_ptr<WorkerProcesses> processes = StartWorkers(run);
     if (processes == nullptr) {

@@ -6,20 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "hostapi/host_api.h"
 #include "kelvo/batch/frame_input.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
-#include "hostapi/host_api.h"
 #include "plugin/settings.h"
 
 // What a run in workers came to.
 enum ParallelResult {
-    PARALLEL_UNAVAILABLE,   // no worker could be started: render in this process instead
-    PARALLEL_BAD_INPUT,     // some input did not decode (reported); nothing was rendered
-    PARALLEL_INTERRUPTED,   // interrupted while the inputs were checked; nothing rendered
-    PARALLEL_NOT_STARTED,   // `beforeRender` refused (and said why); nothing was rendered
-    PARALLEL_WORKER_LOST,   // a worker ended before its inputs were checked; nothing rendered
-    PARALLEL_RENDERED,      // the frames were rendered; `report` says how each went
+    PARALLEL_UNAVAILABLE,  // no worker could be started: render in this process instead
+    PARALLEL_BAD_INPUT,    // some input did not decode (reported); nothing was rendered
+    PARALLEL_INTERRUPTED,  // interrupted while the inputs were checked; nothing rendered
+    PARALLEL_NOT_STARTED,  // `beforeRender` refused (and said why); nothing was rendered
+    PARALLEL_WORKER_LOST,  // a worker ended before its inputs were checked; nothing rendered
+    PARALLEL_RENDERED,     // the frames were rendered; `report` says how each went
 };
 
 struct ParallelRender {
@@ -43,8 +43,8 @@ struct ParallelRender {
 // worker.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
-                               const std::function<int()>& beforeRender,
-                               ProgressDisplay& progress, RenderReport& report);
+                               const std::function<int()>& beforeRender, ProgressDisplay& progress,
+                               RenderReport& report);
 
 class HostLink;
 // A worker's whole life over `link`, rendering with `run.filter`: it checks the frames it is

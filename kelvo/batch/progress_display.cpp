@@ -110,9 +110,9 @@ void ProgressDisplay::Redraw(bool force) {
     }
     lastDrawn_ = now;
     const double seconds = std::chrono::duration<double>(now - started_).count();
-    const double fps = framesDone_ > 0 && seconds > 0 ? static_cast<double>(framesDone_) / seconds
-                                                      : -1.0;
-    const double frameShare = frameDone_        ? 1.0
+    const double fps =
+        framesDone_ > 0 && seconds > 0 ? static_cast<double>(framesDone_) / seconds : -1.0;
+    const double frameShare = frameDone_      ? 1.0
                               : rowCount_ > 0 ? static_cast<double>(row_) / rowCount_
                                               : 0.0;
     const std::string bar =

@@ -7,8 +7,8 @@
 
 enum ProgressMode {
     PROGRESS_ERRORS_ONLY,  // errors only (not PROGRESS_QUIET: <windows.h> takes that name)
-    PROGRESS_LINES,  // one summary line per frame
-    PROGRESS_BAR,    // a bar redrawn in place, for a terminal
+    PROGRESS_LINES,        // one summary line per frame
+    PROGRESS_BAR,          // a bar redrawn in place, for a terminal
 };
 
 // "[#########...........]  frame 3/24  row 120/240  12.5 fps"; fps below 0 shows "-- fps".

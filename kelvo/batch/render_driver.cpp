@@ -4,11 +4,11 @@
 #include <algorithm>
 
 #include "host/filter_driver.h"
-#include "kelvo/batch/frame_check.h"
-#include "kelvo/os/interrupt.h"
 #include "host/memory_bitmap.h"
-#include "kelvo/imageio/png_preview.h"
 #include "host/render_window.h"
+#include "kelvo/batch/frame_check.h"
+#include "kelvo/imageio/png_preview.h"
+#include "kelvo/os/interrupt.h"
 
 namespace {
 
@@ -29,8 +29,8 @@ void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
 }
 
 int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
-              size_t index, FrameSource& source, ProgressDisplay& progress,
-              FrameOutcome& outcome, bool& interrupted) {
+              size_t index, FrameSource& source, ProgressDisplay& progress, FrameOutcome& outcome,
+              bool& interrupted) {
     outcome.file = plan.file;
     DecodedFrame frame;
     if (!source.LoadFrame(index, frame, outcome.reason)) {
@@ -57,8 +57,7 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
         return 0;
     }
     std::vector<uint8_t> indices;
-    if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices,
-                        outcome.reason)) {
+    if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices, outcome.reason)) {
         return 0;
     }
     if (!plan.previewPath.empty()) {

@@ -30,9 +30,9 @@ protected:
 
 struct FrameOutcome {
     int frameNumber = 0;
-    std::string file;     // the frame file's name
+    std::string file;  // the frame file's name
     bool written = false;
-    std::string reason;   // why not, when not written
+    std::string reason;  // why not, when not written
 };
 
 struct RenderReport {

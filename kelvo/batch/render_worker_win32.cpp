@@ -3,17 +3,17 @@
 #include <windows.h>
 
 #include <climits>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
-#include "kelvo/batch/exit_codes.h"
 #include "host/filter_driver.h"
 #include "host/filter_factory.h"
-#include "kelvo/os/interrupt.h"
+#include "kelvo/batch/exit_codes.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/batch/worker_setup.h"
+#include "kelvo/os/interrupt.h"
 
 namespace {
 

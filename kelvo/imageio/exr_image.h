@@ -18,8 +18,8 @@ struct ExrRequest {
 // go through the sRGB transfer function (unless `linear`), are clamped to 0..1 and scaled to
 // 0..65535 with rounding; alpha is clamped and scaled only. Identifiers are rounded to the
 // nearest integer. On 0, `error` holds the reason.
-[[nodiscard]] int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image, IdImage& ids,
-            std::string& error);
+[[nodiscard]] int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image,
+                          IdImage& ids, std::string& error);
 
 // The 16-bit value of one colour channel value, as ReadExr computes it.
 uint16_t ExrColorTo16(float value, bool linear);

@@ -119,8 +119,7 @@ int CheckSize(const PngLayout& layout, std::string& error) {
 }
 
 // Decodes the rows into `pixels`, `rowBytes` bytes each, row 0 first.
-int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels,
-                std::string& error) {
+int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std::string& error) {
     std::vector<png_bytep> rows(layout.height);
     for (png_uint_32 y = 0; y < layout.height; ++y) {
         rows[y] = pixels + static_cast<size_t>(y) * layout.rowBytes;
@@ -174,11 +173,11 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
     if (layout.colorType != PNG_COLOR_TYPE_GRAY ||
         (layout.bitDepth != 8 && layout.bitDepth != 16)) {
         error = "an identifier pass must be a grey PNG of 8 or 16 bits, not " +
-                std::string(layout.colorType == PNG_COLOR_TYPE_GRAY ? "grey"
+                std::string(layout.colorType == PNG_COLOR_TYPE_GRAY         ? "grey"
                             : layout.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? "grey+alpha"
-                            : layout.colorType == PNG_COLOR_TYPE_PALETTE ? "palette"
-                            : layout.colorType == PNG_COLOR_TYPE_RGB ? "RGB"
-                                                                     : "RGBA") +
+                            : layout.colorType == PNG_COLOR_TYPE_PALETTE    ? "palette"
+                            : layout.colorType == PNG_COLOR_TYPE_RGB        ? "RGB"
+                                                                            : "RGBA") +
                 " of " + std::to_string(layout.bitDepth) + " bits";
         return 0;
     }

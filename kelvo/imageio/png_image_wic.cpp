@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "kelvo/os/file_io.h"
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/wic_session_win32.h"
+#include "kelvo/os/file_io.h"
 
 namespace {
 

@@ -9,5 +9,5 @@
 
 // Writes through a temporary file beside `path` that replaces it only when complete. On 0,
 // `error` holds the reason and `path` is as it was.
-[[nodiscard]] int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, int height,
-                    const PaletteEntry* palette, std::string& error);
+[[nodiscard]] int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width,
+                                  int height, const PaletteEntry* palette, std::string& error);

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "kelvo/os/file_io.h"
 #include "kelvo/imageio/png_preview.h"
 #include "kelvo/imageio/wic_session_win32.h"
+#include "kelvo/os/file_io.h"
 
 namespace {
 

@@ -29,8 +29,7 @@ int ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::str
     return 1;
 }
 
-int WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
-                   std::string& error) {
+int WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
     if (WriteFileAtomically(path.c_str(), [&bytes](ByteSink& sink) {
             return sink.Write(bytes.data(), bytes.size());
         })) {

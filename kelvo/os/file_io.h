@@ -6,7 +6,8 @@
 #include <vector>
 
 // Reads the whole file. On 0, `error` holds the reason ("No such file or directory").
-[[nodiscard]] int ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+[[nodiscard]] int ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes,
+                                std::string& error);
 
 // Writes `bytes` all or nothing (WriteFileAtomically), so `path` never holds a partial file.
 // On 0, `error` holds the reason.

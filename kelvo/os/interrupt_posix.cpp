@@ -7,7 +7,9 @@ namespace {
 
 volatile std::sig_atomic_t interruptFlag = 0;
 
-void OnInterrupt(int) { interruptFlag = 1; }
+void OnInterrupt(int) {
+    interruptFlag = 1;
+}
 
 }  // namespace
 
@@ -16,6 +18,10 @@ void InstallInterruptHandlers() {
     std::signal(SIGTERM, OnInterrupt);
 }
 
-bool InterruptRequested() { return interruptFlag != 0; }
+bool InterruptRequested() {
+    return interruptFlag != 0;
+}
 
-void RequestInterrupt() { interruptFlag = 1; }
+void RequestInterrupt() {
+    interruptFlag = 1;
+}

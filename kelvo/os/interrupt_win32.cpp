@@ -28,4 +28,6 @@ bool InterruptRequested() {
     return interruptFlag;
 }
 
-void RequestInterrupt() { interruptFlag = true; }
+void RequestInterrupt() {
+    interruptFlag = true;
+}

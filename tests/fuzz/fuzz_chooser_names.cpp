@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(std::memcmp(ending, ".pcx", 4) == 0);
         const char* slash = nullptr;
         for (const char* p = guarded.path; p < guarded.path + length; ++p) {
-            if (*p == '/' || *p == '\\') slash = p;
+            if (*p == '/' || *p == '\\')
+                slash = p;
         }
         const char* fileStart = slash != nullptr ? slash + 1 : guarded.path;
         FUZZ_CHECK(std::strchr(fileStart, '.') == ending);

@@ -27,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = strnlen(field, OUTPUT_NAME_SIZE);
     size_t fileStart = 0;
     for (size_t i = 0; i < length; ++i) {
-        if (field[i] == '/' || field[i] == '\\') fileStart = i + 1;
+        if (field[i] == '/' || field[i] == '\\')
+            fileStart = i + 1;
     }
-    const char* dot = static_cast<const char*>(std::memchr(field + fileStart, '.', length - fileStart));
+    const char* dot =
+        static_cast<const char*>(std::memchr(field + fileStart, '.', length - fileStart));
     const size_t stem = dot != nullptr ? static_cast<size_t>(dot - field) : length;
     char number[16];
     std::snprintf(number, sizeof number, "%04d.pcx", frame);

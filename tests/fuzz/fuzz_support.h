@@ -2,6 +2,7 @@
 // that abort so the fuzzer records the input, and a private scratch directory.
 #pragma once
 
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,14 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
-#define FUZZ_CHECK(condition)                                                            \
-    do {                                                                                 \
-        if (!(condition)) {                                                              \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                \
-        }                                                                                \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 class FuzzInput {
@@ -33,7 +33,11 @@ public:
         data_ += available;
         size_ -= available;
     }
-    uint8_t Byte() { uint8_t v; Take(&v, 1); return v; }
+    uint8_t Byte() {
+        uint8_t v;
+        Take(&v, 1);
+        return v;
+    }
     uint16_t Word16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
     uint32_t Word32() { return Word16() | static_cast<uint32_t>(Word16()) << 16; }
     size_t Remaining() const { return size_; }
@@ -52,9 +56,7 @@ inline const std::string& FuzzScratchDirectory() {
         const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
                                                ? std::filesystem::path("/dev/shm")
                                                : std::filesystem::temp_directory_path();
-        auto* dir = new std::string((base /
-                                     ("kelvo-fuzz-" + std::to_string(getpid())))
-                                        .string());
+        auto* dir = new std::string((base / ("kelvo-fuzz-" + std::to_string(getpid()))).string());
         std::filesystem::create_directories(*dir);
         std::atexit([] {
             std::error_code ignored;

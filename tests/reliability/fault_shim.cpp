@@ -41,14 +41,16 @@ size_t bytesWritten = 0;
 
 bool IsAffected(FILE* file) {
     for (FILE* known : affectedFiles) {
-        if (known != nullptr && known == file) return true;
+        if (known != nullptr && known == file)
+            return true;
     }
     return false;
 }
 
 void Forget(FILE* file) {
     for (FILE*& known : affectedFiles) {
-        if (known == file) known = nullptr;
+        if (known == file)
+            known = nullptr;
     }
 }
 
@@ -81,7 +83,9 @@ FILE* fopen(const char* path, const char* mode) {
     return file;
 }
 
-FILE* fopen64(const char* path, const char* mode) { return fopen(path, mode); }
+FILE* fopen64(const char* path, const char* mode) {
+    return fopen(path, mode);
+}
 
 size_t fwrite(const void* data, size_t size, size_t count, FILE* file) {
     static auto real = Next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");

@@ -35,10 +35,9 @@ void WriteInputs(const std::string& color, const std::string& ids, int width, in
         for (int x = 0; x < width; ++x) {
             noise = noise * 1664525 + 1013904223;
             const auto wobble = static_cast<int>(noise >> 24) - 128;
-            png.samples.insert(png.samples.end(),
-                               {static_cast<uint16_t>(x * 65535 / width),
-                                static_cast<uint16_t>(y * 65535 / height),
-                                static_cast<uint16_t>(32768 + wobble * 64)});
+            png.samples.insert(png.samples.end(), {static_cast<uint16_t>(x * 65535 / width),
+                                                   static_cast<uint16_t>(y * 65535 / height),
+                                                   static_cast<uint16_t>(32768 + wobble * 64)});
             idPng.samples.push_back(static_cast<uint16_t>((x / 80 + y / 60) % 4));
         }
     }
@@ -47,16 +46,15 @@ void WriteInputs(const std::string& color, const std::string& ids, int width, in
 }
 
 std::vector<std::string> RenderArgs(const std::string& ids, const std::string& output) {
-    return {KELVO_PROGRAM, "render", "--quiet", "--source", "object", "--ids", ids,
-            "--range", "0:0-255", "--range", "1:16-47:dither", "--range", "2:64-95",
-            "--range", "3:200-100:dither", "--output", output, "--start", "1"};
+    return {KELVO_PROGRAM,    "render",  "--quiet", "--source", "object",
+            "--ids",          ids,       "--range", "0:0-255",  "--range",
+            "1:16-47:dither", "--range", "2:64-95", "--range",  "3:200-100:dither",
+            "--output",       output,    "--start", "1"};
 }
 
 class KelvoFaultTest : public ::testing::Test {
 protected:
-    KelvoFaultTest() {
-        WriteInputs(dir.File("color.png"), dir.File("ids.png"), 64, 48);
-    }
+    KelvoFaultTest() { WriteInputs(dir.File("color.png"), dir.File("ids.png"), 64, 48); }
 
     // Renders frame 1 into a directory that holds an older frame0001.pcx, with `fault`.
     ProcessResult RenderWithFault(const std::string& fault, const std::string& out) {
@@ -72,7 +70,10 @@ protected:
 };
 
 TEST_F(KelvoFaultTest, EachFaultIsReportedAndLeavesTheDiskConsistent) {
-    struct Case { const char* fault; const char* reason; };
+    struct Case {
+        const char* fault;
+        const char* reason;
+    };
     const Case cases[] = {
         {"enospc:0", "the file was not written"},
         {"enospc:128", "the file was not written"},
@@ -144,8 +145,8 @@ TEST(KelvoLoadTest, LongSequenceRunsInFlatMemory) {
             ASSERT_EQ(decoded.indices, first.indices) << name;
         }
     }
-    std::printf("peak resident memory: %ld KiB at 50 frames, %ld KiB at 500 frames\n",
-                peakKib[0], peakKib[1]);
+    std::printf("peak resident memory: %ld KiB at 50 frames, %ld KiB at 500 frames\n", peakKib[0],
+                peakKib[1]);
     RecordProperty("peak_kib_50", std::to_string(peakKib[0]));
     RecordProperty("peak_kib_500", std::to_string(peakKib[1]));
     // A few pages of slack for the longer argument list and allocator noise.
