@@ -4,11 +4,12 @@
 #   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
 #                             Python and dpkg-source (scripts/build-windows-openexr.sh), and
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
+#                             and clang-format (the formatting check)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
 if [ "${1:-native}" = all ]; then
-    packages+=(clang libclang-rt-14-dev lld llvm)
+    packages+=(clang clang-format libclang-rt-14-dev lld llvm)
 fi
 if [ "${1:-native}" = bench ]; then
     packages+=(imagemagick)

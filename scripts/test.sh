@@ -4,10 +4,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
 
-# The include rules of the README's Layout section, and proof that the check bites.
-echo "== layers"
+# The include rules of the README's Layout section, and proof that the check bites; then the
+# formatting of every C++ file against .clang-format.
+echo "== layers and formatting"
 python3 scripts/check_layers.py
 python3 scripts/check_layers.py --self-test
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 for preset in native-debug native-release; do
     echo "== $preset"
