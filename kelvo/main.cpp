@@ -7,13 +7,11 @@
 #include <vector>
 
 #include "kelvo/batch/exit_codes.h"
+#include "kelvo/batch/render_worker.h"
 #include "kelvo/commands.h"
 #include "kelvo/dialog_commands.h"
-#include "kelvo/usage_text.h"
-#ifdef _WIN32
-#include "kelvo/batch/worker_processes.h"
 #include "kelvo/os/console.h"
-#endif
+#include "kelvo/usage_text.h"
 
 #ifndef KELVO_VERSION
 #define KELVO_VERSION "unknown"
@@ -42,12 +40,11 @@ int TakePluginOption(std::vector<std::string>& args, std::string& pluginPath) {
 }
 
 int Run(std::vector<std::string> args) {
-#ifdef _WIN32
     // kelvo.exe started by itself to render; not a command anyone types.
-    if (!args.empty() && args[0] == WORKER_ARGUMENT) {
-        return RunRenderWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    int workerExit = EXIT_DONE;
+    if (RunAsRenderWorker(args, workerExit)) {
+        return workerExit;
     }
-#endif
     std::string pluginPath;
     if (!TakePluginOption(args, pluginPath)) {
         return Fail(EXIT_BAD_INPUT, "option '--plugin' needs a value (see 'kelvo --help')");
@@ -87,9 +84,7 @@ int Run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
     PrepareConsoleStreams();
-#endif
     // The standard library can still run out of memory; say so instead of aborting.
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/os/console.h"
 #include "kelvo/os/interrupt.h"
 
 namespace {
@@ -178,7 +179,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         return;
     }
     // The host prints every outcome; the worker's own display goes nowhere.
-    FILE* nowhere = std::fopen(NULL_DEVICE, "w");
+    FILE* nowhere = std::fopen(NullDevicePath(), "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
     for (;;) {
         Send(link, MESSAGE_NEXT, {});

@@ -1,15 +1,7 @@
 // Shows a render's progress on stderr: a live bar on a terminal, one line per frame otherwise.
 #include "kelvo/batch/progress_display.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define KELVO_ISATTY _isatty
-#define KELVO_FILENO _fileno
-#else
-#include <unistd.h>
-#define KELVO_ISATTY isatty
-#define KELVO_FILENO fileno
-#endif
+#include "kelvo/os/console.h"
 
 namespace {
 constexpr int BAR_WIDTH = 24;
@@ -47,7 +39,7 @@ ProgressMode ChooseProgressMode(bool quiet, FILE* stream) {
     if (quiet) {
         return PROGRESS_ERRORS_ONLY;
     }
-    return KELVO_ISATTY(KELVO_FILENO(stream)) ? PROGRESS_BAR : PROGRESS_LINES;
+    return IsTerminal(stream) ? PROGRESS_BAR : PROGRESS_LINES;
 }
 
 ProgressDisplay::ProgressDisplay(ProgressMode mode, FILE* stream, size_t frameCount)

@@ -11,6 +11,7 @@
 #include "host/filter_driver.h"
 #include "host/filter_factory.h"
 #include "kelvo/batch/exit_codes.h"
+#include "kelvo/batch/render_worker.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/batch/worker_setup.h"
 #include "kelvo/os/interrupt.h"
@@ -90,8 +91,7 @@ HANDLE TakeStandardHandle(DWORD which, FILE* stream, const char* mode) {
     return own;
 }
 
-}  // namespace
-
+// kelvo.exe as a worker: its setup and pipes from the parent, RunWorker over them.
 int RunRenderWorker(const std::vector<std::string>& args) {
     const HANDLE stop = args.size() == 1 ? ParseStopEvent(args[0]) : nullptr;
     if (stop == nullptr || GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_PIPE ||
@@ -141,4 +141,14 @@ int RunRenderWorker(const std::vector<std::string>& args) {
     PipeLink link(toHost, fromHost);
     RunWorker(run, link);
     return EXIT_DONE;
+}
+
+}  // namespace
+
+bool RunAsRenderWorker(const std::vector<std::string>& args, int& exitCode) {
+    if (args.empty() || args[0] != WORKER_ARGUMENT) {
+        return false;
+    }
+    exitCode = RunRenderWorker(std::vector<std::string>(args.begin() + 1, args.end()));
+    return true;
 }

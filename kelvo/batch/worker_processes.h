@@ -50,20 +50,3 @@ int ProcessorCount();
 // Starts `run.jobs` workers, each running RunWorker with a filter of its own configured as
 // `run.filter` is. Null, with none left running, when the system refuses a process or pipe.
 std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run);
-
-// Where a worker's own progress display goes: it shows nothing, the host shows it all.
-#ifdef _WIN32
-constexpr const char* NULL_DEVICE = "NUL";
-#else
-constexpr const char* NULL_DEVICE = "/dev/null";
-#endif
-
-#ifdef _WIN32
-// The hidden first argument with which kelvo.exe starts itself as a worker; refused unless
-// its standard input and output are the pipes from a kelvo that sends its setup.
-constexpr const char* WORKER_ARGUMENT = "--render-worker";
-
-// kelvo.exe as a worker: reads its setup from standard input, loads the plug-in module, and
-// runs RunWorker over its standard input and output. Returns the exit code.
-[[nodiscard]] int RunRenderWorker(const std::vector<std::string>& args);
-#endif

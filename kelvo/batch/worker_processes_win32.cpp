@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "host/filter_driver.h"
+#include "kelvo/batch/render_worker.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/batch/worker_setup.h"
 

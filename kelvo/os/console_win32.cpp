@@ -1,4 +1,4 @@
-// Sets up the Windows console streams the way kelvo writes them.
+// kelvo's standard streams on Windows: the console.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -16,4 +16,12 @@ void PrepareConsoleStreams() {
     if (errors != INVALID_HANDLE_VALUE && GetConsoleMode(errors, &mode)) {
         SetConsoleMode(errors, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
+}
+
+bool IsTerminal(FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
+
+const char* NullDevicePath() {
+    return "NUL";
 }

@@ -1,5 +1,5 @@
 // The palette grid on the control dialog's surface: drawing it and picking ranges on it.
-#include "ui/palette_grid.h"
+#include "ui/palette_grid_win32.h"
 
 #include "ui/dialog_state.h"
 #include "ui/gdi_holders.h"

@@ -4,7 +4,7 @@
 #include "plugin/palette_render_filter.h"
 #include "ui/dialog_state.h"
 #include "ui/dialog_values.h"
-#include "ui/palette_grid.h"
+#include "ui/palette_grid_win32.h"
 #include "ui/range_controls.h"
 #include "ui/resource.h"
 
