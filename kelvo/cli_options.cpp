@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "kelvo/batch/frame_pattern.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -85,7 +86,11 @@ void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits
                  error = "--output name holds a NUL character";
                  return 0;
              }
-             edits.outputName = value;
+             std::string stored;
+             if (!OutputNameFromOption(value, stored, edits.outputNote, error)) {
+                 return 0;
+             }
+             edits.outputName = stored;
              return 1;
          }});
 }

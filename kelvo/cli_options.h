@@ -22,7 +22,8 @@ struct SettingsEdits {
     std::vector<RangeEdit> ranges;  // applied in the order given
     std::optional<int32_t> method;
     std::optional<int32_t> source;
-    std::optional<std::string> outputName;
+    std::optional<std::string> outputName;  // as the filter stores it: '#' taken out
+    std::string outputNote;                 // a word on how frames will be named; may be empty
 };
 
 struct RenderOptions {

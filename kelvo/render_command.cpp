@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <utility>
 
 #include "host/filter_factory.h"
@@ -15,11 +14,11 @@
 #include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
+#include "kelvo/batch/run_files.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/cli_options.h"
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
-#include "kelvo/os/file_identity.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
 #include "kelvo/usage_text.h"
@@ -35,52 +34,31 @@ constexpr long long DEFAULT_FRAME_CACHE_MIB = sizeof(void*) > 4 ? 512 : 256;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
 
-std::string NormalPath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
-    return error ? std::filesystem::path(path).lexically_normal().string() : normal.string();
-}
-
-// Frame numbers, previews and frame file names for every input; all checked before any
-// frame renders.
+// Frame numbers, previews and frame file names for every input, and the check that no file
+// is written twice or over an input; all before any frame renders.
 int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settings,
                std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs, std::string& error) {
-    int start = 0;
-    if (options.start) {
-        start = *options.start;
-    } else if (!FrameNumberFromName(options.colorFiles.front(), start)) {
-        error =
-            "the frame number in '" + options.colorFiles.front() + "' is too large; give --start N";
+    std::vector<int> numbers;
+    std::vector<int> ownNumbers;
+    if (!NumberFrames(options.colorFiles, options.start, numbers, ownNumbers, error)) {
         return 0;
     }
-    const long long count = static_cast<long long>(options.colorFiles.size());
-    if (start + count - 1 > INT_MAX) {
-        error = "frame numbers from " + std::to_string(start) + " for " + std::to_string(count) +
-                " files run past " + std::to_string(INT_MAX);
-        return 0;
-    }
+    const size_t count = options.colorFiles.size();
     if (!options.previewPattern.empty() && count > 1 && !HasFramePattern(options.previewPattern)) {
         error = "--preview '" + options.previewPattern +
                 "' has no '#' for the frame number, so every frame would overwrite it";
         return 0;
     }
-    // Inputs by name and, where they exist, by file: another name of an input (its case
-    // changed on Windows, a link) is the same file.
-    std::set<std::string> inputPaths;
-    std::set<std::pair<uint64_t, uint64_t>> inputFiles;
-    const auto addInput = [&inputPaths, &inputFiles](const std::string& path) {
-        inputPaths.insert(NormalPath(path));
-        const FileIdentity file = IdentifyFile(path);
-        if (file.exists && file.inode != 0) {
-            inputFiles.insert({file.device, file.inode});
-        }
-    };
-    for (long long i = 0; i < count; ++i) {
-        const int number = static_cast<int>(start + i);
-        const std::string& color = options.colorFiles[static_cast<size_t>(i)];
-        addInput(color);
+    std::vector<RunFile> inputFiles;
+    std::vector<RunFile> outputFiles;
+    for (size_t i = 0; i < count; ++i) {
+        const int number = numbers[i];
+        const std::string frame = "frame " + std::to_string(number) + "'s ";
+        const std::string& color = options.colorFiles[i];
+        inputFiles.push_back({color, frame + "colour input", false});
         if (!options.input.idsPattern.empty()) {
-            addInput(ExpandFramePattern(options.input.idsPattern, number));
+            inputFiles.push_back({ExpandFramePattern(options.input.idsPattern, ownNumbers[i]),
+                                  frame + "identifiers", false});
         }
         char name[FRAME_NAME_SIZE];
         if (!BuildFrameFileName(settings.outputName, number, name)) {
@@ -92,26 +70,51 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
         plan.frameNumber = number;
         plan.label = color;
         plan.file = name;
+        outputFiles.push_back({plan.file, frame + "file", true});
         if (!options.previewPattern.empty()) {
             plan.previewPath = ExpandFramePattern(options.previewPattern, number);
+            outputFiles.push_back({plan.previewPath, frame + "preview", true});
         }
         plans.push_back(plan);
-        inputs.push_back({color, number});
+        inputs.push_back({color, number, ownNumbers[i]});
     }
-    // Writing over an input would destroy a frame that may not have been rendered yet.
-    for (const FramePlan& plan : plans) {
-        for (const std::string& output : {plan.file, plan.previewPath}) {
-            if (output.empty()) {
-                continue;
-            }
-            const FileIdentity file = IdentifyFile(output);
-            if (inputPaths.count(NormalPath(output)) != 0 ||
-                (file.exists && inputFiles.count({file.device, file.inode}) != 0)) {
-                error = "frame " + std::to_string(plan.frameNumber) + " would write '" + output +
-                        "' over an input file";
-                return 0;
-            }
+    if (!options.saveSettingsFile.empty()) {
+        outputFiles.push_back({options.saveSettingsFile, "--save-settings", true});
+    }
+    // Inputs first, so that every clash names the input before what would overwrite it.
+    inputFiles.insert(inputFiles.end(), outputFiles.begin(), outputFiles.end());
+    return CheckRunFiles(inputFiles, error);
+}
+
+// Creates the missing directories of the frame files, previews and saved settings; says which
+// in one line. On 0, `error` says which directory could not be made.
+int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptions& options,
+                          std::string& error) {
+    std::vector<std::string> created;
+    const auto make = [&created, &error](const std::string& path) {
+        std::string directory;
+        if (path.empty() || !MakeDirectoryFor(path, directory, error)) {
+            return path.empty();
         }
+        if (!directory.empty()) {
+            created.push_back("'" + directory + "'");
+        }
+        return true;
+    };
+    for (const FramePlan& plan : plans) {
+        if (!make(plan.file) || !make(plan.previewPath)) {
+            return 0;
+        }
+    }
+    if (!make(options.saveSettingsFile)) {
+        return 0;
+    }
+    if (!created.empty() && !options.quiet) {
+        std::string list;
+        for (const std::string& name : created) {
+            list += (list.empty() ? "" : ", ") + name;
+        }
+        Complain((created.size() == 1 ? "created directory " : "created directories ") + list);
     }
     return 1;
 }
@@ -120,8 +123,12 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
 int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
     std::vector<int> written;
     std::vector<int> failed;
+    std::vector<int> previewsFailed;
     for (const FrameOutcome& outcome : report.frames) {
         (outcome.written ? written : failed).push_back(outcome.frameNumber);
+        if (outcome.written && !outcome.previewReason.empty()) {
+            previewsFailed.push_back(outcome.frameNumber);
+        }
     }
     const std::string writtenText = written.empty()
                                         ? "no frame was written"
@@ -129,10 +136,17 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
     if (report.interrupted) {
         return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
     }
+    std::string notWritten;
     if (!failed.empty()) {
-        return Fail(EXIT_NOT_WRITTEN, std::to_string(failed.size()) + " of " +
-                                          std::to_string(frameCount) + " frames not written (" +
-                                          DescribeFrameNumbers(failed) + "); " + writtenText);
+        notWritten = std::to_string(failed.size()) + " of " + std::to_string(frameCount) +
+                     " frames not written (" + DescribeFrameNumbers(failed) + "); ";
+    }
+    if (!previewsFailed.empty()) {
+        notWritten += std::to_string(previewsFailed.size()) + " of " + std::to_string(frameCount) +
+                      " previews not written (" + DescribeFrameNumbers(previewsFailed) + "); ";
+    }
+    if (!notWritten.empty()) {
+        return Fail(EXIT_NOT_WRITTEN, notWritten + writtenText);
     }
     if (!quiet) {
         std::fprintf(stderr, "kelvo: %zu %s written (%s)\n", written.size(),
@@ -155,6 +169,27 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return EXIT_DONE;
     }
     InstallInterruptHandlers();
+    if (!options.edits.outputNote.empty()) {
+        Complain("warning: " + options.edits.outputNote);
+    }
+    // Nothing chosen: every pixel to the nearest colour of the palette, as palette-remapping
+    // tools do, rather than the block's defaults, which map everything to entry 0.
+    if (options.settingsFile.empty() && options.edits.ranges.empty() && !options.edits.method) {
+        for (int id = 0; id < RANGE_COUNT; ++id) {
+            options.edits.ranges.push_back({id, 0, 255, false});
+        }
+        options.edits.method = METHOD_NEAREST;
+        if (!options.quiet) {
+            Complain(
+                "note: no --settings, --range or --method: every identifier maps to the "
+                "nearest colour of the whole palette");
+        }
+    }
+    if (!options.input.idsPattern.empty() && !HasFramePattern(options.input.idsPattern) &&
+        options.colorFiles.size() > 1 && !options.quiet) {
+        Complain("note: --ids '" + options.input.idsPattern +
+                 "' has no '#' for the frame number: every frame takes its identifiers from it");
+    }
 
     PluginFilter plugin;
     if (!plugin.Open(pluginPath, error)) {
@@ -177,13 +212,20 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    // Once every input is known to be good: the directories, then the saved settings. A
+    // directory that cannot be made is an input error; nothing has been written then.
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
-    const auto saveSettings = [&options, &blockBytes]() {
+    int refusal = EXIT_NOT_WRITTEN;
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal]() {
         std::string problem;
+        if (!MakeOutputDirectories(plans, options, problem)) {
+            refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
+            return 0;
+        }
         if (!options.saveSettingsFile.empty() &&
             !WriteFileBytes(options.saveSettingsFile, blockBytes, problem)) {
-            Complain("cannot write '" + options.saveSettingsFile + "': " + problem +
-                     "; nothing was rendered");
+            refusal = Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile +
+                                                 "': " + problem + "; nothing was rendered");
             return 0;
         }
         return 1;
@@ -210,7 +252,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
         run.maxReports = MAX_INPUT_REPORTS;
         const ParallelResult result =
-            RenderInWorkers(run, Complain, saveSettings, progress, report);
+            RenderInWorkers(run, Complain, prepareOutputs, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
                 // Asked-for workers are not silently dropped.
@@ -226,7 +268,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
             case PARALLEL_INTERRUPTED:
                 return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
             case PARALLEL_NOT_STARTED:
-                return EXIT_NOT_WRITTEN;
+                return refusal;
             case PARALLEL_WORKER_LOST:
                 return Fail(EXIT_NOT_WRITTEN,
                             "a worker process ended while checking the inputs; nothing was "
@@ -245,8 +287,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!inputsGood) {
         return Fail(EXIT_BAD_INPUT, "nothing was rendered");
     }
-    if (!saveSettings()) {
-        return EXIT_NOT_WRITTEN;
+    if (!prepareOutputs()) {
+        return refusal;
     }
     RenderFrames(filter, settings, plans, source, progress, report);
     return Conclude(report, plans.size(), options.quiet);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/cli_options.h"
@@ -71,27 +72,93 @@ TEST(CliOptionsTest, ExpandsEveryHashRunToTheFrameNumber) {
     }
 }
 
-TEST(CliOptionsTest, TakesTheFrameNumberFromTheStemsTrailingDigits) {
+TEST(FramePatternTest, TakesTheFrameNumberFromTheStemsTrailingDigits) {
     struct Case {
         const char* path;
-        int ok;
+        NameNumber result;
         int expected;
     };
     const Case cases[] = {
-        {"render/beauty_0042.exr", 1, 42},
-        {"beauty.0042.exr", 1, 42},
-        {"shot12/beauty.png", 1, 0},  // digits of a directory do not count
-        {"frame", 1, 0},
-        {"f2147483647.png", 1, INT_MAX},
-        {"f2147483648.png", 0, 0},
-        {"f000000000000000000017.png", 1, 17},
+        {"render/beauty_0042.exr", NAME_WITH_NUMBER, 42},
+        {"beauty.0042.exr", NAME_WITH_NUMBER, 42},
+        {"shot12/beauty.png", NAME_WITHOUT_NUMBER, -1},  // digits of a directory do not count
+        {"frame", NAME_WITHOUT_NUMBER, -1},
+        {"f2147483647.png", NAME_WITH_NUMBER, INT_MAX},
+        {"f2147483648.png", NAME_NUMBER_TOO_LARGE, -1},
+        {"f000000000000000000017.png", NAME_WITH_NUMBER, 17},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         int frame = -1;
-        ASSERT_EQ(FrameNumberFromName(c.path, frame), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(frame, c.expected);
+        EXPECT_EQ(FrameNumberInName(c.path, frame), c.result);
+        EXPECT_EQ(frame, c.expected);
+    }
+}
+
+// Sparse frames keep their numbers; --start numbers in order; identifier passes follow the
+// input's own number.
+TEST(FramePatternTest, NumbersFramesByTheirNamesOrFromStart) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;
+        std::optional<int> start;
+        std::vector<int> frames, sources;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"sparse", {"b_0001.png", "b_0003.png", "b_0005.png"}, {}, {1, 3, 5}, {1, 3, 5}, ""},
+        {"given out of order", {"b_9.png", "b_2.png"}, {}, {9, 2}, {9, 2}, ""},
+        {"--start", {"b_0001.png", "b_0003.png"}, 100, {100, 101}, {1, 3}, ""},
+        {"a name without a number", {"b_0004.png", "hero.png"}, {}, {4, 5}, {4, 5}, ""},
+        {"no numbers", {"x.png", "y.png"}, {}, {0, 1}, {0, 1}, ""},
+        {"one number twice", {"a/b_7.png", "c/b_0007.png"}, {}, {}, {}, "are both frame 7"},
+        {"past the largest int", {"x.png", "y.png"}, INT_MAX, {}, {}, "run past 2147483647"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> frames;
+        std::vector<int> sources;
+        std::string error;
+        EXPECT_EQ(NumberFrames(c.files, c.start, frames, sources, error), c.error.empty());
+        if (c.error.empty()) {
+            EXPECT_EQ(frames, c.frames);
+            EXPECT_EQ(sources, c.sources);
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+}
+
+// A run of '#' ending the stem marks where the filter puts the frame number.
+TEST(FramePatternTest, TakesTheHashRunOutOfTheOutputName) {
+    struct Case {
+        const char* value;
+        const char* stored;  // null: refused
+        bool note;
+    };
+    const Case cases[] = {
+        {"out/hero####.pcx", "out/hero.pcx", false},
+        {"out/hero_#.pcx", "out/hero_.pcx", false},
+        {"out\\hero##", "out\\hero", false},
+        {"out/hero.pcx", "out/hero.pcx", false},
+        {"out/hero0001.pcx", "out/hero0001.pcx", true},
+        {"out/v2_####.pcx", "out/v2_.pcx", false},
+        {"out/hero#####.pcx", nullptr, false},
+        {"out/he#ro.pcx", nullptr, false},
+        {"o#t/hero.pcx", nullptr, false},
+        {"out/hero.#.pcx", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        std::string stored;
+        std::string note;
+        std::string error;
+        ASSERT_EQ(OutputNameFromOption(c.value, stored, note, error), c.stored != nullptr);
+        if (c.stored != nullptr) {
+            EXPECT_EQ(stored, c.stored);
+            EXPECT_EQ(!note.empty(), c.note) << note;
+        } else {
+            EXPECT_NE(error.find("one to four '#'"), std::string::npos) << error;
         }
     }
 }

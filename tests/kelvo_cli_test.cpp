@@ -3,12 +3,15 @@
 
 #include <png.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "host/memory_bitmap.h"
+#include "kelvo/demo_scene.h"
+#include "pcx/pcx_writer.h"
 #include "plugin/palette_render_filter.h"
 #include "tests/exr_files.h"
 #include "tests/image_files.h"
@@ -65,7 +68,7 @@ void WriteIdPng(const std::string& path, const Frame& frame, int bitDepth) {
 }
 
 // The frame file the filter itself writes for this frame, rendered without kelvo: 8-bit
-// samples scaled by 257 as the PNG reader promises.
+// samples scaled by 256 as the PNG reader promises.
 std::vector<uint8_t> RenderDirectly(PaletteRenderSettings settings, const Frame& frame,
                                     int frameNumber, int scale) {
     TempDir dir;
@@ -142,7 +145,7 @@ TEST_F(KelvoTest, PngSequenceGivesTheFilesTheFilterWritesItself) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         const std::string number = std::to_string(7 + i);
-        const std::vector<uint8_t> expected = RenderDirectly(settings, frames[i], 7 + i, 257);
+        const std::vector<uint8_t> expected = RenderDirectly(settings, frames[i], 7 + i, 256);
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(ReadWholeFile(Out("shot000" + number + ".pcx")), expected);
         DecodedPcx pcx;
@@ -281,9 +284,9 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
 
     PaletteRenderSettings settings = Defaults();
     settings.ranges[0] = {0, 255, 0};
-    const std::vector<uint8_t> expected = RenderDirectly(settings, small, 1, 257);
+    const std::vector<uint8_t> expected = RenderDirectly(settings, small, 1, 256);
     EXPECT_EQ(ReadWholeFile(Out("shot0001.pcx")), expected);
-    EXPECT_EQ(ReadWholeFile(Out("shot0002.pcx")), RenderDirectly(settings, small, 2, 257));
+    EXPECT_EQ(ReadWholeFile(Out("shot0002.pcx")), RenderDirectly(settings, small, 2, 256));
     // The frame being rendered has no file; frame 4 has one only if frame 3 finished first.
     const std::vector<std::string> entries = OutEntries();
     if (entries.size() == 2) {
@@ -292,6 +295,89 @@ TEST_F(KelvoTest, InterruptStopsTheFrameAndKeepsEarlierOnes) {
         EXPECT_EQ(entries,
                   (std::vector<std::string>{"shot0001.pcx", "shot0002.pcx", "shot0003.pcx"}));
         EXPECT_TRUE(Contains(kelvo.Output(), "interrupted; frames written: 1-3")) << kelvo.Output();
+    }
+}
+
+// 8-bit colours enter on the filter's own scale: every entry of a palette maps to itself (the
+// lowest equal index) from an RGB PNG and from a palette PNG, and nearest colour over 8-bit
+// input is the exact 8-bit nearest, found here by brute force.
+TEST_F(KelvoTest, PaletteColoursMapToThemselves) {
+    std::vector<PaletteEntry> greys(256);
+    std::vector<PaletteEntry> demo(256);
+    std::vector<PaletteEntry> duplicates(256);
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    for (int i = 0; i < 256; ++i) {
+        const auto v = static_cast<uint8_t>(i);
+        greys[i] = {v, v, v};
+        duplicates[i] = i % 3 == 0 && i > 0 ? duplicates[i - 3]
+                                            : PaletteEntry{static_cast<uint8_t>(next()),
+                                                           static_cast<uint8_t>(next()),
+                                                           static_cast<uint8_t>(next())};
+    }
+    BuildDemoPalette(demo.data());
+    Frame random{64, 16, {}, {}};
+    for (int i = 0; i < 64 * 16; ++i) {
+        random.rgba.insert(random.rgba.end(),
+                           {static_cast<uint16_t>(next()), static_cast<uint16_t>(next()),
+                            static_cast<uint16_t>(next()), 255});
+        random.ids.push_back(0);
+    }
+    struct Case {
+        const char* name;
+        const std::vector<PaletteEntry>& palette;
+    };
+    for (const Case& c :
+         {Case{"greys", greys}, Case{"demo", demo}, Case{"duplicates", duplicates}}) {
+        SCOPED_TRACE(c.name);
+        const std::string palette = In(std::string(c.name) + ".pcx");
+        const uint8_t index = 0;
+        ASSERT_EQ(WritePcxFrame(palette.c_str(), &index, 1, 1, c.palette.data()), 1);
+        Frame entries{256, 1, {}, {}};
+        TestPng indexed{256, 1, PNG_COLOR_TYPE_PALETTE, 8, {}};
+        for (int i = 0; i < 256; ++i) {
+            entries.rgba.insert(entries.rgba.end(),
+                                {c.palette[i].red, c.palette[i].green, c.palette[i].blue, 255});
+            indexed.samples.push_back(static_cast<uint16_t>(i));
+            indexed.palette.insert(indexed.palette.end(),
+                                   {c.palette[i].red, c.palette[i].green, c.palette[i].blue});
+        }
+        WriteRgbPng(In("entries_1.png"), entries);
+        WriteTestPng(In("entries_2.png"), indexed);
+        WriteRgbPng(In("entries_3.png"), random);
+        const ProcessResult run =
+            Kelvo({"render", "-q", "--palette", palette, "--output", Out("m.pcx"),
+                   In("entries_1.png"), In("entries_2.png"), In("entries_3.png")});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        // The nearest entry in 8-bit RGB, the lowest index among equals.
+        const auto nearest = [&c](const uint16_t* rgb) {
+            int best = 0;
+            long bestDistance = LONG_MAX;
+            for (int i = 0; i < 256; ++i) {
+                const long r = c.palette[i].red - rgb[0];
+                const long g = c.palette[i].green - rgb[1];
+                const long b = c.palette[i].blue - rgb[2];
+                if (r * r + g * g + b * b < bestDistance) {
+                    bestDistance = r * r + g * g + b * b;
+                    best = i;
+                }
+            }
+            return best;
+        };
+        for (int frame = 1; frame <= 3; ++frame) {
+            SCOPED_TRACE(frame);
+            const Frame& input = frame == 3 ? random : entries;
+            DecodedPcx pcx;
+            std::string error;
+            ASSERT_TRUE(
+                DecodePcx(ReadWholeFile(Out("m000" + std::to_string(frame) + ".pcx")), pcx, error))
+                << error;
+            int wrong = 0;
+            for (size_t i = 0; i < pcx.indices.size(); ++i) {
+                wrong += pcx.indices[i] != nearest(&input.rgba[4 * i]) ? 1 : 0;
+            }
+            EXPECT_EQ(wrong, 0);
+        }
     }
 }
 

@@ -102,9 +102,9 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
         uint64_t fingerprint;
     };
     const Case cases[] = {
-        {"0007", 0xbe5e5ad10d2a696aULL},
+        {"0007", 0xdfb9666a7b04e8b9ULL},
         {"0008", 0x1e42c47d66d43b90ULL},
-        {"0009", 0xedab46671269e139ULL},
+        {"0009", 0x41087aa95fa2ac7dULL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frame);
@@ -121,9 +121,9 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
         ASSERT_EQ(preview.rgba.size(), pcx.indices.size() * 4);
         for (size_t i = 0; i < pcx.indices.size(); ++i) {
             const size_t entry = size_t{3} * pcx.indices[i];
-            ASSERT_EQ(preview.rgba[4 * i], pcx.palette[entry] * 257) << i;
-            ASSERT_EQ(preview.rgba[4 * i + 1], pcx.palette[entry + 1] * 257) << i;
-            ASSERT_EQ(preview.rgba[4 * i + 2], pcx.palette[entry + 2] * 257) << i;
+            ASSERT_EQ(preview.rgba[4 * i], pcx.palette[entry] * 256) << i;
+            ASSERT_EQ(preview.rgba[4 * i + 1], pcx.palette[entry + 1] * 256) << i;
+            ASSERT_EQ(preview.rgba[4 * i + 2], pcx.palette[entry + 2] * 256) << i;
         }
     }
 }
@@ -293,6 +293,7 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
                                        {"G", 2, std::vector<float>(6)},
                                        {"B", 2, std::vector<float>(6)}}}});
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("a_0007.png"));
+    std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("b_0010.png"));
     const std::string frame = Fixture("beauty_0007.png");
     // `checked`: found by the input check, which then says that nothing was rendered.
     struct Case {
@@ -329,7 +330,7 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          "is outside 0..255",
          true},
         {"second frame's identifiers missing",
-         {"--start", "9", "--ids", Fixture("ids_####.png"), frame, frame},
+         {"--ids", Fixture("ids_####.png"), frame, dir.File("b_0010.png")},
          "cannot read identifiers '" + Fixture("ids_0010.png") + "'",
          true},
         {"settings size",
@@ -352,7 +353,24 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          false},
         {"preview over an input",
          {"--preview", dir.File("a_####.png"), dir.File("a_0007.png")},
-         "frame 7 would write '" + dir.File("a_0007.png") + "' over an input file",
+         "'" + dir.File("a_0007.png") + "' (frame 7's colour input) and '" +
+             dir.File("a_0007.png") + "' (frame 7's preview) are the same file",
+         false},
+        {"preview over its frame file",
+         {"--preview", Out("o####.pcx"), frame},
+         "'" + Out("o0007.pcx") + "' (frame 7's file) and '" + Out("o0007.pcx") +
+             "' (frame 7's preview) are the same file",
+         false},
+        {"saved settings over a preview",
+         {"--preview", Out("s.set"), frame},
+         "'" + Out("s.set") + "' (frame 7's preview) and '" + Out("s.set") +
+             "' (--save-settings) are the same file",
+         false},
+        {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", false},
+        {"output with a '#' inside", {"--output", Out("o#x.pcx"), frame}, "one to four '#'", false},
+        {"output directory behind a file",
+         {"--output", dir.File("text.png/o.pcx"), frame},
+         "cannot create directory '" + dir.File("text.png") + "'",
          false},
     };
     for (const Case& c : cases) {
@@ -380,46 +398,55 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     const ProcessResult run = Kelvo({"render", "--output", Out("o.pcx"), "--preview",
                                      alias + "_####.png", dir.File("in_0007.png")});
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(
-        Contains(run.err, "kelvo: frame 7 would write '" + alias + "_0007.png' over an input file"))
+    EXPECT_TRUE(Contains(run.err, "' (frame 7's colour input) and '" + alias +
+                                      "_0007.png' (frame 7's preview) are the same file"))
         << run.err;
     EXPECT_TRUE(OutEntries().empty());
     EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
 }
 
-TEST_F(KelvoProgramTest, MissingOutputDirectoryExitsOneNamingEachFrame) {
-    const ProcessResult run = Kelvo({"render", "--output", Out("missing/shot.pcx"),
-                                     Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
-    EXPECT_EQ(run.exitCode, 1);
-    for (int frame : {7, 8}) {
-        EXPECT_TRUE(Contains(run.err, "kelvo: frame " + std::to_string(frame) + " (" +
-                                          Fixture(Numbered("beauty_%04d.png", frame)) + "): '" +
-                                          Out(Numbered("missing/shot%04d.pcx", frame)) +
-                                          "' was not written: directory '" + Out("missing") +
-                                          "' does not exist"))
-            << run.err;
-    }
-    EXPECT_TRUE(Contains(run.err, "2 of 2 frames not written (7-8); no frame was written"))
+// Missing directories are made before the first frame renders, as renderers make them.
+TEST_F(KelvoProgramTest, MakesMissingOutputDirectories) {
+    const ProcessResult run =
+        Kelvo({"render", "--output", Out("frames/shot.pcx"), "--preview", Out("prev/p####.png"),
+               Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(
+        run.err, "kelvo: created directories '" + Out("frames") + "', '" + Out("prev") + "'"))
         << run.err;
-    EXPECT_TRUE(OutEntries().empty());
+    for (const char* file : {"frames/shot0007.pcx", "frames/shot0008.pcx", "prev/p0008.png"}) {
+        EXPECT_TRUE(std::filesystem::exists(Out(file))) << file;
+    }
 }
 
-// The frame file is written, its preview cannot replace a directory: the system's reason.
-TEST_F(KelvoProgramTest, UnwritablePreviewExitsOneWithTheReason) {
-    std::filesystem::create_directory(Out("prev_0007.png"));
-    const ProcessResult run = Kelvo({"render", "--output", Out("shot.pcx"), "--preview",
-                                     Out("prev_####.png"), Fixture("beauty_0007.png")});
-    EXPECT_EQ(run.exitCode, 1);
-    const std::string reason = "its preview '" + Out("prev_0007.png") + "' was not written: ";
-    const size_t at = run.err.find(reason);
-    ASSERT_NE(at, std::string::npos) << run.err;
-    const std::string why =
-        run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
+// The frame files are written, their previews cannot replace directories: each preview is
+// named as what it is, with the system's reason, in one process and in workers.
+TEST_F(KelvoProgramTest, UnwritablePreviewsAreReportedAsPreviews) {
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        const std::string out = Out(std::string("j") + jobs + "/");
+        for (const char* taken : {"prev_0007.png", "prev_0008.png"}) {
+            std::filesystem::create_directories(out + taken);
+        }
+        const ProcessResult run =
+            Kelvo({"render", "-j", jobs, "--output", out + "shot.pcx", "--preview",
+                   out + "prev_####.png", Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
+        EXPECT_EQ(run.exitCode, 1);
+        const std::string reason = "kelvo: frame 8 (" + Fixture("beauty_0008.png") +
+                                   "): preview '" + out + "prev_0008.png' was not written: ";
+        const size_t at = run.err.find(reason);
+        ASSERT_NE(at, std::string::npos) << run.err;
+        const std::string why =
+            run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
 #ifdef _WIN32
-    EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
+        EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
 #else
-    EXPECT_EQ(why, "Is a directory") << run.err;
+        EXPECT_EQ(why, "Is a directory") << run.err;
 #endif
+        EXPECT_TRUE(Contains(run.err, "2 of 2 previews not written (7-8); frames written: 7-8"))
+            << run.err;
+        EXPECT_TRUE(std::filesystem::is_regular_file(out + "shot0008.pcx"));
+    }
 }
 
 // The committed frames again and again: workers write the same files as one process, and the
@@ -493,17 +520,21 @@ TEST_F(KelvoProgramTest, WorkersCheckEveryInputBeforeWritingAnything) {
     EXPECT_TRUE(OutEntries().empty());
 }
 
+// Each frame file is kept from being written by a directory of its name.
 TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
+    for (const char* taken : {"shot0007.pcx", "shot0008.pcx", "shot0009.pcx"}) {
+        std::filesystem::create_directory(Out(taken));
+    }
     const ProcessResult run =
-        Kelvo({"render", "-j", "2", "--output", Out("missing/shot.pcx"), Fixture("beauty_0007.png"),
+        Kelvo({"render", "-j", "2", "--output", Out("shot.pcx"), Fixture("beauty_0007.png"),
                Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
     EXPECT_EQ(run.exitCode, 1);
     size_t previous = 0;
     for (int frame = 7; frame <= 9; ++frame) {
         const std::string number = std::to_string(frame);
-        const size_t line = run.err.find(
-            "kelvo: frame " + number + " (" + Fixture("beauty_000" + number + ".png") + "): '" +
-            Out("missing/shot000" + number + ".pcx") + "' was not written: directory '");
+        const size_t line =
+            run.err.find("kelvo: frame " + number + " (" + Fixture("beauty_000" + number + ".png") +
+                         "): '" + Out("shot000" + number + ".pcx") + "' was not written: ");
         ASSERT_NE(line, std::string::npos) << run.err;
         EXPECT_GE(line, previous);
         previous = line;

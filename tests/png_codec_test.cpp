@@ -30,26 +30,26 @@ TEST(PngCodecTest, DecodesEveryLayoutTo16BitRgbaAsStored) {
         std::vector<uint16_t> rgba;
     };
     const Case cases[] = {
-        {"grey1.png", {65535, 65535, 65535, 65535, 0, 0, 0, 65535}},
+        {"grey1.png", {65280, 65280, 65280, 65535, 0, 0, 0, 65535}},
         // 4-bit 1 is 0x11 at 8 bits.
-        {"grey4.png", {4369, 4369, 4369, 65535, 65535, 65535, 65535, 65535}},
-        {"grey8.png", {0, 0, 0, 65535, 51400, 51400, 51400, 65535}},
+        {"grey4.png", {4352, 4352, 4352, 65535, 65280, 65280, 65280, 65535}},
+        {"grey8.png", {0, 0, 0, 65535, 51200, 51200, 51200, 65535}},
         {"grey16.png", {0x1234, 0x1234, 0x1234, 65535}},
         // tRNS names grey 200 (and 0x1234) transparent.
-        {"grey8_trns.png", {51400, 51400, 51400, 0, 1285, 1285, 1285, 65535}},
+        {"grey8_trns.png", {51200, 51200, 51200, 0, 1280, 1280, 1280, 65535}},
         {"grey16_trns.png", {0x1234, 0x1234, 0x1234, 0, 5, 5, 5, 65535}},
-        {"grey_alpha8.png", {2570, 2570, 2570, 5140}},
+        {"grey_alpha8.png", {2560, 2560, 2560, 5140}},
         {"grey_alpha16.png", {0x1234, 0x1234, 0x1234, 0x0102}},
-        {"rgb8.png", {257, 514, 65535, 65535, 1799, 2056, 2313, 65535}},
-        {"rgb8_trns.png", {257, 514, 65535, 0, 1799, 2056, 2313, 65535}},
+        {"rgb8.png", {256, 512, 65280, 65535, 1792, 2048, 2304, 65535}},
+        {"rgb8_trns.png", {256, 512, 65280, 0, 1792, 2048, 2304, 65535}},
         {"rgb16.png", {1, 0xFF00, 0x00FF, 65535, 0x1234, 0x5678, 0x9ABC, 65535}},
         // Its gAMA chunk is not applied.
         {"rgb16_gamma.png", {0x1234, 0x5678, 0x9ABC, 65535}},
-        {"rgba8.png", {257, 514, 771, 1028}},
+        {"rgba8.png", {256, 512, 768, 1028}},
         {"rgba16.png", {1, 2, 3, 4, 0x1234, 0x5678, 0x9ABC, 0xDEF0}},
-        {"palette1.png", {25700, 38550, 51400, 65535, 2313, 2056, 1799, 65535}},
-        {"palette8.png", {25700, 38550, 51400, 65535, 2313, 2056, 1799, 65535}},
-        {"palette4_trns.png", {2313, 2056, 1799, 32896, 257, 514, 771, 65535}},
+        {"palette1.png", {25600, 38400, 51200, 65535, 2304, 2048, 1792, 65535}},
+        {"palette8.png", {25600, 38400, 51200, 65535, 2304, 2048, 1792, 65535}},
+        {"palette4_trns.png", {2304, 2048, 1792, 32896, 256, 512, 768, 65535}},
         {"grey16_interlaced.png",
          {1, 1, 1, 65535, 2, 2, 2, 65535, 3, 3, 3, 65535, 4, 4, 4, 65535, 5, 5, 5, 65535,
           6, 6, 6, 65535, 7, 7, 7, 65535, 8, 8, 8, 65535, 9, 9, 9, 65535}},
@@ -191,9 +191,9 @@ TEST(PngCodecTest, PreviewHoldsIndicesAndTheWholePalette) {
     for (size_t i = 0; i < indices.size(); ++i) {
         SCOPED_TRACE(i);
         const PaletteEntry& colour = palette[indices[i]];
-        EXPECT_EQ(image.rgba[4 * i], colour.red * 257);
-        EXPECT_EQ(image.rgba[4 * i + 1], colour.green * 257);
-        EXPECT_EQ(image.rgba[4 * i + 2], colour.blue * 257);
+        EXPECT_EQ(image.rgba[4 * i], colour.red * 256);
+        EXPECT_EQ(image.rgba[4 * i + 1], colour.green * 256);
+        EXPECT_EQ(image.rgba[4 * i + 2], colour.blue * 256);
         EXPECT_EQ(image.rgba[4 * i + 3], 65535);
     }
 }

@@ -17,7 +17,7 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exr.linear = true;
     setup.inputOptions.exr.maxId = 65535;
     setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
-    setup.inputs = {{"a b.png", -2}, {"c.exr", 7}};
+    setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
     return setup;
 }
 
@@ -41,6 +41,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
         EXPECT_EQ(got.plans[i].previewPath, want.plans[i].previewPath);
         EXPECT_EQ(got.inputs[i].colorPath, want.inputs[i].colorPath);
         EXPECT_EQ(got.inputs[i].frameNumber, want.inputs[i].frameNumber);
+        EXPECT_EQ(got.inputs[i].sourceNumber, want.inputs[i].sourceNumber);
     }
 }
 
@@ -52,10 +53,10 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.cacheBytes = 0x0102030405060708ULL;
     setup.inputOptions.exr.maxId = 255;
     setup.plans = {{-1, "L", "F", "V"}};
-    setup.inputs = {{"C", 0x01020304}};
+    setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 2, 0, 0, 0,                  // tag, version 2
+        'K', 'L', 'V', 'W', 3, 0, 0, 0,                  // tag, version 3
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -67,7 +68,8 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
         1, 0, 0, 0, 'V',                                 //   preview
-        1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number
+        1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number,
+        9, 0, 0, 0,                                      //   its own number
     };
     // clang-format on
     EXPECT_EQ(EncodeWorkerSetup(setup), want);
@@ -108,7 +110,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 3},
+        {"later version", 4, 4},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},

@@ -67,7 +67,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     if (options.idsPattern.empty()) {
         return 1;
     }
-    const std::string idsPath = ExpandFramePattern(options.idsPattern, input.frameNumber);
+    const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
     if (!ReadIdPng(idsPath, frame.ids, reason)) {
         error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
         return 0;

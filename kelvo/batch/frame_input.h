@@ -14,6 +14,7 @@
 struct InputFrame {
     std::string colorPath;
     int frameNumber = 0;
+    int sourceNumber = 0;  // the input's own number, which finds its identifier pass
 };
 
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,

@@ -1,8 +1,10 @@
 // Frame numbers in file names: '#' patterns expanded, and the number a file's name carries.
 #include "kelvo/batch/frame_pattern.h"
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <map>
 
 bool HasFramePattern(const std::string& pattern) {
     return pattern.find('#') != std::string::npos;
@@ -32,19 +34,103 @@ std::string ExpandFramePattern(const std::string& pattern, int frameNumber) {
     return result;
 }
 
-int FrameNumberFromName(const std::string& path, int& frameNumber) {
+NameNumber FrameNumberInName(const std::string& path, int& frameNumber) {
     const std::string stem = std::filesystem::path(path).stem().string();
     size_t first = stem.size();
     while (first > 0 && stem[first - 1] >= '0' && stem[first - 1] <= '9') {
         --first;
     }
+    if (first == stem.size()) {
+        return NAME_WITHOUT_NUMBER;
+    }
     long long value = 0;
     for (size_t at = first; at < stem.size(); ++at) {
         value = 10 * value + (stem[at] - '0');
         if (value > INT_MAX) {
-            return 0;
+            return NAME_NUMBER_TOO_LARGE;
         }
     }
     frameNumber = static_cast<int>(value);
+    return NAME_WITH_NUMBER;
+}
+
+int NumberFrames(const std::vector<std::string>& files, std::optional<int> start,
+                 std::vector<int>& frameNumbers, std::vector<int>& sourceNumbers,
+                 std::string& error) {
+    frameNumbers.clear();
+    sourceNumbers.clear();
+    std::vector<std::optional<int>> own;
+    for (const std::string& file : files) {
+        int number = 0;
+        switch (FrameNumberInName(file, number)) {
+            case NAME_WITH_NUMBER:
+                own.emplace_back(number);
+                break;
+            case NAME_WITHOUT_NUMBER:
+                own.emplace_back();
+                break;
+            case NAME_NUMBER_TOO_LARGE:
+                error = "the frame number in '" + file + "' is too large; give --start N";
+                return 0;
+        }
+    }
+    const bool everyNameNumbered =
+        std::all_of(own.begin(), own.end(), [](const auto& n) { return n.has_value(); });
+    if (!start && everyNameNumbered) {
+        std::map<int, size_t> seen;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const auto [at, fresh] = seen.emplace(*own[i], i);
+            if (!fresh) {
+                error = "'" + files[at->second] + "' and '" + files[i] + "' are both frame " +
+                        std::to_string(*own[i]) + "; give each frame once, or --start N";
+                return 0;
+            }
+            frameNumbers.push_back(*own[i]);
+        }
+    } else {
+        const long long first = start ? *start : own.empty() ? 0 : own.front().value_or(0);
+        const long long last = first + static_cast<long long>(files.size()) - 1;
+        if (last > INT_MAX) {
+            error = "frame numbers from " + std::to_string(first) + " for " +
+                    std::to_string(files.size()) + " files run past " + std::to_string(INT_MAX);
+            return 0;
+        }
+        for (size_t i = 0; i < files.size(); ++i) {
+            frameNumbers.push_back(static_cast<int>(first + static_cast<long long>(i)));
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        sourceNumbers.push_back(own[i].value_or(frameNumbers[i]));
+    }
+    return 1;
+}
+
+int OutputNameFromOption(const std::string& value, std::string& outputName, std::string& note,
+                         std::string& error) {
+    // The file name as the filter finds it: after the last '/' or '\\', up to its first '.'.
+    const size_t slash = value.find_last_of("/\\");
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t stemEnd = value.find('.', nameStart);
+    stemEnd = stemEnd == std::string::npos ? value.size() : stemEnd;
+    size_t run = 0;
+    while (run < stemEnd - nameStart && value[stemEnd - 1 - run] == '#') {
+        ++run;
+    }
+    const std::string rest = value.substr(0, stemEnd - run) + value.substr(stemEnd);
+    if (run > 4 || rest.find('#') != std::string::npos) {
+        error = "--output '" + value +
+                "': a run of one to four '#' may end the file name's stem, where the frame "
+                "number goes (out/hero_####.pcx gives out/hero_0001.pcx); no other '#'";
+        return 0;
+    }
+    outputName = rest;
+    note.clear();
+    const size_t digitAt = stemEnd - run;
+    if (digitAt > nameStart && value[digitAt - 1] >= '0' && value[digitAt - 1] <= '9') {
+        std::string example = rest;
+        example.replace(digitAt, std::string::npos, "0001.pcx");
+        note = "--output '" + value + "': frame 1 is written as '" + example +
+               "', the frame number after the digits of the name";
+    }
     return 1;
 }

@@ -1,13 +1,38 @@
-// Frame numbers in file names: '#' patterns expanded, and the number a file's name carries.
+// Frame numbers in file names: '#' patterns expanded, the number a file's name carries, the
+// numbers of a run's frames, and the '#' of an output name.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 // Replaces every run of '#' by the frame number, zero-padded to the run's length (the minus
 // sign of a negative number counts towards it, as with printf's "%0*d").
 std::string ExpandFramePattern(const std::string& pattern, int frameNumber);
 bool HasFramePattern(const std::string& pattern);
 
-// The number formed by the trailing digits of the file name's stem ("beauty.0042.exr" gives
-// 42), or 0 when the stem ends in no digit. Returns 0 when the number does not fit an int.
-[[nodiscard]] int FrameNumberFromName(const std::string& path, int& frameNumber);
+// What the trailing digits of a file name's stem say ("beauty.0042.exr" carries 42).
+enum NameNumber {
+    NAME_WITHOUT_NUMBER,    // the stem ends in no digit
+    NAME_WITH_NUMBER,       // `frameNumber` holds it
+    NAME_NUMBER_TOO_LARGE,  // more than an int holds
+};
+NameNumber FrameNumberInName(const std::string& path, int& frameNumber);
+
+// The frame numbers of a run's inputs, in the order given. With `start`: consecutive from it.
+// Otherwise, when every name carries a number, each input keeps its own, so sparse frames
+// keep their numbers; two inputs with one number are refused. Otherwise consecutive from the
+// first name's number (0 when it carries none). `sourceNumbers` gets each input's own number
+// where its name carries one, its frame number where not: identifier passes follow the input.
+// On 0, `error` says why.
+[[nodiscard]] int NumberFrames(const std::vector<std::string>& files, std::optional<int> start,
+                               std::vector<int>& frameNumbers, std::vector<int>& sourceNumbers,
+                               std::string& error);
+
+// The output name the filter stores, from an --output value. The filter replaces the file
+// name from its first '.' on by the frame number and ".pcx"; a run of one to four '#' ending
+// the part before ("hero_####.pcx") marks where that number goes and is dropped, as the
+// filter writes four digits itself. Any other '#' is refused (0, with `error`). `note` is set
+// when the part before the '.' ends in a digit, which the frame number would follow.
+[[nodiscard]] int OutputNameFromOption(const std::string& value, std::string& outputName,
+                                       std::string& note, std::string& error);

@@ -23,7 +23,8 @@ namespace {
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
 constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given
-constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason
+constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
+                                         // why the preview was not written (empty when it was)
 constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
@@ -196,7 +197,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         const FrameOutcome& outcome = one.frames.front();
         Send(link, MESSAGE_FRAME,
-             {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason});
+             {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason,
+              outcome.previewReason});
     }
     if (nowhere != nullptr) {
         std::fclose(nowhere);
@@ -278,9 +280,11 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         if (outcome.written) {
             progress.StartFrame(index);
             progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
-                                  plan.previewPath);
-        } else {
-            progress.Error(DescribeUnwrittenFrame(plan, outcome));
+                                  outcome.previewReason.empty() ? plan.previewPath : "");
+        }
+        const std::string problem = DescribeFrameProblem(plan, outcome);
+        if (!problem.empty()) {
+            progress.Error(problem);
         }
     };
     PumpMessages(
@@ -297,7 +301,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 return;
             }
             const size_t index = IndexField(message);
-            if (message.kind != MESSAGE_FRAME || message.fields.size() != 4 ||
+            if (message.kind != MESSAGE_FRAME || message.fields.size() != 5 ||
                 index >= plans.size()) {
                 return;
             }
@@ -306,6 +310,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             outcome.written = message.fields[1] == "1";
             outcome.file = message.fields[2];
             outcome.reason = message.fields[3];
+            outcome.previewReason = message.fields[4];
             outcomes[index] = outcome;
             while (nextShown < plans.size() && outcomes[nextShown]) {
                 show(nextShown++);

@@ -60,13 +60,12 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices, outcome.reason)) {
         return 0;
     }
-    if (!plan.previewPath.empty()) {
-        std::string error;
-        if (!WriteIndexedPng(plan.previewPath, indices.data(), bitmap.Width(), bitmap.Height(),
-                             settings.palette, error)) {
-            outcome.reason = "its preview '" + plan.previewPath + "' was not written: " + error;
-            return 0;
-        }
+    // The frame file stands whatever becomes of its preview, which is reported on its own.
+    if (!plan.previewPath.empty() &&
+        !WriteIndexedPng(plan.previewPath, indices.data(), bitmap.Width(), bitmap.Height(),
+                         settings.palette, outcome.previewReason)) {
+        progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file, "");
+        return 1;
     }
     progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file, plan.previewPath);
     return 1;
@@ -90,9 +89,9 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }
-        if (!outcome.written) {
+        if (!outcome.written || !outcome.previewReason.empty()) {
             allWritten = false;
-            progress.Error(DescribeUnwrittenFrame(plans[index], outcome));
+            progress.Error(DescribeFrameProblem(plans[index], outcome));
         }
         report.frames.push_back(outcome);
     }
@@ -100,9 +99,17 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
     return allWritten && !report.interrupted ? 1 : 0;
 }
 
-std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome) {
-    return "frame " + std::to_string(outcome.frameNumber) + " (" + plan.label + "): '" +
-           outcome.file + "' was not written: " + outcome.reason;
+std::string DescribeFrameProblem(const FramePlan& plan, const FrameOutcome& outcome) {
+    const std::string frame =
+        "frame " + std::to_string(outcome.frameNumber) + " (" + plan.label + "): ";
+    if (!outcome.written) {
+        return frame + "'" + outcome.file + "' was not written: " + outcome.reason;
+    }
+    if (!outcome.previewReason.empty()) {
+        return frame + "preview '" + plan.previewPath +
+               "' was not written: " + outcome.previewReason;
+    }
+    return "";
 }
 
 std::string DescribeFrameNumbers(const std::vector<int>& numbers) {

@@ -32,7 +32,8 @@ struct FrameOutcome {
     int frameNumber = 0;
     std::string file;  // the frame file's name
     bool written = false;
-    std::string reason;  // why not, when not written
+    std::string reason;         // why not, when not written
+    std::string previewReason;  // why the asked-for preview was not written; empty when it was
 };
 
 struct RenderReport {
@@ -45,14 +46,15 @@ struct RenderReport {
 // RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
 // from the interrupt flag; then the plan's file must be a new version holding exactly the
 // palettised frame in the settings' palette, and the preview is written from it. Stops early
-// only when interrupted. Returns 1 when every frame was written.
+// only when interrupted. Returns 1 when every frame and every preview was written.
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
                  ProgressDisplay& progress, RenderReport& report);
 
-// "frame 12 (beauty_0012.png): 'out/shot0012.pcx' was not written: REASON", as reported for a
-// frame whose file was not written.
-std::string DescribeUnwrittenFrame(const FramePlan& plan, const FrameOutcome& outcome);
+// What went wrong with a frame, as reported, or empty: "frame 12 (beauty_0012.png):
+// 'out/shot0012.pcx' was not written: REASON" for its file, "frame 12 (beauty_0012.png):
+// preview 'out/p0012.png' was not written: REASON" for its preview.
+std::string DescribeFrameProblem(const FramePlan& plan, const FrameOutcome& outcome);
 
 // "1-3, 7, 9-10" for the frame numbers given in ascending order.
 std::string DescribeFrameNumbers(const std::vector<int>& numbers);

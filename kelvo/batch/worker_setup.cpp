@@ -7,9 +7,9 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 2;                // offset 4, 32 bits little-endian
-// A frame takes at least its two frame numbers and four string lengths.
-constexpr size_t MIN_FRAME_BYTES = 6 * 4;
+constexpr uint32_t SETUP_VERSION = 3;                // offset 4, 32 bits little-endian
+// A frame takes at least its three frame numbers and four string lengths.
+constexpr size_t MIN_FRAME_BYTES = 7 * 4;
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -130,6 +130,7 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
         const InputFrame& input = setup.inputs[i];
         PutString(out, input.colorPath);
         PutLe32(out, static_cast<uint32_t>(input.frameNumber));
+        PutLe32(out, static_cast<uint32_t>(input.sourceNumber));
     }
     return out;
 }
@@ -156,7 +157,7 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         InputFrame& input = setup.inputs[i];
         if (!in.Int(plan.frameNumber) || !in.String(plan.label) || !in.String(plan.file) ||
             !in.String(plan.previewPath) || !in.String(input.colorPath) ||
-            !in.Int(input.frameNumber)) {
+            !in.Int(input.frameNumber) || !in.Int(input.sourceNumber)) {
             return 0;
         }
     }

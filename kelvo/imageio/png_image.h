@@ -1,5 +1,5 @@
 // Decodes PNG files: colour frames to 16-bit RGBA, identifier passes to IDs. libpng does the
-// decoding (png_image.cpp); on Windows the Windows Imaging Component (png_image_wic.cpp).
+// decoding (png_image_libpng.cpp); on Windows the Windows Imaging Component (png_image_wic.cpp).
 #pragma once
 
 #include <string>
@@ -7,8 +7,11 @@
 #include "kelvo/imageio/frame_image.h"
 
 // Any PNG: grey, grey+alpha, RGB, RGBA or palette, 1 to 16 bits. Palettes and low bit depths
-// are expanded; 8-bit values v become v x 257; missing alpha is 65535. Values are taken as
-// stored: no gamma correction. On 0, `error` holds the reason.
+// are expanded to 8 bits. 8-bit colour values v become v x 256, the scale on which the filter
+// compares and writes palette colours (entry byte x 256), so a colour equal to a palette
+// entry maps to that entry; 8-bit alpha becomes v x 257 (255 is opaque, as 65535 is). Missing
+// alpha is 65535; 16-bit values are taken as stored. No gamma correction. On 0, `error`
+// holds the reason.
 [[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error);
 
 // A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled).

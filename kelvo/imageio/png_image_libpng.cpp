@@ -131,6 +131,16 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std
     return 1;
 }
 
+// libpng widened every value v to v x 257 (v in both bytes); the colour channels keep the
+// high byte only. Alpha stays v x 257, so that 255 is as opaque as 65535.
+void ScaleNarrowColors(std::vector<uint16_t>& rgba) {
+    for (size_t i = 0; i < rgba.size(); ++i) {
+        if (i % 4 != 3) {
+            rgba[i] &= 0xFF00;
+        }
+    }
+}
+
 }  // namespace
 
 bool LooksLikePng(const unsigned char* head, size_t size) {
@@ -157,7 +167,13 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
     image.rgba.assign(static_cast<size_t>(layout.width) * layout.height * 4, 0);
-    return ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error);
+    if (!ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error)) {
+        return 0;
+    }
+    if (layout.bitDepth < 16) {
+        ScaleNarrowColors(image.rgba);
+    }
+    return 1;
 }
 
 int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {

@@ -152,7 +152,8 @@ uint16_t GetLe16(const BYTE* bytes) {
 }
 
 // Decodes the frame into `rgba` (4 values a pixel, already sized): 16-bit layouts as they
-// are, every other layout through 8-bit RGBA with each value v becoming v x 257.
+// are, every other layout through 8-bit RGBA with each colour value v becoming v x 256 and
+// alpha v x 257, as png_image.h says.
 int DecodeRgba16(IWICImagingFactory& factory, PngFrame& png, uint16_t* rgba, std::string& error) {
     const size_t width = png.width;
     for (const WideLayout& layout : WIDE_LAYOUTS) {
@@ -202,7 +203,7 @@ int DecodeRgba16(IWICImagingFactory& factory, PngFrame& png, uint16_t* rgba, std
                      [&](UINT firstRow, UINT rows, const BYTE* band) {
                          uint16_t* out = rgba + firstRow * width * 4;
                          for (size_t i = 0; i < rows * width * 4; ++i) {
-                             out[i] = static_cast<uint16_t>(band[i] * 257);
+                             out[i] = static_cast<uint16_t>(band[i] * (i % 4 == 3 ? 257 : 256));
                          }
                      });
 }
@@ -283,7 +284,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
     if (!DecodeRgba16(*wic.Factory(), png, rgba.data(), error)) {
         return 0;
     }
-    const int scale = png.bitDepth == 8 ? 257 : 1;
+    const int scale = png.bitDepth == 8 ? 256 : 1;
     for (size_t i = 0; i < count; ++i) {
         ids[i] = static_cast<uint16_t>(rgba[4 * i] / scale);
     }

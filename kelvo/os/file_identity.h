@@ -23,6 +23,10 @@ inline bool SameFileVersion(const FileIdentity& a, const FileIdentity& b) {
            a.modified == b.modified;
 }
 
+// The name of `path` in a form two names of one file share even before it exists: absolute
+// and normalised, and on Windows, whose names ignore letter case, in lower case.
+std::string ComparableName(const std::string& path);
+
 // True when both exist and are one file, whatever their names (case, links, "..").
 inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.exists && b.exists && a.inode != 0 && a.device == b.device && a.inode == b.inode;

@@ -20,3 +20,9 @@ FileIdentity IdentifyFile(const std::string& path) {
     identity.modified = error ? 0 : static_cast<int64_t>(modified.time_since_epoch().count());
     return identity;
 }
+
+std::string ComparableName(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path).lexically_normal().string() : normal.string();
+}

@@ -1,6 +1,8 @@
 // Tells versions of a file apart, and two names of one file, with the Win32 file information.
 #include <windows.h>
 
+#include <filesystem>
+
 #include "kelvo/os/file_identity.h"
 
 FileIdentity IdentifyFile(const std::string& path) {
@@ -28,4 +30,16 @@ FileIdentity IdentifyFile(const std::string& path) {
         static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32 |
         information.ftLastWriteTime.dwLowDateTime);
     return identity;
+}
+
+std::string ComparableName(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
+    std::string name =
+        error ? std::filesystem::path(path).lexically_normal().string() : normal.string();
+    // The system's own case folding of the ANSI code page, as it compares file names.
+    if (!name.empty()) {
+        CharLowerBuffA(name.data(), static_cast<DWORD>(name.size()));
+    }
+    return name;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "pcx/atomic_file.h"
 
@@ -37,4 +38,20 @@ int WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, s
     }
     error = std::strerror(errno);
     return 0;
+}
+
+int MakeDirectoryFor(const std::string& path, std::string& created, std::string& error) {
+    created.clear();
+    const std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    std::error_code problem;
+    if (directory.empty() || std::filesystem::is_directory(directory, problem)) {
+        return 1;
+    }
+    if (!std::filesystem::create_directories(directory, problem) || problem) {
+        error = "cannot create directory '" + directory.string() +
+                "': " + (problem ? problem.message() : "a file of that name is in the way");
+        return 0;
+    }
+    created = directory.string();
+    return 1;
 }

@@ -29,8 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(HasFramePattern(text) || expanded == text);
     }
     int number = -1;
-    if (FrameNumberFromName(text, number)) {
+    if (FrameNumberInName(text, number) == NAME_WITH_NUMBER) {
         FUZZ_CHECK(number >= 0);
+    }
+    std::string stored;
+    std::string note;
+    std::string error;
+    if (OutputNameFromOption(text, stored, note, error)) {
+        FUZZ_CHECK(stored.find('#') == std::string::npos && stored.size() <= text.size());
     }
 
     // The same bytes as an argument list, split at NUL bytes.

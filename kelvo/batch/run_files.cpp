@@ -1,0 +1,53 @@
+// The files one run reads and writes, and the check that no file is written twice or written
+// over an input.
+#include "kelvo/batch/run_files.h"
+
+#include <map>
+#include <utility>
+
+#include "kelvo/os/file_identity.h"
+
+namespace {
+
+// Where each file was first met, by name and by identity.
+struct Seen {
+    std::map<std::string, size_t> names;
+    std::map<std::pair<uint64_t, uint64_t>, size_t> files;
+};
+
+}  // namespace
+
+int CheckRunFiles(const std::vector<RunFile>& files, std::string& error) {
+    Seen read;
+    Seen written;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const RunFile& file = files[i];
+        const std::string name = ComparableName(file.path);
+        const FileIdentity identity = IdentifyFile(file.path);
+        const bool identified = identity.exists && identity.inode != 0;
+        const std::pair<uint64_t, uint64_t> key{identity.device, identity.inode};
+        // A written file may meet nothing before it; a read one no written one.
+        for (const Seen* seen : {&written, file.written ? &read : nullptr}) {
+            if (seen == nullptr) {
+                continue;
+            }
+            auto byName = seen->names.find(name);
+            auto byFile = identified ? seen->files.find(key) : seen->files.end();
+            const size_t other = byName != seen->names.end()   ? byName->second
+                                 : byFile != seen->files.end() ? byFile->second
+                                                               : files.size();
+            if (other < files.size()) {
+                const RunFile& first = files[other];
+                error = "'" + first.path + "' (" + first.role + ") and '" + file.path + "' (" +
+                        file.role + ") are the same file";
+                return 0;
+            }
+        }
+        Seen& into = file.written ? written : read;
+        into.names.emplace(name, i);
+        if (identified) {
+            into.files.emplace(key, i);
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,18 @@
+// The files one run reads and writes, and the check that no file is written twice or written
+// over an input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RunFile {
+    std::string path;
+    std::string role;  // what the run does with it, for messages: "frame 7's file"
+    bool written = false;
+};
+
+// 0, with `error` naming both ("'out/a0007.png' (frame 7's preview) and 'out/a0007.png'
+// (frame 7's file) are the same file"), when a file the run writes is the same file as
+// another it writes or reads: by file identity where both exist, by their comparable names
+// otherwise. Files that are only read may repeat.
+[[nodiscard]] int CheckRunFiles(const std::vector<RunFile>& files, std::string& error);
