@@ -119,6 +119,23 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
     return 1;
 }
 
+// Warns of pixels whose identifier has a range nobody set (it maps everything to entry 0),
+// and of identifiers of 16 and more, which take identifier 0's range. Shown with --quiet too.
+void WarnOfIdentifiers(const IdCounts& found, const bool (&rangeSet)[RANGE_COUNT]) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        if (found.pixels[id] > 0 && !rangeSet[id]) {
+            Complain("warning: identifier " + std::to_string(id) + " (" +
+                     std::to_string(found.pixels[id]) +
+                     " pixels) has no --range: its pixels map to entry 0");
+        }
+    }
+    if (found.beyond > 0) {
+        Complain("warning: " + std::to_string(found.beyond) +
+                 " pixels have identifiers of 16 or more: they are mapped with identifier 0's "
+                 "range");
+    }
+}
+
 // The closing line and exit code of a render, from how each frame went.
 int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
     std::vector<int> written;
@@ -172,9 +189,18 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!options.edits.outputNote.empty()) {
         Complain("warning: " + options.edits.outputNote);
     }
+    // A stored block's ranges count as set; so do the ranges of the nearest-colour default.
+    bool rangeSet[RANGE_COUNT] = {};
+    for (const RangeEdit& range : options.edits.ranges) {
+        rangeSet[range.id] = true;
+    }
+    if (!options.settingsFile.empty()) {
+        std::fill(std::begin(rangeSet), std::end(rangeSet), true);
+    }
     // Nothing chosen: every pixel to the nearest colour of the palette, as palette-remapping
     // tools do, rather than the block's defaults, which map everything to entry 0.
     if (options.settingsFile.empty() && options.edits.ranges.empty() && !options.edits.method) {
+        std::fill(std::begin(rangeSet), std::end(rangeSet), true);
         for (int id = 0; id < RANGE_COUNT; ++id) {
             options.edits.ranges.push_back({id, 0, 255, false});
         }
@@ -216,7 +242,9 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     // directory that cannot be made is an input error; nothing has been written then.
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
     int refusal = EXIT_NOT_WRITTEN;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal]() {
+    IdCounts found;
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet]() {
+        WarnOfIdentifiers(found, rangeSet);
         std::string problem;
         if (!MakeOutputDirectories(plans, options, problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
@@ -251,6 +279,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.cacheBytes = cacheBytes;
         run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
         run.maxReports = MAX_INPUT_REPORTS;
+        run.checkedIds = &found;
         const ParallelResult result =
             RenderInWorkers(run, Complain, prepareOutputs, progress, report);
         switch (result) {
@@ -287,6 +316,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!inputsGood) {
         return Fail(EXIT_BAD_INPUT, "nothing was rendered");
     }
+    found = source.CheckedIds();
     if (!prepareOutputs()) {
         return refusal;
     }

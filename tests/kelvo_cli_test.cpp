@@ -185,7 +185,10 @@ TEST_F(KelvoTest, Png16WithObjectIdsNearestColoursAndAPaletteFile) {
          "--range",         "0:0-255",    "--range",  "15:16-31", "--output",  Out("f.pcx"),
          "--save-settings", Out("s.set"), In("c.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    // Quiet: only the warnings of identifiers 1-14, which have no range.
+    for (size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1) {
+        EXPECT_EQ(run.err.compare(at, 16, "kelvo: warning: "), 0) << run.err;
+    }
     settings.source = SOURCE_OBJECT;
     settings.method = METHOD_NEAREST;
     settings.ranges[0] = {0, 255, 0};

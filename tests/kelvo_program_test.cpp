@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
@@ -417,6 +418,65 @@ TEST_F(KelvoProgramTest, MakesMissingOutputDirectories) {
     for (const char* file : {"frames/shot0007.pcx", "frames/shot0008.pcx", "prev/p0008.png"}) {
         EXPECT_TRUE(std::filesystem::exists(Out(file))) << file;
     }
+}
+
+// Nothing silent: with nothing chosen every identifier takes the nearest colour of the whole
+// palette; identifiers without a range, and those of 16 or more, are counted in warnings that
+// --quiet keeps, summed over all frames in one process and in workers.
+TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
+    const std::vector<std::string> sequence = {
+        "--ids", Fixture("ids_####.png"), Fixture("beauty_0007.png"), Fixture("beauty_0008.png")};
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> said;
+        std::vector<std::string> unsaid;
+    };
+    const std::string nearest =
+        "note: no --settings, --range or --method: every identifier maps "
+        "to the nearest colour of the whole palette";
+    const Case cases[] = {
+        {"nothing chosen", {Fixture("beauty_0007.png")}, {nearest}, {"warning:"}},
+        {"nothing chosen, quiet", {"-q", Fixture("beauty_0007.png")}, {}, {"note:"}},
+        {"ranges 0 and 2 only, quiet",
+         {"-q", "-j", "1", "--range", "0:0-31", "--range", "2:32-63"},
+         {"warning: identifier 1 (12 pixels) has no --range: its pixels map to entry 0",
+          "warning: identifier 3 (12 pixels) has no --range"},
+         {"identifier 0 (", "identifier 2 (", "note:"}},
+        {"the same in workers",
+         {"-j", "2", "--range", "0:0-31", "--range", "2:32-63"},
+         {"warning: identifier 1 (12 pixels) has no --range"},
+         {}},
+        {"identifiers beyond 15",
+         {"--source", "object", "--range", "0:0-255", "--ids", Fixture("ids16.png"),
+          Fixture("rgb8.png")},
+         {"warning: 2 pixels have identifiers of 16 or more: they are mapped with identifier "
+          "0's range"},
+         {"has no --range"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"render", "--output", Out("shot.pcx")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        if (std::string(c.name).find("range") != std::string::npos ||
+            std::string(c.name).find("workers") != std::string::npos) {
+            args.insert(args.end(), sequence.begin(), sequence.end());
+        }
+        const ProcessResult run = Kelvo(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        for (const std::string& part : c.said) {
+            EXPECT_TRUE(Contains(run.err, "kelvo: " + part)) << part << "\n" << run.err;
+        }
+        for (const std::string& part : c.unsaid) {
+            EXPECT_FALSE(Contains(run.err, part)) << part << "\n" << run.err;
+        }
+    }
+    // The nearest colours of the whole palette, not entry 0 everywhere.
+    Kelvo({"render", "-q", "--output", Out("near.pcx"), Fixture("beauty_0007.png")});
+    DecodedPcx pcx;
+    std::string error;
+    ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("near0007.pcx")), pcx, error)) << error;
+    EXPECT_GT(std::set<uint8_t>(pcx.indices.begin(), pcx.indices.end()).size(), 4u);
 }
 
 // The frame files are written, their previews cannot replace directories: each preview is

@@ -108,6 +108,13 @@ int LoadInputFrame(const InputFrame& input, const InputOptions& options, Decoded
     }
 }
 
+void IdCounts::Add(const IdCounts& other) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        pixels[id] += other.pixels[id];
+    }
+    beyond += other.beyond;
+}
+
 FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions options,
                                  size_t cacheBytes)
     : frames_(std::move(frames)),
@@ -138,6 +145,14 @@ int FileFrameSource::CheckFrame(size_t index, std::string& error) {
     DecodedFrame frame;
     if (!LoadInputFrame(frames_[index], options_, frame, error)) {
         return 0;
+    }
+    const std::vector<uint16_t>& ids = frame.ids.ids;
+    if (ids.empty()) {
+        checkedIds_.pixels[0] +=
+            static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
+    }
+    for (uint16_t id : ids) {
+        ++(id < RANGE_COUNT ? checkedIds_.pixels[id] : checkedIds_.beyond);
     }
     const size_t bytes = FrameBytes(frame);
     if (bytes <= cacheBytes_ - cachedBytes_) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "kelvo/batch/input_options.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/imageio/frame_image.h"
+#include "plugin/settings.h"
 
 struct InputFrame {
     std::string colorPath;
@@ -25,6 +27,14 @@ struct InputFrame {
 
 // The frames of a `kelvo render` run. Check decodes every frame once before anything is
 // rendered, keeping decoded frames up to a memory budget so they are not decoded twice.
+// How many pixels of the checked frames have each identifier that selects a range, and how
+// many one of 16 or more (which the filter maps with identifier 0's range).
+struct IdCounts {
+    uint64_t pixels[RANGE_COUNT] = {};
+    uint64_t beyond = 0;
+    void Add(const IdCounts& other);
+};
+
 class FileFrameSource final : public FrameSource {
 public:
     FileFrameSource(std::vector<InputFrame> frames, InputOptions options, size_t cacheBytes);
@@ -39,10 +49,14 @@ public:
 
     [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
 
+    // The identifiers of every frame checked so far.
+    const IdCounts& CheckedIds() const { return checkedIds_; }
+
 private:
     std::vector<InputFrame> frames_;
     InputOptions options_;
     size_t cacheBytes_;
     size_t cachedBytes_ = 0;
     std::vector<std::optional<DecodedFrame>> cache_;
+    IdCounts checkedIds_;
 };

@@ -22,7 +22,8 @@ namespace {
 // followed by that many bytes: a kind letter, then fields each ended by a NUL.
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
-constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given
+constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given; the
+                                         // pixels of identifiers 0-15 and of 16 and more
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
                                          // why the preview was not written (empty when it was)
 constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
@@ -175,7 +176,12 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
             Send(link, MESSAGE_BAD_INPUT, {std::to_string(index), error});
         }
     }
-    Send(link, MESSAGE_CHECKED, {});
+    std::vector<std::string> counts;
+    for (uint64_t pixels : source.CheckedIds().pixels) {
+        counts.push_back(std::to_string(pixels));
+    }
+    counts.push_back(std::to_string(source.CheckedIds().beyond));
+    Send(link, MESSAGE_CHECKED, counts);
     if (ReadWord(link) != RENDER) {
         return;
     }
@@ -237,6 +243,14 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
                 ++checked;
+                if (run.checkedIds != nullptr && message.fields.size() == RANGE_COUNT + 1) {
+                    IdCounts counts;
+                    for (int id = 0; id < RANGE_COUNT; ++id) {
+                        counts.pixels[id] = std::strtoull(message.fields[id].c_str(), nullptr, 10);
+                    }
+                    counts.beyond = std::strtoull(message.fields[RANGE_COUNT].c_str(), nullptr, 10);
+                    run.checkedIds->Add(counts);
+                }
             }
         },
         [&] { return checked == workers.size(); });
