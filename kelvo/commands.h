@@ -9,5 +9,6 @@
                                    const std::string& pluginPath);
 [[nodiscard]] int RunSettingsCommand(const std::vector<std::string>& args,
                                      const std::string& pluginPath);
+[[nodiscard]] int RunPaletteCommand(const std::vector<std::string>& args);
 [[nodiscard]] int RunDemoCommand(const std::vector<std::string>& args,
                                  const std::string& pluginPath);

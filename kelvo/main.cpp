@@ -61,6 +61,9 @@ int Run(std::vector<std::string> args) {
     if (command == "settings") {
         return RunSettingsCommand(rest, pluginPath);
     }
+    if (command == "palette") {
+        return RunPaletteCommand(rest);
+    }
     if (command == "demo") {
         return RunDemoCommand(rest, pluginPath);
     }

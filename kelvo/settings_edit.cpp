@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "kelvo/imageio/palette_file.h"
 #include "kelvo/os/file_io.h"
-#include "pcx/pcx_palette_reader.h"
 
 int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string& error) {
     std::vector<uint8_t> bytes;
@@ -26,23 +26,9 @@ int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string&
 int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error) {
     PaletteRenderSettings settings;
     std::memcpy(&settings, block.data(), sizeof settings);
-    if (!edits.paletteFile.empty()) {
-        std::vector<uint8_t> bytes;
-        std::string reason;
-        if (!ReadFileBytes(edits.paletteFile, bytes, reason)) {
-            error = "cannot read palette '" + edits.paletteFile + "': " + reason;
-            return 0;
-        }
-        if (bytes.size() < PALETTE_BYTES) {
-            error = "cannot read palette '" + edits.paletteFile + "': it has " +
-                    std::to_string(bytes.size()) + " bytes, fewer than the 768 of a palette";
-            return 0;
-        }
-        // The same bytes the palette chooser takes: the file's last 768, unchecked.
-        if (!ReadPcxPalette(edits.paletteFile.c_str(), settings.palette)) {
-            error = "cannot read palette '" + edits.paletteFile + "'";
-            return 0;
-        }
+    if (!edits.paletteFile.empty() &&
+        !ReadPaletteFile(edits.paletteFile, settings.palette, error)) {
+        return 0;
     }
     for (const RangeEdit& range : edits.ranges) {
         settings.ranges[range.id] = {static_cast<uint8_t>(range.first),

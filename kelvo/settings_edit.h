@@ -15,8 +15,8 @@ using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 [[nodiscard]] int ReadSettingsFile(const std::string& path, SettingsBlock& block,
                                    std::string& error);
 
-// Applies, in this order: the palette file's last 768 bytes, the ranges, method, source and
-// output name. On 0 (an unreadable palette file) `block` is unchanged.
+// Applies, in this order: the palette file's palette (ReadPaletteFile), the ranges, method,
+// source and output name. On 0 (an unreadable or refused palette file) `block` is unchanged.
 [[nodiscard]] int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block,
                                      std::string& error);
 

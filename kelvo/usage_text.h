@@ -5,3 +5,4 @@ extern const char* const KELVO_USAGE;
 extern const char* const RENDER_USAGE;
 extern const char* const SETTINGS_USAGE;
 extern const char* const DEMO_USAGE;
+extern const char* const PALETTE_USAGE;

@@ -37,17 +37,20 @@ TEST(SettingsJsonTest, StopsTheNameAtTheFieldsEndWithoutANul) {
     EXPECT_NE(json.find("\"" + std::string(256, 'x') + "\","), std::string::npos);
 }
 
-TEST(SettingsEditTest, AppliesEditsAndRefusesShortPaletteFiles) {
+TEST(SettingsEditTest, AppliesEditsAndRefusesWhatIsNoPalette) {
     TempDir dir;
-    std::vector<uint8_t> paletteFile(800, 0);
+    // A PCX file: manufacturer byte 10, then the marker 12 and the palette at its end.
+    std::vector<uint8_t> paletteFile(128 + 769, 0);
+    paletteFile[0] = 10;
+    paletteFile[128] = 12;
     for (size_t i = 0; i < 768; ++i) {
-        paletteFile[32 + i] = static_cast<uint8_t>(i % 251);
+        paletteFile[129 + i] = static_cast<uint8_t>(i % 251);
     }
     FILE* file = std::fopen(dir.File("pal.pcx").c_str(), "wb");
     std::fwrite(paletteFile.data(), 1, paletteFile.size(), file);
     std::fclose(file);
     file = std::fopen(dir.File("short.pcx").c_str(), "wb");
-    std::fwrite(paletteFile.data(), 1, 767, file);
+    std::fwrite(paletteFile.data() + 1, 1, 767, file);
     std::fclose(file);
 
     SettingsBlock block{};
@@ -57,7 +60,7 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesShortPaletteFiles) {
     edits.outputName = "out/x.pcx";
     std::string error;
     ASSERT_EQ(ApplySettingsEdits(edits, block, error), 1) << error;
-    EXPECT_EQ(std::memcmp(block.data() + 268, paletteFile.data() + 32, 768), 0);
+    EXPECT_EQ(std::memcmp(block.data() + 268, paletteFile.data() + 129, 768), 0);
     EXPECT_EQ(block[1036 + 9], 30);  // the later range wins
     EXPECT_EQ(block[1036 + 11], 0);
     EXPECT_STREQ(reinterpret_cast<const char*>(block.data() + 8), "out/x.pcx");
@@ -65,7 +68,7 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesShortPaletteFiles) {
     const SettingsBlock before = block;
     edits.paletteFile = dir.File("short.pcx");
     EXPECT_EQ(ApplySettingsEdits(edits, block, error), 0);
-    EXPECT_NE(error.find("767 bytes"), std::string::npos) << error;
+    EXPECT_NE(error.find("not a PCX file"), std::string::npos) << error;
     EXPECT_EQ(block, before);
 }
 

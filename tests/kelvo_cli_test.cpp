@@ -25,13 +25,6 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    ASSERT_EQ(std::fclose(file), 0);
-}
-
 // One input frame as 16-bit RGBA values and identifiers.
 struct Frame {
     int width = 0;
@@ -169,16 +162,13 @@ TEST_F(KelvoTest, Png16WithObjectIdsNearestColoursAndAPaletteFile) {
     png.samples = frame.rgba;
     WriteTestPng(In("c.png"), png);
     WriteIdPng(In("ids.png"), frame, 16);
-    // A palette source whose last 768 bytes are the palette, after some unrelated bytes.
-    std::vector<uint8_t> paletteFile(100, 0xEE);
     PaletteRenderSettings settings = Defaults();
     for (int i = 0; i < 256; ++i) {
         settings.palette[i] = {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i),
                                static_cast<uint8_t>(i * 13)};
-        paletteFile.insert(paletteFile.end(), {settings.palette[i].red, settings.palette[i].green,
-                                               settings.palette[i].blue});
     }
-    WriteBytes(In("palette.pcx"), paletteFile);
+    const uint8_t index = 0;
+    ASSERT_EQ(WritePcxFrame(In("palette.pcx").c_str(), &index, 1, 1, settings.palette), 1);
     const ProcessResult run = Kelvo(
         {"render",          "-q",         "--start",  "100",      "--ids",     In("ids.png"),
          "--source",        "object",     "--method", "nearest",  "--palette", In("palette.pcx"),

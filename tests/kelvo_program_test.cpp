@@ -11,6 +11,7 @@
 
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
+#include "pcx/pcx_writer.h"
 #include "tests/exr_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"
@@ -342,7 +343,10 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          {"--settings", dir.File("tag100.set"), frame},
          "its tag is 100, not 101",
          false},
-        {"short palette", {"--palette", dir.File("short.pcx"), frame}, "fewer than the 768", false},
+        {"palette that is no PCX",
+         {"--palette", dir.File("short.pcx"), frame},
+         "cannot read palette '" + dir.File("short.pcx") + "': not a PCX file; kelvo reads",
+         false},
         {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
         {"missing channel",
          {"--id-channel", "objectIndex", dir.File("c.exr")},
@@ -477,6 +481,39 @@ TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
     std::string error;
     ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("near0007.pcx")), pcx, error)) << error;
     EXPECT_GT(std::set<uint8_t>(pcx.indices.begin(), pcx.indices.end()).size(), 4u);
+}
+
+// The entries as text, and a sheet of swatches in the palette's own colours, cell i at row
+// i / 16, column i % 16.
+TEST_F(KelvoProgramTest, ShowsAPaletteAsTextAndAsASheet) {
+    PaletteEntry palette[PALETTE_ENTRIES];
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i),
+                      static_cast<uint8_t>(i * 5)};
+    }
+    const uint8_t index = 0;
+    ASSERT_EQ(WritePcxFrame(dir.File("game.pcx").c_str(), &index, 1, 1, palette), 1);
+    const ProcessResult run =
+        Kelvo({"palette", "show", dir.File("game.pcx"), "--png", Out("sheet.png")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "\n   37   37  218  185  #25DAB9      160.1\n")) << run.out;
+    ColorImage sheet;
+    std::string error;
+    ASSERT_EQ(ReadColorPng(Out("sheet.png"), sheet, error), 1) << error;
+    ASSERT_EQ(sheet.width, 512);
+    ASSERT_EQ(sheet.height, 512);
+    for (int i : {0, 37, 255}) {
+        SCOPED_TRACE(i);
+        // The bottom-right pixel of the cell, clear of its number.
+        const size_t pixel = static_cast<size_t>((i / 16 * 32 + 31) * 512 + i % 16 * 32 + 31);
+        EXPECT_EQ(sheet.rgba[4 * pixel], palette[i].red * 256);
+        EXPECT_EQ(sheet.rgba[4 * pixel + 1], palette[i].green * 256);
+        EXPECT_EQ(sheet.rgba[4 * pixel + 2], palette[i].blue * 256);
+    }
+    WriteBytes(dir.File("text.pal"), "JASC-PAL\n0100\n256\n");
+    const ProcessResult refused = Kelvo({"palette", "show", dir.File("text.pal")});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(Contains(refused.err, "not a PCX file")) << refused.err;
 }
 
 // The frame files are written, their previews cannot replace directories: each preview is
