@@ -95,6 +95,16 @@ void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits
          }});
 }
 
+const OptionSpec* FindOption(const std::vector<OptionSpec>& specs, const std::string& name) {
+    for (const OptionSpec& candidate : specs) {
+        if (name == candidate.name ||
+            (candidate.shortName != nullptr && name == candidate.shortName)) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
 // Walks the arguments: options (as "--name VALUE" or "--name=VALUE") anywhere, "--" ending
 // them; everything else goes to `operands`.
 int ParseArguments(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
@@ -114,15 +124,17 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
             help = true;
             return 1;
         }
-        const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
-        const std::string name = arg.substr(0, equals);
-        const OptionSpec* option = nullptr;
-        for (const OptionSpec& candidate : specs) {
-            if (name == candidate.name ||
-                (candidate.shortName != nullptr && name == candidate.shortName)) {
-                option = &candidate;
-            }
+        size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const OptionSpec* option = FindOption(specs, arg.substr(0, equals));
+        // A short option with its value joined on: -j2 is -j 2.
+        const OptionSpec* joined = option == nullptr && arg.rfind("--", 0) != 0 && arg.size() > 2
+                                       ? FindOption(specs, arg.substr(0, 2))
+                                       : nullptr;
+        if (joined != nullptr && joined->takesValue) {
+            option = joined;
+            equals = 1;  // the value starts after the name, as after "--name="
         }
+        const std::string name = arg.substr(0, option == joined && option != nullptr ? 2 : equals);
         if (option == nullptr) {
             error = "unknown option '" + name + "'";
             return 0;
@@ -237,6 +249,22 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     stringOption("--id-channel", options.input.exr.idChannel);
     stringOption("--layer", options.input.exr.layer);
     stringOption("--preview", options.previewPattern);
+    specs.push_back(
+        {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             const size_t colon = value.find(':');
+             long long stored = 0;
+             long long id = 0;
+             if (colon == std::string::npos ||
+                 !ParseInteger(value.substr(0, colon), 0, 65535, stored) ||
+                 !ParseInteger(value.substr(colon + 1), 0, 65535, id) || value[0] == '+' ||
+                 value[colon + 1] == '+') {
+                 problem = "bad --id-map '" + value + "': expected VALUE:ID, both 0..65535";
+                 return 0;
+             }
+             options.input.idMap.emplace_back(static_cast<uint16_t>(stored),
+                                              static_cast<uint16_t>(id));
+             return 1;
+         }});
     specs.push_back({"--linear", nullptr, false, [&options](const std::string&, std::string&) {
                          options.input.exr.linear = true;
                          return 1;

@@ -45,19 +45,25 @@ int WritePaletteChart(const std::string& path, const PaletteEntry* palette) {
 }  // namespace
 
 int RunDemoCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
-    std::string directory = "kelvo-demo";
+    std::vector<std::string> operands;
+    bool quiet = false;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(DEMO_USAGE, stdout);
             return EXIT_DONE;
         }
+        if (arg == "-q" || arg == "--quiet") {
+            quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Fail(EXIT_BAD_INPUT, "unknown option '" + arg + "' (see 'kelvo demo --help')");
+        } else {
+            operands.push_back(arg);
+        }
     }
-    if (args.size() > 1 || (args.size() == 1 && args[0].size() > 1 && args[0][0] == '-')) {
+    if (operands.size() > 1) {
         return Fail(EXIT_BAD_INPUT, "demo takes at most one DIR (see 'kelvo demo --help')");
     }
-    if (args.size() == 1) {
-        directory = args[0];
-    }
+    const std::string directory = operands.empty() ? "kelvo-demo" : operands[0];
     const std::filesystem::path root(directory);
     const std::string outputName = (root / "demo.pcx").string();
     if (outputName.size() >= OUTPUT_NAME_SIZE - 8) {
@@ -113,7 +119,7 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
                          (root / ("demo" + std::string(number) + ".png")).string()});
     }
     DemoFrameSource source;
-    const ProgressMode mode = ChooseProgressMode(false, stderr);
+    const ProgressMode mode = ChooseProgressMode(quiet, stderr);
     ProgressDisplay progress(mode == PROGRESS_BAR ? PROGRESS_BAR : PROGRESS_ERRORS_ONLY, stderr,
                              plans.size());
     RenderReport report;
@@ -125,6 +131,9 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
         return Fail(EXIT_NOT_WRITTEN, "the demo was not written completely");
     }
     const std::string dir = root.string();
+    if (quiet) {
+        return EXIT_DONE;
+    }
     std::printf(
         "Rendered %d frames of %d x %d through the palette filter into %s/\n"
         "  %s/demo0001.pcx ... demo%04d.pcx  palettised frames (8-bit RLE PCX)\n"

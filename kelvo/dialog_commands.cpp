@@ -10,6 +10,7 @@
 #include "host/filter_factory.h"
 #include "kelvo/batch/exit_codes.h"
 #include "kelvo/os/file_io.h"
+#include "kelvo/usage_text.h"
 
 namespace {
 
@@ -60,11 +61,23 @@ int ReadBlockFile(const std::string& path, std::vector<uint8_t>& bytes, bool& ex
     return 1;
 }
 
+// Help on stdout and exit 0 when asked for, as every command gives it.
+bool AskedForHelp(const std::vector<std::string>& args, const char* usage) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(usage, stdout);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int RunConfigureCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
+    if (AskedForHelp(args, CONFIGURE_USAGE)) {
+        return EXIT_DONE;
+    }
     if (args.size() != 1) {
-        std::fputs("usage: kelvo configure FILE\n", stderr);
+        std::fputs(CONFIGURE_USAGE, stderr);
         return EXIT_BAD_INPUT;
     }
     if (!HAVE_DIALOGS) {
@@ -112,8 +125,11 @@ int RunConfigureCommand(const std::vector<std::string>& args, const std::string&
 }
 
 int RunAboutCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
+    if (AskedForHelp(args, ABOUT_USAGE)) {
+        return EXIT_DONE;
+    }
     if (!args.empty()) {
-        std::fputs("usage: kelvo about\n", stderr);
+        std::fputs(ABOUT_USAGE, stderr);
         return EXIT_BAD_INPUT;
     }
     if (!HAVE_DIALOGS) {

@@ -32,8 +32,8 @@ int RunPaletteCommand(const std::vector<std::string>& args) {
         } else if (file.empty() && (args[i].size() < 2 || args[i][0] != '-')) {
             file = args[i];
         } else {
-            return Fail(EXIT_BAD_INPUT, "unexpected argument '" + args[i] +
-                                            "' (see 'kelvo palette --help')");
+            return Fail(EXIT_BAD_INPUT,
+                        "unexpected argument '" + args[i] + "' (see 'kelvo palette --help')");
         }
     }
     if (file.empty()) {

@@ -53,10 +53,10 @@ std::vector<uint8_t> DrawPaletteSheet(const PaletteEntry* palette) {
             }
         }
         const double own = EntryLuminance(palette[i]);
-        const int ink = own - EntryLuminance(palette[darkest]) >
-                                EntryLuminance(palette[lightest]) - own
-                            ? darkest
-                            : lightest;
+        const int ink =
+            own - EntryLuminance(palette[darkest]) > EntryLuminance(palette[lightest]) - own
+                ? darkest
+                : lightest;
         DrawNumber(sheet, i, x + MARGIN, y + MARGIN, static_cast<uint8_t>(ink));
     }
     return sheet;

@@ -67,7 +67,11 @@ int New(const std::vector<std::string>& args, const std::string& pluginPath) {
                         error)) {
         return Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.outputFile + "': " + error);
     }
-    return EXIT_DONE;
+    if (!options.edits.outputNote.empty()) {
+        Complain("warning: " + options.edits.outputNote);
+    }
+    std::printf("%s\n", options.outputFile.c_str());
+    return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_NOT_WRITTEN;
 }
 
 }  // namespace

@@ -67,13 +67,19 @@ std::string FormatSettingsJson(const SettingsBlock& block) {
     const std::string name(settings.outputName, strnlen(settings.outputName, OUTPUT_NAME_SIZE));
     char line[128];
     std::string json;
-    std::snprintf(line, sizeof line, "{\n  \"version\": %d,\n  \"source\": %d,\n",
-                  static_cast<int>(settings.version), static_cast<int>(settings.source));
+    // Each code with the name of what the filter makes of it: any source but 1001 is the
+    // object channel, any method but 1023 nearest colour.
+    std::snprintf(line, sizeof line,
+                  "{\n  \"version\": %d,\n  \"source\": %d,\n  \"sourceName\": \"%s\",\n",
+                  static_cast<int>(settings.version), static_cast<int>(settings.source),
+                  settings.source == SOURCE_MATERIAL_EFFECTS ? "material" : "object");
     json += line;
     json += "  \"outputName\": ";
     json += JsonString(name);
-    std::snprintf(line, sizeof line, ",\n  \"method\": %d,\n  \"palette\": [",
-                  static_cast<int>(settings.method));
+    std::snprintf(line, sizeof line,
+                  ",\n  \"method\": %d,\n  \"methodName\": \"%s\",\n  \"palette\": [",
+                  static_cast<int>(settings.method),
+                  settings.method == METHOD_UNIFORM ? "uniform" : "nearest");
     json += line;
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         const PaletteEntry& entry = settings.palette[i];

@@ -91,12 +91,12 @@ const char* const SETTINGS_USAGE =
     "new writes a block that starts from the defaults, with the options applied.\n";
 
 const char* const DEMO_USAGE =
-    "usage: kelvo demo [DIR]\n"
+    "usage: kelvo demo [-q] [DIR]\n"
     "\n"
     "Renders a built-in 24-frame animation (320 x 240: spheres on a floor under a moving\n"
     "light) through the filter, with a palette that gives each object its own shading ramp.\n"
     "Writes into DIR (default ./kelvo-demo): demo0001.pcx ... demo0024.pcx, a PNG preview of\n"
-    "each frame, demo-palette.pcx and demo.settings.\n";
+    "each frame, demo-palette.pcx and demo.settings. -q, --quiet: print only errors.\n";
 
 const char* const PALETTE_USAGE =
     "usage: kelvo palette show FILE [--png OUT]\n"
@@ -105,3 +105,14 @@ const char* const PALETTE_USAGE =
     "blue, hex and luminance (0.3 R + 0.59 G + 0.11 B, as the filter weighs them). With --png,\n"
     "also writes OUT: a 512 x 512 indexed PNG of 16 x 16 swatches in index order, each with\n"
     "its number, in the palette's own colours.\n";
+
+const char* const CONFIGURE_USAGE =
+    "usage: kelvo configure FILE\n"
+    "\n"
+    "Opens the plug-in's control dialog on the settings block in FILE (the defaults when FILE\n"
+    "does not exist) and writes the block back after OK. Windows build only.\n";
+
+const char* const ABOUT_USAGE =
+    "usage: kelvo about\n"
+    "\n"
+    "Shows the plug-in's About box. Windows build only.\n";

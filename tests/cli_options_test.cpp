@@ -185,6 +185,8 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     RenderOptions defaults;
     ASSERT_EQ(ParseRenderOptions({"--jobs=256", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.jobs, 256);
+    ASSERT_EQ(ParseRenderOptions({"-j2", "a.png"}, options, error), 1) << error;
+    EXPECT_EQ(options.jobs, 2);
     ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.frameCacheMib, 0);
     ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;

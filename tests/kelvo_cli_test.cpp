@@ -397,6 +397,11 @@ TEST_F(KelvoTest, DemoWritesFramesPreviewsPaletteAndSettings) {
         ramps[index / 32] = true;
     }
     EXPECT_EQ(ramps, (std::vector<bool>{true, true, true, true, true, true, false, false}));
+    // Quiet: the same files, nothing said.
+    const ProcessResult quiet = Kelvo({"demo", "--quiet", Out("quiet")});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    EXPECT_EQ(ReadWholeFile(Out("quiet/demo0012.pcx")), ReadWholeFile(Out("demo/demo0012.pcx")));
 }
 
 }  // namespace

@@ -253,13 +253,18 @@ TEST_F(KelvoProgramTest, SettingsAndTheirJsonAreTheSameOnEverySystem) {
                                       "object", "--range", "0:0-127", "--range", "5:128-255:dither",
                                       "--output", "frames/hero.pcx", "-o", Out("hero.settings")});
     ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_EQ(made.out, Out("hero.settings") + "\n");
     EXPECT_EQ(FileFingerprint(Out("hero.settings")), 0x50a44f0da48e57a4ULL)
         << std::hex << "0x" << FileFingerprint(Out("hero.settings"));
 
     const ProcessResult shown = Kelvo({"settings", "show", Out("hero.settings")});
     ASSERT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_TRUE(Contains(shown.out, "\"outputName\": \"frames/hero.pcx\",\n")) << shown.out;
-    EXPECT_EQ(FingerprintOf(shown.out), 0x9e380b7cc854a2acULL)
+    EXPECT_TRUE(Contains(shown.out, "\"source\": 1002,\n  \"sourceName\": \"object\",\n"))
+        << shown.out;
+    EXPECT_TRUE(Contains(shown.out, "\"method\": 1024,\n  \"methodName\": \"nearest\",\n"))
+        << shown.out;
+    EXPECT_EQ(FingerprintOf(shown.out), 0x98d4c665ddadccb3ULL)
         << std::hex << "0x" << FingerprintOf(shown.out);
 
     // Twice: a frame file replaced by the same bytes at once is still a new file.
@@ -321,7 +326,8 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
         {"identifiers in colour",
          {"--ids", frame, frame},
          "cannot read identifiers '" + frame +
-             "': an identifier pass must be a grey PNG of 8 or 16 bits, not RGB of 8 bits",
+             "': an identifier pass must be a grey PNG of 8 or 16 bits, or an RGB one with "
+             "equal channels; pixel (0, 0) is (",
          true},
         {"identifier size",
          {"--ids", Fixture("ids8.png"), Fixture("rgb8.png")},
@@ -514,6 +520,74 @@ TEST_F(KelvoProgramTest, ShowsAPaletteAsTextAndAsASheet) {
     const ProcessResult refused = Kelvo({"palette", "show", dir.File("text.pal")});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_TRUE(Contains(refused.err, "not a PCX file")) << refused.err;
+}
+
+// Identifier passes as renderers write them: values mapped to identifiers with --id-map, and
+// an OpenEXR file whose colour is in its one layer, read without --layer.
+TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
+    const std::vector<float> grey = {0.5f, 0.5f};
+    WriteTestExr(dir.File("one_layer.exr"), {{"",
+                                              2,
+                                              1,
+                                              0,
+                                              0,
+                                              {{"ViewLayer.Combined.R", 2, grey},
+                                               {"ViewLayer.Combined.G", 2, grey},
+                                               {"ViewLayer.Combined.B", 2, grey},
+                                               {"ViewLayer.IndexOB", 2, {255.0f, 7.0f}}}}});
+    WriteTestExr(dir.File("two_layers.exr"), {{"",
+                                               2,
+                                               1,
+                                               0,
+                                               0,
+                                               {{"a.R", 2, grey},
+                                                {"a.G", 2, grey},
+                                                {"a.B", 2, grey},
+                                                {"b.R", 2, grey},
+                                                {"b.G", 2, grey},
+                                                {"b.B", 2, grey}}}});
+    const std::vector<std::string> ranges = {"--range", "0:0-0",   "--range", "1:10-10",
+                                             "--range", "2:20-20", "--range", "7:70-70"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<uint8_t> indices;  // empty: refused with `error`
+        std::string error;
+    };
+    const Case cases[] = {
+        {"PNG values mapped",
+         {"--id-map", "300:1", "--id-map", "65535:2", "--ids", Fixture("ids16.png"),
+          Fixture("rgb8.png")},
+         {10, 20},
+         ""},
+        {"OpenEXR channel mapped, its one layer",
+         {"--id-map", "255:2", "--id-channel", "ViewLayer.IndexOB", dir.File("one_layer.exr")},
+         {20, 70},
+         ""},
+        {"OpenEXR with two layers",
+         {dir.File("two_layers.exr")},
+         {},
+         "no R, G, B channels; layers with colour: a, b (choose one with --layer)"},
+        {"bad map", {"--id-map", "300", Fixture("rgb8.png")}, {}, "bad --id-map '300'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"render",   "-q",           "--method", "nearest",
+                                         "--output", Out("ids.pcx"), "--start",  "1"};
+        args.insert(args.end(), ranges.begin(), ranges.end());
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = Kelvo(args);
+        if (c.indices.empty()) {
+            EXPECT_EQ(run.exitCode, 2);
+            EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+            continue;
+        }
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        DecodedPcx pcx;
+        std::string error;
+        ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("ids0001.pcx")), pcx, error)) << error;
+        EXPECT_EQ(pcx.indices, c.indices);
+    }
 }
 
 // The frame files are written, their previews cannot replace directories: each preview is
@@ -747,7 +821,9 @@ TEST_F(KelvoProgramTest, AnswersHelpVersionAndUnknownCommands) {
         {{"render", "--help"}, 0, "usage: kelvo render [options] COLOR...", ""},
         {{"settings", "--help"}, 0, "usage: kelvo settings show FILE", ""},
         {{"settings", "new", "--help"}, 0, "usage: kelvo settings show FILE", ""},
-        {{"demo", "--help"}, 0, "usage: kelvo demo [DIR]", ""},
+        {{"demo", "--help"}, 0, "usage: kelvo demo [-q] [DIR]", ""},
+        {{"about", "--help"}, 0, "usage: kelvo about", ""},
+        {{"palette", "--help"}, 0, "usage: kelvo palette show FILE", ""},
         {{"--version"}, 0, "kelvo 1.", ""},
         {{}, 2, "", "usage: kelvo COMMAND"},
         {{"paint"}, 2, "", "kelvo: unknown command 'paint'"},

@@ -65,7 +65,7 @@ TEST(PngCodecTest, DecodesEveryLayoutTo16BitRgbaAsStored) {
     }
 }
 
-TEST(PngCodecTest, ReadsGreyIdentifiersAsStored) {
+TEST(PngCodecTest, ReadsIdentifiersAsStored) {
     struct Case {
         const char* file;
         std::vector<uint16_t> ids;
@@ -76,6 +76,8 @@ TEST(PngCodecTest, ReadsGreyIdentifiersAsStored) {
         // A transparent grey value changes nothing about the identifiers.
         {"grey8_trns.png", {200, 5}},
         {"grey16_trns.png", {0x1234, 5}},
+        // RGB with equal channels, as renderers write index passes.
+        {"ids_rgb8.png", {5, 9}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -93,11 +95,11 @@ TEST(PngCodecTest, RefusesWhatIsNoIdentifierPass) {
         const char* error;
     };
     const Case cases[] = {
-        {"rgb8.png", "must be a grey PNG of 8 or 16 bits, not RGB of 8 bits"},
+        {"rgb8.png", "or an RGB one with equal channels; pixel (0, 0) is (1, 2, 255)"},
         {"grey_alpha16.png", "not grey+alpha of 16 bits"},
         {"palette8.png", "not palette of 8 bits"},
         {"grey4.png", "not grey of 4 bits"},
-        {"rgba8.png", "not RGBA of 8 bits"},
+        {"rgba8.png", "pixel (0, 0) is (1, 2, 3)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -120,9 +122,9 @@ TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
     const Case cases[] = {
         {"missing", 0, {}, "No such file or directory"},
         {"text", 0, {'h', 'e', 'l', 'l', 'o', '\n', '.', '.', '.'}, "not a PNG file"},
-        {"signature only", 8, {}, ""},
-        {"header cut", 20, {}, ""},
-        {"pixels cut", whole.size() - 40, {}, ""},
+        {"signature only", 8, {}, "damaged or cut short"},
+        {"header cut", 20, {}, "damaged or cut short"},
+        {"pixels cut", whole.size() - 40, {}, "damaged or cut short"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

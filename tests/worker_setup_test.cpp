@@ -16,6 +16,7 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exr.layer = "beauty";
     setup.inputOptions.exr.linear = true;
     setup.inputOptions.exr.maxId = 65535;
+    setup.inputOptions.idMap = {{255, 3}, {7, 0}};
     setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
     setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
     return setup;
@@ -31,6 +32,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exr.layer, want.inputOptions.exr.layer);
     EXPECT_EQ(got.inputOptions.exr.linear, want.inputOptions.exr.linear);
     EXPECT_EQ(got.inputOptions.exr.maxId, want.inputOptions.exr.maxId);
+    EXPECT_EQ(got.inputOptions.idMap, want.inputOptions.idMap);
     ASSERT_EQ(got.plans.size(), want.plans.size());
     ASSERT_EQ(got.inputs.size(), want.inputs.size());
     for (size_t i = 0; i < want.plans.size(); ++i) {
@@ -52,11 +54,12 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.jobs = 2;
     setup.cacheBytes = 0x0102030405060708ULL;
     setup.inputOptions.exr.maxId = 255;
+    setup.inputOptions.idMap = {{255, 1}};
     setup.plans = {{-1, "L", "F", "V"}};
     setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 3, 0, 0, 0,                  // tag, version 3
+        'K', 'L', 'V', 'W', 4, 0, 0, 0,                  // tag, version 4
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -64,6 +67,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,              // ids pattern, id channel, layer: empty
         0, 0, 0, 0,                                      // not linear
         255, 0, 0, 0,                                    // largest identifier
+        1, 0, 0, 0, 0xFF, 0, 1, 0,                       // one --id-map: 255 stands for 1
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
@@ -99,7 +103,8 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     const size_t linearAt = jobsAt + 4 + 8 + (4 + setup.inputOptions.idsPattern.size()) +
                             (4 + setup.inputOptions.exr.idChannel.size()) +
                             (4 + setup.inputOptions.exr.layer.size());
-    const size_t countAt = linearAt + 4 + 4;
+    const size_t idMapAt = linearAt + 4 + 4;
+    const size_t countAt = idMapAt + 4 + 2 * 4;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[countAt], 2);
@@ -110,10 +115,11 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 4},
+        {"later version", 4, 5},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
+        {"more identifier pairs than bytes", idMapAt + 3, 0x10},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

@@ -59,31 +59,47 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         }
         frame.ids = IdImage{};
     } else {
-        if (!ReadExr(path, options.exr, frame.color, frame.ids, reason)) {
+        // With a map the stored values may be anything; the identifiers are checked below.
+        ExrRequest request = options.exr;
+        request.maxId = options.idMap.empty() ? options.exr.maxId : 65535;
+        if (!ReadExr(path, request, frame.color, frame.ids, reason)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
     }
-    if (options.idsPattern.empty()) {
-        return 1;
+    std::string idsFrom = "cannot read " + Quote(path);
+    if (!options.idsPattern.empty()) {
+        const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
+        idsFrom = "identifiers " + Quote(idsPath);
+        if (!ReadIdPng(idsPath, frame.ids, reason)) {
+            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+            return 0;
+        }
+        if (frame.ids.width != frame.color.width || frame.ids.height != frame.color.height) {
+            error = idsFrom + " are " + std::to_string(frame.ids.width) + " x " +
+                    std::to_string(frame.ids.height) + " pixels but colour " + Quote(path) +
+                    " is " + std::to_string(frame.color.width) + " x " +
+                    std::to_string(frame.color.height);
+            return 0;
+        }
     }
-    const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
-    if (!ReadIdPng(idsPath, frame.ids, reason)) {
-        error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
-        return 0;
-    }
-    if (frame.ids.width != frame.color.width || frame.ids.height != frame.color.height) {
-        error = "identifiers " + Quote(idsPath) + " are " + std::to_string(frame.ids.width) +
-                " x " + std::to_string(frame.ids.height) + " pixels but colour " + Quote(path) +
-                " is " + std::to_string(frame.color.width) + " x " +
-                std::to_string(frame.color.height);
-        return 0;
+    if (!options.idMap.empty()) {
+        std::vector<uint16_t> standsFor(65536);
+        for (size_t value = 0; value < standsFor.size(); ++value) {
+            standsFor[value] = static_cast<uint16_t>(value);
+        }
+        for (const auto& [value, id] : options.idMap) {
+            standsFor[value] = id;
+        }
+        for (uint16_t& id : frame.ids.ids) {
+            id = standsFor[id];
+        }
     }
     for (size_t i = 0; i < frame.ids.ids.size(); ++i) {
         if (frame.ids.ids[i] > options.exr.maxId) {
             const auto width = static_cast<size_t>(frame.ids.width);
             error =
-                "identifiers " + Quote(idsPath) + ": " +
+                idsFrom + ": " +
                 DescribeIdOutOfRange(std::to_string(frame.ids.ids[i]), static_cast<int>(i % width),
                                      static_cast<int>(i / width), options.exr.maxId);
             return 0;

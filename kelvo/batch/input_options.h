@@ -1,7 +1,10 @@
 // How `kelvo render` reads its input frames, as the command line gives it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kelvo/imageio/exr_image.h"
 
@@ -10,4 +13,7 @@ struct InputOptions {
     // OpenEXR colour and identifier channels. Its maxId (255 for the material channel, 65535
     // for the object channel) bounds the identifiers of the PNG passes too.
     ExrRequest exr;
+    // Stored identifier values and the identifiers they stand for (--id-map VALUE:ID), for
+    // passes that mark an object with, say, 255; values not listed stand for themselves.
+    std::vector<std::pair<uint16_t, uint16_t>> idMap;
 };

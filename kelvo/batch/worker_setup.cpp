@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 3;                // offset 4, 32 bits little-endian
+constexpr uint32_t SETUP_VERSION = 4;                // offset 4, 32 bits little-endian
 // A frame takes at least its three frame numbers and four string lengths.
 constexpr size_t MIN_FRAME_BYTES = 7 * 4;
 
@@ -105,6 +105,23 @@ private:
     size_t left_;
 };
 
+// A count, then each pair as one 32-bit word: the stored value low, the identifier high.
+bool ReadIdMap(SetupReader& in, InputOptions& options) {
+    uint32_t pairs = 0;
+    if (!in.Le32(pairs) || pairs > in.Left() / 4) {
+        return false;
+    }
+    options.idMap.clear();
+    for (uint32_t i = 0; i < pairs; ++i) {
+        uint32_t word = 0;
+        if (!in.Le32(word)) {
+            return false;
+        }
+        options.idMap.emplace_back(static_cast<uint16_t>(word), static_cast<uint16_t>(word >> 16));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
@@ -120,6 +137,10 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     PutString(out, options.exr.layer);
     PutLe32(out, options.exr.linear ? 1 : 0);
     PutLe32(out, static_cast<uint32_t>(options.exr.maxId));
+    PutLe32(out, static_cast<uint32_t>(options.idMap.size()));
+    for (const auto& [value, id] : options.idMap) {
+        PutLe32(out, uint32_t{value} | uint32_t{id} << 16);
+    }
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
     for (size_t i = 0; i < setup.plans.size(); ++i) {
         const FramePlan& plan = setup.plans[i];
@@ -145,8 +166,8 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         !in.Bytes(setup.settingsBlock) || !in.String(setup.pluginPath) || !in.Le32(setup.jobs) ||
         !in.Le64(setup.cacheBytes) || !in.String(options.idsPattern) ||
         !in.String(options.exr.idChannel) || !in.String(options.exr.layer) || !in.Le32(linear) ||
-        linear > 1 || !in.Int(options.exr.maxId) || !in.Le32(count) || setup.jobs == 0 ||
-        count > in.Left() / MIN_FRAME_BYTES) {
+        linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) || !in.Le32(count) ||
+        setup.jobs == 0 || count > in.Left() / MIN_FRAME_BYTES) {
         return 0;
     }
     options.exr.linear = linear == 1;

@@ -68,8 +68,8 @@ int FindColor(Imf::MultiPartInputFile& file, const std::string& layer, ColorSour
     return 0;
 }
 
-// The names of the layers that hold colour, for the message when none was found.
-std::string ListLayers(Imf::MultiPartInputFile& file) {
+// The names of the layers that hold colour (a channel LAYER.R).
+std::set<std::string> ColourLayers(Imf::MultiPartInputFile& file) {
     std::set<std::string> layers;
     for (int part = 0; part < file.parts(); ++part) {
         const Imf::Header& header = file.header(part);
@@ -80,8 +80,13 @@ std::string ListLayers(Imf::MultiPartInputFile& file) {
             }
         }
     }
+    return layers;
+}
+
+// The colour layers as a list, for the message when none was chosen or found.
+std::string ListLayers(Imf::MultiPartInputFile& file) {
     std::string list;
-    for (const std::string& layer : layers) {
+    for (const std::string& layer : ColourLayers(file)) {
         list += (list.empty() ? "" : ", ") + layer;
     }
     return list.empty() ? "none" : list;
@@ -230,7 +235,12 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
     }
     Imf::MultiPartInputFile file(path.c_str());
     ColorSource source;
-    if (!FindColor(file, request.layer, source)) {
+    // A file whose colour is in one layer alone (a renderer's "ViewLayer.Combined") needs no
+    // --layer to say which.
+    const std::set<std::string> layers =
+        request.layer.empty() ? ColourLayers(file) : std::set<std::string>{};
+    if (!FindColor(file, request.layer, source) &&
+        (layers.size() != 1 || !FindColor(file, *layers.begin(), source))) {
         error = request.layer.empty()
                     ? "no R, G, B channels; layers with colour: " + ListLayers(file) +
                           " (choose one with --layer)"

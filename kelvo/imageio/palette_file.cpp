@@ -15,8 +15,8 @@ int DecodePaletteFile(const std::vector<uint8_t>& bytes, PaletteEntry (&palette)
     }
     const uint8_t* trailer = bytes.data() + bytes.size() - PCX_TRAILER_SIZE;
     if (trailer[0] != PCX_PALETTE_MARKER) {
-        error = "a PCX file without a 256-colour palette at its end; " +
-                std::string(PALETTE_FORMATS);
+        error =
+            "a PCX file without a 256-colour palette at its end; " + std::string(PALETTE_FORMATS);
         return 0;
     }
     std::memcpy(palette, trailer + 1, PALETTE_BYTES);

@@ -19,5 +19,5 @@ constexpr const char* PALETTE_FORMATS =
                                     PaletteEntry (&palette)[PALETTE_ENTRIES], std::string& error);
 
 // DecodePaletteFile of the file at `path`; `error` names the file.
-[[nodiscard]] int ReadPaletteFile(const std::string& path,
-                                  PaletteEntry (&palette)[PALETTE_ENTRIES], std::string& error);
+[[nodiscard]] int ReadPaletteFile(const std::string& path, PaletteEntry (&palette)[PALETTE_ENTRIES],
+                                  std::string& error);

@@ -2,6 +2,7 @@
 // decoding (png_image_libpng.cpp); on Windows the Windows Imaging Component (png_image_wic.cpp).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "kelvo/imageio/frame_image.h"
@@ -14,8 +15,19 @@
 // holds the reason.
 [[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error);
 
-// A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled).
+// A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled),
+// or an RGB or RGBA one whose red, green and blue are equal everywhere (alpha is not read).
 [[nodiscard]] int ReadIdPng(const std::string& path, IdImage& image, std::string& error);
+
+// What an identifier pass may be, for the messages that refuse one.
+constexpr const char* ID_PASS_KINDS =
+    "an identifier pass must be a grey PNG of 8 or 16 bits, or an RGB one with equal channels";
+
+// The name of a PNG colour type (0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA) for messages.
+const char* ColorTypeName(int colorType);
+
+// Why an RGB identifier pass is refused at pixel (x, y).
+std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]);
 
 // True when the file starts with the PNG signature.
 bool LooksLikePng(const unsigned char* head, size_t size);

@@ -38,8 +38,12 @@ struct PngLayout {
     size_t rowBytes = 0;
 };
 
+// libpng's words for a file that ends too soon ("Read Error") say nothing of the file.
 void OnPngError(png_structp png, png_const_charp text) {
     auto* reader = static_cast<PngReader*>(png_get_error_ptr(png));
+    if (std::strcmp(text, "Read Error") == 0) {
+        text = "the PNG data is damaged or cut short: the file ends before its image does";
+    }
     std::snprintf(reader->message, sizeof reader->message, "%s", text);
     png_longjmp(png, 1);
 }
@@ -186,31 +190,44 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
         error = reader.message;
         return 0;
     }
-    if (layout.colorType != PNG_COLOR_TYPE_GRAY ||
-        (layout.bitDepth != 8 && layout.bitDepth != 16)) {
-        error = "an identifier pass must be a grey PNG of 8 or 16 bits, not " +
-                std::string(layout.colorType == PNG_COLOR_TYPE_GRAY         ? "grey"
-                            : layout.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? "grey+alpha"
-                            : layout.colorType == PNG_COLOR_TYPE_PALETTE    ? "palette"
-                            : layout.colorType == PNG_COLOR_TYPE_RGB        ? "RGB"
-                                                                            : "RGBA") +
-                " of " + std::to_string(layout.bitDepth) + " bits";
+    const int channels = layout.colorType == PNG_COLOR_TYPE_GRAY        ? 1
+                         : layout.colorType == PNG_COLOR_TYPE_RGB       ? 3
+                         : layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                                                                        : 0;
+    if (channels == 0 || (layout.bitDepth != 8 && layout.bitDepth != 16)) {
+        error = std::string(ID_PASS_KINDS) + ", not " + ColorTypeName(layout.colorType) + " of " +
+                std::to_string(layout.bitDepth) + " bits";
         return 0;
     }
     if (!CheckSize(layout, error)) {
         return 0;
     }
     const size_t count = static_cast<size_t>(layout.width) * layout.height;
+    std::vector<uint8_t> rows(layout.rowBytes * layout.height);
+    if (!ReadAllRows(reader, layout, rows.data(), error)) {
+        return 0;
+    }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
     image.ids.assign(count, 0);
-    if (layout.bitDepth == 16) {
-        return ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.ids.data()), error);
+    for (size_t i = 0; i < count; ++i) {
+        const size_t y = i / layout.width;
+        const size_t x = i % layout.width;
+        uint16_t sample[3] = {};
+        for (int c = 0; c < (channels == 1 ? 1 : 3); ++c) {
+            const size_t at = y * layout.rowBytes +
+                              (x * static_cast<size_t>(channels) + c) * (layout.bitDepth / 8);
+            if (layout.bitDepth == 16) {
+                std::memcpy(&sample[c], rows.data() + at, 2);  // swapped to this machine's order
+            } else {
+                sample[c] = rows[at];
+            }
+        }
+        if (channels > 1 && (sample[0] != sample[1] || sample[1] != sample[2])) {
+            error = DescribeUngreyIdPixel(static_cast<int>(x), static_cast<int>(y), sample);
+            return 0;
+        }
+        image.ids[i] = sample[0];
     }
-    std::vector<uint8_t> bytes(count);
-    if (!ReadAllRows(reader, layout, bytes.data(), error)) {
-        return 0;
-    }
-    std::copy(bytes.begin(), bytes.end(), image.ids.begin());
     return 1;
 }
