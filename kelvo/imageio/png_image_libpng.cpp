@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -109,10 +110,17 @@ int ReadRows(PngReader& reader, png_bytepp rows) {
     return 1;
 }
 
-int CheckSize(const PngLayout& layout, std::string& error) {
+// Checked before anything is allocated: a frame has at most 65535 pixels on a side, and its
+// pixels of `pixelBytes` each must be countable in this program's memory, which a 32-bit build's
+// is not for the largest frames (the product would wrap and the buffer come out too small).
+int CheckSize(const PngLayout& layout, size_t pixelBytes, std::string& error) {
+    const std::string size = std::to_string(layout.width) + " x " + std::to_string(layout.height);
     if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
-        error = std::to_string(layout.width) + " x " + std::to_string(layout.height) +
-                " pixels is larger than the 65535 x 65535 a frame can have";
+        error = size + " pixels is larger than the 65535 x 65535 a frame can have";
+        return 0;
+    }
+    if (layout.height != 0 && layout.width > SIZE_MAX / pixelBytes / layout.height) {
+        error = size + " pixels do not fit in memory";
         return 0;
     }
     return 1;
@@ -147,7 +155,7 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
         error = reader.message;
         return 0;
     }
-    if (!CheckSize(layout, error)) {
+    if (!CheckSize(layout, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
     if (layout.rowBytes != static_cast<size_t>(layout.width) * 8) {
@@ -181,7 +189,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
                 " of " + std::to_string(layout.bitDepth) + " bits";
         return 0;
     }
-    if (!CheckSize(layout, error)) {
+    if (!CheckSize(layout, sizeof image.ids[0], error)) {
         return 0;
     }
     const size_t count = static_cast<size_t>(layout.width) * layout.height;
