@@ -47,6 +47,17 @@ void OnPngError(png_structp png, png_const_charp text) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+// libpng's own stdio reader says "Read Error" for a file that ends early and for a failed read
+// alike; a file cut short (a truncated IDAT, a missing IEND) is named as such.
+void ReadFromFile(png_structp png, png_bytep data, size_t size) {
+    FILE* file = static_cast<PngReader*>(png_get_io_ptr(png))->file;
+    if (std::fread(data, 1, size, file) == size) {
+        return;
+    }
+    png_error(png, std::ferror(file) == 0 ? "the file is cut short"
+                                          : std::strerror(errno != 0 ? errno : EIO));
+}
+
 enum PngPurpose { PNG_FOR_COLOR, PNG_FOR_IDS };
 
 int Open(const std::string& path, PngReader& reader, std::string& error) {
@@ -79,7 +90,7 @@ int ReadLayout(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
     if (setjmp(png_jmpbuf(png))) {
         return 0;
     }
-    png_init_io(png, reader.file);
+    png_set_read_fn(png, &reader, ReadFromFile);
     png_set_sig_bytes(png, 8);
     png_read_info(png, info);
     layout.width = png_get_image_width(png, info);
