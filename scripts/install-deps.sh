@@ -2,7 +2,7 @@
 # Installs the Debian packages a build needs, when they are missing. Usage:
 #   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries
 #   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
-#                             Python and dpkg-source (scripts/build-windows-openexr.sh), and
+#                             Python and dpkg-source (scripts/build-windows-deps.sh), and
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
 #                             and clang-format (the formatting check)
 set -euo pipefail

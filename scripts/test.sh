@@ -20,9 +20,9 @@ done
 
 # The 32-bit Windows build: Kelvo.flt and the test programs run under Wine, in a throwaway
 # prefix that the test run creates and removes; the About box test needs an X display.
-# kelvo.exe links OpenEXR cross-built from Debian's sources (once per build tree).
+# kelvo.exe links libpng and OpenEXR cross-built from Debian's sources (once per build tree).
 echo "== windows-release"
-scripts/build-windows-openexr.sh
+scripts/build-windows-deps.sh
 cmake --preset windows-release
 cmake --build --preset windows-release -j2
 xvfb-run -a ctest --preset windows-release

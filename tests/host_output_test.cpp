@@ -6,7 +6,6 @@
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/settings_edit.h"
 #include "kelvo/settings_json.h"
-#include "tests/image_files.h"
 #include "tests/temp_dir.h"
 
 namespace {

@@ -284,8 +284,18 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     WriteBytes(dir.File("text.png"), "no image here\n");
     // The OpenEXR magic number and nothing a reader could use.
     WriteBytes(dir.File("frame.exr"), std::string("\x76\x2f\x31\x01\x02\0\0\0", 8));
+    // Damaged copies of a frame whose chunks are IHDR at 8 (its CRC at 29..32), IDAT at 33
+    // (56 bytes of data from 41, its CRC at 97..100) and IEND at 101..112.
     const std::vector<uint8_t> png = ReadWholeFile(Fixture("beauty_0007.png"));
-    WriteBytes(dir.File("cut.png"), std::string(png.begin(), png.end() - 20));
+    ASSERT_EQ(png.size(), 113u);
+    std::string damaged(png.begin(), png.end());
+    damaged[32] = static_cast<char>(damaged[32] ^ 1);
+    WriteBytes(dir.File("ihdr_crc.png"), damaged);
+    damaged.assign(png.begin(), png.end());
+    damaged[100] = static_cast<char>(damaged[100] ^ 1);
+    WriteBytes(dir.File("idat_crc.png"), damaged);
+    WriteBytes(dir.File("idat_cut.png"), std::string(png.begin(), png.begin() + 69));
+    WriteBytes(dir.File("no_iend.png"), std::string(png.begin(), png.begin() + 101));
     WriteBytes(dir.File("short.set"), std::string(10, '\0'));
     std::string block(1084, '\0');
     block[0] = 100;
@@ -321,7 +331,23 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          {dir.File("text.png")},
          "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file",
          true},
-        {"truncated PNG", {dir.File("cut.png")}, "cannot read '" + dir.File("cut.png") + "'", true},
+        {"bad CRC in IHDR",
+         {dir.File("ihdr_crc.png")},
+         "cannot read '" + dir.File("ihdr_crc.png") + "': IHDR: CRC error",
+         true},
+        {"bad CRC in IDAT",
+         {dir.File("idat_crc.png")},
+         "cannot read '" + dir.File("idat_crc.png") + "': IDAT: CRC error",
+         true},
+        {"IDAT cut short",
+         {dir.File("idat_cut.png")},
+         "cannot read '" + dir.File("idat_cut.png") + "': damaged: the file is cut short",
+         true},
+        // A file without its IEND chunk is taken as cut short, though its pixels are complete.
+        {"no IEND",
+         {dir.File("no_iend.png")},
+         "cannot read '" + dir.File("no_iend.png") + "': damaged: the file is cut short",
+         true},
         {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': ", true},
         {"identifiers in colour",
          {"--ids", frame, frame},

@@ -1,5 +1,6 @@
 // Decodes PNG files: colour frames to 16-bit RGBA, identifier passes to IDs. libpng does the
-// decoding (png_image_libpng.cpp); on Windows the Windows Imaging Component (png_image_wic.cpp).
+// decoding on every system (png_image_libpng.cpp), so every build accepts and refuses the same
+// files.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -38,17 +39,24 @@ struct PngLayout {
     size_t rowBytes = 0;
 };
 
-// libpng's words for a file that ends too soon ("Read Error") say nothing of the file.
 void OnPngError(png_structp png, png_const_charp text) {
     auto* reader = static_cast<PngReader*>(png_get_error_ptr(png));
-    if (std::strcmp(text, "Read Error") == 0) {
-        text = "the PNG data is damaged or cut short: the file ends before its image does";
-    }
     std::snprintf(reader->message, sizeof reader->message, "%s", text);
     png_longjmp(png, 1);
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+// libpng's own stdio reader says "Read Error" for a file that ends early and for a failed read
+// alike; a file cut short (a truncated IDAT, a missing IEND) is named as such.
+void ReadFromFile(png_structp png, png_bytep data, size_t size) {
+    FILE* file = static_cast<PngReader*>(png_get_io_ptr(png))->file;
+    if (std::fread(data, 1, size, file) == size) {
+        return;
+    }
+    png_error(png, std::ferror(file) == 0 ? "damaged: the file is cut short"
+                                          : std::strerror(errno != 0 ? errno : EIO));
+}
 
 enum PngPurpose { PNG_FOR_COLOR, PNG_FOR_IDS };
 
@@ -82,7 +90,7 @@ int ReadLayout(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
     if (setjmp(png_jmpbuf(png))) {
         return 0;
     }
-    png_init_io(png, reader.file);
+    png_set_read_fn(png, &reader, ReadFromFile);
     png_set_sig_bytes(png, 8);
     png_read_info(png, info);
     layout.width = png_get_image_width(png, info);
@@ -113,10 +121,17 @@ int ReadRows(PngReader& reader, png_bytepp rows) {
     return 1;
 }
 
-int CheckSize(const PngLayout& layout, std::string& error) {
+// Checked before anything is allocated: a frame has at most 65535 pixels on a side, and its
+// pixels of `pixelBytes` each must be countable in this program's memory, which a 32-bit build's
+// is not for the largest frames (the product would wrap and the buffer come out too small).
+int CheckSize(const PngLayout& layout, size_t pixelBytes, std::string& error) {
+    const std::string size = std::to_string(layout.width) + " x " + std::to_string(layout.height);
     if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
-        error = std::to_string(layout.width) + " x " + std::to_string(layout.height) +
-                " pixels is larger than the 65535 x 65535 a frame can have";
+        error = size + " pixels is larger than the 65535 x 65535 a frame can have";
+        return 0;
+    }
+    if (layout.height != 0 && layout.width > SIZE_MAX / pixelBytes / layout.height) {
+        error = size + " pixels do not fit in memory";
         return 0;
     }
     return 1;
@@ -161,7 +176,7 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
         error = reader.message;
         return 0;
     }
-    if (!CheckSize(layout, error)) {
+    if (!CheckSize(layout, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
     if (layout.rowBytes != static_cast<size_t>(layout.width) * 8) {
@@ -199,7 +214,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
                 std::to_string(layout.bitDepth) + " bits";
         return 0;
     }
-    if (!CheckSize(layout, error)) {
+    if (!CheckSize(layout, sizeof image.ids[0], error)) {
         return 0;
     }
     const size_t count = static_cast<size_t>(layout.width) * layout.height;

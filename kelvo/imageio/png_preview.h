@@ -1,5 +1,5 @@
-// Writes a palettised frame as an 8-bit indexed PNG that carries the palette: with libpng
-// (png_preview.cpp), or on Windows with the Windows Imaging Component (png_preview_wic.cpp).
+// Writes a palettised frame as an 8-bit indexed PNG that carries the palette, with libpng
+// (png_preview_libpng.cpp).
 #pragma once
 
 #include <cstdint>
