@@ -17,7 +17,7 @@ const char* ColorTypeName(int colorType) {
 }
 
 std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]) {
-    return std::string(ID_PASS_KINDS) + "; pixel (" + std::to_string(x) + ", " +
-           std::to_string(y) + ") is (" + std::to_string(rgb[0]) + ", " + std::to_string(rgb[1]) +
-           ", " + std::to_string(rgb[2]) + ")";
+    return std::string(ID_PASS_KINDS) + "; pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+           ") is (" + std::to_string(rgb[0]) + ", " + std::to_string(rgb[1]) + ", " +
+           std::to_string(rgb[2]) + ")";
 }
