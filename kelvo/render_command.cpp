@@ -177,6 +177,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    const std::string exrNote = PrepareExrInputs(inputs, options.input);
+    if (!exrNote.empty() && !options.quiet) {
+        std::fprintf(stderr, "kelvo: note: %s\n", exrNote.c_str());
+    }
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
     const auto saveSettings = [&options, &blockBytes]() {
         std::string problem;

@@ -10,4 +10,9 @@ struct InputOptions {
     // OpenEXR colour and identifier channels. Its maxId (255 for the material channel, 65535
     // for the object channel) bounds the identifiers of the PNG passes too.
     ExrRequest exr;
+    // With display windows, every OpenEXR frame of a run must have this size: that of the
+    // first OpenEXR file, `exrFrameSizeFrom` (see PrepareExrInputs). 0: any size.
+    int exrFrameWidth = 0;
+    int exrFrameHeight = 0;
+    std::string exrFrameSizeFrom;
 };
