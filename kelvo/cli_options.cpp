@@ -248,6 +248,7 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     stringOption("--ids", options.input.idsPattern);
     stringOption("--id-channel", options.input.exr.idChannel);
     stringOption("--layer", options.input.exr.layer);
+    stringOption("--view", options.input.exr.view);
     stringOption("--preview", options.previewPattern);
     specs.push_back(
         {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
@@ -269,6 +270,15 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                          options.input.exr.linear = true;
                          return 1;
                      }});
+    specs.push_back(
+        {"--window", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             if (value != "display" && value != "data") {
+                 problem = "--window must be display or data, not '" + value + "'";
+                 return 0;
+             }
+             options.input.exr.window = value == "data" ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
+             return 1;
+         }});
     specs.push_back({"--quiet", "-q", false, [&options](const std::string&, std::string&) {
                          options.quiet = true;
                          return 1;

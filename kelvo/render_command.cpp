@@ -238,6 +238,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    const std::string exrNote = PrepareExrInputs(inputs, options.input);
+    if (!exrNote.empty() && !options.quiet) {
+        Complain("note: " + exrNote);
+    }
     // Once every input is known to be good: the directories, then the saved settings. A
     // directory that cannot be made is an input error; nothing has been written then.
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());

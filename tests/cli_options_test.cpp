@@ -166,11 +166,12 @@ TEST(FramePatternTest, TakesTheHashRunOutOfTheOutputName) {
 TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     RenderOptions options;
     std::string error;
-    ASSERT_EQ(ParseRenderOptions({"--range", "1:0-9", "a.png", "--range=2:5-6:dither",
-                                  "--method=nearest", "--source", "object", "--output", "o.pcx",
-                                  "-q", "--start=-5", "-j", "3", "--", "--b.png"},
-                                 options, error),
-              1)
+    ASSERT_EQ(
+        ParseRenderOptions({"--range", "1:0-9", "a.png", "--range=2:5-6:dither", "--method=nearest",
+                            "--source", "object", "--output", "o.pcx", "-q", "--start=-5", "-j",
+                            "3", "--window", "data", "--view", "right", "--", "--b.png"},
+                           options, error),
+        1)
         << error;
     EXPECT_EQ(options.colorFiles, (std::vector<std::string>{"a.png", "--b.png"}));
     ASSERT_EQ(options.edits.ranges.size(), 2u);
@@ -182,6 +183,8 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     EXPECT_TRUE(options.quiet);
     EXPECT_EQ(options.start, -5);
     EXPECT_EQ(options.jobs, 3);
+    EXPECT_EQ(options.input.exr.window, EXR_WINDOW_DATA);
+    EXPECT_EQ(options.input.exr.view, "right");
     RenderOptions defaults;
     ASSERT_EQ(ParseRenderOptions({"--jobs=256", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.jobs, 256);
@@ -192,6 +195,7 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;
     EXPECT_EQ(defaults.jobs, 0);  // one per processor
     EXPECT_FALSE(defaults.frameCacheMib.has_value());
+    EXPECT_EQ(defaults.input.exr.window, EXR_WINDOW_DISPLAY);
 }
 
 TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
@@ -209,6 +213,7 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"both id sources", {"--ids", "i#.png", "--id-channel", "id", "a.exr"}, "give one"},
         {"bad method", {"--method", "best", "a.png"}, "uniform or nearest, not 'best'"},
         {"bad source", {"--source", "mat", "a.png"}, "material or object"},
+        {"bad window", {"--window", "full", "a.exr"}, "display or data, not 'full'"},
         {"bad start", {"--start", "1e3", "a.png"}, "--start needs a frame number"},
         {"start too large", {"--start", "2147483648", "a.png"}, "--start needs"},
         {"bad range", {"--range", "1:2", "a.png"}, "bad range '1:2'"},

@@ -1,4 +1,5 @@
-// The OpenEXR reader: colour from layers and parts, identifier channels, and what it refuses.
+// The OpenEXR reader: colour from layers, parts and views, identifier channels, windows, and
+// what it refuses.
 #include <gtest/gtest.h>
 
 #include <half.h>
@@ -166,7 +167,35 @@ TEST_F(ExrImageTest, RefusesWhatItCannotReadWithAReason) {
     rgbId.push_back({"id", EXR_FLOAT, {3.0f, 255.5f}});
     std::vector<TestExrChannel> rgbNegative = rgb;
     rgbNegative.push_back({"id", EXR_FLOAT, {-0.6f, 1.0f}});
+    TestExrPart deepScanline = Part("", rgb);
+    deepScanline.deep = true;
+    deepScanline.channels.push_back({"Z", EXR_FLOAT, {1, 2}});
+    TestExrPart deepTiled = deepScanline;
+    deepTiled.tileSide = 2;
+    TestExrPart flatIds = Part("ids", {{"id", EXR_FLOAT, {1, 2}}});
+    TestExrPart deepColor = deepScanline;
+    deepColor.name = "beauty";
     const Case cases[] = {
+        {"deep scanline",
+         {deepScanline},
+         {"", "", false, 255},
+         "a deep scanline image: deep images are not supported"},
+        {"deep tiled",
+         {deepTiled},
+         {"", "", false, 255},
+         "a deep tiled image: deep images are not supported"},
+        {"colour only in a deep part",
+         {flatIds, deepColor},
+         {"", "id", false, 255},
+         "deep scanline"},
+        {"identifiers only in a deep part",
+         {Part("", rgb), deepTiled},
+         {"", "Z", false, 255},
+         "channel 'Z' is in a deep tiled image"},
+        {"luminance and chroma",
+         {Part("", {{"Y", EXR_HALF, {0, 0}}, {"RY", EXR_HALF, {0, 0}}, {"BY", EXR_HALF, {0, 0}}})},
+         {"", "", false, 255},
+         "a luminance/chroma image (Y, RY, BY): those are not supported"},
         {"no colour",
          {Part("", {{"gloss.R", EXR_FLOAT, {0, 0}}, {"Z", EXR_FLOAT, {0, 0}}})},
          {"", "", false, 255},
@@ -189,6 +218,144 @@ TEST_F(ExrImageTest, RefusesWhatItCannotReadWithAReason) {
         SCOPED_TRACE(c.name);
         WriteTestExr(dir.File("in.exr"), c.parts);
         EXPECT_EQ(Read(c.request), 0);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+// Multi-view files: a multiView attribute names the views of one part's channels (the default
+// first, its channels without the view's name), or parts carry a view each.
+TEST_F(ExrImageTest, ReadsTheViewAskedForOrTheDefaultOne) {
+    const auto rgb = [](const std::string& prefix, float red) {
+        return std::vector<TestExrChannel>{{prefix + "R", EXR_FLOAT, {red, 0}},
+                                           {prefix + "G", EXR_FLOAT, {0, 0}},
+                                           {prefix + "B", EXR_FLOAT, {0, 0}}};
+    };
+    TestExrPart views = Part("", rgb("", 0.25f));
+    for (const std::vector<TestExrChannel>& more :
+         {rgb("right.", 0.5f), rgb("diffuse.", 0.75f), rgb("diffuse.right.", 1.0f)}) {
+        views.channels.insert(views.channels.end(), more.begin(), more.end());
+    }
+    views.channels.push_back({"right.id", EXR_FLOAT, {7, 8}});
+    views.multiView = {"left", "right"};
+    std::vector<TestExrChannel> leftChannels = rgb("", 0.5f);
+    leftChannels.push_back({"id", EXR_FLOAT, {1, 2}});
+    std::vector<TestExrChannel> rightChannels = rgb("", 0.25f);
+    rightChannels.push_back({"id", EXR_FLOAT, {3, 4}});
+    TestExrPart left = Part("l", leftChannels);
+    left.view = "left";
+    TestExrPart right = Part("r", rightChannels);
+    right.view = "right";
+    struct Case {
+        const char* name;
+        std::vector<TestExrPart> parts;
+        ExrRequest request;
+        uint16_t red;
+        std::vector<uint16_t> ids;
+        const char* view;
+    };
+    const Case cases[] = {
+        {"the default view", {views}, {"", "", true, 65535}, 16384, {}, "left"},
+        {"a view's channels",
+         {views},
+         {"", "id", true, 65535, {}, "right"},
+         32768,
+         {7, 8},
+         "right"},
+        {"a layer shared by the views, in the default view",
+         {views},
+         {"diffuse", "", true, 65535},
+         49151,
+         {},
+         "left"},
+        {"a layer of a view",
+         {views},
+         {"diffuse", "", true, 65535, {}, "right"},
+         65535,
+         {},
+         "right"},
+        {"parts of views, the default",
+         {right, left},
+         {"", "id", true, 65535},
+         16384,
+         {3, 4},
+         "right"},
+        {"parts of views, the other",
+         {right, left},
+         {"", "id", true, 65535, {}, "left"},
+         32768,
+         {1, 2},
+         "left"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTestExr(dir.File("in.exr"), c.parts);
+        ASSERT_EQ(Read(c.request), 1) << error;
+        EXPECT_EQ(image.rgba[0], c.red);
+        EXPECT_EQ(ids.ids, c.ids);
+        ExrFrameInfo info;
+        ASSERT_EQ(ReadExrFrameInfo(dir.File("in.exr"), c.request, info, error), 1) << error;
+        EXPECT_EQ(info.view, c.view);
+        EXPECT_EQ(info.views.size(), 2u);
+    }
+    struct Refusal {
+        std::vector<TestExrPart> parts;
+        const char* view;
+        const char* error;
+    };
+    const Refusal refusals[] = {
+        {{views}, "centre", "no view 'centre'; views: left, right"},
+        {{Part("", rgb("", 0))}, "left", "no view 'left'; the file has no views"},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.view);
+        WriteTestExr(dir.File("in.exr"), r.parts);
+        EXPECT_EQ(Read({"", "", true, 65535, {}, r.view}), 0);
+        EXPECT_EQ(error, r.error);
+    }
+}
+
+// What the display-window check against oiiotool (exr_reference_test.cpp) leaves out: the data
+// window as the frame, identifiers outside their part's window, and sizes no frame can have.
+TEST_F(ExrImageTest, FramesTheWindowAskedForAndRefusesOversizedOnes) {
+    TestExrPart color = Part(
+        "beauty", {{"R", EXR_FLOAT, {1, 1}}, {"G", EXR_FLOAT, {0, 0}}, {"B", EXR_FLOAT, {0, 0}}});
+    color.originX = 5;
+    color.displayX = 4;
+    color.displayWidth = 4;
+    color.displayHeight = 1;
+    TestExrPart idPart = Part("ids", {{"id", EXR_UINT, {9, 8}}});
+    idPart.originX = 4;
+    idPart.displayX = 4;
+    idPart.displayWidth = 4;
+    idPart.displayHeight = 1;
+    WriteTestExr(dir.File("in.exr"), {color, idPart});
+    ExrRequest request{"", "id", true, 65535};
+    ASSERT_EQ(Read(request), 1) << error;
+    EXPECT_EQ(image.rgba, (std::vector<uint16_t>{0, 0, 0, 0, 65535, 0, 0, 65535, 65535, 0, 0, 65535,
+                                                 0, 0, 0, 0}));
+    EXPECT_EQ(ids.ids, (std::vector<uint16_t>{9, 8, 0, 0}));
+    request.outsideId = 3;
+    request.window = EXR_WINDOW_DATA;
+    ASSERT_EQ(Read(request), 1) << error;
+    EXPECT_EQ(image.rgba, (std::vector<uint16_t>{65535, 0, 0, 65535, 65535, 0, 0, 65535}));
+    EXPECT_EQ(ids.ids, (std::vector<uint16_t>{8, 3}));
+
+    struct Case {
+        int width, height;
+        const char* error;
+    };
+    const Case cases[] = {
+        {65536, 1, "display window of 65536 x 1 pixels; a frame has 1 to 65535"},
+        {16385, 16384,
+         "display window of 16385 x 16384 pixels; a frame made from one has at most "
+         "268435456 pixels"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        color.displayWidth = c.width;
+        color.displayHeight = c.height;
+        WriteTestExr(dir.File("in.exr"), {color});
+        EXPECT_EQ(Read({"", "", true, 65535}), 0);
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

@@ -52,6 +52,19 @@ std::string Numbered(const char* format, int number) {
     return name;
 }
 
+// What kelvo said but its warnings (of identifiers without a range, which --quiet keeps).
+std::string WithoutWarnings(const std::string& err) {
+    std::string kept;
+    for (size_t at = 0; at < err.size();) {
+        const size_t end = std::min(err.find('\n', at), err.size() - 1) + 1;
+        if (err.compare(at, 16, "kelvo: warning: ") != 0) {
+            kept += err.substr(at, end - at);
+        }
+        at = end;
+    }
+    return kept;
+}
+
 std::string KelvoProgram() {
 #ifdef _WIN32
     return ProgramBesideThisOne("kelvo.exe");
@@ -176,11 +189,39 @@ TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
     TestExrPart grey = ExrPart("", B44A, {{"Y", EXR_HALF, ExrPlane(4)}});
     grey.originX = -3;
     grey.originY = 7;
+    // An auto-cropped render: colour and identifiers stored in windows of their own, partly
+    // outside the 24 x 12 display window at (-4, -2).
+    TestExrPart cropped =
+        ExrPart("beauty", ZIP, {floatRgba[0], floatRgba[1], floatRgba[2], floatRgba[3]});
+    TestExrPart croppedIds = ExrPart("ids", ZIPS, {{"objectIndex", EXR_FLOAT, ExrIds(EXR_FLOAT)}});
+    for (TestExrPart* part : {&cropped, &croppedIds}) {
+        part->displayX = -4;
+        part->displayY = -2;
+        part->displayWidth = 24;
+        part->displayHeight = 12;
+    }
+    cropped.originX = 3;
+    cropped.originY = 5;
+    croppedIds.originX = -9;
+    croppedIds.originY = -1;
+    cropped.tileSide = 5;
+    const std::vector<std::string> croppedArgs = {
+        "--id-channel", "objectIndex", "--range",   "0:0-63",  "--range",
+        "1:64-127",     "--range",     "2:128-191", "--range", "3:192-255"};
+    std::vector<std::string> croppedData = croppedArgs;
+    croppedData.insert(croppedData.begin(), {"--window", "data"});
+    TestExrPart left = ExrPart("left", PIZ, {halfRgb[0], halfRgb[1], halfRgb[2]});
+    left.view = "left";
+    TestExrPart right = ExrPart(
+        "right", PIZ,
+        {{"R", EXR_HALF, ExrPlane(7)}, {"G", EXR_HALF, ExrPlane(8)}, {"B", EXR_HALF, ExrPlane(9)}});
+    right.view = "right";
     struct Case {
         const char* name;
         std::vector<TestExrPart> parts;
         std::vector<std::string> args;
         uint64_t fingerprint;
+        const char* note = nullptr;  // said once, without -q
     };
     const Case cases[] = {
         {"half RGB, ZIP",
@@ -229,18 +270,45 @@ TEST_F(KelvoProgramTest, RendersOpenExrToTheSameFramesOnEverySystem) {
          {ExrPart("", DWAB, {floatRgba[0], floatRgba[1], floatRgba[2], floatRgba[3]})},
          {"--method", "nearest", "--range", "0:0-255"},
          0xd39ec0f0a9533668ULL},
+        {"the display window of a cropped render, tiled",
+         {cropped, croppedIds},
+         croppedArgs,
+         0xce51483bb15e003aULL},
+        {"the data window of a cropped render",
+         {cropped, croppedIds},
+         croppedData,
+         0x7010040d5f012570ULL},
+        {"views, the one asked for",
+         {left, right},
+         {"--view", "right", "--range", "0:0-255"},
+         0x953c48116df64988ULL},
+        {"views, the default",
+         {left, right},
+         {"--range", "0:0-255"},
+         0x4bdd988fd7cf7179ULL,
+         "has the views left, right; reading its default view, 'left' (--view NAME reads "
+         "another)"},
     };
     int frame = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string number = "000" + std::to_string(++frame);
+        const std::string number = Numbered("%04d", ++frame);
         WriteTestExr(dir.File("in_" + number + ".exr"), c.parts);
         std::vector<std::string> args = {"render", "-q", "--output", Out("exr.pcx")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.push_back(dir.File("in_" + number + ".exr"));
         const ProcessResult run = Kelvo(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(WithoutWarnings(run.err), "");
+        if (c.note != nullptr) {
+            args.erase(args.begin() + 1);
+            const ProcessResult told = Kelvo(args);
+            ASSERT_EQ(told.exitCode, 0) << told.err;
+            const std::string line =
+                "kelvo: note: '" + dir.File("in_" + number + ".exr") + "' " + c.note;
+            EXPECT_EQ(told.err.find(line), 0u) << told.err;
+            EXPECT_EQ(told.err.find("kelvo: note:", 1), std::string::npos) << told.err;
+        }
         const std::string pcxPath = Out("exr" + number + ".pcx");
         EXPECT_EQ(FileFingerprint(pcxPath), c.fingerprint)
             << std::hex << "0x" << FileFingerprint(pcxPath);
@@ -309,6 +377,17 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
                                       {{"R", 2, std::vector<float>(6)},
                                        {"G", 2, std::vector<float>(6)},
                                        {"B", 2, std::vector<float>(6)}}}});
+    TestExrPart wider = {"",
+                         3,
+                         2,
+                         0,
+                         0,
+                         {{"R", 2, std::vector<float>(6)},
+                          {"G", 2, std::vector<float>(6)},
+                          {"B", 2, std::vector<float>(6)}}};
+    wider.displayWidth = 4;
+    wider.displayHeight = 2;
+    WriteTestExr(dir.File("d.exr"), {wider});
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("a_0007.png"));
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("b_0010.png"));
     const std::string frame = Fixture("beauty_0007.png");
@@ -384,6 +463,12 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          {"--id-channel", "objectIndex", dir.File("c.exr")},
          "no channel 'objectIndex'",
          true},
+        {"display window sizes",
+         {dir.File("c.exr"), dir.File("d.exr")},
+         "kelvo: '" + dir.File("d.exr") + "' has a display window of 4 x 2 pixels, but '" +
+             dir.File("c.exr") + "' has 3 x 2: the frames of one run must have one size",
+         true},
+        {"view of a PNG", {"--view", "left", frame}, "--view needs OpenEXR input", true},
         {"preview without #",
          {"--preview", Out("p.png"), frame, Fixture("beauty_0008.png")},
          "has no '#'",

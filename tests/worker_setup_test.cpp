@@ -17,6 +17,11 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exr.linear = true;
     setup.inputOptions.exr.maxId = 65535;
     setup.inputOptions.idMap = {{255, 3}, {7, 0}};
+    setup.inputOptions.exr.window = EXR_WINDOW_DATA;
+    setup.inputOptions.exr.view = "right";
+    setup.inputOptions.exrFrameWidth = 1920;
+    setup.inputOptions.exrFrameHeight = 1080;
+    setup.inputOptions.exrFrameSizeFrom = "c.exr";
     setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
     setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
     return setup;
@@ -33,6 +38,11 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exr.linear, want.inputOptions.exr.linear);
     EXPECT_EQ(got.inputOptions.exr.maxId, want.inputOptions.exr.maxId);
     EXPECT_EQ(got.inputOptions.idMap, want.inputOptions.idMap);
+    EXPECT_EQ(got.inputOptions.exr.window, want.inputOptions.exr.window);
+    EXPECT_EQ(got.inputOptions.exr.view, want.inputOptions.exr.view);
+    EXPECT_EQ(got.inputOptions.exrFrameWidth, want.inputOptions.exrFrameWidth);
+    EXPECT_EQ(got.inputOptions.exrFrameHeight, want.inputOptions.exrFrameHeight);
+    EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
     ASSERT_EQ(got.plans.size(), want.plans.size());
     ASSERT_EQ(got.inputs.size(), want.inputs.size());
     for (size_t i = 0; i < want.plans.size(); ++i) {
@@ -55,11 +65,14 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.cacheBytes = 0x0102030405060708ULL;
     setup.inputOptions.exr.maxId = 255;
     setup.inputOptions.idMap = {{255, 1}};
+    setup.inputOptions.exr.window = EXR_WINDOW_DATA;
+    setup.inputOptions.exrFrameWidth = 0x0102;
+    setup.inputOptions.exrFrameSizeFrom.assign(1, 'S');
     setup.plans = {{-1, "L", "F", "V"}};
     setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 4, 0, 0, 0,                  // tag, version 4
+        'K', 'L', 'V', 'W', 5, 0, 0, 0,                  // tag, version 5
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -68,6 +81,10 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0,                                      // not linear
         255, 0, 0, 0,                                    // largest identifier
         1, 0, 0, 0, 0xFF, 0, 1, 0,                       // one --id-map: 255 stands for 1
+        1, 0, 0, 0,                                      // data windows
+        0, 0, 0, 0,                                      // view: the default
+        2, 1, 0, 0, 0, 0, 0, 0,                          // frame size 258 x 0,
+        1, 0, 0, 0, 'S',                                 //   from S
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
@@ -104,9 +121,12 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
                             (4 + setup.inputOptions.exr.idChannel.size()) +
                             (4 + setup.inputOptions.exr.layer.size());
     const size_t idMapAt = linearAt + 4 + 4;
-    const size_t countAt = idMapAt + 4 + 2 * 4;
+    const size_t windowAt = idMapAt + 4 + 2 * 4;
+    const size_t countAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
+                           (4 + setup.inputOptions.exrFrameSizeFrom.size());
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
+    ASSERT_EQ(good[windowAt], 1);
     ASSERT_EQ(good[countAt], 2);
     struct Case {
         const char* name;
@@ -115,11 +135,12 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 5},
+        {"later version", 4, 6},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
         {"more identifier pairs than bytes", idMapAt + 3, 0x10},
+        {"window neither 0 nor 1", windowAt, 2},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

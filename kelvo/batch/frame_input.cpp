@@ -37,6 +37,10 @@ std::string Quote(const std::string& path) {
     return "'" + path + "'";
 }
 
+std::string SizeText(const ColorImage& image) {
+    return std::to_string(image.width) + " x " + std::to_string(image.height);
+}
+
 int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                 std::string& error) {
     const std::string& path = input.colorPath;
@@ -47,10 +51,12 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        if (!options.exr.idChannel.empty() || !options.exr.layer.empty()) {
-            error = Quote(path) + " is a PNG; " +
-                    (options.exr.layer.empty() ? "--id-channel" : "--layer") +
-                    " needs OpenEXR input";
+        const char* const exrOption = !options.exr.layer.empty()       ? "--layer"
+                                      : !options.exr.idChannel.empty() ? "--id-channel"
+                                      : !options.exr.view.empty()      ? "--view"
+                                                                       : nullptr;
+        if (exrOption != nullptr) {
+            error = Quote(path) + " is a PNG; " + exrOption + " needs OpenEXR input";
             return 0;
         }
         if (!ReadColorPng(path, frame.color, reason)) {
@@ -64,6 +70,15 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         request.maxId = options.idMap.empty() ? options.exr.maxId : 65535;
         if (!ReadExr(path, request, frame.color, frame.ids, reason)) {
             error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+        if (options.exrFrameWidth > 0 && (frame.color.width != options.exrFrameWidth ||
+                                          frame.color.height != options.exrFrameHeight)) {
+            error = Quote(path) + " has a display window of " + SizeText(frame.color) +
+                    " pixels, but " + Quote(options.exrFrameSizeFrom) + " has " +
+                    std::to_string(options.exrFrameWidth) + " x " +
+                    std::to_string(options.exrFrameHeight) +
+                    ": the frames of one run must have one size";
             return 0;
         }
     }
@@ -113,6 +128,34 @@ size_t FrameBytes(const DecodedFrame& frame) {
 }
 
 }  // namespace
+
+std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options) {
+    for (const InputFrame& frame : frames) {
+        std::string reason;
+        ExrFrameInfo info;
+        // A file that does not read is left to the check, which names it.
+        if (SniffImage(frame.colorPath, reason) != IMAGE_EXR ||
+            !ReadExrFrameInfo(frame.colorPath, options.exr, info, reason)) {
+            continue;
+        }
+        if (options.exr.window == EXR_WINDOW_DISPLAY) {
+            options.exrFrameWidth = info.width;
+            options.exrFrameHeight = info.height;
+            options.exrFrameSizeFrom = frame.colorPath;
+        }
+        if (!options.exr.view.empty() || info.views.size() < 2) {
+            return "";
+        }
+        std::string views;
+        for (size_t i = 0; i < info.views.size() && i < 8; ++i) {
+            views += (views.empty() ? "" : ", ") + info.views[i];
+        }
+        views += info.views.size() > 8 ? ", ..." : "";
+        return Quote(frame.colorPath) + " has the views " + views +
+               "; reading its default view, '" + info.view + "' (--view NAME reads another)";
+    }
+    return "";
+}
 
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                    std::string& error) {

@@ -19,9 +19,15 @@ struct InputFrame {
     int sourceNumber = 0;  // the input's own number, which finds its identifier pass
 };
 
+// Reads the headers of the first OpenEXR file among `frames` that has readable ones: with
+// display windows, its frame's size becomes the one every OpenEXR frame of the run must have
+// (`options.exrFrameWidth` ...). Returns a note for the user when that file has several views
+// and `options.exr.view` names none: which view is read; otherwise "".
+std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options);
+
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
-// which must match the colour in size and fit `options.exr.maxId`. On 0, `error` is one line naming
-// the file and the reason.
+// which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
+// the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
 [[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
                                  DecodedFrame& frame, std::string& error);
 

@@ -16,4 +16,9 @@ struct InputOptions {
     // Stored identifier values and the identifiers they stand for (--id-map VALUE:ID), for
     // passes that mark an object with, say, 255; values not listed stand for themselves.
     std::vector<std::pair<uint16_t, uint16_t>> idMap;
+    // With display windows, every OpenEXR frame of a run must have this size: that of the
+    // first OpenEXR file, `exrFrameSizeFrom` (see PrepareExrInputs). 0: any size.
+    int exrFrameWidth = 0;
+    int exrFrameHeight = 0;
+    std::string exrFrameSizeFrom;
 };

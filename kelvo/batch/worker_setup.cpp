@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 4;                // offset 4, 32 bits little-endian
+constexpr uint32_t SETUP_VERSION = 5;                // offset 4, 32 bits little-endian
 // A frame takes at least its three frame numbers and four string lengths.
 constexpr size_t MIN_FRAME_BYTES = 7 * 4;
 
@@ -141,6 +141,11 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     for (const auto& [value, id] : options.idMap) {
         PutLe32(out, uint32_t{value} | uint32_t{id} << 16);
     }
+    PutLe32(out, options.exr.window == EXR_WINDOW_DATA ? 1 : 0);
+    PutString(out, options.exr.view);
+    PutLe32(out, static_cast<uint32_t>(options.exrFrameWidth));
+    PutLe32(out, static_cast<uint32_t>(options.exrFrameHeight));
+    PutString(out, options.exrFrameSizeFrom);
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
     for (size_t i = 0; i < setup.plans.size(); ++i) {
         const FramePlan& plan = setup.plans[i];
@@ -160,17 +165,22 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     SetupReader in(data, size);
     uint32_t version = 0;
     uint32_t linear = 0;
+    uint32_t dataWindow = 0;
     uint32_t count = 0;
     InputOptions& options = setup.inputOptions;
     if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
         !in.Bytes(setup.settingsBlock) || !in.String(setup.pluginPath) || !in.Le32(setup.jobs) ||
         !in.Le64(setup.cacheBytes) || !in.String(options.idsPattern) ||
         !in.String(options.exr.idChannel) || !in.String(options.exr.layer) || !in.Le32(linear) ||
-        linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) || !in.Le32(count) ||
-        setup.jobs == 0 || count > in.Left() / MIN_FRAME_BYTES) {
+        linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) ||
+        !in.Le32(dataWindow) || dataWindow > 1 || !in.String(options.exr.view) ||
+        !in.Int(options.exrFrameWidth) || !in.Int(options.exrFrameHeight) ||
+        !in.String(options.exrFrameSizeFrom) || !in.Le32(count) || setup.jobs == 0 ||
+        count > in.Left() / MIN_FRAME_BYTES) {
         return 0;
     }
     options.exr.linear = linear == 1;
+    options.exr.window = dataWindow == 1 ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
     setup.plans.assign(count, FramePlan{});
     setup.inputs.assign(count, InputFrame{});
     for (uint32_t i = 0; i < count; ++i) {

@@ -1,4 +1,4 @@
-// Decodes OpenEXR files (multi-part and multi-layer) to 16-bit RGBA and identifiers.
+// Decodes OpenEXR files (multi-part, multi-layer and multi-view) to 16-bit RGBA and identifiers.
 #include "kelvo/imageio/exr_image.h"
 
 #include <ImfChannelList.h>
@@ -7,25 +7,112 @@
 #include <ImfInputPart.h>
 #include <ImfMultiPartInputFile.h>
 #include <ImfPartType.h>
+#include <ImfStandardAttributes.h>
 #include <openexr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <set>
 #include <vector>
 
 namespace {
 
-bool IsFlat(const Imf::Header& header) {
-    return !header.hasType() ||
-           (header.type() != Imf::DEEPSCANLINE && header.type() != Imf::DEEPTILE);
+// Rows read from a part at a time: every chunk height the library writes (1, 16, 32, 256
+// lines) divides or is a multiple of it, so strips start on chunk boundaries, and the
+// library keeps a chunk decoded for the next strip.
+constexpr int STRIP_ROWS = 64;
+
+// Names quote the file: its bytes stay off the terminal.
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (char c : text) {
+        shown.push_back(c >= ' ' && c <= '~' ? c : '?');
+    }
+    return shown;
 }
 
-bool HasChannel(const Imf::Header& header, const std::string& name) {
-    return header.channels().findChannel(name) != nullptr;
+// The first 24 names, for a message of one line.
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string list;
+    for (size_t i = 0; i < names.size() && i < 24; ++i) {
+        list += (list.empty() ? "" : ", ") + Printable(names[i]);
+    }
+    return names.size() > 24 ? list + ", ..." : list;
+}
+
+bool IsDeep(const Imf::Header& header) {
+    return header.hasType() &&
+           (header.type() == Imf::DEEPSCANLINE || header.type() == Imf::DEEPTILE);
+}
+
+std::string DeepRefusal(const Imf::Header& header) {
+    return std::string(header.type() == Imf::DEEPTILE ? "a deep tiled" : "a deep scanline") +
+           " image: deep images are not supported";
+}
+
+// The file's views, the default first: the names of a multiView attribute (single-part
+// multi-view files), then the view attributes of parts (multi-part ones), each once.
+std::vector<std::string> FileViews(Imf::MultiPartInputFile& file) {
+    std::vector<std::string> views;
+    std::set<std::string> seen;  // a file can list any number of views
+    const auto add = [&views, &seen](const std::string& view) {
+        if (seen.insert(view).second) {
+            views.push_back(view);
+        }
+    };
+    for (int part = 0; part < file.parts(); ++part) {
+        if (Imf::hasMultiView(file.header(part))) {
+            for (const std::string& view : Imf::multiView(file.header(part))) {
+                add(view);
+            }
+        }
+    }
+    for (int part = 0; part < file.parts(); ++part) {
+        if (file.header(part).hasView()) {
+            add(file.header(part).view());
+        }
+    }
+    return views;
+}
+
+// A part of another view holds nothing for this one.
+bool PartInView(const Imf::Header& header, const std::string& view) {
+    return !header.hasView() || header.view() == view;
+}
+
+// The channel of `header` that holds `name` (R, diffuse.R, objectIndex) for `view`, or "".
+// In a multi-view part the view is the next-to-last part of a channel's name (right.R,
+// diffuse.right.R); the default view's channels may leave it out, and so may channels that
+// belong to no view (diffuse.R, when diffuse is not a view).
+std::string ChannelInView(const Imf::Header& header, const std::string& name,
+                          const std::string& view) {
+    const auto has = [&header](const std::string& channel) {
+        return header.channels().findChannel(channel) != nullptr;
+    };
+    if (view.empty() || !Imf::hasMultiView(header) || Imf::multiView(header).empty()) {
+        return has(name) ? name : "";
+    }
+    const std::vector<std::string>& views = Imf::multiView(header);
+    const size_t dot = name.rfind('.');
+    const std::string prefix = dot == std::string::npos ? "" : name.substr(0, dot + 1);
+    const std::string inView = prefix + view + "." + name.substr(prefix.size());
+    // The layer's last part ("b" of a.b.R) names a view, or the channel is in no view.
+    const std::string layer = prefix.empty() ? "" : prefix.substr(0, prefix.size() - 1);
+    const std::string penultimate = layer.substr(layer.rfind('.') + 1);  // npos + 1 is 0
+    const bool sharedByViews =
+        !layer.empty() && std::find(views.begin(), views.end(), penultimate) == views.end();
+    if (view == views.front() && has(name)) {
+        return name;
+    }
+    if (has(inView)) {
+        return inView;
+    }
+    return sharedByViews && has(name) ? name : "";
 }
 
 // Where the colour comes from: a part and its channel names (alpha empty when absent).
@@ -33,40 +120,6 @@ struct ColorSource {
     int part = -1;
     std::string red, green, blue, alpha;
 };
-
-int FindColor(Imf::MultiPartInputFile& file, const std::string& layer, ColorSource& source) {
-    const std::string prefix = layer.empty() ? "" : layer + ".";
-    const std::string partName = layer;
-    for (int part = 0; part < file.parts(); ++part) {
-        const Imf::Header& header = file.header(part);
-        if (!IsFlat(header)) {
-            continue;
-        }
-        for (const std::string& candidate : {prefix, std::string()}) {
-            // A part named after the layer may hold plain R, G, B.
-            if (candidate.empty() && !prefix.empty() &&
-                !(header.hasName() && header.name() == partName)) {
-                continue;
-            }
-            if (HasChannel(header, candidate + "R") && HasChannel(header, candidate + "G") &&
-                HasChannel(header, candidate + "B")) {
-                source = {part, candidate + "R", candidate + "G", candidate + "B",
-                          HasChannel(header, candidate + "A") ? candidate + "A" : ""};
-                return 1;
-            }
-        }
-    }
-    if (layer.empty()) {
-        for (int part = 0; part < file.parts(); ++part) {
-            const Imf::Header& header = file.header(part);
-            if (IsFlat(header) && HasChannel(header, "Y")) {
-                source = {part, "Y", "Y", "Y", HasChannel(header, "A") ? "A" : ""};
-                return 1;
-            }
-        }
-    }
-    return 0;
-}
 
 // The names of the layers that hold colour (a channel LAYER.R).
 std::set<std::string> ColourLayers(Imf::MultiPartInputFile& file) {
@@ -85,35 +138,100 @@ std::set<std::string> ColourLayers(Imf::MultiPartInputFile& file) {
 
 // The colour layers as a list, for the message when none was chosen or found.
 std::string ListLayers(Imf::MultiPartInputFile& file) {
-    std::string list;
-    for (const std::string& layer : ColourLayers(file)) {
-        list += (list.empty() ? "" : ", ") + layer;
-    }
+    const std::set<std::string> layers = ColourLayers(file);
+    const std::string list = JoinNames({layers.begin(), layers.end()});
     return list.empty() ? "none" : list;
 }
 
 std::string ListChannels(Imf::MultiPartInputFile& file) {
-    std::string list;
-    int count = 0;
-    for (int part = 0; part < file.parts(); ++part) {
+    std::vector<std::string> names;
+    for (int part = 0; part < file.parts() && names.size() <= 24; ++part) {
         const Imf::Header& header = file.header(part);
         for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
-            if (++count > 24) {
-                return list + ", ...";
-            }
-            list += (list.empty() ? "" : ", ") + std::string(it.name());
+            names.push_back(it.name());
         }
     }
-    return list.empty() ? "none" : list;
+    return names.empty() ? "none" : JoinNames(names);
 }
 
-int FindPartWithChannel(Imf::MultiPartInputFile& file, const std::string& name, int preferred) {
-    if (HasChannel(file.header(preferred), name)) {
-        return preferred;
+int FindColor(Imf::MultiPartInputFile& file, const ExrRequest& request, const std::string& view,
+              ColorSource& source, std::string& error) {
+    const std::string& layer = request.layer;
+    const std::string prefix = layer.empty() ? "" : layer + ".";
+    for (int part = 0; part < file.parts() && source.part < 0; ++part) {
+        const Imf::Header& header = file.header(part);
+        if (IsDeep(header) || !PartInView(header, view)) {
+            continue;
+        }
+        for (const std::string& candidate : {prefix, std::string()}) {
+            // A part named after the layer may hold plain R, G, B.
+            if (candidate.empty() && !prefix.empty() &&
+                !(header.hasName() && header.name() == layer)) {
+                continue;
+            }
+            const std::string red = ChannelInView(header, candidate + "R", view);
+            const std::string green = ChannelInView(header, candidate + "G", view);
+            const std::string blue = ChannelInView(header, candidate + "B", view);
+            if (!red.empty() && !green.empty() && !blue.empty()) {
+                source = {part, red, green, blue, ChannelInView(header, candidate + "A", view)};
+                break;
+            }
+        }
+    }
+    for (int part = 0; part < file.parts() && source.part < 0 && layer.empty(); ++part) {
+        const Imf::Header& header = file.header(part);
+        const std::string grey = ChannelInView(header, "Y", view);
+        if (!IsDeep(header) && PartInView(header, view) && !grey.empty()) {
+            if (!ChannelInView(header, "RY", view).empty() ||
+                !ChannelInView(header, "BY", view).empty()) {
+                error = "a luminance/chroma image (Y, RY, BY): those are not supported";
+                return 0;
+            }
+            source = {part, grey, grey, grey, ChannelInView(header, "A", view)};
+        }
+    }
+    if (source.part >= 0) {
+        return 1;
+    }
+    // A file whose colour is in one layer alone (a renderer's "ViewLayer.Combined") needs no
+    // --layer to say which.
+    if (layer.empty()) {
+        const std::set<std::string> layers = ColourLayers(file);
+        ExrRequest named = request;
+        named.layer = layers.size() == 1 ? *layers.begin() : "";
+        std::string unused;
+        if (!named.layer.empty() && FindColor(file, named, view, source, unused)) {
+            return 1;
+        }
     }
     for (int part = 0; part < file.parts(); ++part) {
-        if (IsFlat(file.header(part)) && HasChannel(file.header(part), name)) {
-            return part;
+        // With or without colour channels, deep data is what kelvo cannot read here.
+        if (IsDeep(file.header(part))) {
+            error = DeepRefusal(file.header(part));
+            return 0;
+        }
+    }
+    error = layer.empty()
+                ? "no R, G, B channels; layers with colour: " + ListLayers(file) +
+                      " (choose one with --layer)"
+                : "no layer '" + Printable(layer) + "'; layers with colour: " + ListLayers(file);
+    return 0;
+}
+
+// The part (the preferred one first) and channel that hold `name` for `view`. Deep parts are
+// looked at last, and only so that the refusal can name them.
+int FindIdChannel(Imf::MultiPartInputFile& file, const std::string& name, const std::string& view,
+                  int preferred, std::string& channel) {
+    for (const bool deep : {false, true}) {
+        for (int part = -1; part < file.parts(); ++part) {
+            const int candidate = part < 0 ? preferred : part;
+            const Imf::Header& header = file.header(candidate);
+            if (IsDeep(header) == deep && PartInView(header, view)) {
+                channel = ChannelInView(header, name, view);
+                if (!channel.empty()) {
+                    return candidate;
+                }
+            }
         }
     }
     return -1;
@@ -122,7 +240,7 @@ int FindPartWithChannel(Imf::MultiPartInputFile& file, const std::string& name, 
 int CheckSampling(const Imf::Header& header, const std::string& name, std::string& error) {
     const Imf::Channel* channel = header.channels().findChannel(name);
     if (channel != nullptr && (channel->xSampling != 1 || channel->ySampling != 1)) {
-        error = "channel '" + name + "' is subsampled, which is not supported";
+        error = "channel '" + Printable(name) + "' is subsampled, which is not supported";
         return 0;
     }
     return 1;
@@ -139,35 +257,8 @@ uint16_t ScaleTo16(double unit) {
     return static_cast<uint16_t>(std::lround(unit * 65535.0));
 }
 
-// Reads whole-frame float (or unsigned int) planes of the named channels of one part.
-struct Plane {
-    std::string channel;
-    Imf::PixelType type;
-    float fill;
-    std::vector<float> floats;
-    std::vector<uint32_t> uints;
-};
-
-void ReadPlanes(Imf::MultiPartInputFile& file, int part, const Imath::Box2i& window,
-                std::vector<Plane*> planes) {
-    Imf::InputPart input(file, part);
-    Imf::FrameBuffer frameBuffer;
-    const size_t count = static_cast<size_t>(window.max.x - window.min.x + 1) *
-                         static_cast<size_t>(window.max.y - window.min.y + 1);
-    for (Plane* plane : planes) {
-        void* base = nullptr;
-        if (plane->type == Imf::UINT) {
-            plane->uints.assign(count, 0);
-            base = plane->uints.data();
-        } else {
-            plane->floats.assign(count, plane->fill);
-            base = plane->floats.data();
-        }
-        frameBuffer.insert(plane->channel,
-                           Imf::Slice::Make(plane->type, base, window, 0, 0, 1, 1, plane->fill));
-    }
-    input.setFrameBuffer(frameBuffer);
-    input.readPixels(window.min.y, window.max.y);
+std::string SizeText(int64_t width, int64_t height) {
+    return std::to_string(width) + " x " + std::to_string(height);
 }
 
 // The full reader trusts the sizes its headers claim: a damaged file of a few hundred bytes
@@ -180,10 +271,7 @@ void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* mes
     if (exr_get_user_data(context, &data) == EXR_ERR_SUCCESS && data != nullptr) {
         auto* first = static_cast<std::string*>(data);
         if (first->empty() && message != nullptr) {
-            // The message quotes names from the file: keep its bytes off the terminal.
-            for (const char* c = message; *c != '\0'; ++c) {
-                first->push_back(*c >= ' ' && *c <= '~' ? *c : '?');
-            }
+            *first = Printable(message);
         }
     }
 }
@@ -214,9 +302,8 @@ int CheckHeaders(const std::string& path, std::string& error) {
         const int64_t width = int64_t{window.max.x} - window.min.x + 1;
         const int64_t height = int64_t{window.max.y} - window.min.y + 1;
         if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
-            error = "data window of " + std::to_string(width) + " x " + std::to_string(height) +
-                    " pixels in part " + std::to_string(part) +
-                    "; a frame has 1 to 65535 pixels on each side";
+            error = "data window of " + SizeText(width, height) + " pixels in part " +
+                    std::to_string(part) + "; a frame has 1 to 65535 pixels on each side";
             result = 0;
         } else if (!sizeError && static_cast<uintmax_t>(chunks) * 8 > fileSize) {
             // Every chunk has an 8-byte entry in the offset table.
@@ -228,34 +315,134 @@ int CheckHeaders(const std::string& path, std::string& error) {
     return result;
 }
 
+// Where a frame comes from in an open file, and its window.
+struct FramePlan {
+    std::vector<std::string> views;
+    std::string view;
+    ColorSource color;
+    Imath::Box2i window;
+};
+
+int PlanFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, FramePlan& plan,
+              std::string& error) {
+    plan.views = FileViews(file);
+    plan.view = request.view.empty() && !plan.views.empty() ? plan.views.front() : request.view;
+    if (!request.view.empty() &&
+        std::find(plan.views.begin(), plan.views.end(), request.view) == plan.views.end()) {
+        error = "no view '" + Printable(request.view) + "'; " +
+                (plan.views.empty() ? "the file has no views" : "views: " + JoinNames(plan.views));
+        return 0;
+    }
+    if (!FindColor(file, request, plan.view, plan.color, error)) {
+        return 0;
+    }
+    const Imf::Header& header = file.header(plan.color.part);
+    const bool display = request.window == EXR_WINDOW_DISPLAY;
+    plan.window = display ? header.displayWindow() : header.dataWindow();
+    const int64_t width = int64_t{plan.window.max.x} - plan.window.min.x + 1;
+    const int64_t height = int64_t{plan.window.max.y} - plan.window.min.y + 1;
+    const char* const which = display ? "display window" : "data window";
+    if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
+        error = std::string(which) + " of " + SizeText(width, height) +
+                " pixels; a frame has 1 to 65535 pixels on each side";
+        return 0;
+    }
+    if (display && width * height > EXR_DISPLAY_MAX_PIXELS) {
+        error = std::string(which) + " of " + SizeText(width, height) +
+                " pixels; a frame made from one has at most " +
+                std::to_string(EXR_DISPLAY_MAX_PIXELS) + " pixels (16384 x 16384)";
+        return 0;
+    }
+    return 1;
+}
+
+// One channel read from a part, a strip of rows at a time.
+struct Plane {
+    std::string channel;
+    Imf::PixelType type;
+    float fill;
+    std::vector<float> floats;
+    std::vector<uint32_t> uints;
+};
+
+// Reads the rows of `part` that meet `frame`, STRIP_ROWS at a time, into the planes (each
+// strip as wide as the part's data window) and hands `store` each strip's rows, as the box
+// of the data window they cover. Stops when `store` returns 0, and returns that.
+int ReadRowsInFrame(Imf::MultiPartInputFile& file, int part, const Imath::Box2i& frame,
+                    const std::vector<Plane*>& planes,
+                    const std::function<int(const Imath::Box2i& strip)>& store) {
+    const Imath::Box2i data = file.header(part).dataWindow();
+    const int first = std::max(data.min.y, frame.min.y);
+    const int last = std::min(data.max.y, frame.max.y);
+    if (first > last || data.max.x < frame.min.x || data.min.x > frame.max.x) {
+        return 1;
+    }
+    Imf::InputPart input(file, part);
+    const auto width = static_cast<size_t>(int64_t{data.max.x} - data.min.x + 1);
+    for (int64_t top = first; top <= last;) {
+        // Strips end where the data window's chunks of STRIP_ROWS rows end.
+        const int64_t end = std::min<int64_t>(
+            last, data.min.y + ((top - data.min.y) / STRIP_ROWS + 1) * STRIP_ROWS - 1);
+        const Imath::Box2i strip({data.min.x, static_cast<int>(top)},
+                                 {data.max.x, static_cast<int>(end)});
+        const size_t count = width * static_cast<size_t>(end - top + 1);
+        Imf::FrameBuffer frameBuffer;
+        for (Plane* plane : planes) {
+            void* base = nullptr;
+            if (plane->type == Imf::UINT) {
+                plane->uints.assign(count, 0);
+                base = plane->uints.data();
+            } else {
+                plane->floats.assign(count, plane->fill);
+                base = plane->floats.data();
+            }
+            frameBuffer.insert(plane->channel,
+                               Imf::Slice::Make(plane->type, base, strip, 0, 0, 1, 1, plane->fill));
+        }
+        input.setFrameBuffer(frameBuffer);
+        input.readPixels(strip.min.y, strip.max.y);
+        if (!store(strip)) {
+            return 0;
+        }
+        top = end + 1;
+    }
+    return 1;
+}
+
+// Calls `pixel(stripIndex, frameIndex, frameX, frameY)` for every pixel of `strip` that lies
+// in `frame`, row by row.
+template <typename PixelFunction>
+int ForEachPixelInFrame(const Imath::Box2i& strip, const Imath::Box2i& frame, PixelFunction pixel) {
+    const int left = std::max(strip.min.x, frame.min.x);
+    const int right = std::min(strip.max.x, frame.max.x);
+    const auto stripWidth = static_cast<size_t>(int64_t{strip.max.x} - strip.min.x + 1);
+    const auto frameWidth = static_cast<size_t>(int64_t{frame.max.x} - frame.min.x + 1);
+    for (int y = std::max(strip.min.y, frame.min.y); y <= std::min(strip.max.y, frame.max.y); ++y) {
+        const auto frameY = static_cast<size_t>(int64_t{y} - frame.min.y);
+        const size_t stripRow = static_cast<size_t>(int64_t{y} - strip.min.y) * stripWidth;
+        for (int x = left; x <= right; ++x) {
+            const auto frameX = static_cast<size_t>(int64_t{x} - frame.min.x);
+            if (!pixel(stripRow + static_cast<size_t>(int64_t{x} - strip.min.x),
+                       frameY * frameWidth + frameX, frameX, frameY)) {
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
 int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
                    IdImage& ids, std::string& error) {
     if (!CheckHeaders(path, error)) {
         return 0;
     }
     Imf::MultiPartInputFile file(path.c_str());
-    ColorSource source;
-    // A file whose colour is in one layer alone (a renderer's "ViewLayer.Combined") needs no
-    // --layer to say which.
-    const std::set<std::string> layers =
-        request.layer.empty() ? ColourLayers(file) : std::set<std::string>{};
-    if (!FindColor(file, request.layer, source) &&
-        (layers.size() != 1 || !FindColor(file, *layers.begin(), source))) {
-        error = request.layer.empty()
-                    ? "no R, G, B channels; layers with colour: " + ListLayers(file) +
-                          " (choose one with --layer)"
-                    : "no layer '" + request.layer + "'; layers with colour: " + ListLayers(file);
+    FramePlan plan;
+    if (!PlanFrame(file, request, plan, error)) {
         return 0;
     }
+    const ColorSource& source = plan.color;
     const Imf::Header& header = file.header(source.part);
-    const Imath::Box2i window = header.dataWindow();
-    const int64_t width = int64_t{window.max.x} - window.min.x + 1;
-    const int64_t height = int64_t{window.max.y} - window.min.y + 1;
-    if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
-        error = "data window of " + std::to_string(width) + " x " + std::to_string(height) +
-                " pixels; a frame has 1 to 65535 pixels on each side";
-        return 0;
-    }
     // A damaged or truncated file can claim a huge data window in a few hundred bytes: refuse
     // it before allocating planes for that window.
     if (!Imf::InputPart(file, source.part).isComplete()) {
@@ -268,19 +455,20 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         }
     }
     int idPart = -1;
+    std::string idChannel;
     if (!request.idChannel.empty()) {
-        idPart = FindPartWithChannel(file, request.idChannel, source.part);
+        idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
         if (idPart < 0) {
-            error = "no channel '" + request.idChannel + "'; channels: " + ListChannels(file);
+            error = "no channel '" + Printable(request.idChannel) +
+                    "'; channels: " + ListChannels(file);
             return 0;
         }
-        const Imath::Box2i idWindow = file.header(idPart).dataWindow();
-        if (idWindow != window) {
-            error = "channel '" + request.idChannel +
-                    "' covers another data window than the colour channels";
+        if (IsDeep(file.header(idPart))) {
+            error = "channel '" + Printable(request.idChannel) + "' is in " +
+                    DeepRefusal(file.header(idPart));
             return 0;
         }
-        if (!CheckSampling(file.header(idPart), request.idChannel, error)) {
+        if (!CheckSampling(file.header(idPart), idChannel, error)) {
             return 0;
         }
         if (!Imf::InputPart(file, idPart).isComplete()) {
@@ -289,63 +477,112 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         }
     }
 
+    const Imath::Box2i& frame = plan.window;
+    const auto width = static_cast<size_t>(int64_t{frame.max.x} - frame.min.x + 1);
+    const auto height = static_cast<size_t>(int64_t{frame.max.y} - frame.min.y + 1);
+    image = ColorImage{};
+    ids = IdImage{};
+    // Frame pixels no part stores: colour 0, alpha 0.
+    image.rgba.assign(width * height * 4, 0);
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(height);
+
     Plane red{source.red, Imf::FLOAT, 0.0f, {}, {}};
     Plane green{source.green, Imf::FLOAT, 0.0f, {}, {}};
     Plane blue{source.blue, Imf::FLOAT, 0.0f, {}, {}};
-    Plane alpha{source.alpha.empty() ? "A" : source.alpha, Imf::FLOAT, 1.0f, {}, {}};
-    std::vector<Plane*> colourPlanes = {&red};
-    if (green.channel != red.channel) {
-        colourPlanes.push_back(&green);
-        colourPlanes.push_back(&blue);
+    Plane alpha{source.alpha, Imf::FLOAT, 1.0f, {}, {}};
+    const bool grey = source.green == source.red;
+    std::vector<Plane*> colorPlanes = {&red};
+    if (!grey) {
+        colorPlanes.push_back(&green);
+        colorPlanes.push_back(&blue);
     }
     if (!source.alpha.empty()) {
-        colourPlanes.push_back(&alpha);
+        colorPlanes.push_back(&alpha);
     }
-    Plane idPlane{request.idChannel, Imf::FLOAT, 0.0f, {}, {}};
+    Plane idPlane{idChannel, Imf::FLOAT, 0.0f, {}, {}};
     if (idPart >= 0) {
-        const Imf::Channel* channel = file.header(idPart).channels().findChannel(request.idChannel);
+        const Imf::Channel* channel = file.header(idPart).channels().findChannel(idChannel);
         idPlane.type = channel->type == Imf::UINT ? Imf::UINT : Imf::FLOAT;
-        if (idPart == source.part) {
-            colourPlanes.push_back(&idPlane);
-        } else {
-            ReadPlanes(file, idPart, window, {&idPlane});
-        }
+        ids.width = image.width;
+        ids.height = image.height;
+        ids.ids.assign(width * height, request.outsideId);
     }
-    ReadPlanes(file, source.part, window, colourPlanes);
-
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    const std::vector<float>& g = green.channel != red.channel ? green.floats : red.floats;
-    const std::vector<float>& b = green.channel != red.channel ? blue.floats : red.floats;
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(height);
-    image.rgba.resize(count * 4);
-    for (size_t i = 0; i < count; ++i) {
-        image.rgba[4 * i] = ExrColorTo16(red.floats[i], request.linear);
-        image.rgba[4 * i + 1] = ExrColorTo16(g[i], request.linear);
-        image.rgba[4 * i + 2] = ExrColorTo16(b[i], request.linear);
-        image.rgba[4 * i + 3] =
-            source.alpha.empty() ? uint16_t{65535} : ScaleTo16(ClampUnit(alpha.floats[i]));
-    }
-    ids = IdImage{};
-    if (idPart < 0) {
-        return 1;
-    }
-    ids.width = image.width;
-    ids.height = image.height;
-    ids.ids.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        const double value = idPlane.type == Imf::UINT ? static_cast<double>(idPlane.uints[i])
-                                                       : std::round(double{idPlane.floats[i]});
+    // Checks and stores the identifier of one frame pixel.
+    const auto storeId = [&](size_t from, size_t to, size_t x, size_t y) {
+        const double value = idPlane.type == Imf::UINT ? static_cast<double>(idPlane.uints[from])
+                                                       : std::round(double{idPlane.floats[from]});
         if (!(value >= 0.0 && value <= request.maxId)) {
-            const int x = static_cast<int>(i % static_cast<size_t>(width));
-            const int y = static_cast<int>(i / static_cast<size_t>(width));
-            const double shown = idPlane.type == Imf::UINT ? value : double{idPlane.floats[i]};
-            error = DescribeIdOutOfRange(FormatIdValue(shown), x, y, request.maxId);
+            const double shown = idPlane.type == Imf::UINT ? value : double{idPlane.floats[from]};
+            error = DescribeIdOutOfRange(FormatIdValue(shown), static_cast<int>(x),
+                                         static_cast<int>(y), request.maxId);
             return 0;
         }
-        ids.ids[i] = static_cast<uint16_t>(value);
+        ids.ids[to] = static_cast<uint16_t>(value);
+        return 1;
+    };
+    const bool idsWithColor = idPart == source.part;
+    if (idsWithColor) {
+        colorPlanes.push_back(&idPlane);
+    }
+    const int colorRead =
+        ReadRowsInFrame(file, source.part, frame, colorPlanes, [&](const Imath::Box2i& strip) {
+            const std::vector<float>& g = grey ? red.floats : green.floats;
+            const std::vector<float>& b = grey ? red.floats : blue.floats;
+            return ForEachPixelInFrame(
+                strip, frame, [&](size_t from, size_t to, size_t x, size_t y) {
+                    uint16_t* out = &image.rgba[4 * to];
+                    out[0] = ExrColorTo16(red.floats[from], request.linear);
+                    out[1] = ExrColorTo16(g[from], request.linear);
+                    out[2] = ExrColorTo16(b[from], request.linear);
+                    out[3] = source.alpha.empty() ? uint16_t{65535}
+                                                  : ScaleTo16(ClampUnit(alpha.floats[from]));
+                    return idsWithColor ? storeId(from, to, x, y) : 1;
+                });
+        });
+    if (!colorRead) {
+        return 0;
+    }
+    if (idPart >= 0 && !idsWithColor) {
+        return ReadRowsInFrame(file, idPart, frame, {&idPlane}, [&](const Imath::Box2i& strip) {
+            return ForEachPixelInFrame(strip, frame, storeId);
+        });
     }
     return 1;
+}
+
+int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
+                            std::string& error) {
+    if (!CheckHeaders(path, error)) {
+        return 0;
+    }
+    Imf::MultiPartInputFile file(path.c_str());
+    FramePlan plan;
+    if (!PlanFrame(file, request, plan, error)) {
+        return 0;
+    }
+    info.width = plan.window.max.x - plan.window.min.x + 1;
+    info.height = plan.window.max.y - plan.window.min.y + 1;
+    info.views.clear();
+    for (const std::string& view : plan.views) {
+        info.views.push_back(Printable(view));
+    }
+    info.view = Printable(plan.view);
+    return 1;
+}
+
+// The library reports every failure, a damaged file included, by throwing.
+int Guarded(const std::function<int()>& read, std::string& error) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        error = "not enough memory to decode it";
+    } catch (const std::exception& failure) {
+        error = Printable(failure.what());
+    } catch (...) {
+        error = "the OpenEXR library failed to decode it";
+    }
+    return 0;
 }
 
 }  // namespace
@@ -364,15 +601,10 @@ bool LooksLikeExr(const unsigned char* head, size_t size) {
 
 int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image, IdImage& ids,
             std::string& error) {
-    // The library reports every failure, a damaged file included, by throwing.
-    try {
-        return ReadExrOrThrow(path, request, image, ids, error);
-    } catch (const std::bad_alloc&) {
-        error = "not enough memory to decode it";
-    } catch (const std::exception& failure) {
-        error = failure.what();
-    } catch (...) {
-        error = "the OpenEXR library failed to decode it";
-    }
-    return 0;
+    return Guarded([&] { return ReadExrOrThrow(path, request, image, ids, error); }, error);
+}
+
+int ReadExrFrameInfo(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
+                     std::string& error) {
+    return Guarded([&] { return ReadExrFrameInfoOrThrow(path, request, info, error); }, error);
 }

@@ -66,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request.idChannel = (choice & 8) != 0 ? "object" : "";
         request.linear = (choice & 16) != 0;
         request.maxId = (choice & 32) != 0 ? 255 : 65535;
+        request.window = (choice & 64) != 0 ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
+        request.view = (choice & 128) != 0 ? "right" : "";
         if (ReadExr(path, request, color, ids, error)) {
             CheckColor(color);
             CheckIds(ids, color.width, color.height, request.maxId);
