@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string stored;
     std::string note;
-    std::string error;
-    if (OutputNameFromOption(text, stored, note, error)) {
+    std::string refusal;
+    if (OutputNameFromOption(text, stored, note, refusal)) {
         FUZZ_CHECK(stored.find('#') == std::string::npos && stored.size() <= text.size());
     }
 
