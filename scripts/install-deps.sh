@@ -6,7 +6,8 @@
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
 #                             and clang-format (the formatting check), OpenImageIO's
 #                             oiiotool (the reference the OpenEXR frames are checked against),
-#                             and Slurm, munge and iproute2 (tests/farm: kelvo in job arrays)
+#                             and Slurm, munge, iproute2 and Blender (tests/farm: kelvo in job
+#                             arrays and the Blender add-on)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
@@ -19,7 +20,7 @@ fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
                python3 libz-mingw-w64-dev dpkg-dev openimageio-tools
-               slurm-wlm munge iproute2)
+               slurm-wlm munge iproute2 blender)
 fi
 
 missing=()
