@@ -316,6 +316,21 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
              options.start = static_cast<int>(start);
              return 1;
          }});
+    specs.push_back(
+        {"--frames", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             std::vector<int> frames;
+             if (!ParseFrameSpec(value, frames, problem)) {
+                 return 0;
+             }
+             options.frames = std::move(frames);
+             options.framesSpec = value;
+             return 1;
+         }});
+    specs.push_back(
+        {"--skip-existing", nullptr, false, [&options](const std::string&, std::string&) {
+             options.skipExisting = true;
+             return 1;
+         }});
     if (!ParseArguments(args, specs, options.help, options.colorFiles, error)) {
         return 0;
     }
@@ -324,6 +339,16 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     }
     if (options.colorFiles.empty()) {
         error = "no COLOR files given";
+        return 0;
+    }
+    if (options.frames &&
+        (options.colorFiles.size() != 1 || !HasFramePattern(options.colorFiles.front()))) {
+        error =
+            "--frames takes one COLOR pattern whose run of '#' the frame number replaces "
+            "(beauty_####.png), not " +
+            (options.colorFiles.size() == 1
+                 ? "'" + options.colorFiles.front() + "'"
+                 : std::to_string(options.colorFiles.size()) + " COLOR arguments");
         return 0;
     }
     if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {

@@ -33,6 +33,10 @@ struct RenderOptions {
     std::string saveSettingsFile;
     InputOptions input;  // its maxId is set from the settings, after parsing
     std::optional<int> start;
+    // --frames SPEC: the frames, ascending, that the one COLOR pattern gives files for.
+    std::optional<std::vector<int>> frames;
+    std::string framesSpec;     // as given, for messages
+    bool skipExisting = false;  // leave frames whose file is already complete
     std::string previewPattern;
     bool quiet = false;
     int jobs = 0;  // worker processes; 0: one per processor

@@ -9,6 +9,7 @@
 
 #include "host/filter_factory.h"
 #include "kelvo/batch/exit_codes.h"
+#include "kelvo/batch/finished_frames.h"
 #include "kelvo/batch/frame_input.h"
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/batch/parallel_render.h"
@@ -34,16 +35,48 @@ constexpr long long DEFAULT_FRAME_CACHE_MIB = sizeof(void*) > 4 ? 512 : 256;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
 
+// With --frames, every selected frame's colour file must be there: a chunk of a farm job must
+// not pass over a frame that was never rendered. On 0, `error` names the frames missing.
+int CheckSelectedFramesExist(const RenderOptions& options, const std::vector<std::string>& files,
+                             std::string& error) {
+    std::vector<int> missing;
+    std::string examples;
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::error_code status;
+        if (!std::filesystem::exists(files[i], status)) {
+            missing.push_back((*options.frames)[i]);
+            if (missing.size() <= 3) {
+                examples += (examples.empty() ? "'" : ", '") + files[i] + "'";
+            }
+        }
+    }
+    if (missing.empty()) {
+        return 1;
+    }
+    error = "--frames " + options.framesSpec + ": '" + options.colorFiles.front() +
+            "' has no file for " + (missing.size() == 1 ? "frame " : "frames ") +
+            DescribeFrameNumbers(missing) + " (" + examples + (missing.size() > 3 ? ", ..." : "") +
+            ")";
+    return 0;
+}
+
 // Frame numbers, previews and frame file names for every input, and the check that no file
 // is written twice or over an input; all before any frame renders.
 int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settings,
                std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs, std::string& error) {
     std::vector<int> numbers;
     std::vector<int> ownNumbers;
-    if (!NumberFrames(options.colorFiles, options.start, numbers, ownNumbers, error)) {
+    std::vector<std::string> colorFiles = options.colorFiles;
+    if (options.frames) {
+        if (!SelectPatternFrames(options.colorFiles.front(), *options.frames, options.start,
+                                 colorFiles, numbers, ownNumbers, error) ||
+            !CheckSelectedFramesExist(options, colorFiles, error)) {
+            return 0;
+        }
+    } else if (!NumberFrames(colorFiles, options.start, numbers, ownNumbers, error)) {
         return 0;
     }
-    const size_t count = options.colorFiles.size();
+    const size_t count = colorFiles.size();
     if (!options.previewPattern.empty() && count > 1 && !HasFramePattern(options.previewPattern)) {
         error = "--preview '" + options.previewPattern +
                 "' has no '#' for the frame number, so every frame would overwrite it";
@@ -54,7 +87,7 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
     for (size_t i = 0; i < count; ++i) {
         const int number = numbers[i];
         const std::string frame = "frame " + std::to_string(number) + "'s ";
-        const std::string& color = options.colorFiles[i];
+        const std::string& color = colorFiles[i];
         inputFiles.push_back({color, frame + "colour input", false});
         if (!options.input.idsPattern.empty()) {
             inputFiles.push_back({ExpandFramePattern(options.input.idsPattern, ownNumbers[i]),
@@ -137,7 +170,8 @@ void WarnOfIdentifiers(const IdCounts& found, const bool (&rangeSet)[RANGE_COUNT
 }
 
 // The closing line and exit code of a render, from how each frame went.
-int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
+int Conclude(const RenderReport& report, size_t frameCount, const std::vector<int>& skipped,
+             bool quiet) {
     std::vector<int> written;
     std::vector<int> failed;
     std::vector<int> previewsFailed;
@@ -147,9 +181,15 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
             previewsFailed.push_back(outcome.frameNumber);
         }
     }
-    const std::string writtenText = written.empty()
-                                        ? "no frame was written"
-                                        : "frames written: " + DescribeFrameNumbers(written);
+    const std::string skippedText =
+        skipped.empty()
+            ? ""
+            : "; " + std::to_string(skipped.size()) + (skipped.size() == 1 ? " frame" : " frames") +
+                  " skipped, already complete (" + DescribeFrameNumbers(skipped) + ")";
+    const std::string writtenText =
+        (written.empty() ? "no frame was written"
+                         : "frames written: " + DescribeFrameNumbers(written)) +
+        skippedText;
     if (report.interrupted) {
         return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
     }
@@ -166,9 +206,12 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
         return Fail(EXIT_NOT_WRITTEN, notWritten + writtenText);
     }
     if (!quiet) {
-        std::fprintf(stderr, "kelvo: %zu %s written (%s)\n", written.size(),
-                     written.size() == 1 ? "frame" : "frames",
-                     DescribeFrameNumbers(written).c_str());
+        const std::string done = written.empty()
+                                     ? "no frame was written"
+                                     : std::to_string(written.size()) +
+                                           (written.size() == 1 ? " frame" : " frames") +
+                                           " written (" + DescribeFrameNumbers(written) + ")";
+        std::fprintf(stderr, "kelvo: %s%s\n", done.c_str(), skippedText.c_str());
     }
     return EXIT_DONE;
 }
@@ -242,6 +285,25 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!exrNote.empty() && !options.quiet) {
         Complain("note: " + exrNote);
     }
+    // Finished frames leave the run here, before any check or worker sees them: no process
+    // decodes, renders or touches them.
+    std::vector<int> skipped;
+    if (options.skipExisting) {
+        const std::vector<bool> finished =
+            FindFinishedFrames(plans, inputs, options.input, settings.palette);
+        size_t kept = 0;
+        for (size_t i = 0; i < plans.size(); ++i) {
+            if (finished[i]) {
+                skipped.push_back(plans[i].frameNumber);
+            } else if (kept++ != i) {
+                plans[kept - 1] = std::move(plans[i]);
+                inputs[kept - 1] = std::move(inputs[i]);
+            }
+        }
+        plans.resize(kept);
+        inputs.resize(kept);
+        std::sort(skipped.begin(), skipped.end());
+    }
     // Once every input is known to be good: the directories, then the saved settings. A
     // directory that cannot be made is an input error; nothing has been written then.
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
@@ -307,7 +369,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
                             "a worker process ended while checking the inputs; nothing was "
                             "rendered");
             case PARALLEL_RENDERED:
-                return Conclude(report, plans.size(), options.quiet);
+                return Conclude(report, plans.size(), skipped, options.quiet);
         }
     }
 
@@ -325,5 +387,5 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return refusal;
     }
     RenderFrames(filter, settings, plans, source, progress, report);
-    return Conclude(report, plans.size(), options.quiet);
+    return Conclude(report, plans.size(), skipped, options.quiet);
 }

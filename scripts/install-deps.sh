@@ -4,8 +4,10 @@
 #   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
 #                             Python and dpkg-source (scripts/build-windows-deps.sh), and
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
-#                             and clang-format (the formatting check), and OpenImageIO's
-#                             oiiotool (the reference the OpenEXR frames are checked against)
+#                             and clang-format (the formatting check), OpenImageIO's
+#                             oiiotool (the reference the OpenEXR frames are checked against),
+#                             and Slurm, munge, iproute2 and Blender (tests/farm: kelvo in job
+#                             arrays and the Blender add-on)
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
@@ -17,7 +19,8 @@ if [ "${1:-native}" = bench ]; then
 fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
-               python3 libz-mingw-w64-dev dpkg-dev openimageio-tools)
+               python3 libz-mingw-w64-dev dpkg-dev openimageio-tools
+               slurm-wlm munge iproute2 blender)
 fi
 
 missing=()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -823,6 +824,93 @@ TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
     }
     EXPECT_TRUE(Contains(run.err, "3 of 3 frames not written (7-9); no frame was written"))
         << run.err;
+}
+
+// The committed frames 7-9 under the numbers -1, 0 and 2 of a pattern: frame N is the
+// pattern's file for N (the minus sign counts towards the '#' run), its identifiers follow
+// the same number, and a selected frame without its file stops the run before anything is
+// written. The files are those of the frames rendered from their own names.
+TEST_F(KelvoProgramTest, FramesOfAPatternAreTheFilesItGivesForTheirNumbers) {
+    const std::pair<int, int> renumbered[] = {{-1, 7}, {0, 8}, {2, 9}};
+    for (const auto& [number, fixture] : renumbered) {
+        std::filesystem::copy_file(Fixture(Numbered("beauty_%04d.png", fixture)),
+                                   dir.File(Numbered("b_%04d.png", number)));
+        std::filesystem::copy_file(Fixture(Numbered("ids_%04d.png", fixture)),
+                                   dir.File(Numbered("i_%03d.png", number)));
+    }
+    std::vector<std::string> args = {"render", "--ids", dir.File("i_###.png"), "--output",
+                                     Out("s_####.pcx")};
+    args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    std::vector<std::string> missing = args;
+    missing.insert(missing.end(), {"--frames", "-1-3", "-j", "2", dir.File("b_####.png")});
+    const ProcessResult refused = Kelvo(missing);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(Contains(refused.err, "kelvo: --frames -1-3: '" + dir.File("b_####.png") +
+                                          "' has no file for frames 1, 3 ('" +
+                                          dir.File("b_0001.png") + "', '" + dir.File("b_0003.png") +
+                                          "')"))
+        << refused.err;
+    EXPECT_TRUE(OutEntries().empty());
+    args.insert(args.end(), {"--frames", "-1-2:3,0", "-j", "2", dir.File("b_####.png")});
+    const ProcessResult run = Kelvo(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (-1-0, 2)")) << run.err;
+    const std::pair<const char*, uint64_t> expected[] = {{"s_-001.pcx", 0xdfb9666a7b04e8b9ULL},
+                                                         {"s_0000.pcx", 0x1e42c47d66d43b90ULL},
+                                                         {"s_0002.pcx", 0x41087aa95fa2ac7dULL}};
+    for (const auto& [name, fingerprint] : expected) {
+        EXPECT_EQ(FileFingerprint(Out(name)), fingerprint) << name;
+    }
+}
+
+// A frame is left alone only when its file is a complete PCX frame of its size in this run's
+// palette (and its preview, when asked for, is there); every other file of that name is
+// rendered anew. Skipped frames are neither rendered nor touched, with workers too.
+TEST_F(KelvoProgramTest, SkipExistingLeavesOnlyCompleteFramesAlone) {
+    std::vector<std::string> args = {"render",   "--skip-existing",
+                                     "-j",       "2",
+                                     "--frames", "7-9",
+                                     "--ids",    Fixture("ids_####.png"),
+                                     "--output", Out("s_####.pcx")};
+    args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    args.push_back(Fixture("beauty_####.png"));
+    const ProcessResult first = Kelvo(args);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    std::string frame7;
+    {
+        const std::vector<uint8_t> bytes = ReadWholeFile(Out("s_0007.pcx"));
+        frame7.assign(bytes.begin(), bytes.end());
+    }
+    // Frame 7 stays, with a modification time from long ago; frame 8 is cut short and frame
+    // 9 is frame 7's file in another palette.
+    const auto past = std::filesystem::last_write_time(Out("s_0007.pcx")) - std::chrono::hours(48);
+    std::filesystem::last_write_time(Out("s_0007.pcx"), past);
+    WriteBytes(Out("s_0008.pcx"), frame7.substr(0, frame7.size() - 1));
+    std::string otherPalette = frame7;
+    otherPalette.back() = static_cast<char>(otherPalette.back() ^ 1);
+    WriteBytes(Out("s_0009.pcx"), otherPalette);
+    const ProcessResult resumed = Kelvo(args);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_TRUE(Contains(resumed.err,
+                         "kelvo: 2 frames written (8-9); 1 frame skipped, already complete (7)"))
+        << resumed.err;
+    EXPECT_FALSE(Contains(resumed.err, "frame 7 (")) << resumed.err;
+    EXPECT_EQ(std::filesystem::last_write_time(Out("s_0007.pcx")), past);
+    EXPECT_EQ(FileFingerprint(Out("s_0007.pcx")), 0xdfb9666a7b04e8b9ULL);
+    EXPECT_EQ(FileFingerprint(Out("s_0008.pcx")), 0x1e42c47d66d43b90ULL);
+    EXPECT_EQ(FileFingerprint(Out("s_0009.pcx")), 0x41087aa95fa2ac7dULL);
+    const ProcessResult done = Kelvo(args);
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(
+        Contains(done.err, "kelvo: no frame was written; 3 frames skipped, already complete (7-9)"))
+        << done.err;
+    EXPECT_EQ(std::filesystem::last_write_time(Out("s_0007.pcx")), past);
+    // Without its preview a frame is not finished.
+    args.insert(args.end() - 1, {"--preview", Out("p_####.png")});
+    const ProcessResult previews = Kelvo(args);
+    ASSERT_EQ(previews.exitCode, 0) << previews.err;
+    EXPECT_TRUE(Contains(previews.err, "kelvo: 3 frames written (7-9)")) << previews.err;
+    EXPECT_FALSE(Contains(previews.err, "skipped")) << previews.err;
 }
 
 // A run still busy when its first frame is shown: a small frame, then frames of 2000 x 1500

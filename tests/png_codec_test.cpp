@@ -152,6 +152,37 @@ TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
     }
 }
 
+// --skip-existing learns a frame's size from these 24 bytes alone, before anything decodes.
+TEST(PngCodecTest, TakesTheSizeFromTheHeadAlone) {
+    const std::vector<uint8_t> head = ReadWholeFile(Fixture("rgb16.png"));
+    std::vector<uint8_t> huge(head.begin(), head.begin() + 24);
+    huge[16] = 0x7F;  // width 0x7F000002, the largest a PNG may have is 2^31 - 1
+    std::vector<uint8_t> tooWide = huge;
+    tooWide[16] = 0x80;
+    std::vector<uint8_t> noIhdr = huge;
+    noIhdr[12] = 'X';
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int width, height;  // 0: refused
+    };
+    const Case cases[] = {
+        {"a file", head, 2, 1},
+        {"the largest width", huge, 0x7F000002, 1},
+        {"too wide", tooWide, 0, 0},
+        {"no IHDR first", noIhdr, 0, 0},
+        {"cut short", std::vector<uint8_t>(head.begin(), head.begin() + 23), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int width = 0;
+        int height = 0;
+        EXPECT_EQ(PngSizeFromHead(c.bytes.data(), c.bytes.size(), width, height), c.width > 0);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
+    }
+}
+
 // A 32-bit program cannot count the bytes of the largest frames: their size is refused before
 // anything is allocated, rather than wrapping around to a buffer too small for the rows.
 TEST(PngCodecTest, RefusesFramesTooLargeForThisProgramsMemory) {

@@ -157,6 +157,36 @@ std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions
     return "";
 }
 
+int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, int& width,
+                         int& height) {
+    std::string reason;
+    switch (SniffImage(input.colorPath, reason)) {
+        case IMAGE_PNG: {
+            unsigned char head[PNG_HEAD_SIZE] = {};
+            FILE* file = std::fopen(input.colorPath.c_str(), "rb");
+            if (file == nullptr) {
+                return 0;
+            }
+            const size_t got = std::fread(head, 1, sizeof head, file);
+            std::fclose(file);
+            return PngSizeFromHead(head, got, width, height);
+        }
+        case IMAGE_EXR: {
+            ExrFrameInfo info;
+            if (!ReadExrFrameInfo(input.colorPath, options.exr, info, reason) ||
+                (options.exrFrameWidth > 0 &&
+                 (info.width != options.exrFrameWidth || info.height != options.exrFrameHeight))) {
+                return 0;
+            }
+            width = info.width;
+            height = info.height;
+            return 1;
+        }
+        default:
+            return 0;
+    }
+}
+
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                    std::string& error) {
     try {

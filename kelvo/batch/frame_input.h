@@ -25,6 +25,13 @@ struct InputFrame {
 // and `options.exr.view` names none: which view is read; otherwise "".
 std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options);
 
+// The size of the frame that LoadInputFrame would give, from the colour file's headers alone
+// (a PNG's IHDR chunk; an OpenEXR file's display or data window, which must be the run's size
+// when one is set). Nothing is decoded, and the identifiers are not read. 0 when the headers
+// do not say: the frame is then left to the input check, which names what is wrong.
+[[nodiscard]] int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options,
+                                       int& width, int& height);
+
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
