@@ -15,7 +15,7 @@ if [ "${1:-native}" = all ]; then
     packages+=(clang clang-format libclang-rt-14-dev lld llvm)
 fi
 if [ "${1:-native}" = bench ]; then
-    packages+=(imagemagick)
+    packages+=(imagemagick ffmpeg python3-pil python3-numpy)
 fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
