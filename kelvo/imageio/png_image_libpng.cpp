@@ -153,10 +153,16 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std
 // libpng widened every value v to v x 257 (v in both bytes); the colour channels keep the
 // high byte only. Alpha stays v x 257, so that 255 is as opaque as 65535.
 void ScaleNarrowColors(std::vector<uint16_t>& rgba) {
-    for (size_t i = 0; i < rgba.size(); ++i) {
-        if (i % 4 != 3) {
-            rgba[i] &= 0xFF00;
-        }
+    // A pixel at a time as one 64-bit word: red, green and blue masked, alpha kept, in
+    // whichever byte order the machine has.
+    const uint16_t mask[4] = {0xFF00, 0xFF00, 0xFF00, 0xFFFF};
+    uint64_t wordMask = 0;
+    std::memcpy(&wordMask, mask, sizeof wordMask);
+    for (size_t i = 0; i + 4 <= rgba.size(); i += 4) {
+        uint64_t pixel = 0;
+        std::memcpy(&pixel, &rgba[i], sizeof pixel);
+        pixel &= wordMask;
+        std::memcpy(&rgba[i], &pixel, sizeof pixel);
     }
 }
 
