@@ -45,8 +45,8 @@ public:
         uint64_t previous = ~uint64_t{0};  // no colour: one above the 48 bits of a colour
         uint8_t previousIndex = 0;
         for (size_t i = 0; i < count; ++i) {
-            const uint64_t colour = uint64_t{pixels[i].r} | uint64_t{pixels[i].g} << 16 |
-                                    uint64_t{pixels[i].b} << 32;
+            const uint64_t colour =
+                uint64_t{pixels[i].r} | uint64_t{pixels[i].g} << 16 | uint64_t{pixels[i].b} << 32;
             if (colour != previous) {
                 previous = colour;
                 previousIndex = static_cast<uint8_t>(
