@@ -56,6 +56,10 @@ void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits
              return SetPath("--palette", edits.paletteFile, value, error);
          }});
     specs.push_back(
+        {"--palette-depth", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             return ParsePaletteDepth(value, edits.paletteDepth, error);
+         }});
+    specs.push_back(
         {"--range", nullptr, true, [&edits](const std::string& value, std::string& error) {
              RangeEdit range;
              if (!ParseRange(value, range, error)) {
@@ -188,6 +192,15 @@ int ParseInteger(const std::string& text, long long minimum, long long maximum, 
         return 0;
     }
     value = result;
+    return 1;
+}
+
+int ParsePaletteDepth(const std::string& text, PaletteDepth& depth, std::string& error) {
+    if (text != "6" && text != "8") {
+        error = "--palette-depth must be 6 or 8 (bits per colour value), not '" + text + "'";
+        return 0;
+    }
+    depth = text == "6" ? PALETTE_DEPTH_6 : PALETTE_DEPTH_8;
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
+#include "kelvo/imageio/palette_file.h"
 
 // One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
 struct RangeEdit {
@@ -18,8 +19,9 @@ struct RangeEdit {
 
 // Changes to a settings block, applied over a base block (the defaults or --settings FILE).
 struct SettingsEdits {
-    std::string paletteFile;        // empty: keep the palette
-    std::vector<RangeEdit> ranges;  // applied in the order given
+    std::string paletteFile;                          // empty: keep the palette
+    PaletteDepth paletteDepth = PALETTE_DEPTH_GUESS;  // --palette-depth 6|8
+    std::vector<RangeEdit> ranges;                    // applied in the order given
     std::optional<int32_t> method;
     std::optional<int32_t> source;
     std::optional<std::string> outputName;  // as the filter stores it: '#' taken out
@@ -58,6 +60,10 @@ struct SettingsNewOptions {
                                      std::string& error);
 [[nodiscard]] int ParseSettingsNewOptions(const std::vector<std::string>& args,
                                           SettingsNewOptions& options, std::string& error);
+
+// --palette-depth's value: "6" or "8".
+[[nodiscard]] int ParsePaletteDepth(const std::string& text, PaletteDepth& depth,
+                                    std::string& error);
 
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);

@@ -265,8 +265,12 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
-    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error)) {
+    std::string paletteNote;
+    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote)) {
         return Fail(EXIT_BAD_INPUT, error);
+    }
+    if (!paletteNote.empty() && !options.quiet) {
+        Complain("note: " + paletteNote);
     }
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {

@@ -13,6 +13,7 @@ const char* const KELVO_USAGE =
     "                               write a settings block that starts from the defaults\n"
     "  palette show FILE [--png OUT]\n"
     "                               print a palette's 256 entries; draw them as a sheet\n"
+    "  palette convert FILE OUT.pcx write any palette file as the PCX the plug-in loads\n"
     "  demo [DIR]                   render the built-in animation into DIR (./kelvo-demo)\n"
     "  configure FILE               edit a settings block in the control dialog (Windows)\n"
     "  about                        show the plug-in's About box (Windows)\n"
@@ -61,7 +62,12 @@ const char* const RENDER_USAGE =
     "\n"
     "settings (a 1084-byte block; these apply in this order):\n"
     "  --settings FILE       start from a stored block instead of the defaults\n"
-    "  --palette FILE        the palette of FILE: a PCX file with a 256-colour palette\n"
+    "  --palette FILE        the palette of FILE, told apart by content: PCX (256-colour),\n"
+    "                        JASC-PAL, GIMP GPL, Photoshop ACT, RIFF PAL, raw 768 bytes,\n"
+    "                        Lospec .hex or an indexed PNG; fewer than 256 colours: the\n"
+    "                        rest black\n"
+    "  --palette-depth 6|8   bits of the file's values (default: raw files whose every byte is\n"
+    "                        63 or less are 6-bit, scaled by 255/63; all others 8-bit)\n"
     "  --range ID:FIRST-LAST[:dither]\n"
     "                        palette range of identifier ID (0..15); repeatable\n"
     "  --method uniform|nearest\n"
@@ -94,7 +100,8 @@ const char* const RENDER_USAGE =
 
 const char* const SETTINGS_USAGE =
     "usage: kelvo settings show FILE\n"
-    "       kelvo settings new [--palette FILE] [--range ID:FIRST-LAST[:dither]]...\n"
+    "       kelvo settings new [--palette FILE [--palette-depth 6|8]]\n"
+    "                          [--range ID:FIRST-LAST[:dither]]...\n"
     "                          [--method uniform|nearest] [--source material|object]\n"
     "                          [--output NAME] -o FILE\n"
     "\n"
@@ -111,12 +118,18 @@ const char* const DEMO_USAGE =
     "each frame, demo-palette.pcx and demo.settings. -q, --quiet: print only errors.\n";
 
 const char* const PALETTE_USAGE =
-    "usage: kelvo palette show FILE [--png OUT]\n"
+    "usage: kelvo palette show FILE [--png OUT] [--palette-depth 6|8]\n"
+    "       kelvo palette convert FILE OUT.pcx [--palette-depth 6|8]\n"
     "\n"
-    "Prints the 256 entries of the palette in FILE (what --palette takes): index, red, green,\n"
-    "blue, hex and luminance (0.3 R + 0.59 G + 0.11 B, as the filter weighs them). With --png,\n"
-    "also writes OUT: a 512 x 512 indexed PNG of 16 x 16 swatches in index order, each with\n"
-    "its number, in the palette's own colours.\n";
+    "FILE is any palette --palette takes: PCX (256-colour), JASC-PAL, GIMP GPL (Aseprite's\n"
+    "RGBA too), Photoshop ACT, RIFF PAL, raw 768 bytes (6-bit when every byte is 63 or less,\n"
+    "unless --palette-depth says), Lospec .hex or an indexed PNG, told apart by content; a\n"
+    "file of fewer than 256 colours leaves the rest black, and kelvo says so.\n"
+    "show prints the 256 entries: index, red, green, blue, hex and luminance (0.3 R + 0.59 G +\n"
+    "0.11 B, as the filter weighs them). With --png, also writes OUT: a 512 x 512 indexed PNG\n"
+    "of 16 x 16 swatches in index order, each with its number, in the palette's own colours.\n"
+    "convert writes OUT.pcx: a 16 x 16 PCX image of entries 0 to 255 with the 256-colour\n"
+    "palette at its end, which the plug-in's \"Browse from PCX...\" loads.\n";
 
 const char* const CONFIGURE_USAGE =
     "usage: kelvo configure FILE\n"

@@ -370,6 +370,11 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     block[0] = 100;
     WriteBytes(dir.File("tag100.set"), block);
     WriteBytes(dir.File("short.pcx"), std::string(700, '\1'));
+    std::string hex;
+    for (int i = 0; i < 257; ++i) {
+        hex += "102030\r\n";
+    }
+    WriteBytes(dir.File("257.hex"), hex);
     WriteTestExr(dir.File("c.exr"), {{"",
                                       3,
                                       2,
@@ -457,7 +462,8 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          false},
         {"palette that is no PCX",
          {"--palette", dir.File("short.pcx"), frame},
-         "cannot read palette '" + dir.File("short.pcx") + "': not a PCX file; kelvo reads",
+         "cannot read palette '" + dir.File("short.pcx") +
+             "': not a palette file kelvo knows (700 bytes); kelvo reads palettes from PCX",
          false},
         {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
         {"missing channel",
@@ -490,6 +496,10 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
              "' (--save-settings) are the same file",
          false},
         {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", false},
+        {"a palette of 257 colours",
+         {"--palette", dir.File("257.hex"), frame},
+         "cannot read palette '" + dir.File("257.hex") + "': it has 257 colours",
+         false},
         {"output with a '#' inside", {"--output", Out("o#x.pcx"), frame}, "one to four '#'", false},
         {"output directory behind a file",
          {"--output", dir.File("text.png/o.pcx"), frame},
@@ -631,7 +641,43 @@ TEST_F(KelvoProgramTest, ShowsAPaletteAsTextAndAsASheet) {
     WriteBytes(dir.File("text.pal"), "JASC-PAL\n0100\n256\n");
     const ProcessResult refused = Kelvo({"palette", "show", dir.File("text.pal")});
     EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_TRUE(Contains(refused.err, "not a PCX file")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "count line says 256 colours but which has 0"))
+        << refused.err;
+}
+
+// Any palette file to the PCX file the plug-in's dialog loads: 16 x 16 pixels, pixel i entry
+// i, the palette at its end; shorter palettes said to be so, and black after their colours.
+TEST_F(KelvoProgramTest, ConvertsPalettesToThePcxFileTheDialogLoads) {
+    WriteBytes(dir.File("three.pal"), "JASC-PAL\r\n0100\r\n3\r\n255 0 0\r\n0 255 0\r\n9 9 9\r\n");
+    for (const char* command : {"show", "convert"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"palette", command, dir.File("three.pal")};
+        if (std::string(command) == "convert") {
+            args.push_back(Out("three.pcx"));
+        }
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.rfind("kelvo: note: '" + dir.File("three.pal") +
+                                    "' has 3 colours (JASC-PAL), so entries 3-255 are black",
+                                0),
+                  0u)
+            << run.err;
+    }
+    DecodedPcx pcx;
+    std::string error;
+    ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("three.pcx")), pcx, error)) << error;
+    EXPECT_EQ(pcx.width, 16);
+    EXPECT_EQ(pcx.height, 16);
+    for (size_t i = 0; i < pcx.indices.size(); ++i) {
+        EXPECT_EQ(pcx.indices[i], i);
+    }
+    std::vector<uint8_t> palette(768, 0);
+    palette[0] = 255;
+    palette[4] = 255;
+    palette[6] = palette[7] = palette[8] = 9;
+    EXPECT_EQ(pcx.palette, palette);
+    EXPECT_EQ(FileFingerprint(Out("three.pcx")), 0x76933734ba8a371dULL)
+        << std::hex << "0x" << FileFingerprint(Out("three.pcx"));
 }
 
 // Identifier passes as renderers write them: values mapped to identifiers with --id-map, and
