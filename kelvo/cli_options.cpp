@@ -1,7 +1,9 @@
 // Parses kelvo's command lines into plain option records; touches no file.
 #include "kelvo/cli_options.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -166,6 +168,30 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
 
 }  // namespace
 
+int ParseDecimal(const std::string& text, double minimum, double maximum, double& value) {
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    const auto digits = [](const std::string& part) {
+        return part.size() <= 9 &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction)) {
+        return 0;
+    }
+    // Exact for these few digits: the whole part and the fraction are each an exact integer.
+    double result = whole.empty() ? 0.0 : static_cast<double>(std::stol(whole));
+    if (!fraction.empty()) {
+        result += static_cast<double>(std::stol(fraction)) /
+                  std::pow(10.0, static_cast<double>(fraction.size()));
+    }
+    if (result < minimum || result > maximum) {
+        return 0;
+    }
+    value = result;
+    return 1;
+}
+
 int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value) {
     size_t at = 0;
     bool negative = false;
@@ -262,7 +288,45 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     stringOption("--id-channel", options.input.exr.idChannel);
     stringOption("--layer", options.input.exr.layer);
     stringOption("--view", options.input.exr.view);
-    stringOption("--preview", options.previewPattern);
+    // --png is the name of what --preview has always written; one of them names it.
+    int pngNames = 0;
+    for (const char* name : {"--png", "--preview"}) {
+        specs.push_back({name, nullptr, true,
+                         [name, &options, &pngNames, used = false](const std::string& value,
+                                                                   std::string& problem) mutable {
+                             pngNames += used ? 0 : 1;
+                             used = true;
+                             return SetPath(name, options.previewPattern, value, problem);
+                         }});
+    }
+    stringOption("--bmp", options.bmpPattern);
+    stringOption("--gif", options.gifFile);
+    specs.push_back({"--bmp-rle", nullptr, false, [&options](const std::string&, std::string&) {
+                         options.bmpRle = true;
+                         return 1;
+                     }});
+    specs.push_back(
+        {"--fps", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             double fps = 0;
+             if (!ParseDecimal(value, 0.0, 100.0, fps) || fps <= 0.0) {
+                 problem =
+                     "--fps needs frames per second above 0 and up to 100, not '" + value + "'";
+                 return 0;
+             }
+             options.fps = fps;
+             return 1;
+         }});
+    specs.push_back(
+        {"--transparent", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long index = 0;
+             if (!ParseInteger(value, 0, 255, index) || value[0] == '+' || value[0] == '-') {
+                 problem = "--transparent needs a palette index 0..255, not '" + value + "'";
+                 return 0;
+             }
+             options.transparentIndex = static_cast<int>(index);
+             return 1;
+         }});
     specs.push_back(
         {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
              const size_t colon = value.find(':');
@@ -366,6 +430,26 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     }
     if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
         error = "--ids and --id-channel both name the identifiers; give one of them";
+        return 0;
+    }
+    const struct {
+        bool given;
+        const char* option;
+        const char* needs;
+    } lonely[] = {
+        {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
+        {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
+    };
+    for (const auto& check : lonely) {
+        if (check.given) {
+            error = std::string(check.option) + " needs " + check.needs;
+            return 0;
+        }
+    }
+    if (pngNames > 1) {
+        error =
+            "--png and --preview name the same file (--preview is --png's older name); "
+            "give one of them";
         return 0;
     }
     return 1;

@@ -37,9 +37,14 @@ struct RenderOptions {
     std::optional<int> start;
     // --frames SPEC: the frames, ascending, that the one COLOR pattern gives files for.
     std::optional<std::vector<int>> frames;
-    std::string framesSpec;     // as given, for messages
-    bool skipExisting = false;  // leave frames whose file is already complete
-    std::string previewPattern;
+    std::string framesSpec;      // as given, for messages
+    bool skipExisting = false;   // leave frames whose file is already complete
+    std::string previewPattern;  // --png, or its first name --preview: indexed PNG per frame
+    std::string bmpPattern;      // --bmp: 8-bit BMP per frame
+    bool bmpRle = false;         // --bmp-rle
+    std::string gifFile;         // --gif: one animated GIF of the sequence
+    std::optional<double> fps;   // --fps; unset: 12
+    int transparentIndex = -1;   // --transparent; -1: none
     bool quiet = false;
     int jobs = 0;  // worker processes; 0: one per processor
     // Decoded frames kept from the input check for the render, in MiB over all workers;
@@ -67,6 +72,11 @@ struct SettingsNewOptions {
 
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+
+// A decimal number with an optional fraction ("12", "0.5", ".25"; no sign or exponent)
+// within [minimum, maximum].
+[[nodiscard]] int ParseDecimal(const std::string& text, double minimum, double maximum,
+                               double& value);
 
 // A decimal integer within [minimum, maximum], with an optional sign and nothing else.
 [[nodiscard]] int ParseInteger(const std::string& text, long long minimum, long long maximum,

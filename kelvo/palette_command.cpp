@@ -28,7 +28,7 @@ int Show(const std::string& png, const PaletteEntry* palette) {
     if (!png.empty()) {
         const std::vector<uint8_t> sheet = DrawPaletteSheet(palette);
         std::string error;
-        if (!WriteIndexedPng(png, sheet.data(), SHEET_SIDE, SHEET_SIDE, palette, error)) {
+        if (!WriteIndexedPng(png, sheet.data(), SHEET_SIDE, SHEET_SIDE, palette, -1, error)) {
             return Fail(EXIT_NOT_WRITTEN, "cannot write '" + png + "': " + error);
         }
     }

@@ -8,6 +8,7 @@ const char* const KELVO_USAGE =
     "\n"
     "commands:\n"
     "  render [options] COLOR...    palettise PNG or OpenEXR frames, one PCX file per frame\n"
+    "                               (and PNG, BMP, an animated GIF)\n"
     "  settings show FILE           print a settings block as JSON\n"
     "  settings new [options] -o FILE\n"
     "                               write a settings block that starts from the defaults\n"
@@ -78,9 +79,14 @@ const char* const RENDER_USAGE =
     "                        out/shot0012.pcx; out/shot_####.pcx -> out/shot_0012.pcx\n"
     "  --save-settings FILE  write the resulting block to FILE\n"
     "\n"
-    "output:\n"
-    "  --preview PATTERN     also write each frame as an 8-bit indexed PNG; '#' runs take the\n"
-    "                        frame number\n"
+    "output, beside each frame file, with all 256 entries in the palette's order ('#' runs\n"
+    "take the frame number):\n"
+    "  --png PATTERN         an 8-bit indexed PNG (--preview PATTERN: the same)\n"
+    "  --bmp PATTERN         an 8-bit BMP; --bmp-rle: run-length encoded (RLE8)\n"
+    "  --gif FILE            one animated GIF of the whole sequence, looping forever\n"
+    "  --fps F               the GIF's frames per second (default 12; GIF times frames in\n"
+    "                        hundredths of a second)\n"
+    "  --transparent INDEX   palette entry INDEX is transparent in the PNG and GIF files\n"
     "  -q, --quiet           print only errors\n"
     "\n"
     "speed:\n"
@@ -95,8 +101,8 @@ const char* const RENDER_USAGE =
     "colours, so a colour equal to a palette entry maps to that entry.\n"
     "Every input is checked before the first frame renders; missing output directories are\n"
     "made then. Ctrl-C stops after the current row; that frame gets no file.\n"
-    "exit codes: 0 every frame written, 1 some frame not written, 2 usage or input error,\n"
-    "130 interrupted\n";
+    "exit codes: 0 every file written, 1 some frame, PNG, BMP or GIF not written, 2 usage or\n"
+    "input error, 130 interrupted\n";
 
 const char* const SETTINGS_USAGE =
     "usage: kelvo settings show FILE\n"

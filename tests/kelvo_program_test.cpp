@@ -144,6 +144,55 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
     }
 }
 
+// Every output beside the frame files, from a GIMP palette: PNG (with a transparent entry),
+// BMP, RLE8 BMP and the GIF of the sequence. Both builds, in one process and in workers, write
+// the same bytes.
+TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
+    const std::string palette = std::string(KELVO_TEST_DATA) + "/palettes/gimp.gpl";
+    std::vector<std::string> common = {"render", "--palette", palette, "--ids",
+                                       Fixture("ids_####.png")};
+    common.insert(common.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        uint64_t fingerprint;  // of every file written, in name order
+    };
+    const Case cases[] = {
+        {"PNG, BMP, GIF with a transparent entry, one process",
+         {"-j", "1", "--png", "p_####.png", "--bmp", "b_####.bmp", "--gif", "anim.gif",
+          "--transparent", "250", "--fps", "25"},
+         0x9f7892f74dc3f012ULL},
+        {"RLE8 BMP and an opaque GIF, workers",
+         {"-j", "3", "--bmp", "b_####.bmp", "--bmp-rle", "--gif", "anim.gif"},
+         0xf7e4de0581aef1cfULL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Out());
+        std::filesystem::create_directory(Out());
+        std::vector<std::string> args = common;
+        for (const std::string& arg : c.args) {
+            args.push_back(arg.find('.') != std::string::npos ? Out(arg) : arg);
+        }
+        args.insert(args.end(), {"--output", Out("shot.pcx"), Fixture("beauty_0007.png"),
+                                 Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (7-9), and " + Out("anim.gif")))
+            << run.err;
+        std::string all;
+        std::string each;
+        for (const std::string& name : OutEntries()) {
+            const std::vector<uint8_t> bytes = ReadWholeFile(Out(name));
+            all.append(bytes.begin(), bytes.end());
+            each.append("\n  ").append(name).append(" ").append(
+                std::to_string(Fingerprint(bytes.data(), bytes.size())));
+        }
+        EXPECT_EQ(FingerprintOf(all), c.fingerprint)
+            << std::hex << "0x" << FingerprintOf(all) << std::dec << each;
+    }
+}
+
 constexpr int EXR_UINT = 0;
 constexpr int EXR_HALF = 1;
 constexpr int EXR_FLOAT = 2;
@@ -496,6 +545,27 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
              "' (--save-settings) are the same file",
          false},
         {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", false},
+        {"BMP without #",
+         {"--bmp", Out("b.bmp"), frame, Fixture("beauty_0008.png")},
+         "--bmp '" + Out("b.bmp") + "' has no '#'",
+         false},
+        {"GIF over an input",
+         {"--gif", frame, frame},
+         "'" + frame + "' (frame 7's colour input) and '" + frame + "' (--gif) are the same file",
+         false},
+        {"RLE8 without BMP", {"--bmp-rle", frame}, "--bmp-rle needs --bmp", false},
+        {"frames per second without GIF", {"--fps", "10", frame}, "--fps needs --gif", false},
+        {"PNG named twice",
+         {"--png", Out("a#.png"), "--preview", Out("b#.png"), frame},
+         "--png and --preview name the same file",
+         false},
+        {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", false},
+        {"a GIF of frames of two sizes",
+         {"--gif", Out("a.gif"), frame, Fixture("rgb8.png")},
+         "--gif '" + Out("a.gif") +
+             "': the frames are of different sizes (2 to 6 wide, 1 to 4 high); one GIF holds "
+             "frames of one size",
+         false},
         {"a palette of 257 colours",
          {"--palette", dir.File("257.hex"), frame},
          "cannot read palette '" + dir.File("257.hex") + "': it has 257 colours",
@@ -748,33 +818,45 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
     }
 }
 
-// The frame files are written, their previews cannot replace directories: each preview is
-// named as what it is, with the system's reason, in one process and in workers.
-TEST_F(KelvoProgramTest, UnwritablePreviewsAreReportedAsPreviews) {
+// The frame files are written, but a PNG, a BMP and the GIF cannot replace directories: each
+// is named as what it is, with the system's reason, in one process and in workers.
+TEST_F(KelvoProgramTest, UnwritablePngBmpAndGifAreReportedAsSuch) {
     for (const char* jobs : {"1", "2"}) {
         SCOPED_TRACE(std::string("-j ") + jobs);
         const std::string out = Out(std::string("j") + jobs + "/");
-        for (const char* taken : {"prev_0007.png", "prev_0008.png"}) {
+        for (const char* taken : {"prev_0008.png", "b_0007.bmp", "anim.gif"}) {
             std::filesystem::create_directories(out + taken);
         }
         const ProcessResult run =
             Kelvo({"render", "-j", jobs, "--output", out + "shot.pcx", "--preview",
-                   out + "prev_####.png", Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
+                   out + "prev_####.png", "--bmp", out + "b_####.bmp", "--gif", out + "anim.gif",
+                   Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
         EXPECT_EQ(run.exitCode, 1);
-        const std::string reason = "kelvo: frame 8 (" + Fixture("beauty_0008.png") +
-                                   "): preview '" + out + "prev_0008.png' was not written: ";
-        const size_t at = run.err.find(reason);
-        ASSERT_NE(at, std::string::npos) << run.err;
-        const std::string why =
-            run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
+        const std::string cases[] = {
+            "kelvo: frame 8 (" + Fixture("beauty_0008.png") + "): preview '" + out +
+                "prev_0008.png' was not written: ",
+            "kelvo: frame 7 (" + Fixture("beauty_0007.png") + "): BMP '" + out +
+                "b_0007.bmp' was not written: ",
+            "kelvo: GIF '" + out + "anim.gif' was not written: ",
+        };
+        for (const std::string& reason : cases) {
+            SCOPED_TRACE(reason);
+            const size_t at = run.err.find(reason);
+            ASSERT_NE(at, std::string::npos) << run.err;
+            const std::string why =
+                run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
 #ifdef _WIN32
-        EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
+            EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
 #else
-        EXPECT_EQ(why, "Is a directory") << run.err;
+            EXPECT_EQ(why, "Is a directory") << run.err;
 #endif
-        EXPECT_TRUE(Contains(run.err, "2 of 2 previews not written (7-8); frames written: 7-8"))
+        }
+        EXPECT_TRUE(Contains(run.err,
+                             "1 of 2 previews not written (8); 1 of 2 BMP files not written (7); "
+                             "the GIF was not written; frames written: 7-8"))
             << run.err;
         EXPECT_TRUE(std::filesystem::is_regular_file(out + "shot0008.pcx"));
+        EXPECT_TRUE(std::filesystem::is_regular_file(out + "b_0008.bmp"));
     }
 }
 
@@ -979,9 +1061,9 @@ protected:
                           static_cast<uint8_t>(i / 2)};
         }
         std::string error;
-        EXPECT_EQ(
-            WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette, error),
-            1)
+        EXPECT_EQ(WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette, -1,
+                                  error),
+                  1)
             << error;
         std::vector<std::string> args = {KelvoProgram(),
                                          "render",

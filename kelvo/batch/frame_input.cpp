@@ -1,6 +1,7 @@
 // Reads the input frames named on the command line: colour files and identifier passes.
 #include "kelvo/batch/frame_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -204,6 +205,14 @@ void IdCounts::Add(const IdCounts& other) {
     beyond += other.beyond;
 }
 
+void CheckedFrames::Add(const CheckedFrames& other) {
+    ids.Add(other.ids);
+    minWidth = std::min(minWidth, other.minWidth);
+    maxWidth = std::max(maxWidth, other.maxWidth);
+    minHeight = std::min(minHeight, other.minHeight);
+    maxHeight = std::max(maxHeight, other.maxHeight);
+}
+
 FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions options,
                                  size_t cacheBytes)
     : frames_(std::move(frames)),
@@ -237,12 +246,16 @@ int FileFrameSource::CheckFrame(size_t index, std::string& error) {
     }
     const std::vector<uint16_t>& ids = frame.ids.ids;
     if (ids.empty()) {
-        checkedIds_.pixels[0] +=
+        checked_.ids.pixels[0] +=
             static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
     }
     for (uint16_t id : ids) {
-        ++(id < RANGE_COUNT ? checkedIds_.pixels[id] : checkedIds_.beyond);
+        ++(id < RANGE_COUNT ? checked_.ids.pixels[id] : checked_.ids.beyond);
     }
+    checked_.minWidth = std::min(checked_.minWidth, frame.color.width);
+    checked_.maxWidth = std::max(checked_.maxWidth, frame.color.width);
+    checked_.minHeight = std::min(checked_.minHeight, frame.color.height);
+    checked_.maxHeight = std::max(checked_.maxHeight, frame.color.height);
     const size_t bytes = FrameBytes(frame);
     if (bytes <= cacheBytes_ - cachedBytes_) {
         cachedBytes_ += bytes;

@@ -3,6 +3,7 @@
 #include "kelvo/batch/parallel_render.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,10 +24,14 @@ namespace {
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
 constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given; the
-                                         // pixels of identifiers 0-15 and of 16 and more
+                                         // pixels of identifiers 0-15 and of 16 and more, and
+                                         // the least and most width and height
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
-                                         // why the preview was not written (empty when it was)
-constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
+                                         // why the PNG and the BMP were not written (empty when
+                                         // they were)
+constexpr size_t CHECKED_FIELDS = RANGE_COUNT + 1 + 4;
+constexpr size_t FRAME_FIELDS = 6;
+constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
 // check or render next, NO_MORE_FRAMES, or (after the check) RENDER. A closed pipe means stop.
@@ -100,6 +105,24 @@ private:
     FileFrameSource& source_;
     size_t index_;
 };
+
+// What a worker's MESSAGE_CHECKED says it found; numbers it did not send are taken as none.
+CheckedFrames ParseChecked(const std::vector<std::string>& fields) {
+    const auto number = [&fields](size_t at) {
+        return std::strtoull(fields[at].c_str(), nullptr, 10);
+    };
+    CheckedFrames checked;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        checked.ids.pixels[id] = number(static_cast<size_t>(id));
+    }
+    checked.ids.beyond = number(RANGE_COUNT);
+    int* sides[] = {&checked.minWidth, &checked.maxWidth, &checked.minHeight, &checked.maxHeight};
+    for (size_t i = 0; i < 4; ++i) {
+        const unsigned long long side = number(RANGE_COUNT + 1 + i);
+        *sides[i] = side <= INT_MAX ? static_cast<int>(side) : INT_MAX;
+    }
+    return checked;
+}
 
 // The host's next word for this worker; NO_MORE_FRAMES when the host has closed the pipe.
 uint32_t ReadWord(HostLink& link) {
@@ -176,12 +199,16 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
             Send(link, MESSAGE_BAD_INPUT, {std::to_string(index), error});
         }
     }
-    std::vector<std::string> counts;
-    for (uint64_t pixels : source.CheckedIds().pixels) {
-        counts.push_back(std::to_string(pixels));
+    const CheckedFrames& checked = source.Checked();
+    std::vector<std::string> fields;
+    for (uint64_t pixels : checked.ids.pixels) {
+        fields.push_back(std::to_string(pixels));
     }
-    counts.push_back(std::to_string(source.CheckedIds().beyond));
-    Send(link, MESSAGE_CHECKED, counts);
+    fields.push_back(std::to_string(checked.ids.beyond));
+    for (int side : {checked.minWidth, checked.maxWidth, checked.minHeight, checked.maxHeight}) {
+        fields.push_back(std::to_string(side));
+    }
+    Send(link, MESSAGE_CHECKED, fields);
     if (ReadWord(link) != RENDER) {
         return;
     }
@@ -196,7 +223,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         OneFrameSource frame(source, index);
         RenderReport one;
-        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one);
+        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs);
         if (one.interrupted || one.frames.empty()) {
             Send(link, MESSAGE_STOPPED, {});
             break;
@@ -204,7 +231,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         const FrameOutcome& outcome = one.frames.front();
         Send(link, MESSAGE_FRAME,
              {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason,
-              outcome.previewReason});
+              outcome.previewReason, outcome.bmpReason});
     }
     if (nowhere != nullptr) {
         std::fclose(nowhere);
@@ -243,14 +270,8 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
                 ++checked;
-                if (run.checkedIds != nullptr && message.fields.size() == RANGE_COUNT + 1) {
-                    IdCounts counts;
-                    for (int id = 0; id < RANGE_COUNT; ++id) {
-                        counts.pixels[id] = std::strtoull(
-                            message.fields[static_cast<size_t>(id)].c_str(), nullptr, 10);
-                    }
-                    counts.beyond = std::strtoull(message.fields[RANGE_COUNT].c_str(), nullptr, 10);
-                    run.checkedIds->Add(counts);
+                if (run.checked != nullptr && message.fields.size() == CHECKED_FIELDS) {
+                    run.checked->Add(ParseChecked(message.fields));
                 }
             }
         },
@@ -295,10 +316,9 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         if (outcome.written) {
             progress.StartFrame(index);
             progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
-                                  outcome.previewReason.empty() ? plan.previewPath : "");
+                                  ExtraFilesWritten(plan, outcome));
         }
-        const std::string problem = DescribeFrameProblem(plan, outcome);
-        if (!problem.empty()) {
+        for (const std::string& problem : DescribeFrameProblems(plan, outcome)) {
             progress.Error(problem);
         }
     };
@@ -316,7 +336,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 return;
             }
             const size_t index = IndexField(message);
-            if (message.kind != MESSAGE_FRAME || message.fields.size() != 5 ||
+            if (message.kind != MESSAGE_FRAME || message.fields.size() != FRAME_FIELDS ||
                 index >= plans.size()) {
                 return;
             }
@@ -326,6 +346,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             outcome.file = message.fields[2];
             outcome.reason = message.fields[3];
             outcome.previewReason = message.fields[4];
+            outcome.bmpReason = message.fields[5];
             outcomes[index] = outcome;
             while (nextShown < plans.size() && outcomes[nextShown]) {
                 show(nextShown++);
