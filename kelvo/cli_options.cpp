@@ -328,6 +328,28 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
              return 1;
          }});
     specs.push_back(
+        {"--background-id", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long id = 0;
+             if (!ParseInteger(value, 0, 65535, id) || value[0] == '+' || value[0] == '-') {
+                 problem = "--background-id needs an identifier 0..65535, not '" + value + "'";
+                 return 0;
+             }
+             options.input.backgroundId = static_cast<int>(id);
+             return 1;
+         }});
+    specs.push_back({"--alpha-threshold", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         double threshold = 0;
+                         if (!ParseDecimal(value, 0.0, 1.0, threshold)) {
+                             problem = "--alpha-threshold needs an alpha from 0 to 1, not '" +
+                                       value + "'";
+                             return 0;
+                         }
+                         options.alphaThreshold = threshold;
+                         return 1;
+                     }});
+    specs.push_back(
         {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
              const size_t colon = value.find(':');
              long long stored = 0;
@@ -437,6 +459,8 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
         const char* option;
         const char* needs;
     } lonely[] = {
+        {options.alphaThreshold.has_value() && options.input.backgroundId < 0, "--alpha-threshold",
+         "--background-id"},
         {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
         {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
     };
@@ -451,6 +475,11 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
             "--png and --preview name the same file (--preview is --png's older name); "
             "give one of them";
         return 0;
+    }
+    if (options.alphaThreshold) {
+        // alpha < A x 65535 is alpha < that rounded up, for whole 16-bit alphas.
+        options.input.alphaBelow =
+            static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
     }
     return 1;
 }

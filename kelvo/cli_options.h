@@ -45,6 +45,8 @@ struct RenderOptions {
     std::string gifFile;         // --gif: one animated GIF of the sequence
     std::optional<double> fps;   // --fps; unset: 12
     int transparentIndex = -1;   // --transparent; -1: none
+    // --alpha-threshold, 0..1; sets input.alphaBelow, with --background-id (input.backgroundId)
+    std::optional<double> alphaThreshold;
     bool quiet = false;
     int jobs = 0;  // worker processes; 0: one per processor
     // Decoded frames kept from the input check for the render, in MiB over all workers;

@@ -358,6 +358,11 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    if (options.input.backgroundId > options.input.exr.maxId) {
+        return Fail(EXIT_BAD_INPUT, "--background-id " +
+                                        std::to_string(options.input.backgroundId) +
+                                        " is not an identifier of the material channel (0..255)");
+    }
     if (options.transparentIndex >= 0 && options.previewPattern.empty() &&
         options.gifFile.empty() && !options.quiet) {
         Complain(

@@ -145,13 +145,16 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
 }
 
 // Every output beside the frame files, from a GIMP palette: PNG (with a transparent entry),
-// BMP, RLE8 BMP and the GIF of the sequence. Both builds, in one process and in workers, write
-// the same bytes.
+// BMP, RLE8 BMP and the GIF of the sequence, with a background identifier for the pixels below
+// an alpha threshold (three of frame 8). Both builds, in one process and in workers, write the
+// same bytes.
 TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
     const std::string palette = std::string(KELVO_TEST_DATA) + "/palettes/gimp.gpl";
     std::vector<std::string> common = {"render", "--palette", palette, "--ids",
                                        Fixture("ids_####.png")};
     common.insert(common.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    common.insert(common.end(),
+                  {"--range", "4:250-250", "--background-id", "4", "--alpha-threshold", "0.97"});
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -161,10 +164,10 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
         {"PNG, BMP, GIF with a transparent entry, one process",
          {"-j", "1", "--png", "p_####.png", "--bmp", "b_####.bmp", "--gif", "anim.gif",
           "--transparent", "250", "--fps", "25"},
-         0x9f7892f74dc3f012ULL},
+         0x8f22988cb844e0e5ULL},
         {"RLE8 BMP and an opaque GIF, workers",
          {"-j", "3", "--bmp", "b_####.bmp", "--bmp-rle", "--gif", "anim.gif"},
-         0xf7e4de0581aef1cfULL},
+         0xa835ba0cdbebf196ULL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -560,6 +563,10 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          "--png and --preview name the same file",
          false},
         {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", false},
+        {"material background 300",
+         {"--background-id", "300", frame},
+         "--background-id 300 is not an identifier of the material channel",
+         false},
         {"a GIF of frames of two sizes",
          {"--gif", Out("a.gif"), frame, Fixture("rgb8.png")},
          "--gif '" + Out("a.gif") +
@@ -750,8 +757,9 @@ TEST_F(KelvoProgramTest, ConvertsPalettesToThePcxFileTheDialogLoads) {
         << std::hex << "0x" << FileFingerprint(Out("three.pcx"));
 }
 
-// Identifier passes as renderers write them: values mapped to identifiers with --id-map, and
-// an OpenEXR file whose colour is in its one layer, read without --layer.
+// Identifier passes as renderers write them: values mapped to identifiers with --id-map, an
+// OpenEXR file whose colour is in its one layer, read without --layer, and transparent pixels
+// and pixels without a stored identifier taken as the background.
 TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
     const std::vector<float> grey = {0.5f, 0.5f};
     WriteTestExr(dir.File("one_layer.exr"), {{"",
@@ -774,6 +782,12 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
                                                 {"b.R", 2, grey},
                                                 {"b.G", 2, grey},
                                                 {"b.B", 2, grey}}}});
+    // A cropped render: colour stored for 2 of the 3 pixels, an identifier for the first only.
+    TestExrPart cropped = {"beauty", 2, 1, 0, 0, {{"R", 2, grey}, {"G", 2, grey}, {"B", 2, grey}}};
+    TestExrPart croppedIds = {"ids", 1, 1, 0, 0, {{"id", 2, {255.0f}}}};
+    cropped.displayWidth = croppedIds.displayWidth = 3;
+    cropped.displayHeight = croppedIds.displayHeight = 1;
+    WriteTestExr(dir.File("cropped.exr"), {cropped, croppedIds});
     const std::vector<std::string> ranges = {"--range", "0:0-0",   "--range", "1:10-10",
                                              "--range", "2:20-20", "--range", "7:70-70"};
     struct Case {
@@ -797,6 +811,25 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
          {},
          "no R, G, B channels; layers with colour: a, b (choose one with --layer)"},
         {"bad map", {"--id-map", "300", Fixture("rgb8.png")}, {}, "bad --id-map '300'"},
+        // Alphas 0 and 65535; 4 and 0xDEF0.
+        {"background: alpha 0", {"--background-id", "7", Fixture("grey8_trns.png")}, {70, 0}, ""},
+        {"background below a threshold",
+         {"--background-id", "7", "--alpha-threshold", "0.9", Fixture("rgba16.png")},
+         {70, 70},
+         ""},
+        {"no stored identifier: what 0 stands for",
+         {"--id-map", "255:2", "--id-channel", "id", dir.File("cropped.exr")},
+         {20, 0, 0},
+         ""},
+        {"no stored identifier: the background, not mapped",
+         {"--id-map", "255:2", "--id-map", "7:1", "--background-id", "7", "--id-channel", "id",
+          dir.File("cropped.exr")},
+         {20, 70, 70},
+         ""},
+        {"threshold without background",
+         {"--alpha-threshold", "0.5", Fixture("rgba16.png")},
+         {},
+         "--alpha-threshold needs --background-id"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -22,6 +22,8 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exrFrameWidth = 1920;
     setup.inputOptions.exrFrameHeight = 1080;
     setup.inputOptions.exrFrameSizeFrom = "c.exr";
+    setup.inputOptions.backgroundId = 15;
+    setup.inputOptions.alphaBelow = 32768;
     setup.outputs = {200, true};
     setup.plans = {{-2, "a b.png", "out-002.pcx", "", "b.bmp"},
                    {7, "", "out0007.pcx", "prev 0007.png", ""}};
@@ -45,6 +47,8 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exrFrameWidth, want.inputOptions.exrFrameWidth);
     EXPECT_EQ(got.inputOptions.exrFrameHeight, want.inputOptions.exrFrameHeight);
     EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
+    EXPECT_EQ(got.inputOptions.backgroundId, want.inputOptions.backgroundId);
+    EXPECT_EQ(got.inputOptions.alphaBelow, want.inputOptions.alphaBelow);
     EXPECT_EQ(got.outputs.transparentIndex, want.outputs.transparentIndex);
     EXPECT_EQ(got.outputs.bmpRle, want.outputs.bmpRle);
     ASSERT_EQ(got.plans.size(), want.plans.size());
@@ -73,6 +77,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputOptions.exr.window = EXR_WINDOW_DATA;
     setup.inputOptions.exrFrameWidth = 0x0102;
     setup.inputOptions.exrFrameSizeFrom.assign(1, 'S');
+    setup.inputOptions.backgroundId = 3;
     setup.outputs.transparentIndex = 0x80;
     setup.plans = {{-1, "L", "F", "V", "B"}};
     setup.inputs = {{"C", 0x01020304, 9}};
@@ -91,6 +96,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0,                                      // view: the default
         2, 1, 0, 0, 0, 0, 0, 0,                          // frame size 258 x 0,
         1, 0, 0, 0, 'S',                                 //   from S
+        3, 0, 0, 0, 1, 0, 0, 0,                          // background 3 below alpha 1
         0x80, 0, 0, 0, 0, 0, 0, 0,                       // transparent 128, no RLE8
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
@@ -129,13 +135,13 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
                             (4 + setup.inputOptions.exr.layer.size());
     const size_t idMapAt = linearAt + 4 + 4;
     const size_t windowAt = idMapAt + 4 + 2 * 4;
-    const size_t outputsAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
-                             (4 + setup.inputOptions.exrFrameSizeFrom.size());
-    const size_t countAt = outputsAt + 2 * 4;
+    const size_t backgroundAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
+                                (4 + setup.inputOptions.exrFrameSizeFrom.size());
+    const size_t countAt = backgroundAt + 4 * 4;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[windowAt], 1);
-    ASSERT_EQ(good[outputsAt], 200);
+    ASSERT_EQ(good[backgroundAt], 15);
     ASSERT_EQ(good[countAt], 2);
     struct Case {
         const char* name;
@@ -150,8 +156,10 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
         {"linear neither 0 nor 1", linearAt, 2},
         {"more identifier pairs than bytes", idMapAt + 3, 0x10},
         {"window neither 0 nor 1", windowAt, 2},
-        {"transparent index beyond 255", outputsAt + 1, 1},
-        {"RLE8 neither 0 nor 1", outputsAt + 4, 2},
+        {"background identifier beyond 65535", backgroundAt + 2, 1},
+        {"alpha threshold beyond 65535", backgroundAt + 6, 1},
+        {"transparent index beyond 255", backgroundAt + 9, 1},
+        {"RLE8 neither 0 nor 1", backgroundAt + 12, 2},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

@@ -146,6 +146,8 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     PutLe32(out, static_cast<uint32_t>(options.exrFrameWidth));
     PutLe32(out, static_cast<uint32_t>(options.exrFrameHeight));
     PutString(out, options.exrFrameSizeFrom);
+    PutLe32(out, static_cast<uint32_t>(options.backgroundId));
+    PutLe32(out, options.alphaBelow);
     PutLe32(out, static_cast<uint32_t>(setup.outputs.transparentIndex));
     PutLe32(out, setup.outputs.bmpRle ? 1 : 0);
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
@@ -179,7 +181,9 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) ||
         !in.Le32(dataWindow) || dataWindow > 1 || !in.String(options.exr.view) ||
         !in.Int(options.exrFrameWidth) || !in.Int(options.exrFrameHeight) ||
-        !in.String(options.exrFrameSizeFrom) || !in.Int(setup.outputs.transparentIndex) ||
+        !in.String(options.exrFrameSizeFrom) || !in.Int(options.backgroundId) ||
+        options.backgroundId < -1 || options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
+        options.alphaBelow > 65535 || !in.Int(setup.outputs.transparentIndex) ||
         setup.outputs.transparentIndex < -1 || setup.outputs.transparentIndex > 255 ||
         !in.Le32(rle) || rle > 1 || !in.Le32(count) || setup.jobs == 0 ||
         count > in.Left() / MIN_FRAME_BYTES) {
