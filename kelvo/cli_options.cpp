@@ -350,6 +350,20 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                          return 1;
                      }});
     specs.push_back(
+        {"--levels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             if (value == "auto") {
+                 options.levelsAuto = true;
+                 return 1;
+             }
+             int id = 0;
+             LevelSpan span;
+             if (!ParseLevelSpan(value, id, span, problem)) {
+                 return 0;
+             }
+             options.levels[id] = span;
+             return 1;
+         }});
+    specs.push_back(
         {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
              const size_t colon = value.find(':');
              long long stored = 0;
@@ -481,6 +495,7 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
         options.input.alphaBelow =
             static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
     }
+    options.input.measureLuminance = options.levelsAuto;
     return 1;
 }
 

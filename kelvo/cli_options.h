@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
+#include "kelvo/batch/levels.h"
 #include "kelvo/imageio/palette_file.h"
 
 // One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
@@ -47,6 +48,8 @@ struct RenderOptions {
     int transparentIndex = -1;   // --transparent; -1: none
     // --alpha-threshold, 0..1; sets input.alphaBelow, with --background-id (input.backgroundId)
     std::optional<double> alphaThreshold;
+    bool levelsAuto = false;  // --levels auto
+    LevelSpans levels;        // --levels ID:LOW-HIGH, which wins over auto for its identifier
     bool quiet = false;
     int jobs = 0;  // worker processes; 0: one per processor
     // Decoded frames kept from the input check for the render, in MiB over all workers;

@@ -275,9 +275,10 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
     return EXIT_DONE;
 }
 
-// Checks what the options ask of the frames now that the check has seen them: 1, or 0 with the
-// reason in `error`.
-int SettleChecked(const RenderOptions& options, const CheckedFrames& checked, std::string& error) {
+// Checks what the options ask of the frames now that the check has seen them, and settles the
+// levels: 1, or 0 with the reason in `error`.
+int SettleChecked(const RenderOptions& options, const CheckedFrames& checked, LevelSpans& levels,
+                  std::string& error) {
     if (!options.gifFile.empty() &&
         (checked.minWidth != checked.maxWidth || checked.minHeight != checked.maxHeight)) {
         error = "--gif '" + options.gifFile + "': the frames are of different sizes (" +
@@ -285,6 +286,19 @@ int SettleChecked(const RenderOptions& options, const CheckedFrames& checked, st
                 " wide, " + std::to_string(checked.minHeight) + " to " +
                 std::to_string(checked.maxHeight) + " high); one GIF holds frames of one size";
         return 0;
+    }
+    std::string used;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        levels[id] = options.levels[id];
+        if (!levels[id] && options.levelsAuto) {
+            levels[id] = RobustSpan(checked.luminance, id);
+        }
+        if (levels[id]) {
+            used += " --levels " + FormatLevelSpan(id, *levels[id]);
+        }
+    }
+    if (!used.empty() && !options.quiet) {
+        Complain("levels used:" + used);
     }
     return 1;
 }
@@ -401,10 +415,12 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
     int refusal = EXIT_NOT_WRITTEN;
     CheckedFrames found;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet]() {
+    LevelSpans levels;
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet,
+                                 &levels]() {
         WarnOfIdentifiers(found.ids, rangeSet);
         std::string problem;
-        if (!SettleChecked(options, found, problem)) {
+        if (!SettleChecked(options, found, levels, problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
             return 0;
         }
@@ -443,6 +459,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.maxReports = MAX_INPUT_REPORTS;
         run.checked = &found;
         run.outputs = outputs;
+        run.levels = &levels;
         const ParallelResult result =
             RenderInWorkers(run, Complain, prepareOutputs, progress, report);
         switch (result) {
@@ -484,6 +501,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!prepareOutputs()) {
         return refusal;
     }
+    source.SetLevels(levels);
     RenderFrames(filter, settings, plans, source, progress, report, outputs);
     return Conclude(report, plans.size(), skipped, options,
                     WriteGifOfRun(options, report, plans.size(), sequence, settings));

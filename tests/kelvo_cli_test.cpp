@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "host/memory_bitmap.h"
@@ -535,6 +536,81 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
         ASSERT_TRUE(gif.valid);
         ASSERT_EQ(gif.frames.size(), 3u);
         EXPECT_EQ(gif.frames[0].delay, 8);  // 12 frames per second: 8 hundredths
+    }
+}
+
+// The demo's 24 frames, as a renderer would give them: --levels auto stretches each object's
+// luminance over its whole ramp, with the same spans in one process and in workers, and the
+// GIF of the sequence has one global colour table and no other.
+TEST_F(KelvoTest, LevelsUseTheDemosRampsAndItsGifHasOneColourTable) {
+    std::vector<std::string> inputs;
+    for (int n = 0; n < DEMO_FRAMES; ++n) {
+        DecodedFrame frame;
+        RenderDemoFrame(n, frame);
+        TestPng colour{DEMO_WIDTH, DEMO_HEIGHT, PNG_COLOR_TYPE_RGB, 16, {}};
+        for (size_t i = 0; i < frame.color.rgba.size(); i += 4) {
+            colour.samples.insert(colour.samples.end(),
+                                  frame.color.rgba.begin() + static_cast<std::ptrdiff_t>(i),
+                                  frame.color.rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
+        }
+        const std::string number = std::to_string(101 + n).substr(1);
+        WriteTestPng(In("demo_" + number + ".png"), colour);
+        WriteTestPng(In("ids_" + number + ".png"),
+                     {DEMO_WIDTH, DEMO_HEIGHT, PNG_COLOR_TYPE_GRAY, 8, frame.ids.ids});
+        inputs.push_back(In("demo_" + number + ".png"));
+    }
+    std::vector<PaletteEntry> palette(256);
+    BuildDemoPalette(palette.data());
+    const uint8_t index = 0;
+    ASSERT_EQ(WritePcxFrame(In("demo.pcx").c_str(), &index, 1, 1, palette.data()), 1);
+    std::vector<std::string> args = {"render",         "--palette", In("demo.pcx"), "--source",
+                                     "material",       "--method",  "uniform",      "--ids",
+                                     In("ids_##.png"), "--levels",  "auto"};
+    for (const RangeEdit& range : DemoRanges()) {
+        args.insert(args.end(),
+                    {"--range", std::to_string(range.id) + ":" + std::to_string(range.first) + "-" +
+                                    std::to_string(range.last) + ":dither"});
+    }
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    std::string spans;
+    for (const char* jobs : {"2", "1"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        std::vector<std::string> run = args;
+        run.insert(run.end(), {"-j", jobs, "--output", Out(std::string("j") + jobs + "/d.pcx"),
+                               "--gif", Out(std::string("j") + jobs + "/demo.gif")});
+        const ProcessResult result = Kelvo(run);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const size_t at = result.err.find("kelvo: levels used:");
+        ASSERT_NE(at, std::string::npos) << result.err;
+        const std::string said = result.err.substr(at, result.err.find('\n', at) - at);
+        EXPECT_TRUE(spans.empty() || said == spans) << said << "\n" << spans;
+        spans = said;
+
+        std::vector<std::set<uint8_t>> used(8);
+        for (int n = 1; n <= DEMO_FRAMES; ++n) {
+            DecodedPcx pcx;
+            std::string error;
+            const std::string number = std::to_string(10000 + n).substr(1);
+            ASSERT_TRUE(DecodePcx(
+                ReadWholeFile(Out(std::string("j") + jobs + "/d" + number + ".pcx")), pcx, error))
+                << error;
+            for (uint8_t entry : pcx.indices) {
+                used[entry / 32].insert(entry);
+            }
+        }
+        for (size_t ramp = 0; ramp < DemoRanges().size(); ++ramp) {
+            EXPECT_GE(used[ramp].size(), 29u) << "ramp " << ramp << " of 32 entries";
+        }
+        const GifBlocks gif =
+            ReadGifBlocks(ReadWholeFile(Out(std::string("j") + jobs + "/demo.gif")));
+        ASSERT_TRUE(gif.valid);
+        EXPECT_EQ(gif.globalTable,
+                  std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(palette.data()),
+                                       reinterpret_cast<const uint8_t*>(palette.data()) + 768));
+        ASSERT_EQ(gif.frames.size(), 24u);
+        for (const GifBlocks::Frame& frame : gif.frames) {
+            EXPECT_EQ(frame.imageFlags & 0x80, 0);  // no local colour table
+        }
     }
 }
 

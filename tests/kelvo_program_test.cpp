@@ -146,8 +146,8 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
 
 // Every output beside the frame files, from a GIMP palette: PNG (with a transparent entry),
 // BMP, RLE8 BMP and the GIF of the sequence, with a background identifier for the pixels below
-// an alpha threshold (three of frame 8). Both builds, in one process and in workers, write the
-// same bytes.
+// an alpha threshold (three of frame 8) and levels measured over the sequence. Both builds, in
+// one process and in workers, write the same bytes.
 TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
     const std::string palette = std::string(KELVO_TEST_DATA) + "/palettes/gimp.gpl";
     std::vector<std::string> common = {"render", "--palette", palette, "--ids",
@@ -155,6 +155,7 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
     common.insert(common.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
     common.insert(common.end(),
                   {"--range", "4:250-250", "--background-id", "4", "--alpha-threshold", "0.97"});
+    common.insert(common.end(), {"--levels", "auto", "--levels", "2:0.1-0.9"});
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -164,10 +165,10 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
         {"PNG, BMP, GIF with a transparent entry, one process",
          {"-j", "1", "--png", "p_####.png", "--bmp", "b_####.bmp", "--gif", "anim.gif",
           "--transparent", "250", "--fps", "25"},
-         0x8f22988cb844e0e5ULL},
+         0x90ace92770ffc894ULL},
         {"RLE8 BMP and an opaque GIF, workers",
          {"-j", "3", "--bmp", "b_####.bmp", "--bmp-rle", "--gif", "anim.gif"},
-         0xa835ba0cdbebf196ULL},
+         0x3caaff667873264fULL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,6 +182,8 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
                                  Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
         const ProcessResult run = Kelvo(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.err, "kelvo: levels used: --levels 0:")) << run.err;
+        EXPECT_TRUE(Contains(run.err, " --levels 2:0.100-0.900 --levels 3:")) << run.err;
         EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (7-9), and " + Out("anim.gif")))
             << run.err;
         std::string all;
@@ -563,6 +566,7 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          "--png and --preview name the same file",
          false},
         {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", false},
+        {"levels above 1", {"--levels", "1:0.5-1.5", frame}, "bad --levels '1:0.5-1.5'", false},
         {"material background 300",
          {"--background-id", "300", frame},
          "--background-id 300 is not an identifier of the material channel",

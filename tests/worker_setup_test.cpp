@@ -24,6 +24,7 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exrFrameSizeFrom = "c.exr";
     setup.inputOptions.backgroundId = 15;
     setup.inputOptions.alphaBelow = 32768;
+    setup.inputOptions.measureLuminance = true;
     setup.outputs = {200, true};
     setup.plans = {{-2, "a b.png", "out-002.pcx", "", "b.bmp"},
                    {7, "", "out0007.pcx", "prev 0007.png", ""}};
@@ -49,6 +50,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
     EXPECT_EQ(got.inputOptions.backgroundId, want.inputOptions.backgroundId);
     EXPECT_EQ(got.inputOptions.alphaBelow, want.inputOptions.alphaBelow);
+    EXPECT_EQ(got.inputOptions.measureLuminance, want.inputOptions.measureLuminance);
     EXPECT_EQ(got.outputs.transparentIndex, want.outputs.transparentIndex);
     EXPECT_EQ(got.outputs.bmpRle, want.outputs.bmpRle);
     ASSERT_EQ(got.plans.size(), want.plans.size());
@@ -96,7 +98,8 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0,                                      // view: the default
         2, 1, 0, 0, 0, 0, 0, 0,                          // frame size 258 x 0,
         1, 0, 0, 0, 'S',                                 //   from S
-        3, 0, 0, 0, 1, 0, 0, 0,                          // background 3 below alpha 1
+        3, 0, 0, 0, 1, 0, 0, 0,                          // background 3 below alpha 1,
+        0, 0, 0, 0,                                      //   no luminance measured
         0x80, 0, 0, 0, 0, 0, 0, 0,                       // transparent 128, no RLE8
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
@@ -137,7 +140,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     const size_t windowAt = idMapAt + 4 + 2 * 4;
     const size_t backgroundAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
                                 (4 + setup.inputOptions.exrFrameSizeFrom.size());
-    const size_t countAt = backgroundAt + 4 * 4;
+    const size_t countAt = backgroundAt + 5 * 4;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[windowAt], 1);
@@ -158,8 +161,9 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
         {"window neither 0 nor 1", windowAt, 2},
         {"background identifier beyond 65535", backgroundAt + 2, 1},
         {"alpha threshold beyond 65535", backgroundAt + 6, 1},
-        {"transparent index beyond 255", backgroundAt + 9, 1},
-        {"RLE8 neither 0 nor 1", backgroundAt + 12, 2},
+        {"measuring neither 0 nor 1", backgroundAt + 8, 2},
+        {"transparent index beyond 255", backgroundAt + 13, 1},
+        {"RLE8 neither 0 nor 1", backgroundAt + 16, 2},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

@@ -242,6 +242,7 @@ void CheckedFrames::Add(const CheckedFrames& other) {
     maxWidth = std::max(maxWidth, other.maxWidth);
     minHeight = std::min(minHeight, other.minHeight);
     maxHeight = std::max(maxHeight, other.maxHeight);
+    luminance.Add(other.luminance);
 }
 
 FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions options,
@@ -287,6 +288,9 @@ int FileFrameSource::CheckFrame(size_t index, std::string& error) {
     checked_.maxWidth = std::max(checked_.maxWidth, frame.color.width);
     checked_.minHeight = std::min(checked_.minHeight, frame.color.height);
     checked_.maxHeight = std::max(checked_.maxHeight, frame.color.height);
+    if (options_.measureLuminance) {
+        checked_.luminance.AddFrame(frame);
+    }
     const size_t bytes = FrameBytes(frame);
     if (bytes <= cacheBytes_ - cachedBytes_) {
         cachedBytes_ += bytes;
@@ -303,7 +307,13 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
     if (cache_[index]) {
         frame = std::move(*cache_[index]);
         cache_[index].reset();
-        return 1;
+    } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+        return 0;
     }
-    return LoadInputFrame(frames_[index], options_, frame, error);
+    ApplyLevels(levels_, frame);
+    return 1;
+}
+
+void FileFrameSource::SetLevels(const LevelSpans& spans) {
+    std::copy(std::begin(spans), std::end(spans), std::begin(levels_));
 }

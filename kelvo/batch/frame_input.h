@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
+#include "kelvo/batch/levels.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/imageio/frame_image.h"
 #include "plugin/settings.h"
@@ -55,6 +56,7 @@ struct CheckedFrames {
     int maxWidth = 0;
     int minHeight = INT_MAX;
     int maxHeight = 0;
+    LuminanceHistogram luminance;  // only with InputOptions::measureLuminance
     void Add(const CheckedFrames& other);
 };
 
@@ -72,10 +74,15 @@ public:
     // why, as Check would report it.
     [[nodiscard]] int CheckFrame(size_t index, std::string& error);
 
+    // The frame as the filter is to see it: with the levels set by SetLevels.
     [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
 
     // What the check found in every frame checked so far.
     const CheckedFrames& Checked() const { return checked_; }
+
+    // The spans LoadFrame stretches each identifier's luminance from (ApplyLevels); none by
+    // default.
+    void SetLevels(const LevelSpans& spans);
 
 private:
     std::vector<InputFrame> frames_;
@@ -84,4 +91,5 @@ private:
     size_t cachedBytes_ = 0;
     std::vector<std::optional<DecodedFrame>> cache_;
     CheckedFrames checked_;
+    LevelSpans levels_;
 };

@@ -21,6 +21,8 @@ struct InputOptions {
     // no part stores an identifier for. -1: none.
     int backgroundId = -1;
     uint32_t alphaBelow = 1;  // --alpha-threshold A: A x 65535 rounded up; 1 takes alpha 0 only
+    // Count each identifier's luminances while checking, for --levels auto.
+    bool measureLuminance = false;
     // With display windows, every OpenEXR frame of a run must have this size: that of the
     // first OpenEXR file, `exrFrameSizeFrom` (see PrepareExrInputs). 0: any size.
     int exrFrameWidth = 0;

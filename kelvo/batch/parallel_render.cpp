@@ -24,17 +24,19 @@ namespace {
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
 constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given; the
-                                         // pixels of identifiers 0-15 and of 16 and more, and
-                                         // the least and most width and height
+                                         // pixels of identifiers 0-15 and of 16 and more, the
+                                         // least and most width and height, and the luminance
+                                         // histogram (LuminanceHistogram::Encode)
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
                                          // why the PNG and the BMP were not written (empty when
                                          // they were)
-constexpr size_t CHECKED_FIELDS = RANGE_COUNT + 1 + 4;
+constexpr size_t CHECKED_FIELDS = RANGE_COUNT + 1 + 4 + 1;
 constexpr size_t FRAME_FIELDS = 6;
 constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
-// check or render next, NO_MORE_FRAMES, or (after the check) RENDER. A closed pipe means stop.
+// check or render next, NO_MORE_FRAMES, or (after the check) RENDER followed by one word per
+// identifier 0-15, its level span (EncodeLevelSpan). A closed pipe means stop.
 // Frames go out one at a time to whichever worker asks, so a worker on a busier processor
 // simply does fewer of them.
 constexpr uint32_t NO_MORE_FRAMES = 0xFFFFFFFF;
@@ -120,6 +122,9 @@ CheckedFrames ParseChecked(const std::vector<std::string>& fields) {
     for (size_t i = 0; i < 4; ++i) {
         const unsigned long long side = number(RANGE_COUNT + 1 + i);
         *sides[i] = side <= INT_MAX ? static_cast<int>(side) : INT_MAX;
+    }
+    if (!checked.luminance.Decode(fields[RANGE_COUNT + 5])) {
+        checked.luminance = LuminanceHistogram{};
     }
     return checked;
 }
@@ -208,10 +213,16 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     for (int side : {checked.minWidth, checked.maxWidth, checked.minHeight, checked.maxHeight}) {
         fields.push_back(std::to_string(side));
     }
+    fields.push_back(checked.luminance.Encode());
     Send(link, MESSAGE_CHECKED, fields);
     if (ReadWord(link) != RENDER) {
         return;
     }
+    LevelSpans levels;
+    for (std::optional<LevelSpan>& span : levels) {
+        span = DecodeLevelSpan(ReadWord(link));
+    }
+    source.SetLevels(levels);
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen(NullDevicePath(), "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
@@ -304,6 +315,10 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     }
     for (size_t worker = 0; worker < workers.size(); ++worker) {
         processes->Order(worker, RENDER);
+        for (int id = 0; id < RANGE_COUNT; ++id) {
+            processes->Order(
+                worker, EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt));
+        }
     }
 
     // The render: frames go out on demand, outcomes arrive in any order and are shown in

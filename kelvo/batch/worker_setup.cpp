@@ -148,6 +148,7 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     PutString(out, options.exrFrameSizeFrom);
     PutLe32(out, static_cast<uint32_t>(options.backgroundId));
     PutLe32(out, options.alphaBelow);
+    PutLe32(out, options.measureLuminance ? 1 : 0);
     PutLe32(out, static_cast<uint32_t>(setup.outputs.transparentIndex));
     PutLe32(out, setup.outputs.bmpRle ? 1 : 0);
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
@@ -172,6 +173,7 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     uint32_t linear = 0;
     uint32_t dataWindow = 0;
     uint32_t count = 0;
+    uint32_t measure = 0;
     uint32_t rle = 0;
     InputOptions& options = setup.inputOptions;
     if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
@@ -183,12 +185,13 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         !in.Int(options.exrFrameWidth) || !in.Int(options.exrFrameHeight) ||
         !in.String(options.exrFrameSizeFrom) || !in.Int(options.backgroundId) ||
         options.backgroundId < -1 || options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
-        options.alphaBelow > 65535 || !in.Int(setup.outputs.transparentIndex) ||
-        setup.outputs.transparentIndex < -1 || setup.outputs.transparentIndex > 255 ||
-        !in.Le32(rle) || rle > 1 || !in.Le32(count) || setup.jobs == 0 ||
-        count > in.Left() / MIN_FRAME_BYTES) {
+        options.alphaBelow > 65535 || !in.Le32(measure) || measure > 1 ||
+        !in.Int(setup.outputs.transparentIndex) || setup.outputs.transparentIndex < -1 ||
+        setup.outputs.transparentIndex > 255 || !in.Le32(rle) || rle > 1 || !in.Le32(count) ||
+        setup.jobs == 0 || count > in.Left() / MIN_FRAME_BYTES) {
         return 0;
     }
+    options.measureLuminance = measure == 1;
     setup.outputs.bmpRle = rle == 1;
     options.exr.linear = linear == 1;
     options.exr.window = dataWindow == 1 ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;

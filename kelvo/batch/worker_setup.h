@@ -28,7 +28,7 @@ constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
 // The tag "KLVW", a 32-bit version, then the fields in the order of WorkerSetup (those of the
 // input options: ids pattern, identifier channel, layer, linear, maxId, the id map, window (1:
 // data), view, frame width, height and the file that set them, background identifier (-1:
-// none) and alphaBelow; of the outputs: transparent index and RLE8), each
+// none), alphaBelow and measureLuminance; of the outputs: transparent index and RLE8), each
 // frame's plan and input together. Integers are little-endian (32 bits; 64 for cacheBytes);
 // strings and the block are a 32-bit length and their bytes.
 std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup);
