@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
@@ -155,7 +156,6 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
     common.insert(common.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
     common.insert(common.end(),
                   {"--range", "4:250-250", "--background-id", "4", "--alpha-threshold", "0.97"});
-    common.insert(common.end(), {"--levels", "auto", "--levels", "2:0.1-0.9"});
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -180,7 +180,9 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
         }
         args.insert(args.end(), {"--output", Out("shot.pcx"), Fixture("beauty_0007.png"),
                                  Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
-        const ProcessResult run = Kelvo(args);
+        std::vector<std::string> measured = args;
+        measured.insert(measured.begin() + 1, {"--levels", "auto", "--levels", "2:0.1-0.9"});
+        const ProcessResult run = Kelvo(measured);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(Contains(run.err, "kelvo: levels used: --levels 0:")) << run.err;
         EXPECT_TRUE(Contains(run.err, " --levels 2:0.100-0.900 --levels 3:")) << run.err;
@@ -196,6 +198,32 @@ TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
         }
         EXPECT_EQ(FingerprintOf(all), c.fingerprint)
             << std::hex << "0x" << FingerprintOf(all) << std::dec << each;
+
+        // Resumed without frame 8's BMP and the GIF, with the spans the first run printed:
+        // frames 7 and 9 are skipped, frame 8 is rendered again, and the GIF is made of all
+        // three. The same files.
+        const size_t said = run.err.find("kelvo: levels used:") + 19;
+        std::istringstream spans(run.err.substr(said, run.err.find('\n', said) - said));
+        std::vector<std::string> words = {"--skip-existing"};
+        for (std::string word; spans >> word;) {
+            words.push_back(word);
+        }
+        args.insert(args.begin() + 1, words.begin(), words.end());
+        std::filesystem::remove(Out("b_0008.bmp"));
+        std::filesystem::remove(Out("anim.gif"));
+        const ProcessResult resumed = Kelvo(args);
+        ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+        EXPECT_TRUE(Contains(resumed.err,
+                             "1 frame written (8); 2 frames skipped, already complete "
+                             "(7, 9), and " +
+                                 Out("anim.gif")))
+            << resumed.err;
+        std::string again;
+        for (const std::string& name : OutEntries()) {
+            const std::vector<uint8_t> bytes = ReadWholeFile(Out(name));
+            again.append(bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(again, all);
     }
 }
 
