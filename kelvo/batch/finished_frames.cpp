@@ -12,8 +12,10 @@ std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
     std::vector<bool> finished(plans.size(), false);
     for (size_t i = 0; i < plans.size() && i < inputs.size(); ++i) {
         std::error_code error;
-        if (!plans[i].previewPath.empty() &&
-            !std::filesystem::is_regular_file(plans[i].previewPath, error)) {
+        if ((!plans[i].previewPath.empty() &&
+             !std::filesystem::is_regular_file(plans[i].previewPath, error)) ||
+            (!plans[i].bmpPath.empty() &&
+             !std::filesystem::is_regular_file(plans[i].bmpPath, error))) {
             continue;
         }
         int width = 0;

@@ -31,17 +31,20 @@ struct ParallelRender {
     const InputOptions* inputOptions = nullptr;
     size_t cacheBytes = 0;  // decoded frames kept between check and render, over all workers
     int jobs = 2;
-    size_t maxReports = 10;          // bad inputs reported before "... and N more"
-    IdCounts* checkedIds = nullptr;  // when set, gets the identifiers the check found
+    size_t maxReports = 10;              // bad inputs reported before "... and N more"
+    CheckedFrames* checked = nullptr;    // when set, gets what the check found
+    FrameOutputs outputs;                // how each frame's PNG and BMP are written
+    const LevelSpans* levels = nullptr;  // when set, read once `beforeRender` has answered
 };
 
 // Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
 // is free. The inputs are checked first; only when all of them decoded, and `beforeRender`
-// answered 1 (by then `run.checkedIds` holds what the workers found), do the workers render, each
-// frame as RenderFrames renders it (a worker renders the frames it checked first, then takes over
-// others'). Bad inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame
-// order, the same lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or
-// Ctrl-Break on Windows) reaches every worker.
+// answered 1 (by then `run.checked` holds what the workers found, and `beforeRender` may set
+// `*run.levels` from it), do the workers render, each frame as RenderFrames renders it, with
+// those levels (a worker renders the frames it checked first, then takes over others'). Bad
+// inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame order, the same
+// lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on
+// Windows) reaches every worker.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,

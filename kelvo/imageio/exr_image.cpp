@@ -518,7 +518,8 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
                                          static_cast<int>(y), request.maxId);
             return 0;
         }
-        ids.ids[to] = static_cast<uint16_t>(value);
+        const auto stored = static_cast<uint16_t>(value);
+        ids.ids[to] = request.standsFor != nullptr ? request.standsFor[stored] : stored;
         return 1;
     };
     const bool idsWithColor = idPart == source.part;
