@@ -13,6 +13,18 @@
 
 namespace {
 
+IdCounts CountIds(const DecodedFrame& frame) {
+    IdCounts counts;
+    if (frame.ids.ids.empty()) {
+        counts.pixels[0] =
+            static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
+    }
+    for (uint16_t id : frame.ids.ids) {
+        ++(id < RANGE_COUNT ? counts.pixels[id] : counts.beyond);
+    }
+    return counts;
+}
+
 void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
     const std::vector<uint16_t>& rgba = frame.color.rgba;
     std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
@@ -30,13 +42,17 @@ void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
 }
 
 int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
-              const FrameOutputs& outputs, size_t index, FrameSource& source,
+              const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
               ProgressDisplay& progress, FrameOutcome& outcome, bool& interrupted) {
     outcome.file = plan.file;
     DecodedFrame frame;
-    if (!source.LoadFrame(index, frame, outcome.reason)) {
+    const int loaded = source.LoadFrame(index, frame, outcome.reason);
+    // Asked for only now, so that at most two frames are held at once.
+    source.Prefetch(next);
+    if (!loaded) {
         return 0;
     }
+    outcome.ids = CountIds(frame);
     MemoryBitmap bitmap(static_cast<WORD>(frame.color.width),
                         static_cast<WORD>(frame.color.height));
     FillBitmap(frame, bitmap);
@@ -82,6 +98,13 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
 
 }  // namespace
 
+void IdCounts::Add(const IdCounts& other) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        pixels[id] += other.pixels[id];
+    }
+    beyond += other.beyond;
+}
+
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
                  ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs) {
@@ -93,8 +116,8 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         }
         FrameOutcome outcome;
         outcome.frameNumber = plans[index].frameNumber;
-        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, source,
-                                    progress, outcome, report.interrupted) != 0;
+        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, index + 1,
+                                    source, progress, outcome, report.interrupted) != 0;
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }

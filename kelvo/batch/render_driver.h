@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,20 @@ struct FrameOutputs {
 class FrameSource {
 public:
     virtual int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) = 0;
+    // Says that frame `index` will be asked for next, so that a source may start on it while
+    // the current frame renders. A hint: LoadFrame gives the same frame either way.
+    virtual void Prefetch(size_t index) { static_cast<void>(index); }
 
 protected:
     ~FrameSource() = default;
+};
+
+// How many pixels have each identifier that selects a range, and how many one of 16 or more
+// (which the filter maps with identifier 0's range).
+struct IdCounts {
+    uint64_t pixels[RANGE_COUNT] = {};
+    uint64_t beyond = 0;
+    void Add(const IdCounts& other);
 };
 
 struct FrameOutcome {
@@ -42,6 +54,7 @@ struct FrameOutcome {
     std::string reason;         // why not, when not written
     std::string previewReason;  // why the asked-for PNG was not written; empty when it was
     std::string bmpReason;      // why the asked-for BMP was not written; empty when it was
+    IdCounts ids;               // the identifiers of its pixels, once it was read
 };
 
 struct RenderReport {
@@ -50,7 +63,8 @@ struct RenderReport {
 };
 
 // Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap
-// and both identifier channels are filled, the frame number goes in through SetFilterInfo,
+// and both identifier channels are filled (the identifiers counted in the outcome), the next
+// frame is announced to `source` (Prefetch), the frame number goes in through SetFilterInfo,
 // RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
 // from the interrupt flag; then the plan's file must be a new version holding exactly the
 // palettised frame in the settings' palette, and the PNG and BMP are written from its indices

@@ -552,6 +552,34 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
     return 1;
 }
 
+// What the headers say against reading the channels `plan` found and the identifier channel
+// the request names: the refusals ReadExr makes before it decodes.
+int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
+                  std::string& error) {
+    const ColorSource& source = plan.color;
+    for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
+        if (!name.empty() && !CheckSampling(file.header(source.part), name, error)) {
+            return 0;
+        }
+    }
+    if (request.idChannel.empty()) {
+        return 1;
+    }
+    std::string idChannel;
+    const int idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
+    if (idPart < 0) {
+        error =
+            "no channel '" + Printable(request.idChannel) + "'; channels: " + ListChannels(file);
+        return 0;
+    }
+    if (IsDeep(file.header(idPart))) {
+        error = "channel '" + Printable(request.idChannel) + "' is in " +
+                DeepRefusal(file.header(idPart));
+        return 0;
+    }
+    return CheckSampling(file.header(idPart), idChannel, error);
+}
+
 int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
                             std::string& error) {
     if (!CheckHeaders(path, error)) {
@@ -559,7 +587,7 @@ int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, 
     }
     Imf::MultiPartInputFile file(path.c_str());
     FramePlan plan;
-    if (!PlanFrame(file, request, plan, error)) {
+    if (!PlanFrame(file, request, plan, error) || !CheckChannels(file, request, plan, error)) {
         return 0;
     }
     info.width = plan.window.max.x - plan.window.min.x + 1;

@@ -8,6 +8,18 @@
 
 #include "kelvo/imageio/frame_image.h"
 
+// What a PNG's header says, read without decoding a pixel.
+struct PngHeader {
+    int width = 0;
+    int height = 0;
+    int colorType = 0;  // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
+    int bitDepth = 0;   // 1, 2, 4, 8 or 16 bits per sample (per index for palettes)
+    int channels = 0;   // samples per pixel as stored: 1 to 4, a palette index counting as 1
+};
+
+// Reads the signature and every chunk before the image data. On 0, `error` holds the reason.
+[[nodiscard]] int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error);
+
 // Any PNG: grey, grey+alpha, RGB, RGBA or palette, 1 to 16 bits. Palettes and low bit depths
 // are expanded to 8 bits. 8-bit colour values v become v x 256, the scale on which the filter
 // compares and writes palette colours (entry byte x 256), so a colour equal to a palette
@@ -26,6 +38,9 @@ constexpr const char* ID_PASS_KINDS =
 
 // The name of a PNG colour type (0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA) for messages.
 const char* ColorTypeName(int colorType);
+
+// Why a PNG of `colorType` and `bitDepth` cannot be an identifier pass; "" when it can be one.
+std::string RefuseIdPassLayout(int colorType, int bitDepth);
 
 // Why an RGB identifier pass is refused at pixel (x, y).
 std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]);

@@ -36,7 +36,8 @@ struct PngLayout {
     png_uint_32 height = 0;
     int bitDepth = 0;
     int colorType = 0;
-    size_t rowBytes = 0;
+    int channels = 0;     // as stored
+    size_t rowBytes = 0;  // after the transformations
 };
 
 void OnPngError(png_structp png, png_const_charp text) {
@@ -83,8 +84,8 @@ int Open(const std::string& path, PngReader& reader, std::string& error) {
     return 1;
 }
 
-// Reads the header and sets the transformations for `purpose`.
-int ReadLayout(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
+// Reads the header: the signature's 8 bytes are already read.
+int ReadInfo(PngReader& reader, PngLayout& layout) {
     png_structp png = reader.png;
     png_infop info = reader.info;
     if (setjmp(png_jmpbuf(png))) {
@@ -97,6 +98,17 @@ int ReadLayout(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
     layout.height = png_get_image_height(png, info);
     layout.bitDepth = png_get_bit_depth(png, info);
     layout.colorType = png_get_color_type(png, info);
+    layout.channels = png_get_channels(png, info);
+    return 1;
+}
+
+// Sets the transformations for `purpose`; then the rows have `layout.rowBytes` each.
+int SetTransformations(PngReader& reader, PngPurpose purpose, PngLayout& layout) {
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+    if (setjmp(png_jmpbuf(png))) {
+        return 0;
+    }
     if (purpose == PNG_FOR_COLOR) {
         png_set_expand(png);
         png_set_expand_16(png);
@@ -172,13 +184,32 @@ bool LooksLikePng(const unsigned char* head, size_t size) {
     return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
 }
 
+int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error) {
+    PngReader reader;
+    PngLayout layout;
+    if (!Open(path, reader, error)) {
+        return 0;
+    }
+    if (!ReadInfo(reader, layout)) {
+        error = reader.message;
+        return 0;
+    }
+    // libpng refuses sides above its limit of a million, far below INT_MAX.
+    header.width = static_cast<int>(layout.width);
+    header.height = static_cast<int>(layout.height);
+    header.colorType = layout.colorType;
+    header.bitDepth = layout.bitDepth;
+    header.channels = layout.channels;
+    return 1;
+}
+
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
         return 0;
     }
-    if (!ReadLayout(reader, PNG_FOR_COLOR, layout)) {
+    if (!ReadInfo(reader, layout) || !SetTransformations(reader, PNG_FOR_COLOR, layout)) {
         error = reader.message;
         return 0;
     }
@@ -207,7 +238,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
     if (!Open(path, reader, error)) {
         return 0;
     }
-    if (!ReadLayout(reader, PNG_FOR_IDS, layout)) {
+    if (!ReadInfo(reader, layout) || !SetTransformations(reader, PNG_FOR_IDS, layout)) {
         error = reader.message;
         return 0;
     }
@@ -215,9 +246,8 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
                          : layout.colorType == PNG_COLOR_TYPE_RGB       ? 3
                          : layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                                                                         : 0;
-    if (channels == 0 || (layout.bitDepth != 8 && layout.bitDepth != 16)) {
-        error = std::string(ID_PASS_KINDS) + ", not " + ColorTypeName(layout.colorType) + " of " +
-                std::to_string(layout.bitDepth) + " bits";
+    error = RefuseIdPassLayout(layout.colorType, layout.bitDepth);
+    if (!error.empty()) {
         return 0;
     }
     if (!CheckSize(layout, sizeof image.ids[0], error)) {
