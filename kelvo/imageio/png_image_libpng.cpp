@@ -111,10 +111,15 @@ int SetTransformations(PngReader& reader, PngPurpose purpose, PngLayout& layout)
     }
     if (purpose == PNG_FOR_COLOR) {
         png_set_expand(png);
-        png_set_expand_16(png);
         png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-        png_set_swap(png);
+        if (layout.bitDepth == 16) {
+            png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+            png_set_swap(png);
+        } else {
+            // 8-bit RGBA, which WidenRows takes to 16 bits in one pass: libpng's own 16-bit
+            // expansion, and the masking it would then need, took longer than the inflating.
+            png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        }
     } else if (layout.bitDepth == 16) {
         png_set_swap(png);
     }
@@ -149,11 +154,12 @@ int CheckSize(const PngLayout& layout, size_t pixelBytes, std::string& error) {
     return 1;
 }
 
-// Decodes the rows into `pixels`, `rowBytes` bytes each, row 0 first.
-int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std::string& error) {
+// Decodes the rows into `pixels`, row 0 first, each `stride` bytes after the one before.
+int ReadAllRows(PngReader& reader, const PngLayout& layout, size_t stride, uint8_t* pixels,
+                std::string& error) {
     std::vector<png_bytep> rows(layout.height);
     for (png_uint_32 y = 0; y < layout.height; ++y) {
-        rows[y] = pixels + static_cast<size_t>(y) * layout.rowBytes;
+        rows[y] = pixels + static_cast<size_t>(y) * stride;
     }
     if (!ReadRows(reader, rows.data())) {
         error = reader.message;
@@ -162,19 +168,24 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std
     return 1;
 }
 
-// libpng widened every value v to v x 257 (v in both bytes); the colour channels keep the
-// high byte only. Alpha stays v x 257, so that 255 is as opaque as 65535.
-void ScaleNarrowColors(std::vector<uint16_t>& rgba) {
-    // A pixel at a time as one 64-bit word: red, green and blue masked, alpha kept, in
-    // whichever byte order the machine has.
-    const uint16_t mask[4] = {0xFF00, 0xFF00, 0xFF00, 0xFFFF};
-    uint64_t wordMask = 0;
-    std::memcpy(&wordMask, mask, sizeof wordMask);
-    for (size_t i = 0; i + 4 <= rgba.size(); i += 4) {
-        uint64_t pixel = 0;
-        std::memcpy(&pixel, &rgba[i], sizeof pixel);
-        pixel &= wordMask;
-        std::memcpy(&rgba[i], &pixel, sizeof pixel);
+// Each row of `rgba` holds `width` pixels of 8-bit RGBA in its first half; they become the
+// row's 16-bit RGBA: colour values v become v x 256, alpha a becomes a x 257 (so that 255 is as
+// opaque as 65535). In place, from the last pixel back: a pixel's 8 bytes cover only the
+// narrow pixels at or after it, which are already widened.
+void WidenRows(std::vector<uint16_t>& rgba, size_t width, size_t height) {
+    for (size_t y = 0; y < height; ++y) {
+        uint16_t* row = rgba.data() + y * width * 4;
+        const auto* narrow = reinterpret_cast<const uint8_t*>(row);
+        for (size_t x = width; x-- > 0;) {
+            const uint8_t red = narrow[4 * x];
+            const uint8_t green = narrow[4 * x + 1];
+            const uint8_t blue = narrow[4 * x + 2];
+            const uint8_t alpha = narrow[4 * x + 3];
+            row[4 * x] = static_cast<uint16_t>(red << 8);
+            row[4 * x + 1] = static_cast<uint16_t>(green << 8);
+            row[4 * x + 2] = static_cast<uint16_t>(blue << 8);
+            row[4 * x + 3] = static_cast<uint16_t>(alpha * 257);
+        }
     }
 }
 
@@ -216,18 +227,20 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
     if (!CheckSize(layout, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
-    if (layout.rowBytes != static_cast<size_t>(layout.width) * 8) {
-        error = "unexpected row layout after expansion to 16-bit RGBA";
+    const size_t stride = static_cast<size_t>(layout.width) * 8;
+    if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
+        error = "unexpected row layout after expansion to RGBA";
         return 0;
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
     image.rgba.assign(static_cast<size_t>(layout.width) * layout.height * 4, 0);
-    if (!ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error)) {
+    if (!ReadAllRows(reader, layout, stride, reinterpret_cast<uint8_t*>(image.rgba.data()),
+                     error)) {
         return 0;
     }
     if (layout.bitDepth < 16) {
-        ScaleNarrowColors(image.rgba);
+        WidenRows(image.rgba, layout.width, layout.height);
     }
     return 1;
 }
@@ -255,7 +268,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
     }
     const size_t count = static_cast<size_t>(layout.width) * layout.height;
     std::vector<uint8_t> rows(layout.rowBytes * layout.height);
-    if (!ReadAllRows(reader, layout, rows.data(), error)) {
+    if (!ReadAllRows(reader, layout, layout.rowBytes, rows.data(), error)) {
         return 0;
     }
     image.width = static_cast<int>(layout.width);
