@@ -215,6 +215,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen(NullDevicePath(), "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
+    RenderMemory memory;
     for (;;) {
         Send(link, MESSAGE_NEXT, {});
         const uint32_t index = ReadWord(link);
@@ -223,7 +224,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         OneFrameSource frame(source, index);
         RenderReport one;
-        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs);
+        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs,
+                     &memory);
         if (one.interrupted || one.frames.empty()) {
             Send(link, MESSAGE_STOPPED, {});
             break;

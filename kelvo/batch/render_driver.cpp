@@ -2,9 +2,9 @@
 #include "kelvo/batch/render_driver.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "host/filter_driver.h"
-#include "host/memory_bitmap.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
 #include "kelvo/imageio/bmp_image.h"
@@ -25,25 +25,28 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
+// Fills `bitmap`, of the frame's size, with the frame's pixels and identifiers (none: all 0).
 void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
-    const std::vector<uint16_t>& rgba = frame.color.rgba;
     std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = {rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]};
-    }
+    // BMM_Color_64 is four 16-bit values in RGBA order, as the decoded pixels are.
+    std::memcpy(pixels.data(), frame.color.rgba.data(), pixels.size() * sizeof pixels[0]);
     if (!frame.ids.ids.empty()) {
         // Identifiers above 255 were refused for the material channel before rendering; for
         // the object channel the 8-bit copy is not read.
         std::transform(frame.ids.ids.begin(), frame.ids.ids.end(), bitmap.MaterialIds().begin(),
                        [](uint16_t id) { return static_cast<uint8_t>(id); });
         bitmap.ObjectIds() = std::move(frame.ids.ids);
+    } else {
+        std::fill(bitmap.MaterialIds().begin(), bitmap.MaterialIds().end(), uint8_t{0});
+        bitmap.ObjectIds().assign(pixels.size(), 0);
     }
     frame.color.rgba = {};
 }
 
 int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
               const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
-              ProgressDisplay& progress, FrameOutcome& outcome, bool& interrupted) {
+              ProgressDisplay& progress, RenderMemory& memory, FrameOutcome& outcome,
+              bool& interrupted) {
     outcome.file = plan.file;
     DecodedFrame frame;
     const int loaded = source.LoadFrame(index, frame, outcome.reason);
@@ -53,8 +56,13 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
         return 0;
     }
     outcome.ids = CountIds(frame);
-    MemoryBitmap bitmap(static_cast<WORD>(frame.color.width),
-                        static_cast<WORD>(frame.color.height));
+    const auto width = static_cast<WORD>(frame.color.width);
+    const auto height = static_cast<WORD>(frame.color.height);
+    if (!memory.bitmap || memory.bitmap->Width() != width || memory.bitmap->Height() != height) {
+        memory.bitmap.reset();  // before the new one is allocated
+        memory.bitmap.emplace(width, height);
+    }
+    MemoryBitmap& bitmap = *memory.bitmap;
     FillBitmap(frame, bitmap);
 
     const FileIdentity before = IdentifyFile(outcome.file);
@@ -107,7 +115,10 @@ void IdCounts::Add(const IdCounts& other) {
 
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs) {
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs,
+                 RenderMemory* memory) {
+    RenderMemory own;
+    RenderMemory& kept = memory != nullptr ? *memory : own;
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {
         if (InterruptRequested()) {
@@ -117,7 +128,7 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         FrameOutcome outcome;
         outcome.frameNumber = plans[index].frameNumber;
         outcome.written = RenderOne(filter, settings, plans[index], outputs, index, index + 1,
-                                    source, progress, outcome, report.interrupted) != 0;
+                                    source, progress, kept, outcome, report.interrupted) != 0;
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/memory_bitmap.h"
 #include "hostapi/host_api.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/imageio/frame_image.h"
@@ -62,17 +64,25 @@ struct RenderReport {
     bool interrupted = false;          // stopped by SIGINT or SIGTERM
 };
 
+// What one frame's render leaves for the next: the host's bitmap, which a frame of the same
+// size fills again rather than allocating and clearing its own.
+struct RenderMemory {
+    std::optional<MemoryBitmap> bitmap;
+};
+
 // Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap
 // and both identifier channels are filled (the identifiers counted in the outcome), the next
 // frame is announced to `source` (Prefetch), the frame number goes in through SetFilterInfo,
 // RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
 // from the interrupt flag; then the plan's file must be a new version holding exactly the
 // palettised frame in the settings' palette, and the PNG and BMP are written from its indices
-// as `outputs` says. Stops early only when interrupted. Returns 1 when every frame and every
+// as `outputs` says. `memory`, when given, carries the bitmap over from earlier calls. Stops
+// early only when interrupted. Returns 1 when every frame and every
 // PNG and BMP was written.
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {});
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {},
+                 RenderMemory* memory = nullptr);
 
 // What went wrong with a frame, one line each, as reported: "frame 12 (beauty_0012.png):
 // 'out/shot0012.pcx' was not written: REASON" for its file; else "frame 12
