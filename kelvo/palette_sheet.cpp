@@ -22,7 +22,7 @@ void DrawNumber(std::vector<uint8_t>& sheet, int number, int x, int y, uint8_t i
         for (int row = 0; row < 5 * DIGIT_SCALE; ++row) {
             for (int column = 0; column < 3 * DIGIT_SCALE; ++column) {
                 if ((rows[row / DIGIT_SCALE] >> (2 - column / DIGIT_SCALE) & 1) != 0) {
-                    sheet[static_cast<size_t>(y + row) * SHEET_SIDE + left + column] = ink;
+                    sheet[static_cast<size_t>((y + row) * SHEET_SIDE + left + column)] = ink;
                 }
             }
         }
@@ -48,7 +48,7 @@ std::vector<uint8_t> DrawPaletteSheet(const PaletteEntry* palette) {
         const int y = i / 16 * SHEET_CELL;
         for (int row = 0; row < SHEET_CELL; ++row) {
             for (int column = 0; column < SHEET_CELL; ++column) {
-                sheet[static_cast<size_t>(y + row) * SHEET_SIDE + x + column] =
+                sheet[static_cast<size_t>((y + row) * SHEET_SIDE + x + column)] =
                     static_cast<uint8_t>(i);
             }
         }

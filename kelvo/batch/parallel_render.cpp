@@ -246,7 +246,8 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 if (run.checkedIds != nullptr && message.fields.size() == RANGE_COUNT + 1) {
                     IdCounts counts;
                     for (int id = 0; id < RANGE_COUNT; ++id) {
-                        counts.pixels[id] = std::strtoull(message.fields[id].c_str(), nullptr, 10);
+                        counts.pixels[id] = std::strtoull(
+                            message.fields[static_cast<size_t>(id)].c_str(), nullptr, 10);
                     }
                     counts.beyond = std::strtoull(message.fields[RANGE_COUNT].c_str(), nullptr, 10);
                     run.checkedIds->Add(counts);

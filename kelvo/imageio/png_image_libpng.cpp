@@ -230,8 +230,9 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
         const size_t x = i % layout.width;
         uint16_t sample[3] = {};
         for (int c = 0; c < (channels == 1 ? 1 : 3); ++c) {
-            const size_t at = y * layout.rowBytes +
-                              (x * static_cast<size_t>(channels) + c) * (layout.bitDepth / 8);
+            const size_t at =
+                y * layout.rowBytes + (x * static_cast<size_t>(channels) + static_cast<size_t>(c)) *
+                                          static_cast<size_t>(layout.bitDepth / 8);
             if (layout.bitDepth == 16) {
                 std::memcpy(&sample[c], rows.data() + at, 2);  // swapped to this machine's order
             } else {

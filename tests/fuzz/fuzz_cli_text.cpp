@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string stored;
     std::string note;
-    std::string error;
-    if (OutputNameFromOption(text, stored, note, error)) {
+    std::string nameError;
+    if (OutputNameFromOption(text, stored, note, nameError)) {
         FUZZ_CHECK(stored.find('#') == std::string::npos && stored.size() <= text.size());
     }
 
@@ -52,10 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     args.push_back(current);
     RenderOptions options;
+    error.clear();
     if (!ParseRenderOptions(args, options, error)) {
         FUZZ_CHECK(!error.empty());
     }
     SettingsNewOptions newOptions;
+    error.clear();
     if (!ParseSettingsNewOptions(args, newOptions, error)) {
         FUZZ_CHECK(!error.empty());
     }
