@@ -14,6 +14,8 @@ namespace {
 // More workers than this only cost memory, whatever the machine.
 constexpr long long MAX_JOBS = 256;
 constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
+// A frame has at most 65535 pixels on a side, so a larger budget means nothing.
+constexpr long long MAX_MAX_PIXELS = 65535LL * 65535LL;
 
 using Handler = std::function<int(const std::string& value, std::string& error)>;
 
@@ -306,6 +308,17 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                          options.frameCacheMib = mib;
                          return 1;
                      }});
+    specs.push_back(
+        {"--max-pixels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             long long pixels = 0;
+             if (!ParseInteger(value, 1, MAX_MAX_PIXELS, pixels) || value[0] == '+') {
+                 problem = "--max-pixels needs a number of pixels from 1 to " +
+                           std::to_string(MAX_MAX_PIXELS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.input.exr.maxPixels = pixels;
+             return 1;
+         }});
     specs.push_back(
         {"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
              long long start = 0;

@@ -31,7 +31,8 @@ struct RenderOptions {
     std::string settingsFile;  // empty: start from the defaults
     SettingsEdits edits;
     std::string saveSettingsFile;
-    InputOptions input;  // its maxId is set from the settings, after parsing
+    InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
+                         // sets its maxPixels
     std::optional<int> start;
     std::string previewPattern;
     bool quiet = false;

@@ -190,11 +190,16 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     EXPECT_EQ(options.jobs, 256);
     ASSERT_EQ(ParseRenderOptions({"-j2", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.jobs, 2);
-    ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "a.png"}, options, error), 1) << error;
+    ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "--max-pixels", "4294836225", "a.png"},
+                                 options, error),
+              1)
+        << error;
     EXPECT_EQ(options.frameCacheMib, 0);
+    EXPECT_EQ(options.input.exr.maxPixels, 4294836225);  // 65535 x 65535
     ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;
     EXPECT_EQ(defaults.jobs, 0);  // one per processor
     EXPECT_FALSE(defaults.frameCacheMib.has_value());
+    EXPECT_EQ(defaults.input.exr.maxPixels, 134217728);
     EXPECT_EQ(defaults.input.exr.window, EXR_WINDOW_DISPLAY);
 }
 
@@ -224,6 +229,8 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"workers with a sign", {"-j", "+2", "a.png"}, "not '+2'"},
         {"negative frame cache", {"--frame-cache", "-1", "a.png"}, "--frame-cache needs a size"},
         {"frame cache beyond a terabyte", {"--frame-cache=1048577", "a.png"}, "not '1048577'"},
+        {"no pixels", {"--max-pixels", "0", "a.png"}, "--max-pixels needs a number of pixels"},
+        {"more pixels than a frame has", {"--max-pixels=4294836226", "a.png"}, "not '42948"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -342,20 +342,28 @@ TEST_F(ExrImageTest, FramesTheWindowAskedForAndRefusesOversizedOnes) {
 
     struct Case {
         int width, height;
-        const char* error;
+        int64_t maxPixels;
+        const char* error;  // empty: read
     };
     const Case cases[] = {
-        {65536, 1, "display window of 65536 x 1 pixels; a frame has 1 to 65535"},
-        {16385, 16384,
+        {65536, 1, DEFAULT_MAX_PIXELS,
+         "display window of 65536 x 1 pixels; a frame has 1 to 65535"},
+        {16385, 16384, DEFAULT_MAX_PIXELS,
          "display window of 16385 x 16384 pixels; a frame made from one has at most "
          "268435456 pixels"},
+        {16384, 16384, DEFAULT_MAX_PIXELS,
+         "16384 x 16384 pixels is more than --max-pixels 134217728"},
+        {4, 1, 3, "4 x 1 pixels is more than --max-pixels 3"},
+        {4, 1, 4, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
+        SCOPED_TRACE(c.width);
         color.displayWidth = c.width;
         color.displayHeight = c.height;
         WriteTestExr(dir.File("in.exr"), {color});
-        EXPECT_EQ(Read({"", "", true, 65535}), 0);
+        request = {"", "", true, 65535};
+        request.maxPixels = c.maxPixels;
+        EXPECT_EQ(Read(request), *c.error == '\0' ? 1 : 0);
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

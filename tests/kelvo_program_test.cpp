@@ -3,7 +3,10 @@
 // expected files are given as fingerprints taken from the native build.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "kelvo/imageio/png_preview.h"
 #include "pcx/pcx_writer.h"
 #include "tests/exr_files.h"
+#include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"
 #include "tests/run_process.h"
@@ -525,6 +529,85 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
         << run.err;
     EXPECT_TRUE(OutEntries().empty());
     EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
+}
+
+// A header claims any size in a few bytes: a frame beyond --max-pixels, or one whose data its
+// file cannot hold, is refused from the header, at once and (measured where RunProcess gives
+// the peak resident size of kelvo and its workers) in a few tens of MB, naming its size; a
+// large frame within --max-pixels renders.
+TEST_F(KelvoProgramTest, RefusesFramesBeyondMaxPixelsFromTheirHeaders) {
+    TestPng claims{30000, 30000, PNG_COLOR_TYPE_RGB, 8, {}};
+    claims.rowsKept = 50;  // 4321 bytes
+    WriteTestPng(dir.File("claims_0001.png"), claims);
+    std::filesystem::copy_file(dir.File("claims_0001.png"), dir.File("claims_0002.png"));
+    claims.width = claims.height = 12000;  // small enough for a 32-bit program to count
+    claims.rowsKept = 150;                 // enough for zlib to give its first IDAT chunk
+    WriteTestPng(dir.File("claims.png"), claims);
+    const auto claimsBytes = std::filesystem::file_size(dir.File("claims.png"));
+    TestExrPart display = {"", 1, 1, 0, 0, {{"R", 2, {0}}, {"G", 2, {0}}, {"B", 2, {0}}}};
+    display.displayWidth = 16384;
+    display.displayHeight = 16384;
+    WriteTestExr(dir.File("display.exr"), {display});
+    const std::vector<uint8_t> indices(size_t{2048} * 1024, 7);
+    PaletteEntry palette[PALETTE_ENTRIES] = {};
+    std::string error;
+    ASSERT_EQ(WriteIndexedPng(dir.File("large.png"), indices.data(), 2048, 1024, palette, error), 1)
+        << error;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const std::string claimed = "cannot read '" + dir.File("claims_0001.png") + "': ";
+    const Case cases[] = {
+        {"a PNG header",
+         {dir.File("claims_0001.png")},
+         2,
+         claimed + "30000 x 30000 pixels is more than --max-pixels 134217728"},
+        {"in workers",
+         {"-j", "2", dir.File("claims_0001.png"), dir.File("claims_0002.png")},
+         2,
+         claimed + "30000 x 30000 pixels is more than --max-pixels 134217728"},
+        {"a PNG header within a raised budget",
+         {"--max-pixels=200000000", dir.File("claims.png")},
+         2,
+         "cannot read '" + dir.File("claims.png") + "': damaged: its " +
+             std::to_string(claimsBytes) +
+             " bytes cannot hold the image data of 12000 x 12000 "
+             "pixels"},
+        {"an OpenEXR display window",
+         {dir.File("display.exr")},
+         2,
+         "cannot read '" + dir.File("display.exr") +
+             "': 16384 x 16384 pixels is more than --max-pixels 134217728"},
+        {"a large frame beyond a lowered budget",
+         {"--max-pixels", "2097151", dir.File("large.png")},
+         2,
+         "2048 x 1024 pixels is more than --max-pixels 2097151"},
+        {"a large frame within it", {"--max-pixels", "2097152", dir.File("large.png")}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"render", "--output", Out("o.pcx")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult run = Kelvo(args);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+        if (c.exitCode == 2) {
+            EXPECT_TRUE(OutEntries().empty());
+            // Generous: the sanitizers' own memory included. Before the budget these took
+            // gigabytes (7 GB for the PNG) and tens of seconds.
+            if (run.peakMemoryKib > 0) {
+                EXPECT_LT(run.peakMemoryKib, 64 * 1024);
+            }
+            std::printf("%s: refused in %.2f s, peak %ld KiB\n", c.name, took.count(),
+                        run.peakMemoryKib);
+        }
+    }
+    EXPECT_EQ(OutEntries(), std::vector<std::string>{"o0000.pcx"});
 }
 
 // Missing directories are made before the first frame renders, as renderers make them.

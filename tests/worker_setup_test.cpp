@@ -22,6 +22,7 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exrFrameWidth = 1920;
     setup.inputOptions.exrFrameHeight = 1080;
     setup.inputOptions.exrFrameSizeFrom = "c.exr";
+    setup.inputOptions.exr.maxPixels = int64_t{1} << 32;
     setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
     setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
     return setup;
@@ -43,6 +44,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exrFrameWidth, want.inputOptions.exrFrameWidth);
     EXPECT_EQ(got.inputOptions.exrFrameHeight, want.inputOptions.exrFrameHeight);
     EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
+    EXPECT_EQ(got.inputOptions.exr.maxPixels, want.inputOptions.exr.maxPixels);
     ASSERT_EQ(got.plans.size(), want.plans.size());
     ASSERT_EQ(got.inputs.size(), want.inputs.size());
     for (size_t i = 0; i < want.plans.size(); ++i) {
@@ -68,11 +70,12 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputOptions.exr.window = EXR_WINDOW_DATA;
     setup.inputOptions.exrFrameWidth = 0x0102;
     setup.inputOptions.exrFrameSizeFrom.assign(1, 'S');
+    setup.inputOptions.exr.maxPixels = 0x0A0B0C0D0E;
     setup.plans = {{-1, "L", "F", "V"}};
     setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 5, 0, 0, 0,                  // tag, version 5
+        'K', 'L', 'V', 'W', 6, 0, 0, 0,                  // tag, version 6
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -85,6 +88,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0,                                      // view: the default
         2, 1, 0, 0, 0, 0, 0, 0,                          // frame size 258 x 0,
         1, 0, 0, 0, 'S',                                 //   from S
+        0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0, 0, 0,           // largest frame, 64 bits
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
@@ -122,11 +126,13 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
                             (4 + setup.inputOptions.exr.layer.size());
     const size_t idMapAt = linearAt + 4 + 4;
     const size_t windowAt = idMapAt + 4 + 2 * 4;
-    const size_t countAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
-                           (4 + setup.inputOptions.exrFrameSizeFrom.size());
+    const size_t maxPixelsAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
+                               (4 + setup.inputOptions.exrFrameSizeFrom.size());
+    const size_t countAt = maxPixelsAt + 8;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[windowAt], 1);
+    ASSERT_EQ(good[maxPixelsAt + 4], 1);
     ASSERT_EQ(good[countAt], 2);
     struct Case {
         const char* name;
@@ -135,12 +141,13 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 6},
+        {"later version", 4, 7},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
         {"more identifier pairs than bytes", idMapAt + 3, 0x10},
         {"window neither 0 nor 1", windowAt, 2},
+        {"no pixels allowed", maxPixelsAt + 4, 0},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

@@ -59,7 +59,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             error = Quote(path) + " is a PNG; " + exrOption + " needs OpenEXR input";
             return 0;
         }
-        if (!ReadColorPng(path, frame.color, reason)) {
+        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
@@ -86,15 +86,20 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
         idsFrom = "identifiers " + Quote(idsPath);
-        if (!ReadIdPng(idsPath, frame.ids, reason)) {
+        // The size from the header first: a pass of another size is refused undecoded.
+        PngHeader header;
+        if (!ReadPngHeader(idsPath, header, reason)) {
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
-        if (frame.ids.width != frame.color.width || frame.ids.height != frame.color.height) {
-            error = idsFrom + " are " + std::to_string(frame.ids.width) + " x " +
-                    std::to_string(frame.ids.height) + " pixels but colour " + Quote(path) +
-                    " is " + std::to_string(frame.color.width) + " x " +
-                    std::to_string(frame.color.height);
+        if (header.width != frame.color.width || header.height != frame.color.height) {
+            error = idsFrom + " are " + std::to_string(header.width) + " x " +
+                    std::to_string(header.height) + " pixels but colour " + Quote(path) + " is " +
+                    std::to_string(frame.color.width) + " x " + std::to_string(frame.color.height);
+            return 0;
+        }
+        if (!ReadIdPng(idsPath, frame.ids, reason, options.exr.maxPixels)) {
+            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
     }

@@ -353,7 +353,7 @@ int PlanFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, FramePla
                 std::to_string(EXR_DISPLAY_MAX_PIXELS) + " pixels (16384 x 16384)";
         return 0;
     }
-    return 1;
+    return CheckPixelBudget(width, height, request.maxPixels, error);
 }
 
 // One channel read from a part, a strip of rows at a time.
@@ -483,7 +483,9 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
     image = ColorImage{};
     ids = IdImage{};
     // Frame pixels no part stores: colour 0, alpha 0.
-    image.rgba.assign(width * height * 4, 0);
+    if (!AllocateValues(image.rgba, width * height * 4, uint16_t{0}, error)) {
+        return 0;
+    }
     image.width = static_cast<int>(width);
     image.height = static_cast<int>(height);
 
@@ -506,7 +508,9 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         idPlane.type = channel->type == Imf::UINT ? Imf::UINT : Imf::FLOAT;
         ids.width = image.width;
         ids.height = image.height;
-        ids.ids.assign(width * height, request.outsideId);
+        if (!AllocateValues(ids.ids, width * height, request.outsideId, error)) {
+            return 0;
+        }
     }
     // Checks and stores the identifier of one frame pixel.
     const auto storeId = [&](size_t from, size_t to, size_t x, size_t y) {

@@ -32,6 +32,8 @@ struct ExrRequest {
     // TODO: issue 11's --alpha-threshold gives the background identifier here (and the worker
     // setup must then carry it).
     uint16_t outsideId = 0;
+    // Frames of more pixels are refused from the headers.
+    int64_t maxPixels = DEFAULT_MAX_PIXELS;
 };
 
 // The colour channels are looked for in every part, first part first: R, G, B (and A when
