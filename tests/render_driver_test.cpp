@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/render_driver.h"
 #include "plugin/palette_render_filter.h"
 #include "render/frame_file.h"
@@ -97,6 +98,26 @@ TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
     EXPECT_EQ(source.loads, 2);  // a failed frame does not stop the others
     EXPECT_NE(report.frames[1].reason.find("nowhere' does not exist"), std::string::npos)
         << report.frames[1].reason;
+}
+
+// Workers beyond what the machine's memory holds, each with the run's largest frame, are not
+// started; at least one always is.
+TEST(WorkersWithinMemoryTest, RunsAsManyAsFit) {
+    struct Case {
+        int jobs;
+        uint64_t frameBytes, physicalBytes;
+        int expected;
+    };
+    const uint64_t gib = uint64_t{1} << 30;
+    const Case cases[] = {
+        {8, 2 * gib, 16 * gib, 8},  {8, 3 * gib, 16 * gib, 5},
+        {8, 32 * gib, 16 * gib, 1}, {256, 1, 0, 256},  // the system does not say
+        {4, 0, 16 * gib, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(WorkersWithinMemory(c.jobs, c.frameBytes, c.physicalBytes), c.expected);
+    }
 }
 
 TEST(DescribeFrameNumbersTest, JoinsRuns) {

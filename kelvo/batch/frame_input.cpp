@@ -162,6 +162,28 @@ std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions
     return "";
 }
 
+FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options) {
+    FrameSize largest;
+    for (const InputFrame& frame : frames) {
+        std::string reason;
+        FrameSize size;
+        PngHeader png;
+        ExrFrameInfo exr;
+        const ImageKind kind = SniffImage(frame.colorPath, reason);
+        if (kind == IMAGE_PNG && ReadPngHeader(frame.colorPath, png, reason)) {
+            size = {png.width, png.height};
+        } else if (kind == IMAGE_EXR &&
+                   ReadExrFrameInfo(frame.colorPath, options.exr, exr, reason)) {
+            size = {exr.width, exr.height};
+        }
+        const int64_t pixels = int64_t{size.width} * size.height;
+        if (pixels <= options.exr.maxPixels && pixels > int64_t{largest.width} * largest.height) {
+            largest = size;
+        }
+    }
+    return largest;
+}
+
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                    std::string& error) {
     try {

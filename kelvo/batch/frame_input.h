@@ -25,6 +25,15 @@ struct InputFrame {
 // and `options.exr.view` names none: which view is read; otherwise "".
 std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options);
 
+// The largest frame among `frames` by pixels, from the headers of their colour files: what one
+// worker may have to hold. Files that do not read, or whose frames are beyond the pixel budget,
+// are left to the check, which refuses them; 0 x 0 when no file reads.
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+};
+FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options);
+
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.

@@ -161,6 +161,14 @@ uint32_t NextFrameFor(std::vector<Worker>& workers, size_t worker) {
 
 }  // namespace
 
+int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes) {
+    if (physicalBytes == 0 || frameBytes == 0 ||
+        physicalBytes / frameBytes >= static_cast<uint64_t>(jobs)) {
+        return jobs;
+    }
+    return std::max(1, static_cast<int>(physicalBytes / frameBytes));
+}
+
 void RunWorker(const ParallelRender& run, HostLink& link) {
     const std::vector<FramePlan>& plans = *run.plans;
     FileFrameSource source(*run.inputs, *run.inputOptions,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,
                                RenderReport& report);
+
+// How many of `jobs` workers, each holding a frame of `frameBytes` at a time, fit in the
+// machine's `physicalBytes`: all of them, or as many as fit and at least 1. Where the system
+// does not say (0), all of them.
+int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes);
 
 class HostLink;
 // A worker's whole life over `link`, rendering with `run.filter`: it checks the frames it is
