@@ -532,9 +532,9 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
 }
 
 // A header claims any size in a few bytes: a frame beyond --max-pixels, or one whose data its
-// file cannot hold, is refused from the header, at once and (measured where RunProcess gives
-// the peak resident size of kelvo and its workers) in a few tens of MB, naming its size; a
-// large frame within --max-pixels renders.
+// file cannot hold, is refused from the header, at once and in a few tens of MB (the peak
+// resident size of kelvo and its workers on Linux, of kelvo.exe's working set under Wine),
+// naming its size; a large frame within --max-pixels renders.
 TEST_F(KelvoProgramTest, RefusesFramesBeyondMaxPixelsFromTheirHeaders) {
     TestPng claims{30000, 30000, PNG_COLOR_TYPE_RGB, 8, {}};
     claims.rowsKept = 50;  // 4321 bytes
