@@ -40,6 +40,9 @@ struct RenderOptions {
     // Decoded frames kept from the input check for the render, in MiB over all workers;
     // frames beyond it are decoded again when they render. Unset: the default.
     std::optional<long long> frameCacheMib;
+    // A worker that takes longer on one frame is ended and that frame not written; unset: no
+    // limit. Set, frames render in worker processes even for -j 1 or a single frame.
+    std::optional<int> frameTimeoutSeconds;
     std::vector<std::string> colorFiles;
 };
 

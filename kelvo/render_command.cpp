@@ -287,7 +287,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     RenderReport report;
 
     // Several frames and several jobs: worker processes check and render, each with its own
-    // filter; where none can be started, this process does it all.
+    // filter; where none can be started, this process does it all. A frame timeout needs a
+    // worker to end, so with one workers are used even for one job or one frame.
     const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
     int workers = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
     if (workers > 1) {
@@ -297,7 +298,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
                                         static_cast<long long>(SIZE_MAX >> 20));
     const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
-    if (workers > 1) {
+    if (workers > 1 || options.frameTimeoutSeconds) {
         ParallelRender run;
         run.filter = &filter;
         run.pluginPath = pluginPath;
@@ -309,12 +310,17 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.jobs = workers;
         run.maxReports = MAX_INPUT_REPORTS;
         run.checkedIds = &found;
+        run.frameTimeoutSeconds = options.frameTimeoutSeconds.value_or(0);
         const ParallelResult result =
             RenderInWorkers(run, Complain, prepareOutputs, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
-                // Asked-for workers are not silently dropped.
-                if (options.jobs > 1 && !options.quiet) {
+                // Asked-for workers, and a frame timeout, are not silently dropped.
+                if (options.frameTimeoutSeconds) {
+                    Complain(
+                        "warning: worker processes are not available here; rendering in this "
+                        "process, where --frame-timeout cannot end a frame");
+                } else if (options.jobs > 1 && !options.quiet) {
                     std::fprintf(stderr,
                                  "kelvo: note: -j %d: worker processes are not available here; "
                                  "rendering in this process\n",

@@ -77,6 +77,15 @@ std::string KelvoProgram() {
 #endif
 }
 
+// kelvo whose workers hang or end on frames named for it (tests/stalling_kelvo.cpp).
+std::string StallingKelvoProgram() {
+#ifdef _WIN32
+    return ProgramBesideThisOne("kelvo_stalling.exe");
+#else
+    return KELVO_STALLING_PROGRAM;
+#endif
+}
+
 class KelvoProgramTest : public ::testing::Test {
 protected:
     KelvoProgramTest() { std::filesystem::create_directory(Out()); }
@@ -906,6 +915,74 @@ TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
     }
     EXPECT_TRUE(Contains(run.err, "3 of 3 frames not written (7-9); no frame was written"))
         << run.err;
+}
+
+// A worker stuck on a frame longer than --frame-timeout is ended: a frame it was rendering is
+// not written (exit code 1) while a new worker renders the rest, with -j 1 too; one it was
+// checking ends the run as a worker lost while checking does: named with its frame, nothing
+// rendered (exit code 1), the other workers not waited for.
+TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
+    const auto input = [this](const char* name) {
+        const std::string path = dir.File(name);
+        if (!std::filesystem::exists(path)) {
+            std::filesystem::copy_file(Fixture("beauty_0007.png"), path);
+        }
+        return path;
+    };
+    const std::string stuck = input("stall_render_0002.png");
+    const std::string stuckChecking = input("stall_check_0005.png");
+    const std::string crashing = input("crash_check_0006.png");
+    const std::vector<std::string> others = {input("a_0001.png"), input("a_0003.png"),
+                                             input("a_0004.png")};
+    const std::string ended =
+        " took longer than --frame-timeout 2 seconds; its worker process was ended";
+    const std::string nothing =
+        "a worker process ended while checking the inputs; nothing was rendered";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> said;
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {"rendering",
+         {"-j", "1", "--frame-timeout", "2", others[0], stuck, others[1], others[2]},
+         1,
+         {"frame 2 (" + stuck + "): '" + Out("rendering/shot0002.pcx") +
+              "' was not written: rendering it" + ended,
+          "1 of 4 frames not written (2); frames written: 1, 3-4"},
+         {"shot0001.pcx", "shot0003.pcx", "shot0004.pcx"}},
+        {"checking",
+         {"-j", "2", "--frame-timeout=2", others[0], stuckChecking, others[1]},
+         1,
+         {"frame 5 (" + stuckChecking + "): checking it" + ended, nothing},
+         {}},
+        {"lost checking",
+         {"-j", "2", others[0], crashing, others[1]},
+         1,
+         {"frame 6 (" + crashing + "): its worker process ended while checking it", nothing},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = Out(c.name);
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {StallingKelvoProgram(), "render", "--output",
+                                         out + "/shot.pcx"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = RunProcess(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        for (const std::string& line : c.said) {
+            EXPECT_TRUE(Contains(run.err, line)) << line << "\n" << run.err;
+        }
+        std::vector<std::string> written;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) {
+            written.push_back(entry.path().filename().string());
+        }
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, c.written);
+    }
 }
 
 // A run still busy when its first frame is shown: a small frame, then frames of 2000 x 1500
