@@ -1,7 +1,9 @@
 // Parses kelvo's command lines into plain option records; touches no file.
 #include "kelvo/cli_options.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -58,6 +60,10 @@ void AddSettingsEditOptions(std::vector<OptionSpec>& specs, SettingsEdits& edits
     specs.push_back(
         {"--palette", nullptr, true, [&edits](const std::string& value, std::string& error) {
              return SetPath("--palette", edits.paletteFile, value, error);
+         }});
+    specs.push_back(
+        {"--palette-depth", nullptr, true, [&edits](const std::string& value, std::string& error) {
+             return ParsePaletteDepth(value, edits.paletteDepth, error);
          }});
     specs.push_back(
         {"--range", nullptr, true, [&edits](const std::string& value, std::string& error) {
@@ -166,6 +172,30 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
 
 }  // namespace
 
+int ParseDecimal(const std::string& text, double minimum, double maximum, double& value) {
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    const auto digits = [](const std::string& part) {
+        return part.size() <= 9 &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction)) {
+        return 0;
+    }
+    // Exact for these few digits: the whole part and the fraction are each an exact integer.
+    double result = whole.empty() ? 0.0 : static_cast<double>(std::stol(whole));
+    if (!fraction.empty()) {
+        result += static_cast<double>(std::stol(fraction)) /
+                  std::pow(10.0, static_cast<double>(fraction.size()));
+    }
+    if (result < minimum || result > maximum) {
+        return 0;
+    }
+    value = result;
+    return 1;
+}
+
 int ParseInteger(const std::string& text, long long minimum, long long maximum, long long& value) {
     size_t at = 0;
     bool negative = false;
@@ -192,6 +222,15 @@ int ParseInteger(const std::string& text, long long minimum, long long maximum, 
         return 0;
     }
     value = result;
+    return 1;
+}
+
+int ParsePaletteDepth(const std::string& text, PaletteDepth& depth, std::string& error) {
+    if (text != "6" && text != "8") {
+        error = "--palette-depth must be 6 or 8 (bits per colour value), not '" + text + "'";
+        return 0;
+    }
+    depth = text == "6" ? PALETTE_DEPTH_6 : PALETTE_DEPTH_8;
     return 1;
 }
 
@@ -253,7 +292,81 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     stringOption("--id-channel", options.input.exr.idChannel);
     stringOption("--layer", options.input.exr.layer);
     stringOption("--view", options.input.exr.view);
-    stringOption("--preview", options.previewPattern);
+    // --png is the name of what --preview has always written; one of them names it.
+    int pngNames = 0;
+    for (const char* name : {"--png", "--preview"}) {
+        specs.push_back({name, nullptr, true,
+                         [name, &options, &pngNames, used = false](const std::string& value,
+                                                                   std::string& problem) mutable {
+                             pngNames += used ? 0 : 1;
+                             used = true;
+                             return SetPath(name, options.previewPattern, value, problem);
+                         }});
+    }
+    stringOption("--bmp", options.bmpPattern);
+    stringOption("--gif", options.gifFile);
+    specs.push_back({"--bmp-rle", nullptr, false, [&options](const std::string&, std::string&) {
+                         options.bmpRle = true;
+                         return 1;
+                     }});
+    specs.push_back(
+        {"--fps", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             double fps = 0;
+             if (!ParseDecimal(value, 0.0, 100.0, fps) || fps <= 0.0) {
+                 problem =
+                     "--fps needs frames per second above 0 and up to 100, not '" + value + "'";
+                 return 0;
+             }
+             options.fps = fps;
+             return 1;
+         }});
+    specs.push_back(
+        {"--transparent", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long index = 0;
+             if (!ParseInteger(value, 0, 255, index) || value[0] == '+' || value[0] == '-') {
+                 problem = "--transparent needs a palette index 0..255, not '" + value + "'";
+                 return 0;
+             }
+             options.transparentIndex = static_cast<int>(index);
+             return 1;
+         }});
+    specs.push_back(
+        {"--background-id", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long id = 0;
+             if (!ParseInteger(value, 0, 65535, id) || value[0] == '+' || value[0] == '-') {
+                 problem = "--background-id needs an identifier 0..65535, not '" + value + "'";
+                 return 0;
+             }
+             options.input.backgroundId = static_cast<int>(id);
+             return 1;
+         }});
+    specs.push_back({"--alpha-threshold", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         double threshold = 0;
+                         if (!ParseDecimal(value, 0.0, 1.0, threshold)) {
+                             problem = "--alpha-threshold needs an alpha from 0 to 1, not '" +
+                                       value + "'";
+                             return 0;
+                         }
+                         options.alphaThreshold = threshold;
+                         return 1;
+                     }});
+    specs.push_back(
+        {"--levels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             if (value == "auto") {
+                 options.levelsAuto = true;
+                 return 1;
+             }
+             int id = 0;
+             LevelSpan span;
+             if (!ParseLevelSpan(value, id, span, problem)) {
+                 return 0;
+             }
+             options.levels[id] = span;
+             return 1;
+         }});
     specs.push_back(
         {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
              const size_t colon = value.find(':');
@@ -343,6 +456,21 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
              options.start = static_cast<int>(start);
              return 1;
          }});
+    specs.push_back(
+        {"--frames", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             std::vector<int> frames;
+             if (!ParseFrameSpec(value, frames, problem)) {
+                 return 0;
+             }
+             options.frames = std::move(frames);
+             options.framesSpec = value;
+             return 1;
+         }});
+    specs.push_back(
+        {"--skip-existing", nullptr, false, [&options](const std::string&, std::string&) {
+             options.skipExisting = true;
+             return 1;
+         }});
     if (!ParseArguments(args, specs, options.help, options.colorFiles, error)) {
         return 0;
     }
@@ -353,10 +481,48 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
         error = "no COLOR files given";
         return 0;
     }
+    if (options.frames &&
+        (options.colorFiles.size() != 1 || !HasFramePattern(options.colorFiles.front()))) {
+        error =
+            "--frames takes one COLOR pattern whose run of '#' the frame number replaces "
+            "(beauty_####.png), not " +
+            (options.colorFiles.size() == 1
+                 ? "'" + options.colorFiles.front() + "'"
+                 : std::to_string(options.colorFiles.size()) + " COLOR arguments");
+        return 0;
+    }
     if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
         error = "--ids and --id-channel both name the identifiers; give one of them";
         return 0;
     }
+    const struct {
+        bool given;
+        const char* option;
+        const char* needs;
+    } lonely[] = {
+        {options.alphaThreshold.has_value() && options.input.backgroundId < 0, "--alpha-threshold",
+         "--background-id"},
+        {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
+        {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
+    };
+    for (const auto& check : lonely) {
+        if (check.given) {
+            error = std::string(check.option) + " needs " + check.needs;
+            return 0;
+        }
+    }
+    if (pngNames > 1) {
+        error =
+            "--png and --preview name the same file (--preview is --png's older name); "
+            "give one of them";
+        return 0;
+    }
+    if (options.alphaThreshold) {
+        // alpha < A x 65535 is alpha < that rounded up, for whole 16-bit alphas.
+        options.input.alphaBelow =
+            static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
+    }
+    options.input.measureLuminance = options.levelsAuto;
     return 1;
 }
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
+#include "kelvo/batch/levels.h"
+#include "kelvo/imageio/palette_file.h"
 
 // One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
 struct RangeEdit {
@@ -18,8 +20,9 @@ struct RangeEdit {
 
 // Changes to a settings block, applied over a base block (the defaults or --settings FILE).
 struct SettingsEdits {
-    std::string paletteFile;        // empty: keep the palette
-    std::vector<RangeEdit> ranges;  // applied in the order given
+    std::string paletteFile;                          // empty: keep the palette
+    PaletteDepth paletteDepth = PALETTE_DEPTH_GUESS;  // --palette-depth 6|8
+    std::vector<RangeEdit> ranges;                    // applied in the order given
     std::optional<int32_t> method;
     std::optional<int32_t> source;
     std::optional<std::string> outputName;  // as the filter stores it: '#' taken out
@@ -34,7 +37,20 @@ struct RenderOptions {
     InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
                          // sets its maxPixels
     std::optional<int> start;
-    std::string previewPattern;
+    // --frames SPEC: the frames, ascending, that the one COLOR pattern gives files for.
+    std::optional<std::vector<int>> frames;
+    std::string framesSpec;      // as given, for messages
+    bool skipExisting = false;   // leave frames whose file is already complete
+    std::string previewPattern;  // --png, or its first name --preview: indexed PNG per frame
+    std::string bmpPattern;      // --bmp: 8-bit BMP per frame
+    bool bmpRle = false;         // --bmp-rle
+    std::string gifFile;         // --gif: one animated GIF of the sequence
+    std::optional<double> fps;   // --fps; unset: 12
+    int transparentIndex = -1;   // --transparent; -1: none
+    // --alpha-threshold, 0..1; sets input.alphaBelow, with --background-id (input.backgroundId)
+    std::optional<double> alphaThreshold;
+    bool levelsAuto = false;  // --levels auto
+    LevelSpans levels;        // --levels ID:LOW-HIGH, which wins over auto for its identifier
     bool quiet = false;
     int jobs = 0;  // worker processes; 0: one per processor
     // Decoded frames kept from the input check for the render, in MiB over all workers;
@@ -59,8 +75,17 @@ struct SettingsNewOptions {
 [[nodiscard]] int ParseSettingsNewOptions(const std::vector<std::string>& args,
                                           SettingsNewOptions& options, std::string& error);
 
+// --palette-depth's value: "6" or "8".
+[[nodiscard]] int ParsePaletteDepth(const std::string& text, PaletteDepth& depth,
+                                    std::string& error);
+
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+
+// A decimal number with an optional fraction ("12", "0.5", ".25"; no sign or exponent)
+// within [minimum, maximum].
+[[nodiscard]] int ParseDecimal(const std::string& text, double minimum, double maximum,
+                               double& value);
 
 // A decimal integer within [minimum, maximum], with an optional sign and nothing else.
 [[nodiscard]] int ParseInteger(const std::string& text, long long minimum, long long maximum,

@@ -9,7 +9,7 @@ int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block) {
 }
 
 int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
-                    const SettingsEdits& edits, std::string& error) {
+                    const SettingsEdits& edits, std::string& error, std::string* paletteNote) {
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {
         error = "the filter did not give its settings block";
@@ -18,7 +18,7 @@ int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
     if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error)) {
         return 0;
     }
-    if (!ApplySettingsEdits(edits, block, error)) {
+    if (!ApplySettingsEdits(edits, block, error, paletteNote)) {
         return 0;
     }
     if (!filter.LoadConfigBlock(block.data())) {

@@ -116,7 +116,7 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
             return Fail(EXIT_BAD_INPUT, "the directory name '" + directory + "' is too long");
         }
         plans.push_back({frame + 1, "demo frame " + std::to_string(frame + 1), file,
-                         (root / ("demo" + std::string(number) + ".png")).string()});
+                         (root / ("demo" + std::string(number) + ".png")).string(), ""});
     }
     DemoFrameSource source;
     const ProgressMode mode = ChooseProgressMode(quiet, stderr);

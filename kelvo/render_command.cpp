@@ -9,12 +9,14 @@
 
 #include "host/filter_factory.h"
 #include "kelvo/batch/exit_codes.h"
+#include "kelvo/batch/finished_frames.h"
 #include "kelvo/batch/frame_input.h"
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/batch/run_files.h"
+#include "kelvo/batch/sequence_gif.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/cli_options.h"
 #include "kelvo/commands.h"
@@ -32,8 +34,34 @@ namespace {
 // decoded again. Bounded, so a long sequence runs in flat memory; less where a process has
 // only 2 GB of addresses.
 constexpr long long DEFAULT_FRAME_CACHE_MIB = sizeof(void*) > 4 ? 512 : 256;
+constexpr double DEFAULT_FPS = 12.0;
 // More reports than this of bad inputs hide rather than help.
 constexpr size_t MAX_INPUT_REPORTS = 10;
+
+// With --frames, every selected frame's colour file must be there: a chunk of a farm job must
+// not pass over a frame that was never rendered. On 0, `error` names the frames missing.
+int CheckSelectedFramesExist(const RenderOptions& options, const std::vector<std::string>& files,
+                             std::string& error) {
+    std::vector<int> missing;
+    std::string examples;
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::error_code status;
+        if (!std::filesystem::exists(files[i], status)) {
+            missing.push_back((*options.frames)[i]);
+            if (missing.size() <= 3) {
+                examples += (examples.empty() ? "'" : ", '") + files[i] + "'";
+            }
+        }
+    }
+    if (missing.empty()) {
+        return 1;
+    }
+    error = "--frames " + options.framesSpec + ": '" + options.colorFiles.front() +
+            "' has no file for " + (missing.size() == 1 ? "frame " : "frames ") +
+            DescribeFrameNumbers(missing) + " (" + examples + (missing.size() > 3 ? ", ..." : "") +
+            ")";
+    return 0;
+}
 
 // Frame numbers, previews and frame file names for every input, and the check that no file
 // is written twice or over an input; all before any frame renders.
@@ -41,21 +69,31 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
                std::vector<FramePlan>& plans, std::vector<InputFrame>& inputs, std::string& error) {
     std::vector<int> numbers;
     std::vector<int> ownNumbers;
-    if (!NumberFrames(options.colorFiles, options.start, numbers, ownNumbers, error)) {
+    std::vector<std::string> colorFiles = options.colorFiles;
+    if (options.frames) {
+        if (!SelectPatternFrames(options.colorFiles.front(), *options.frames, options.start,
+                                 colorFiles, numbers, ownNumbers, error) ||
+            !CheckSelectedFramesExist(options, colorFiles, error)) {
+            return 0;
+        }
+    } else if (!NumberFrames(colorFiles, options.start, numbers, ownNumbers, error)) {
         return 0;
     }
-    const size_t count = options.colorFiles.size();
-    if (!options.previewPattern.empty() && count > 1 && !HasFramePattern(options.previewPattern)) {
-        error = "--preview '" + options.previewPattern +
-                "' has no '#' for the frame number, so every frame would overwrite it";
-        return 0;
+    const size_t count = colorFiles.size();
+    for (const auto& [option, pattern] :
+         {std::pair{"--png", &options.previewPattern}, std::pair{"--bmp", &options.bmpPattern}}) {
+        if (!pattern->empty() && count > 1 && !HasFramePattern(*pattern)) {
+            error = std::string(option) + " '" + *pattern +
+                    "' has no '#' for the frame number, so every frame would overwrite it";
+            return 0;
+        }
     }
     std::vector<RunFile> inputFiles;
     std::vector<RunFile> outputFiles;
     for (size_t i = 0; i < count; ++i) {
         const int number = numbers[i];
         const std::string frame = "frame " + std::to_string(number) + "'s ";
-        const std::string& color = options.colorFiles[i];
+        const std::string& color = colorFiles[i];
         inputFiles.push_back({color, frame + "colour input", false});
         if (!options.input.idsPattern.empty()) {
             inputFiles.push_back({ExpandFramePattern(options.input.idsPattern, ownNumbers[i]),
@@ -76,11 +114,18 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
             plan.previewPath = ExpandFramePattern(options.previewPattern, number);
             outputFiles.push_back({plan.previewPath, frame + "preview", true});
         }
+        if (!options.bmpPattern.empty()) {
+            plan.bmpPath = ExpandFramePattern(options.bmpPattern, number);
+            outputFiles.push_back({plan.bmpPath, frame + "BMP", true});
+        }
         plans.push_back(plan);
         inputs.push_back({color, number, ownNumbers[i]});
     }
     if (!options.saveSettingsFile.empty()) {
         outputFiles.push_back({options.saveSettingsFile, "--save-settings", true});
+    }
+    if (!options.gifFile.empty()) {
+        outputFiles.push_back({options.gifFile, "--gif", true});
     }
     // Inputs first, so that every clash names the input before what would overwrite it.
     inputFiles.insert(inputFiles.end(), outputFiles.begin(), outputFiles.end());
@@ -103,11 +148,11 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
         return true;
     };
     for (const FramePlan& plan : plans) {
-        if (!make(plan.file) || !make(plan.previewPath)) {
+        if (!make(plan.file) || !make(plan.previewPath) || !make(plan.bmpPath)) {
             return 0;
         }
     }
-    if (!make(options.saveSettingsFile)) {
+    if (!make(options.saveSettingsFile) || !make(options.gifFile)) {
         return 0;
     }
     if (!created.empty() && !options.quiet) {
@@ -157,21 +202,67 @@ int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
     return fitting;
 }
 
-// The closing line and exit code of a render, from how each frame went.
-int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
+// The GIF of the whole sequence, once every frame file is written: `sequence` holds every frame
+// of the run, those --skip-existing left out included, and `report` those rendered. "" when it
+// was written (or not asked for), else why not.
+std::string WriteGifOfRun(const RenderOptions& options, const RenderReport& report, size_t rendered,
+                          const std::vector<FramePlan>& sequence,
+                          const PaletteRenderSettings& settings) {
+    if (options.gifFile.empty() || report.interrupted) {
+        return "";
+    }
+    std::vector<int> missing;
+    for (const FrameOutcome& outcome : report.frames) {
+        if (!outcome.written) {
+            missing.push_back(outcome.frameNumber);
+        }
+    }
+    if (!missing.empty()) {
+        return (missing.size() == 1 ? "frame " : "frames ") + DescribeFrameNumbers(missing) +
+               (missing.size() == 1 ? " has no file" : " have no file");
+    }
+    if (report.frames.size() != rendered) {
+        return "not every frame was rendered";
+    }
+    std::string error;
+    if (!WriteSequenceGif(options.gifFile, sequence, settings.palette,
+                          GifDelayCentiseconds(options.fps.value_or(DEFAULT_FPS)),
+                          options.transparentIndex, error)) {
+        return error;
+    }
+    return "";
+}
+
+// The closing line and exit code of a render, from how each frame and the GIF went.
+int Conclude(const RenderReport& report, size_t frameCount, const std::vector<int>& skipped,
+             const RenderOptions& options, const std::string& gifReason) {
+    const bool quiet = options.quiet;
     std::vector<int> written;
     std::vector<int> failed;
     std::vector<int> previewsFailed;
+    std::vector<int> bmpsFailed;
     for (const FrameOutcome& outcome : report.frames) {
         (outcome.written ? written : failed).push_back(outcome.frameNumber);
         if (outcome.written && !outcome.previewReason.empty()) {
             previewsFailed.push_back(outcome.frameNumber);
         }
+        if (outcome.written && !outcome.bmpReason.empty()) {
+            bmpsFailed.push_back(outcome.frameNumber);
+        }
     }
-    const std::string writtenText = written.empty()
-                                        ? "no frame was written"
-                                        : "frames written: " + DescribeFrameNumbers(written);
-    if (report.interrupted) {
+    if (!gifReason.empty()) {
+        Complain("GIF '" + options.gifFile + "' was not written: " + gifReason);
+    }
+    const std::string skippedText =
+        skipped.empty()
+            ? ""
+            : "; " + std::to_string(skipped.size()) + (skipped.size() == 1 ? " frame" : " frames") +
+                  " skipped, already complete (" + DescribeFrameNumbers(skipped) + ")";
+    const std::string writtenText =
+        (written.empty() ? "no frame was written"
+                         : "frames written: " + DescribeFrameNumbers(written)) +
+        skippedText;
+    if (report.interrupted || InterruptRequested()) {
         return Fail(EXIT_INTERRUPTED, "interrupted; " + writtenText);
     }
     std::string notWritten;
@@ -183,15 +274,54 @@ int Conclude(const RenderReport& report, size_t frameCount, bool quiet) {
         notWritten += std::to_string(previewsFailed.size()) + " of " + std::to_string(frameCount) +
                       " previews not written (" + DescribeFrameNumbers(previewsFailed) + "); ";
     }
+    if (!bmpsFailed.empty()) {
+        notWritten += std::to_string(bmpsFailed.size()) + " of " + std::to_string(frameCount) +
+                      " BMP files not written (" + DescribeFrameNumbers(bmpsFailed) + "); ";
+    }
+    if (!gifReason.empty()) {
+        notWritten += "the GIF was not written; ";
+    }
     if (!notWritten.empty()) {
         return Fail(EXIT_NOT_WRITTEN, notWritten + writtenText);
     }
     if (!quiet) {
-        std::fprintf(stderr, "kelvo: %zu %s written (%s)\n", written.size(),
-                     written.size() == 1 ? "frame" : "frames",
-                     DescribeFrameNumbers(written).c_str());
+        const std::string done = written.empty()
+                                     ? "no frame was written"
+                                     : std::to_string(written.size()) +
+                                           (written.size() == 1 ? " frame" : " frames") +
+                                           " written (" + DescribeFrameNumbers(written) + ")";
+        std::fprintf(stderr, "kelvo: %s%s%s\n", done.c_str(), skippedText.c_str(),
+                     options.gifFile.empty() ? "" : (", and " + options.gifFile).c_str());
     }
     return EXIT_DONE;
+}
+
+// Checks what the options ask of the frames now that the check has seen them, and settles the
+// levels: 1, or 0 with the reason in `error`.
+int SettleChecked(const RenderOptions& options, const CheckedFrames& checked, LevelSpans& levels,
+                  std::string& error) {
+    if (!options.gifFile.empty() &&
+        (checked.minWidth != checked.maxWidth || checked.minHeight != checked.maxHeight)) {
+        error = "--gif '" + options.gifFile + "': the frames are of different sizes (" +
+                std::to_string(checked.minWidth) + " to " + std::to_string(checked.maxWidth) +
+                " wide, " + std::to_string(checked.minHeight) + " to " +
+                std::to_string(checked.maxHeight) + " high); one GIF holds frames of one size";
+        return 0;
+    }
+    std::string used;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        levels[id] = options.levels[id];
+        if (!levels[id] && options.levelsAuto) {
+            levels[id] = RobustSpan(checked.luminance, id);
+        }
+        if (levels[id]) {
+            used += " --levels " + FormatLevelSpan(id, *levels[id]);
+        }
+    }
+    if (!used.empty() && !options.quiet) {
+        Complain("levels used:" + used);
+    }
+    return 1;
 }
 
 }  // namespace
@@ -243,8 +373,12 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
-    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error)) {
+    std::string paletteNote;
+    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote)) {
         return Fail(EXIT_BAD_INPUT, error);
+    }
+    if (!paletteNote.empty() && !options.quiet) {
+        Complain("note: " + paletteNote);
     }
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {
@@ -259,18 +393,58 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return Fail(EXIT_BAD_INPUT, error);
     }
     options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    if (options.input.backgroundId > options.input.exr.maxId) {
+        return Fail(EXIT_BAD_INPUT, "--background-id " +
+                                        std::to_string(options.input.backgroundId) +
+                                        " is not an identifier of the material channel (0..255)");
+    }
+    if (options.transparentIndex >= 0 && options.previewPattern.empty() &&
+        options.gifFile.empty() && !options.quiet) {
+        Complain(
+            "note: --transparent marks its entry in PNG and GIF files, and neither --png "
+            "nor --gif is given");
+    }
+    const FrameOutputs outputs{options.transparentIndex, options.bmpRle};
     const std::string exrNote = PrepareExrInputs(inputs, options.input);
     if (!exrNote.empty() && !options.quiet) {
         Complain("note: " + exrNote);
+    }
+    // Finished frames leave the run here, before any check or worker sees them: no process
+    // decodes, renders or touches them.
+    std::vector<int> skipped;
+    // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
+    const std::vector<FramePlan> sequence =
+        options.gifFile.empty() ? std::vector<FramePlan>{} : plans;
+    if (options.skipExisting) {
+        const std::vector<bool> finished =
+            FindFinishedFrames(plans, inputs, options.input, settings.palette);
+        size_t kept = 0;
+        for (size_t i = 0; i < plans.size(); ++i) {
+            if (finished[i]) {
+                skipped.push_back(plans[i].frameNumber);
+            } else if (kept++ != i) {
+                plans[kept - 1] = std::move(plans[i]);
+                inputs[kept - 1] = std::move(inputs[i]);
+            }
+        }
+        plans.resize(kept);
+        inputs.resize(kept);
+        std::sort(skipped.begin(), skipped.end());
     }
     // Once every input is known to be good: the directories, then the saved settings. A
     // directory that cannot be made is an input error; nothing has been written then.
     const std::vector<uint8_t> blockBytes(block.begin(), block.end());
     int refusal = EXIT_NOT_WRITTEN;
-    IdCounts found;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet]() {
-        WarnOfIdentifiers(found, rangeSet);
+    CheckedFrames found;
+    LevelSpans levels;
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet,
+                                 &levels]() {
+        WarnOfIdentifiers(found.ids, rangeSet);
         std::string problem;
+        if (!SettleChecked(options, found, levels, problem)) {
+            refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
+            return 0;
+        }
         if (!MakeOutputDirectories(plans, options, problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
             return 0;
@@ -298,7 +472,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
                                         static_cast<long long>(SIZE_MAX >> 20));
     const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
-    if (workers > 1 || options.frameTimeoutSeconds) {
+    // (With every frame skipped there is nothing for a worker to do.)
+    if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
         ParallelRender run;
         run.filter = &filter;
         run.pluginPath = pluginPath;
@@ -309,7 +484,9 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.cacheBytes = cacheBytes;
         run.jobs = workers;
         run.maxReports = MAX_INPUT_REPORTS;
-        run.checkedIds = &found;
+        run.checked = &found;
+        run.outputs = outputs;
+        run.levels = &levels;
         run.frameTimeoutSeconds = options.frameTimeoutSeconds.value_or(0);
         const ParallelResult result =
             RenderInWorkers(run, Complain, prepareOutputs, progress, report);
@@ -338,7 +515,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
                             "a worker process ended while checking the inputs; nothing was "
                             "rendered");
             case PARALLEL_RENDERED:
-                return Conclude(report, plans.size(), options.quiet);
+                return Conclude(report, plans.size(), skipped, options,
+                                WriteGifOfRun(options, report, plans.size(), sequence, settings));
         }
     }
 
@@ -351,10 +529,12 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!inputsGood) {
         return Fail(EXIT_BAD_INPUT, "nothing was rendered");
     }
-    found = source.CheckedIds();
+    found = source.Checked();
     if (!prepareOutputs()) {
         return refusal;
     }
-    RenderFrames(filter, settings, plans, source, progress, report);
-    return Conclude(report, plans.size(), options.quiet);
+    source.SetLevels(levels);
+    RenderFrames(filter, settings, plans, source, progress, report, outputs);
+    return Conclude(report, plans.size(), skipped, options,
+                    WriteGifOfRun(options, report, plans.size(), sequence, settings));
 }

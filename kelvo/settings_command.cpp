@@ -56,8 +56,12 @@ int New(const std::vector<std::string>& args, const std::string& pluginPath) {
         return Fail(EXIT_BAD_INPUT, error);
     }
     ImageFilter& filter = plugin.Filter();
-    if (!ConfigureFilter(filter, "", options.edits, error)) {
+    std::string paletteNote;
+    if (!ConfigureFilter(filter, "", options.edits, error, &paletteNote)) {
         return Fail(EXIT_BAD_INPUT, error);
+    }
+    if (!paletteNote.empty()) {
+        Complain("note: " + paletteNote);
     }
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {

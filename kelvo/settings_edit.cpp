@@ -23,12 +23,20 @@ int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string&
     return 1;
 }
 
-int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error) {
+int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error,
+                       std::string* paletteNote) {
     PaletteRenderSettings settings;
     std::memcpy(&settings, block.data(), sizeof settings);
-    if (!edits.paletteFile.empty() &&
-        !ReadPaletteFile(edits.paletteFile, settings.palette, error)) {
-        return 0;
+    if (!edits.paletteFile.empty()) {
+        PaletteFileInfo info;
+        if (!ReadPaletteFile(edits.paletteFile, edits.paletteDepth, settings.palette, info,
+                             error)) {
+            return 0;
+        }
+        const std::string described = DescribePaletteFile(info);
+        if (paletteNote != nullptr && !described.empty()) {
+            *paletteNote = "'" + edits.paletteFile + "' has " + described;
+        }
     }
     for (const RangeEdit& range : edits.ranges) {
         settings.ranges[range.id] = {static_cast<uint8_t>(range.first),

@@ -17,8 +17,10 @@ using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 
 // Applies, in this order: the palette file's palette (ReadPaletteFile), the ranges, method,
 // source and output name. On 0 (an unreadable or refused palette file) `block` is unchanged.
+// When given, `paletteNote` gets what kelvo says of the palette file (DescribePaletteFile,
+// naming the file), or "".
 [[nodiscard]] int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block,
-                                     std::string& error);
+                                     std::string& error, std::string* paletteNote = nullptr);
 
 // The 32-bit little-endian tag at the block's start.
 int32_t SettingsBlockTag(const SettingsBlock& block);

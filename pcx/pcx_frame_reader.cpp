@@ -1,8 +1,10 @@
 // Reads back an 8-bit run-length-encoded PCX frame: header, scan lines and palette trailer.
 #include "pcx/pcx_frame_reader.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "pcx/byte_sink.h"
 #include "pcx/pcx_format.h"
@@ -67,18 +69,57 @@ int DecodePcxFrame(const uint8_t* data, size_t size, PcxFrame& frame) {
     return 1;
 }
 
-int ReadPcxFrame(const char* path, PcxFrame& frame) {
+namespace {
+
+// The file's bytes, or 0 when it cannot be read or holds more than `limit` bytes.
+int ReadAtMost(const char* path, size_t limit, std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         return 0;
     }
-    std::vector<uint8_t> bytes;
     uint8_t chunk[1 << 14];
     size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && bytes.size() <= limit) {
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    return !failed && DecodePcxFrame(bytes.data(), bytes.size(), frame);
+    return !failed && bytes.size() <= limit;
+}
+
+}  // namespace
+
+int ReadPcxFrame(const char* path, PcxFrame& frame) {
+    std::vector<uint8_t> bytes;
+    return ReadAtMost(path, SIZE_MAX, bytes) && DecodePcxFrame(bytes.data(), bytes.size(), frame);
+}
+
+int ReadPcxFrameOfSize(const char* path, int width, int height, PcxFrame& frame) {
+    if (width < 1 || height < 1 || width > 65536 || height > 65536) {
+        return 0;
+    }
+    // Each line of at most width + 1 bytes, every byte a two-byte escape at worst.
+    const unsigned long long lineLimit = static_cast<unsigned long long>(width) + 1;
+    const unsigned long long limit = PCX_HEADER_SIZE +
+                                     2 * lineLimit * static_cast<unsigned long long>(height) +
+                                     PCX_TRAILER_SIZE;
+    std::vector<uint8_t> bytes;
+    if (limit > SIZE_MAX || !ReadAtMost(path, static_cast<size_t>(limit), bytes) ||
+        bytes.size() < PCX_HEADER_SIZE) {
+        return 0;
+    }
+    // The decoder sizes its lines by the header: it must say this frame before it decodes.
+    const uint8_t* header = bytes.data();
+    if (GetLe16(header + PCX_XMAX) - GetLe16(header + 4) + 1 != width ||
+        GetLe16(header + PCX_YMAX) - GetLe16(header + 6) + 1 != height ||
+        static_cast<unsigned long long>(GetLe16(header + PCX_BYTES_PER_LINE)) > lineLimit) {
+        return 0;
+    }
+    PcxFrame read;
+    if (!DecodePcxFrame(bytes.data(), bytes.size(), read) || read.width != width ||
+        read.height != height) {
+        return 0;
+    }
+    frame = std::move(read);
+    return 1;
 }

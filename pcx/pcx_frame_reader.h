@@ -21,3 +21,9 @@ int DecodePcxFrame(const uint8_t* data, size_t size, PcxFrame& frame);
 
 // Reads the whole file and decodes it; 0 when it cannot be read or decoded.
 int ReadPcxFrame(const char* path, PcxFrame& frame);
+
+// Reads and decodes the file only when it can be a frame of `width` x `height`: no larger than
+// such a frame's file at its worst (every byte escaped), with a header of that size whose
+// lines are at most one byte longer (writers may pad them to even). So a file that lies costs
+// no more memory than the frame. 0 when it is anything else, or cannot be read.
+int ReadPcxFrameOfSize(const char* path, int width, int height, PcxFrame& frame);

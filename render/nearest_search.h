@@ -36,13 +36,23 @@ public:
         return FindIn(cells_, records_.data(), red, green, blue);
     }
 
-    // Find for each of `count` pixels (anything with fields r, g and b), into `indices`.
+    // Find for each of `count` pixels (anything with fields r, g and b), into `indices`. A
+    // pixel of the colour of the one before it takes its index without a search: rendered
+    // frames of smooth colours hold long runs of one colour.
     template <typename Pixel>
     void FindAll(const Pixel* pixels, size_t count, uint8_t* __restrict indices) {
         const uint16_t* cells = cells_;
+        uint64_t previous = ~uint64_t{0};  // no colour: one above the 48 bits of a colour
+        uint8_t previousIndex = 0;
         for (size_t i = 0; i < count; ++i) {
-            indices[i] = static_cast<uint8_t>(
-                FindIn(cells, records_.data(), pixels[i].r, pixels[i].g, pixels[i].b));
+            const uint64_t colour =
+                uint64_t{pixels[i].r} | uint64_t{pixels[i].g} << 16 | uint64_t{pixels[i].b} << 32;
+            if (colour != previous) {
+                previous = colour;
+                previousIndex = static_cast<uint8_t>(
+                    FindIn(cells, records_.data(), pixels[i].r, pixels[i].g, pixels[i].b));
+            }
+            indices[i] = previousIndex;
         }
     }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng) as static libraries for the
-# 32-bit Windows build, from Debian's source packages of exactly the versions the native build
-# uses (unless the archive cannot deliver them: see "fetching" below), into build/windows-deps.
+# Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng, giflib) as static libraries
+# for the 32-bit Windows build, from Debian's source packages of exactly the versions the native
+# build uses (unless the archive cannot deliver them: see "fetching" below), into build/windows-deps.
 #
-# Debian has no mingw-w64 OpenEXR or libpng, so kelvo.exe links this build. The sources come
+# Debian has no mingw-w64 OpenEXR, libpng or giflib, so kelvo.exe links this build. The sources come
 # through apt from deb-src entries derived from this machine's own apt sources, kept in a
 # private apt state under build/windows-deps/work: the system's apt configuration is left as it
 # is. zlib is Debian's libz-mingw-w64-dev. Nothing else is fetched; only the libraries are built.
@@ -31,6 +31,7 @@ LIBRARIES=(
     "imath libimath-dev"
     "openexr libopenexr-dev"
     "png libpng-dev"
+    "gif libgif-dev"
 )
 
 fail() {
@@ -47,7 +48,8 @@ source_of() {
     dpkg-query -W -f='${source:Package} ${source:Version}' "$1"
 }
 
-for tool in "$TRIPLE-gcc-posix" "$TRIPLE-g++-posix" cmake ninja dpkg-source apt-get flock; do
+for tool in "$TRIPLE-gcc-posix" "$TRIPLE-g++-posix" "$TRIPLE-ar" cmake ninja make dpkg-source \
+    apt-get flock; do
     command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/install-deps.sh all first"
 done
 [ -f "$ZLIB" ] || fail "the mingw-w64 zlib is missing; run scripts/install-deps.sh all first"
@@ -304,6 +306,21 @@ build_png() {
     for file in include/png.h lib/libpng16.a; do
         [ -f "$PREFIX/$file" ] || fail "libpng installed no $file"
     done
+}
+
+# giflib has a plain Makefile: its static library alone, with the Windows build's compiler and
+# floating-point settings, optimised as Debian builds it (-O2); the header is copied by hand,
+# since its install target builds the programs and manual pages too.
+build_gif() {
+    local src=$WORK/src/${PACKAGE[gif]}
+    echo "Windows deps: building ${PACKAGE[gif]}"
+    make -C "$src" -j "$JOBS" libgif.a CC="$TRIPLE-gcc-posix" AR="$TRIPLE-ar" \
+        CFLAGS="-std=gnu99 -Wall -O2 -DNDEBUG $FLAGS" >"$WORK/build-gif.log" 2>&1 || {
+        tail -n 60 "$WORK/build-gif.log" >&2
+        fail "building ${PACKAGE[gif]} failed (whole log: $WORK/build-gif.log)"
+    }
+    install -D -m 644 "$src/gif_lib.h" "$PREFIX/include/gif_lib.h"
+    install -D -m 644 "$src/libgif.a" "$PREFIX/lib/libgif.a"
 }
 
 for name in "${names[@]}"; do

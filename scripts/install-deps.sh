@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, when they are missing. Usage:
-#   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries
+#   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries (libpng,
+#                             OpenEXR, giflib)
 #   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
 #                             Python and dpkg-source (scripts/build-windows-deps.sh), and
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
-#                             and clang-format (the formatting check), and OpenImageIO's
-#                             oiiotool (the reference the OpenEXR frames are checked against)
+#                             and clang-format (the formatting check), OpenImageIO's
+#                             oiiotool (the reference the OpenEXR frames are checked against),
+#                             Pillow and ImageMagick (which decode kelvo's PNG, BMP and GIF
+#                             files), and Slurm, munge, iproute2 and Blender (tests/farm: kelvo
+#                             in job arrays and the Blender add-on)
 set -euo pipefail
 
-packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev pkg-config)
+packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev libgif-dev
+          pkg-config)
 if [ "${1:-native}" = all ]; then
     packages+=(clang clang-format libclang-rt-14-dev lld llvm)
 fi
 if [ "${1:-native}" = bench ]; then
-    packages+=(imagemagick)
+    packages+=(imagemagick ffmpeg python3-pil python3-numpy)
 fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
-               python3 libz-mingw-w64-dev dpkg-dev openimageio-tools)
+               python3 libz-mingw-w64-dev dpkg-dev openimageio-tools python3-pil imagemagick
+               slurm-wlm munge iproute2 blender)
 fi
 
 missing=()

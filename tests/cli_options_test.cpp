@@ -129,6 +129,53 @@ TEST(FramePatternTest, NumbersFramesByTheirNamesOrFromStart) {
     }
 }
 
+TEST(FramePatternTest, SelectsTheFramesOfASpec) {
+    struct Case {
+        const char* spec;
+        std::vector<int> frames;  // empty: refused
+        const char* error;
+    };
+    const Case cases[] = {
+        {"11-15", {11, 12, 13, 14, 15}, ""},
+        {"7", {7}, ""},
+        {"1-9:4,2,3-3", {1, 2, 3, 5, 9}, ""},
+        {"5-1,3", {}, "must not come after the last"},
+        {"-3--1,-5", {-5, -3, -2, -1}, ""},
+        {"-2-1:2", {-2, 0}, ""},
+        {"2147483646-2147483647", {2147483646, 2147483647}, ""},
+        {"-2147483648", {INT_MIN}, ""},
+        {"2147483648", {}, "expected frame numbers"},
+        {"1-10:0", {}, "a step is 1 or more"},
+        {"1-10:-2", {}, "expected frame numbers"},
+        {"1:2", {}, "expected frame numbers"},
+        {"1,", {}, "expected frame numbers"},
+        {"", {}, "expected frame numbers"},
+        {"+1", {}, "expected frame numbers"},
+        {"1-2-3", {}, "expected frame numbers"},
+        {"0-999999,-1", {}, "selects more than 1000000 frames"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spec);
+        std::vector<int> frames;
+        std::string error;
+        EXPECT_EQ(ParseFrameSpec(c.spec, frames, error), c.frames.empty() ? 0 : 1) << error;
+        EXPECT_EQ(frames, c.frames);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    // Frame N is the pattern's file for N; --start renumbers, identifiers keep N.
+    std::vector<std::string> files;
+    std::vector<int> numbers;
+    std::vector<int> sources;
+    std::string error;
+    ASSERT_EQ(SelectPatternFrames("b_###.png", {-1, 4}, {}, files, numbers, sources, error), 1);
+    EXPECT_EQ(files, (std::vector<std::string>{"b_-01.png", "b_004.png"}));
+    EXPECT_EQ(numbers, (std::vector<int>{-1, 4}));
+    ASSERT_EQ(SelectPatternFrames("b_#.png", {-1, 4}, 100, files, numbers, sources, error), 1);
+    EXPECT_EQ(numbers, (std::vector<int>{100, 101}));
+    EXPECT_EQ(sources, (std::vector<int>{-1, 4}));
+    EXPECT_EQ(SelectPatternFrames("b_#.png", {1, 2}, INT_MAX, files, numbers, sources, error), 0);
+}
+
 // A run of '#' ending the stem marks where the filter puts the frame number.
 TEST(FramePatternTest, TakesTheHashRunOutOfTheOutputName) {
     struct Case {
@@ -236,6 +283,9 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"more pixels than a frame has", {"--max-pixels=4294836226", "a.png"}, "not '42948"},
         {"no time", {"--frame-timeout", "0", "a.png"}, "--frame-timeout needs a number of"},
         {"fractional time", {"--frame-timeout", "1.5", "a.png"}, "not '1.5'"},
+        {"frames of no pattern", {"--frames", "1-3", "a.png"}, "not 'a.png'"},
+        {"frames of two patterns", {"--frames=1", "a#.png", "b#.png"}, "not 2 COLOR"},
+        {"bad frames", {"--frames", "3-1", "a#.png"}, "bad --frames '3-1'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

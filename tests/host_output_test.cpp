@@ -67,7 +67,7 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesWhatIsNoPalette) {
     const SettingsBlock before = block;
     edits.paletteFile = dir.File("short.pcx");
     EXPECT_EQ(ApplySettingsEdits(edits, block, error), 0);
-    EXPECT_NE(error.find("not a PCX file"), std::string::npos) << error;
+    EXPECT_NE(error.find("not a palette file kelvo knows"), std::string::npos) << error;
     EXPECT_EQ(block, before);
 }
 

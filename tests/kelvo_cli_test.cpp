@@ -8,12 +8,16 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include "host/memory_bitmap.h"
 #include "kelvo/demo_scene.h"
 #include "pcx/pcx_writer.h"
 #include "plugin/palette_render_filter.h"
 #include "tests/exr_files.h"
+#include "tests/gif_blocks.h"
 #include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/run_process.h"
@@ -370,6 +374,242 @@ TEST_F(KelvoTest, PaletteColoursMapToThemselves) {
                 wrong += pcx.indices[i] != nearest(&input.rgba[4 * i]) ? 1 : 0;
             }
             EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
+// Debian's Pillow and ImageMagick, the independent decoders of kelvo's outputs; "" when both
+// are there, else what is missing.
+std::string MissingDecoders() {
+    const bool pillow = RunProcess({"/usr/bin/python3", "-c", "import PIL"}).exitCode == 0;
+    const bool magick =
+        std::filesystem::exists("/usr/bin/convert") && std::filesystem::exists("/usr/bin/identify");
+    return pillow && magick ? ""
+                            : "Pillow or ImageMagick missing: install Debian's python3-pil and "
+                              "imagemagick (scripts/install-deps.sh all) to check kelvo's PNG, "
+                              "BMP and GIF files with them";
+}
+
+// What Pillow makes of each frame of each file: "FILE FRAME MODE TRANSPARENCY PALETTE INDICES",
+// the palette and indices in hex.
+constexpr const char* PILLOW_DUMP = R"(
+import sys
+from PIL import GifImagePlugin, Image
+# Frames after the first stay indexed while the palette stays the same.
+GifImagePlugin.LOADING_STRATEGY = GifImagePlugin.LoadingStrategy.RGB_AFTER_DIFFERENT_PALETTE_ONLY
+for path in sys.argv[1:]:
+    image = Image.open(path)
+    for frame in range(getattr(image, "n_frames", 1)):
+        image.seek(frame)
+        print(path, frame, image.mode, image.info.get("transparency", -1),
+              bytes(image.getpalette()).hex(), image.tobytes().hex())
+)";
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (uint8_t byte : bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+// ImageMagick's colour map of `file`, entry by entry, as identify -verbose lists it; empty when
+// it lists none (it reads an indexed PNG with a transparent entry as direct colour).
+std::vector<uint8_t> MagickColormap(const std::string& file) {
+    const ProcessResult run = RunProcess({"/usr/bin/identify", "-verbose", file});
+    std::vector<uint8_t> map;
+    const size_t at = run.out.find("\n  Colormap:\n");
+    std::istringstream lines(at == std::string::npos ? "" : run.out.substr(at + 13));
+    std::string line;
+    for (int entry = 0; std::getline(lines, line); ++entry) {
+        int index = 0, r = 0, g = 0, b = 0;
+        if (std::sscanf(line.c_str(), " %d: (%d,%d,%d)", &index, &r, &g, &b) != 4 ||
+            index != entry) {
+            break;
+        }
+        map.insert(map.end(),
+                   {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)});
+    }
+    return map;
+}
+
+// Each output, in one process and in workers, decodes in Pillow to the frame file's indices
+// with the palette in order (and the transparent entry where one was asked for), and in
+// ImageMagick to the colours of those indices, with its colour map in order.
+TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
+    const std::string missing = MissingDecoders();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    // 37 x 23 (BMP rows padded), a flat band for long runs, every index of four ranges.
+    for (int n = 1; n <= 3; ++n) {
+        Frame frame = MakeFrame(37, 23, n, 4);
+        for (size_t i = 0; i < 37 * 5; ++i) {
+            std::fill_n(frame.rgba.begin() + static_cast<std::ptrdiff_t>(4 * i), 3,
+                        static_cast<uint16_t>(40 * n));
+        }
+        WriteRgbPng(In("c_000" + std::to_string(n) + ".png"), frame);
+        WriteIdPng(In("i_000" + std::to_string(n) + ".png"), frame, 8);
+    }
+    const std::string palette = std::string(KELVO_TEST_DATA) + "/palettes/jasc_crlf.pal";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int transparent;
+    };
+    const Case cases[] = {
+        {"one process", {"-j", "1", "--png", "p#.png", "--bmp", "b#.bmp", "--transparent", "9"}, 9},
+        {"workers, RLE8", {"-j", "2", "--preview", "p#.png", "--bmp", "b#.bmp", "--bmp-rle"}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Out());
+        std::vector<std::string> args = {"render",    "-q",
+                                         "--palette", palette,
+                                         "--ids",     In("i_####.png"),
+                                         "--range",   "0:0-63",
+                                         "--range",   "1:64-127:dither",
+                                         "--range",   "2:128-191",
+                                         "--range",   "3:255-192:dither",
+                                         "--output",  Out("f.pcx"),
+                                         "--gif",     Out("anim.gif")};
+        for (const std::string& arg : c.args) {
+            args.push_back(arg.find('#') != std::string::npos ? Out(arg) : arg);
+        }
+        args.insert(args.end(), {In("c_0001.png"), In("c_0002.png"), In("c_0003.png")});
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<DecodedPcx> frames(3);
+        std::vector<std::string> files;
+        for (int n = 1; n <= 3; ++n) {
+            std::string error;
+            ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("f000" + std::to_string(n) + ".pcx")),
+                                  frames[static_cast<size_t>(n - 1)], error))
+                << error;
+            files.push_back(Out("p" + std::to_string(n) + ".png"));
+            files.push_back(Out("b" + std::to_string(n) + ".bmp"));
+        }
+        files.push_back(Out("anim.gif"));
+        std::ofstream(In("dump.py")) << PILLOW_DUMP;
+        std::vector<std::string> dump = {"/usr/bin/python3", In("dump.py")};
+        dump.insert(dump.end(), files.begin(), files.end());
+        const ProcessResult pillow = RunProcess(dump);
+        ASSERT_EQ(pillow.exitCode, 0) << pillow.err;
+        std::istringstream lines(pillow.out);
+        std::string line;
+        size_t decoded = 0;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string file, mode, paletteHex, indicesHex;
+            int frame = 0, transparent = 0;
+            words >> file >> frame >> mode >> transparent >> paletteHex >> indicesHex;
+            SCOPED_TRACE(file + " frame " + std::to_string(frame));
+            const bool gif = file == Out("anim.gif");
+            const DecodedPcx& pcx =
+                frames[static_cast<size_t>(gif ? frame : file[file.size() - 5] - '1')];
+            EXPECT_EQ(mode, "P");
+            EXPECT_EQ(paletteHex, Hex(pcx.palette));
+            EXPECT_EQ(indicesHex, Hex(pcx.indices));
+            const bool bmp = file.find(".bmp") != std::string::npos;
+            EXPECT_EQ(transparent, bmp ? -1 : c.transparent);
+            ++decoded;
+
+            // ImageMagick: each pixel the colour of its index, the colour map in order.
+            const std::string one = file + "[" + std::to_string(frame) + "]";
+            const ProcessResult rgb = RunProcess({"/usr/bin/convert", one, "-depth", "8", "rgb:-"});
+            ASSERT_EQ(rgb.out.size(), pcx.indices.size() * 3) << rgb.err;
+            for (size_t i = 0; i < pcx.indices.size(); ++i) {
+                for (size_t channel = 0; channel < 3; ++channel) {
+                    ASSERT_EQ(static_cast<uint8_t>(rgb.out[3 * i + channel]),
+                              pcx.palette[3 * pcx.indices[i] + channel])
+                        << "pixel " << i;
+                }
+            }
+            const std::vector<uint8_t> map = MagickColormap(one);
+            EXPECT_TRUE(map == pcx.palette || (map.empty() && !bmp && !gif && c.transparent >= 0))
+                << map.size();
+        }
+        EXPECT_EQ(decoded, files.size() - 1 + 3);  // the GIF's three frames
+        const GifBlocks gif = ReadGifBlocks(ReadWholeFile(Out("anim.gif")));
+        ASSERT_TRUE(gif.valid);
+        ASSERT_EQ(gif.frames.size(), 3u);
+        EXPECT_EQ(gif.frames[0].delay, 8);  // 12 frames per second: 8 hundredths
+    }
+}
+
+// The demo's 24 frames, as a renderer would give them: --levels auto stretches each object's
+// luminance over its whole ramp, with the same spans in one process and in workers, and the
+// GIF of the sequence has one global colour table and no other.
+TEST_F(KelvoTest, LevelsUseTheDemosRampsAndItsGifHasOneColourTable) {
+    std::vector<std::string> inputs;
+    for (int n = 0; n < DEMO_FRAMES; ++n) {
+        DecodedFrame frame;
+        RenderDemoFrame(n, frame);
+        TestPng colour{DEMO_WIDTH, DEMO_HEIGHT, PNG_COLOR_TYPE_RGB, 16, {}};
+        for (size_t i = 0; i < frame.color.rgba.size(); i += 4) {
+            colour.samples.insert(colour.samples.end(),
+                                  frame.color.rgba.begin() + static_cast<std::ptrdiff_t>(i),
+                                  frame.color.rgba.begin() + static_cast<std::ptrdiff_t>(i + 3));
+        }
+        const std::string number = std::to_string(101 + n).substr(1);
+        WriteTestPng(In("demo_" + number + ".png"), colour);
+        WriteTestPng(In("ids_" + number + ".png"),
+                     {DEMO_WIDTH, DEMO_HEIGHT, PNG_COLOR_TYPE_GRAY, 8, frame.ids.ids});
+        inputs.push_back(In("demo_" + number + ".png"));
+    }
+    std::vector<PaletteEntry> palette(256);
+    BuildDemoPalette(palette.data());
+    const uint8_t index = 0;
+    ASSERT_EQ(WritePcxFrame(In("demo.pcx").c_str(), &index, 1, 1, palette.data()), 1);
+    std::vector<std::string> args = {"render",         "--palette", In("demo.pcx"), "--source",
+                                     "material",       "--method",  "uniform",      "--ids",
+                                     In("ids_##.png"), "--levels",  "auto"};
+    for (const RangeEdit& range : DemoRanges()) {
+        args.insert(args.end(),
+                    {"--range", std::to_string(range.id) + ":" + std::to_string(range.first) + "-" +
+                                    std::to_string(range.last) + ":dither"});
+    }
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    std::string spans;
+    for (const char* jobs : {"2", "1"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        std::vector<std::string> run = args;
+        run.insert(run.end(), {"-j", jobs, "--output", Out(std::string("j") + jobs + "/d.pcx"),
+                               "--gif", Out(std::string("j") + jobs + "/demo.gif")});
+        const ProcessResult result = Kelvo(run);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const size_t at = result.err.find("kelvo: levels used:");
+        ASSERT_NE(at, std::string::npos) << result.err;
+        const std::string said = result.err.substr(at, result.err.find('\n', at) - at);
+        EXPECT_TRUE(spans.empty() || said == spans) << said << "\n" << spans;
+        spans = said;
+
+        std::vector<std::set<uint8_t>> used(8);
+        for (int n = 1; n <= DEMO_FRAMES; ++n) {
+            DecodedPcx pcx;
+            std::string error;
+            const std::string number = std::to_string(10000 + n).substr(1);
+            ASSERT_TRUE(DecodePcx(
+                ReadWholeFile(Out(std::string("j") + jobs + "/d" + number + ".pcx")), pcx, error))
+                << error;
+            for (uint8_t entry : pcx.indices) {
+                used[entry / 32].insert(entry);
+            }
+        }
+        for (size_t ramp = 0; ramp < DemoRanges().size(); ++ramp) {
+            EXPECT_GE(used[ramp].size(), 29u) << "ramp " << ramp << " of 32 entries";
+        }
+        const GifBlocks gif =
+            ReadGifBlocks(ReadWholeFile(Out(std::string("j") + jobs + "/demo.gif")));
+        ASSERT_TRUE(gif.valid);
+        EXPECT_EQ(gif.globalTable,
+                  std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(palette.data()),
+                                       reinterpret_cast<const uint8_t*>(palette.data()) + 768));
+        ASSERT_EQ(gif.frames.size(), 24u);
+        for (const GifBlocks::Frame& frame : gif.frames) {
+            EXPECT_EQ(frame.imageFlags & 0x80, 0);  // no local colour table
         }
     }
 }

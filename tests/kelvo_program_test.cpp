@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
@@ -153,6 +154,88 @@ TEST_F(KelvoProgramTest, RendersASequenceToTheSameFramesOnEverySystem) {
             ASSERT_EQ(preview.rgba[4 * i + 1], pcx.palette[entry + 1] * 256) << i;
             ASSERT_EQ(preview.rgba[4 * i + 2], pcx.palette[entry + 2] * 256) << i;
         }
+    }
+}
+
+// Every output beside the frame files, from a GIMP palette: PNG (with a transparent entry),
+// BMP, RLE8 BMP and the GIF of the sequence, with a background identifier for the pixels below
+// an alpha threshold (three of frame 8) and levels measured over the sequence. Both builds, in
+// one process and in workers, write the same bytes.
+TEST_F(KelvoProgramTest, WritesPngBmpAndGifBesideTheFramesOnEverySystem) {
+    const std::string palette = std::string(KELVO_TEST_DATA) + "/palettes/gimp.gpl";
+    std::vector<std::string> common = {"render", "--palette", palette, "--ids",
+                                       Fixture("ids_####.png")};
+    common.insert(common.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    common.insert(common.end(),
+                  {"--range", "4:250-250", "--background-id", "4", "--alpha-threshold", "0.97"});
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        uint64_t fingerprint;  // of every file written, in name order
+    };
+    const Case cases[] = {
+        {"PNG, BMP, GIF with a transparent entry, one process",
+         {"-j", "1", "--png", "p_####.png", "--bmp", "b_####.bmp", "--gif", "anim.gif",
+          "--transparent", "250", "--fps", "25"},
+         0x90ace92770ffc894ULL},
+        {"RLE8 BMP and an opaque GIF, workers",
+         {"-j", "3", "--bmp", "b_####.bmp", "--bmp-rle", "--gif", "anim.gif"},
+         0x3caaff667873264fULL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Out());
+        std::filesystem::create_directory(Out());
+        std::vector<std::string> args = common;
+        for (const std::string& arg : c.args) {
+            args.push_back(arg.find('.') != std::string::npos ? Out(arg) : arg);
+        }
+        args.insert(args.end(), {"--output", Out("shot.pcx"), Fixture("beauty_0007.png"),
+                                 Fixture("beauty_0008.png"), Fixture("beauty_0009.png")});
+        std::vector<std::string> measured = args;
+        measured.insert(measured.begin() + 1, {"--levels", "auto", "--levels", "2:0.1-0.9"});
+        const ProcessResult run = Kelvo(measured);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.err, "kelvo: levels used: --levels 0:")) << run.err;
+        EXPECT_TRUE(Contains(run.err, " --levels 2:0.100-0.900 --levels 3:")) << run.err;
+        EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (7-9), and " + Out("anim.gif")))
+            << run.err;
+        std::string all;
+        std::string each;
+        for (const std::string& name : OutEntries()) {
+            const std::vector<uint8_t> bytes = ReadWholeFile(Out(name));
+            all.append(bytes.begin(), bytes.end());
+            each.append("\n  ").append(name).append(" ").append(
+                std::to_string(Fingerprint(bytes.data(), bytes.size())));
+        }
+        EXPECT_EQ(FingerprintOf(all), c.fingerprint)
+            << std::hex << "0x" << FingerprintOf(all) << std::dec << each;
+
+        // Resumed without frame 8's BMP and the GIF, with the spans the first run printed:
+        // frames 7 and 9 are skipped, frame 8 is rendered again, and the GIF is made of all
+        // three. The same files.
+        const size_t said = run.err.find("kelvo: levels used:") + 19;
+        std::istringstream spans(run.err.substr(said, run.err.find('\n', said) - said));
+        std::vector<std::string> words = {"--skip-existing"};
+        for (std::string word; spans >> word;) {
+            words.push_back(word);
+        }
+        args.insert(args.begin() + 1, words.begin(), words.end());
+        std::filesystem::remove(Out("b_0008.bmp"));
+        std::filesystem::remove(Out("anim.gif"));
+        const ProcessResult resumed = Kelvo(args);
+        ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+        EXPECT_TRUE(Contains(resumed.err,
+                             "1 frame written (8); 2 frames skipped, already complete "
+                             "(7, 9), and " +
+                                 Out("anim.gif")))
+            << resumed.err;
+        std::string again;
+        for (const std::string& name : OutEntries()) {
+            const std::vector<uint8_t> bytes = ReadWholeFile(Out(name));
+            again.append(bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(again, all);
     }
 }
 
@@ -382,6 +465,11 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     block[0] = 100;
     WriteBytes(dir.File("tag100.set"), block);
     WriteBytes(dir.File("short.pcx"), std::string(700, '\1'));
+    std::string hex;
+    for (int i = 0; i < 257; ++i) {
+        hex += "102030\r\n";
+    }
+    WriteBytes(dir.File("257.hex"), hex);
     WriteTestExr(dir.File("c.exr"), {{"",
                                       3,
                                       2,
@@ -469,7 +557,8 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          false},
         {"palette that is no PCX",
          {"--palette", dir.File("short.pcx"), frame},
-         "cannot read palette '" + dir.File("short.pcx") + "': not a PCX file; kelvo reads",
+         "cannot read palette '" + dir.File("short.pcx") +
+             "': not a palette file kelvo knows (700 bytes); kelvo reads palettes from PCX",
          false},
         {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
         {"missing channel",
@@ -502,6 +591,36 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
              "' (--save-settings) are the same file",
          false},
         {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", false},
+        {"BMP without #",
+         {"--bmp", Out("b.bmp"), frame, Fixture("beauty_0008.png")},
+         "--bmp '" + Out("b.bmp") + "' has no '#'",
+         false},
+        {"GIF over an input",
+         {"--gif", frame, frame},
+         "'" + frame + "' (frame 7's colour input) and '" + frame + "' (--gif) are the same file",
+         false},
+        {"RLE8 without BMP", {"--bmp-rle", frame}, "--bmp-rle needs --bmp", false},
+        {"frames per second without GIF", {"--fps", "10", frame}, "--fps needs --gif", false},
+        {"PNG named twice",
+         {"--png", Out("a#.png"), "--preview", Out("b#.png"), frame},
+         "--png and --preview name the same file",
+         false},
+        {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", false},
+        {"levels above 1", {"--levels", "1:0.5-1.5", frame}, "bad --levels '1:0.5-1.5'", false},
+        {"material background 300",
+         {"--background-id", "300", frame},
+         "--background-id 300 is not an identifier of the material channel",
+         false},
+        {"a GIF of frames of two sizes",
+         {"--gif", Out("a.gif"), frame, Fixture("rgb8.png")},
+         "--gif '" + Out("a.gif") +
+             "': the frames are of different sizes (2 to 6 wide, 1 to 4 high); one GIF holds "
+             "frames of one size",
+         false},
+        {"a palette of 257 colours",
+         {"--palette", dir.File("257.hex"), frame},
+         "cannot read palette '" + dir.File("257.hex") + "': it has 257 colours",
+         false},
         {"output with a '#' inside", {"--output", Out("o#x.pcx"), frame}, "one to four '#'", false},
         {"output directory behind a file",
          {"--output", dir.File("text.png/o.pcx"), frame},
@@ -560,7 +679,8 @@ TEST_F(KelvoProgramTest, RefusesFramesBeyondMaxPixelsFromTheirHeaders) {
     const std::vector<uint8_t> indices(size_t{2048} * 1024, 7);
     PaletteEntry palette[PALETTE_ENTRIES] = {};
     std::string error;
-    ASSERT_EQ(WriteIndexedPng(dir.File("large.png"), indices.data(), 2048, 1024, palette, error), 1)
+    ASSERT_EQ(
+        WriteIndexedPng(dir.File("large.png"), indices.data(), 2048, 1024, palette, -1, error), 1)
         << error;
     struct Case {
         const char* name;
@@ -722,11 +842,48 @@ TEST_F(KelvoProgramTest, ShowsAPaletteAsTextAndAsASheet) {
     WriteBytes(dir.File("text.pal"), "JASC-PAL\n0100\n256\n");
     const ProcessResult refused = Kelvo({"palette", "show", dir.File("text.pal")});
     EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_TRUE(Contains(refused.err, "not a PCX file")) << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "count line says 256 colours but which has 0"))
+        << refused.err;
 }
 
-// Identifier passes as renderers write them: values mapped to identifiers with --id-map, and
-// an OpenEXR file whose colour is in its one layer, read without --layer.
+// Any palette file to the PCX file the plug-in's dialog loads: 16 x 16 pixels, pixel i entry
+// i, the palette at its end; shorter palettes said to be so, and black after their colours.
+TEST_F(KelvoProgramTest, ConvertsPalettesToThePcxFileTheDialogLoads) {
+    WriteBytes(dir.File("three.pal"), "JASC-PAL\r\n0100\r\n3\r\n255 0 0\r\n0 255 0\r\n9 9 9\r\n");
+    for (const char* command : {"show", "convert"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"palette", command, dir.File("three.pal")};
+        if (std::string(command) == "convert") {
+            args.push_back(Out("three.pcx"));
+        }
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err.rfind("kelvo: note: '" + dir.File("three.pal") +
+                                    "' has 3 colours (JASC-PAL), so entries 3-255 are black",
+                                0),
+                  0u)
+            << run.err;
+    }
+    DecodedPcx pcx;
+    std::string error;
+    ASSERT_TRUE(DecodePcx(ReadWholeFile(Out("three.pcx")), pcx, error)) << error;
+    EXPECT_EQ(pcx.width, 16);
+    EXPECT_EQ(pcx.height, 16);
+    for (size_t i = 0; i < pcx.indices.size(); ++i) {
+        EXPECT_EQ(pcx.indices[i], i);
+    }
+    std::vector<uint8_t> palette(768, 0);
+    palette[0] = 255;
+    palette[4] = 255;
+    palette[6] = palette[7] = palette[8] = 9;
+    EXPECT_EQ(pcx.palette, palette);
+    EXPECT_EQ(FileFingerprint(Out("three.pcx")), 0x76933734ba8a371dULL)
+        << std::hex << "0x" << FileFingerprint(Out("three.pcx"));
+}
+
+// Identifier passes as renderers write them: values mapped to identifiers with --id-map, an
+// OpenEXR file whose colour is in its one layer, read without --layer, and transparent pixels
+// and pixels without a stored identifier taken as the background.
 TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
     const std::vector<float> grey = {0.5f, 0.5f};
     WriteTestExr(dir.File("one_layer.exr"), {{"",
@@ -749,6 +906,12 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
                                                 {"b.R", 2, grey},
                                                 {"b.G", 2, grey},
                                                 {"b.B", 2, grey}}}});
+    // A cropped render: colour stored for 2 of the 3 pixels, an identifier for the first only.
+    TestExrPart cropped = {"beauty", 2, 1, 0, 0, {{"R", 2, grey}, {"G", 2, grey}, {"B", 2, grey}}};
+    TestExrPart croppedIds = {"ids", 1, 1, 0, 0, {{"id", 2, {255.0f}}}};
+    cropped.displayWidth = croppedIds.displayWidth = 3;
+    cropped.displayHeight = croppedIds.displayHeight = 1;
+    WriteTestExr(dir.File("cropped.exr"), {cropped, croppedIds});
     const std::vector<std::string> ranges = {"--range", "0:0-0",   "--range", "1:10-10",
                                              "--range", "2:20-20", "--range", "7:70-70"};
     struct Case {
@@ -772,6 +935,25 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
          {},
          "no R, G, B channels; layers with colour: a, b (choose one with --layer)"},
         {"bad map", {"--id-map", "300", Fixture("rgb8.png")}, {}, "bad --id-map '300'"},
+        // Alphas 0 and 65535; 4 and 0xDEF0.
+        {"background: alpha 0", {"--background-id", "7", Fixture("grey8_trns.png")}, {70, 0}, ""},
+        {"background below a threshold",
+         {"--background-id", "7", "--alpha-threshold", "0.9", Fixture("rgba16.png")},
+         {70, 70},
+         ""},
+        {"no stored identifier: what 0 stands for",
+         {"--id-map", "255:2", "--id-channel", "id", dir.File("cropped.exr")},
+         {20, 0, 0},
+         ""},
+        {"no stored identifier: the background, not mapped",
+         {"--id-map", "255:2", "--id-map", "7:1", "--background-id", "7", "--id-channel", "id",
+          dir.File("cropped.exr")},
+         {20, 70, 70},
+         ""},
+        {"threshold without background",
+         {"--alpha-threshold", "0.5", Fixture("rgba16.png")},
+         {},
+         "--alpha-threshold needs --background-id"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -793,33 +975,45 @@ TEST_F(KelvoProgramTest, ReadsIdentifierPassesAsRenderersWriteThem) {
     }
 }
 
-// The frame files are written, their previews cannot replace directories: each preview is
-// named as what it is, with the system's reason, in one process and in workers.
-TEST_F(KelvoProgramTest, UnwritablePreviewsAreReportedAsPreviews) {
+// The frame files are written, but a PNG, a BMP and the GIF cannot replace directories: each
+// is named as what it is, with the system's reason, in one process and in workers.
+TEST_F(KelvoProgramTest, UnwritablePngBmpAndGifAreReportedAsSuch) {
     for (const char* jobs : {"1", "2"}) {
         SCOPED_TRACE(std::string("-j ") + jobs);
         const std::string out = Out(std::string("j") + jobs + "/");
-        for (const char* taken : {"prev_0007.png", "prev_0008.png"}) {
+        for (const char* taken : {"prev_0008.png", "b_0007.bmp", "anim.gif"}) {
             std::filesystem::create_directories(out + taken);
         }
         const ProcessResult run =
             Kelvo({"render", "-j", jobs, "--output", out + "shot.pcx", "--preview",
-                   out + "prev_####.png", Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
+                   out + "prev_####.png", "--bmp", out + "b_####.bmp", "--gif", out + "anim.gif",
+                   Fixture("beauty_0007.png"), Fixture("beauty_0008.png")});
         EXPECT_EQ(run.exitCode, 1);
-        const std::string reason = "kelvo: frame 8 (" + Fixture("beauty_0008.png") +
-                                   "): preview '" + out + "prev_0008.png' was not written: ";
-        const size_t at = run.err.find(reason);
-        ASSERT_NE(at, std::string::npos) << run.err;
-        const std::string why =
-            run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
+        const std::string cases[] = {
+            "kelvo: frame 8 (" + Fixture("beauty_0008.png") + "): preview '" + out +
+                "prev_0008.png' was not written: ",
+            "kelvo: frame 7 (" + Fixture("beauty_0007.png") + "): BMP '" + out +
+                "b_0007.bmp' was not written: ",
+            "kelvo: GIF '" + out + "anim.gif' was not written: ",
+        };
+        for (const std::string& reason : cases) {
+            SCOPED_TRACE(reason);
+            const size_t at = run.err.find(reason);
+            ASSERT_NE(at, std::string::npos) << run.err;
+            const std::string why =
+                run.err.substr(at + reason.size(), run.err.find('\n', at) - at - reason.size());
 #ifdef _WIN32
-        EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
+            EXPECT_EQ(why.substr(0, 17), "Permission denied") << run.err;
 #else
-        EXPECT_EQ(why, "Is a directory") << run.err;
+            EXPECT_EQ(why, "Is a directory") << run.err;
 #endif
-        EXPECT_TRUE(Contains(run.err, "2 of 2 previews not written (7-8); frames written: 7-8"))
+        }
+        EXPECT_TRUE(Contains(run.err,
+                             "1 of 2 previews not written (8); 1 of 2 BMP files not written (7); "
+                             "the GIF was not written; frames written: 7-8"))
             << run.err;
         EXPECT_TRUE(std::filesystem::is_regular_file(out + "shot0008.pcx"));
+        EXPECT_TRUE(std::filesystem::is_regular_file(out + "b_0008.bmp"));
     }
 }
 
@@ -947,7 +1141,9 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
     };
     const Case cases[] = {
         {"rendering",
-         {"-j", "1", "--frame-timeout", "2", others[0], stuck, others[1], others[2]},
+         // The worker started in its place is sent the levels too.
+         {"-j", "1", "--frame-timeout", "2", "--levels", "0:0.2-0.8", others[0], stuck, others[1],
+          others[2]},
          1,
          {"frame 2 (" + stuck + "): '" + Out("rendering/shot0002.pcx") +
               "' was not written: rendering it" + ended,
@@ -985,6 +1181,93 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
     }
 }
 
+// The committed frames 7-9 under the numbers -1, 0 and 2 of a pattern: frame N is the
+// pattern's file for N (the minus sign counts towards the '#' run), its identifiers follow
+// the same number, and a selected frame without its file stops the run before anything is
+// written. The files are those of the frames rendered from their own names.
+TEST_F(KelvoProgramTest, FramesOfAPatternAreTheFilesItGivesForTheirNumbers) {
+    const std::pair<int, int> renumbered[] = {{-1, 7}, {0, 8}, {2, 9}};
+    for (const auto& [number, fixture] : renumbered) {
+        std::filesystem::copy_file(Fixture(Numbered("beauty_%04d.png", fixture)),
+                                   dir.File(Numbered("b_%04d.png", number)));
+        std::filesystem::copy_file(Fixture(Numbered("ids_%04d.png", fixture)),
+                                   dir.File(Numbered("i_%03d.png", number)));
+    }
+    std::vector<std::string> args = {"render", "--ids", dir.File("i_###.png"), "--output",
+                                     Out("s_####.pcx")};
+    args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    std::vector<std::string> missing = args;
+    missing.insert(missing.end(), {"--frames", "-1-3", "-j", "2", dir.File("b_####.png")});
+    const ProcessResult refused = Kelvo(missing);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(Contains(refused.err, "kelvo: --frames -1-3: '" + dir.File("b_####.png") +
+                                          "' has no file for frames 1, 3 ('" +
+                                          dir.File("b_0001.png") + "', '" + dir.File("b_0003.png") +
+                                          "')"))
+        << refused.err;
+    EXPECT_TRUE(OutEntries().empty());
+    args.insert(args.end(), {"--frames", "-1-2:3,0", "-j", "2", dir.File("b_####.png")});
+    const ProcessResult run = Kelvo(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "kelvo: 3 frames written (-1-0, 2)")) << run.err;
+    const std::pair<const char*, uint64_t> expected[] = {{"s_-001.pcx", 0xdfb9666a7b04e8b9ULL},
+                                                         {"s_0000.pcx", 0x1e42c47d66d43b90ULL},
+                                                         {"s_0002.pcx", 0x41087aa95fa2ac7dULL}};
+    for (const auto& [name, fingerprint] : expected) {
+        EXPECT_EQ(FileFingerprint(Out(name)), fingerprint) << name;
+    }
+}
+
+// A frame is left alone only when its file is a complete PCX frame of its size in this run's
+// palette (and its preview, when asked for, is there); every other file of that name is
+// rendered anew. Skipped frames are neither rendered nor touched, with workers too.
+TEST_F(KelvoProgramTest, SkipExistingLeavesOnlyCompleteFramesAlone) {
+    std::vector<std::string> args = {"render",   "--skip-existing",
+                                     "-j",       "2",
+                                     "--frames", "7-9",
+                                     "--ids",    Fixture("ids_####.png"),
+                                     "--output", Out("s_####.pcx")};
+    args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    args.push_back(Fixture("beauty_####.png"));
+    const ProcessResult first = Kelvo(args);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    std::string frame7;
+    {
+        const std::vector<uint8_t> bytes = ReadWholeFile(Out("s_0007.pcx"));
+        frame7.assign(bytes.begin(), bytes.end());
+    }
+    // Frame 7 stays, with a modification time from long ago; frame 8 is cut short and frame
+    // 9 is frame 7's file in another palette.
+    const auto past = std::filesystem::last_write_time(Out("s_0007.pcx")) - std::chrono::hours(48);
+    std::filesystem::last_write_time(Out("s_0007.pcx"), past);
+    WriteBytes(Out("s_0008.pcx"), frame7.substr(0, frame7.size() - 1));
+    std::string otherPalette = frame7;
+    otherPalette.back() = static_cast<char>(otherPalette.back() ^ 1);
+    WriteBytes(Out("s_0009.pcx"), otherPalette);
+    const ProcessResult resumed = Kelvo(args);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_TRUE(Contains(resumed.err,
+                         "kelvo: 2 frames written (8-9); 1 frame skipped, already complete (7)"))
+        << resumed.err;
+    EXPECT_FALSE(Contains(resumed.err, "frame 7 (")) << resumed.err;
+    EXPECT_EQ(std::filesystem::last_write_time(Out("s_0007.pcx")), past);
+    EXPECT_EQ(FileFingerprint(Out("s_0007.pcx")), 0xdfb9666a7b04e8b9ULL);
+    EXPECT_EQ(FileFingerprint(Out("s_0008.pcx")), 0x1e42c47d66d43b90ULL);
+    EXPECT_EQ(FileFingerprint(Out("s_0009.pcx")), 0x41087aa95fa2ac7dULL);
+    const ProcessResult done = Kelvo(args);
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(
+        Contains(done.err, "kelvo: no frame was written; 3 frames skipped, already complete (7-9)"))
+        << done.err;
+    EXPECT_EQ(std::filesystem::last_write_time(Out("s_0007.pcx")), past);
+    // Without its preview a frame is not finished.
+    args.insert(args.end() - 1, {"--preview", Out("p_####.png")});
+    const ProcessResult previews = Kelvo(args);
+    ASSERT_EQ(previews.exitCode, 0) << previews.err;
+    EXPECT_TRUE(Contains(previews.err, "kelvo: 3 frames written (7-9)")) << previews.err;
+    EXPECT_FALSE(Contains(previews.err, "skipped")) << previews.err;
+}
+
 // A run still busy when its first frame is shown: a small frame, then frames of 2000 x 1500
 // (one file, named again and again) for two workers.
 class LongRunTest : public KelvoProgramTest {
@@ -1005,9 +1288,9 @@ protected:
                           static_cast<uint8_t>(i / 2)};
         }
         std::string error;
-        EXPECT_EQ(
-            WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette, error),
-            1)
+        EXPECT_EQ(WriteIndexedPng(dir.File("large.png"), indices.data(), width, height, palette, -1,
+                                  error),
+                  1)
             << error;
         std::vector<std::string> args = {KelvoProgram(),
                                          "render",

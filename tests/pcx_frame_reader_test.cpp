@@ -98,4 +98,42 @@ TEST(PcxFrameReaderTest, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(ReadPcxFrame(dir.File("missing.pcx").c_str(), frame), 0);
 }
 
+// --skip-existing reads a file only as the frame it must be: a header of another size, or a
+// file longer than such a frame can be, is refused before its lines are allocated.
+TEST(PcxFrameReaderTest, ReadsAFileOnlyAsAFrameOfTheSizeAsked) {
+    TempDir dir;
+    const std::vector<uint8_t> golden = GoldenFile(SCAN);
+    std::vector<uint8_t> huge = golden;
+    huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;  // 65536 x 65536
+    huge[66] = huge[67] = 0xFF;
+    std::vector<uint8_t> padded = GoldenFile({0xC4, 0x05, 0xC1, 0xC1, 0x07, 0x07, 0x00});
+    padded[66] = 4;  // lines padded to 4 bytes, one more than the width
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        int width, height;
+        bool read;
+    };
+    const Case cases[] = {
+        {"its size", golden, 3, 2, true},
+        {"lines padded by one", padded, 3, 2, true},
+        {"another height", golden, 3, 3, false},
+        {"another width", golden, 2, 2, false},
+        {"a header that lies", huge, 3, 2, false},
+        {"longer than the frame can be", GoldenFile(std::vector<uint8_t>(20, 0x05)), 3, 2, false},
+        {"cut short", std::vector<uint8_t>(golden.begin(), golden.end() - 1), 3, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File("f.pcx");
+        FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(c.file.data(), 1, c.file.size(), file), c.file.size());
+        ASSERT_EQ(std::fclose(file), 0);
+        PcxFrame frame;
+        EXPECT_EQ(ReadPcxFrameOfSize(path.c_str(), c.width, c.height, frame), c.read ? 1 : 0);
+        EXPECT_EQ(frame.indices.size(), c.read ? 6u : 0u);
+    }
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "kelvo/imageio/palette_file.h"
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
 #include "tests/image_files.h"
@@ -219,6 +220,37 @@ TEST(PngCodecTest, RefusesFromTheHeaderWhatTheFileCannotHold) {
     }
 }
 
+// --skip-existing learns a frame's size from these 24 bytes alone, before anything decodes.
+TEST(PngCodecTest, TakesTheSizeFromTheHeadAlone) {
+    const std::vector<uint8_t> head = ReadWholeFile(Fixture("rgb16.png"));
+    std::vector<uint8_t> huge(head.begin(), head.begin() + 24);
+    huge[16] = 0x7F;  // width 0x7F000002, the largest a PNG may have is 2^31 - 1
+    std::vector<uint8_t> tooWide = huge;
+    tooWide[16] = 0x80;
+    std::vector<uint8_t> noIhdr = huge;
+    noIhdr[12] = 'X';
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int width, height;  // 0: refused
+    };
+    const Case cases[] = {
+        {"a file", head, 2, 1},
+        {"the largest width", huge, 0x7F000002, 1},
+        {"too wide", tooWide, 0, 0},
+        {"no IHDR first", noIhdr, 0, 0},
+        {"cut short", std::vector<uint8_t>(head.begin(), head.begin() + 23), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int width = 0;
+        int height = 0;
+        EXPECT_EQ(PngSizeFromHead(c.bytes.data(), c.bytes.size(), width, height), c.width > 0);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
+    }
+}
+
 // A 32-bit program cannot count the bytes of the largest frames: their size is refused before
 // anything is allocated, rather than wrapping around to a buffer too small for the rows.
 TEST(PngCodecTest, RefusesFramesTooLargeForThisProgramsMemory) {
@@ -252,8 +284,9 @@ TEST(PngCodecTest, RefusesFramesTooLargeForThisProgramsMemory) {
 
 // The preview read back through the build's own decoder, and its chunks read plainly: an
 // 8-bit palette image (IHDR colour type 3) with all 256 entries, so every viewer shows the
-// frame's own colours.
-TEST(PngCodecTest, PreviewHoldsIndicesAndTheWholePalette) {
+// frame's own colours, that kelvo reads back as the same palette; tRNS only for a transparent
+// index, ending with it at alpha 0.
+TEST(PngCodecTest, PreviewHoldsIndicesTheWholePaletteAndTheTransparentIndex) {
     TempDir dir;
     PaletteEntry palette[256];
     for (int i = 0; i < 256; ++i) {
@@ -261,41 +294,57 @@ TEST(PngCodecTest, PreviewHoldsIndicesAndTheWholePalette) {
                       static_cast<uint8_t>(255 - i)};
     }
     const std::vector<uint8_t> indices = {0, 1, 255, 128, 7, 7};
-    std::string error;
-    ASSERT_EQ(WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, error), 1) << error;
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
+    for (const int transparent : {-1, 0, 7, 255}) {
+        SCOPED_TRACE(transparent);
+        std::string error;
+        ASSERT_EQ(
+            WriteIndexedPng(dir.File("p.png"), indices.data(), 3, 2, palette, transparent, error),
+            1)
+            << error;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.png"});
 
-    const std::vector<uint8_t> bytes = ReadWholeFile(dir.File("p.png"));
-    ASSERT_GT(bytes.size(), 33u);
-    EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "IHDR");
-    EXPECT_EQ(GetBe32(bytes, 16), 3u);
-    EXPECT_EQ(GetBe32(bytes, 20), 2u);
-    EXPECT_EQ(bytes[24], 8);  // bit depth
-    EXPECT_EQ(bytes[25], 3);  // palette colour type
-    std::vector<uint8_t> plte;
-    for (size_t at = 8; at + 8 <= bytes.size();) {
-        const uint32_t length = GetBe32(bytes, at);
-        const std::string tag(bytes.begin() + static_cast<std::ptrdiff_t>(at) + 4,
-                              bytes.begin() + static_cast<std::ptrdiff_t>(at) + 8);
-        if (tag == "PLTE" && at + 8 + length <= bytes.size()) {
-            plte.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at) + 8,
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+        const std::vector<uint8_t> bytes = ReadWholeFile(dir.File("p.png"));
+        ASSERT_GT(bytes.size(), 33u);
+        EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "IHDR");
+        EXPECT_EQ(GetBe32(bytes, 16), 3u);
+        EXPECT_EQ(GetBe32(bytes, 20), 2u);
+        EXPECT_EQ(bytes[24], 8);  // bit depth
+        EXPECT_EQ(bytes[25], 3);  // palette colour type
+        std::vector<uint8_t> trns;
+        bool hasTrns = false;
+        for (size_t at = 8; at + 8 <= bytes.size();) {
+            const uint32_t length = GetBe32(bytes, at);
+            const auto data = bytes.begin() + static_cast<std::ptrdiff_t>(at) + 8;
+            if (std::string(data - 4, data) == "tRNS" && at + 8 + length <= bytes.size()) {
+                hasTrns = true;
+                trns.assign(data, data + length);
+            }
+            at += size_t{12} + length;
         }
-        at += size_t{12} + length;
-    }
-    ASSERT_EQ(plte.size(), 768u);
-    EXPECT_EQ(std::memcmp(plte.data(), palette, 768), 0);
+        std::vector<uint8_t> expectedTrns;
+        if (transparent >= 0) {
+            expectedTrns.assign(static_cast<size_t>(transparent) + 1, 255);
+            expectedTrns.back() = 0;
+        }
+        EXPECT_EQ(hasTrns, transparent >= 0);
+        EXPECT_EQ(trns, expectedTrns);
+        PaletteEntry back[256];
+        PaletteFileInfo info;
+        ASSERT_EQ(DecodePaletteFile(bytes, PALETTE_DEPTH_GUESS, back, info, error), 1) << error;
+        EXPECT_EQ(info.entries, 256);
+        EXPECT_EQ(std::memcmp(back, palette, 768), 0);
 
-    ColorImage image;
-    ASSERT_EQ(ReadColorPng(dir.File("p.png"), image, error), 1) << error;
-    ASSERT_EQ(image.rgba.size(), indices.size() * 4);
-    for (size_t i = 0; i < indices.size(); ++i) {
-        SCOPED_TRACE(i);
-        const PaletteEntry& colour = palette[indices[i]];
-        EXPECT_EQ(image.rgba[4 * i], colour.red * 256);
-        EXPECT_EQ(image.rgba[4 * i + 1], colour.green * 256);
-        EXPECT_EQ(image.rgba[4 * i + 2], colour.blue * 256);
-        EXPECT_EQ(image.rgba[4 * i + 3], 65535);
+        ColorImage image;
+        ASSERT_EQ(ReadColorPng(dir.File("p.png"), image, error), 1) << error;
+        ASSERT_EQ(image.rgba.size(), indices.size() * 4);
+        for (size_t i = 0; i < indices.size(); ++i) {
+            SCOPED_TRACE(i);
+            const PaletteEntry& colour = palette[indices[i]];
+            EXPECT_EQ(image.rgba[4 * i], colour.red * 256);
+            EXPECT_EQ(image.rgba[4 * i + 1], colour.green * 256);
+            EXPECT_EQ(image.rgba[4 * i + 2], colour.blue * 256);
+            EXPECT_EQ(image.rgba[4 * i + 3], indices[i] == transparent ? 0 : 65535);
+        }
     }
 }
 
@@ -304,7 +353,7 @@ TEST(PngCodecTest, PreviewLeavesNothingBehindWhenItCannotWrite) {
     PaletteEntry palette[256] = {};
     const uint8_t index = 0;
     std::string error;
-    EXPECT_EQ(WriteIndexedPng(dir.File("missing/p.png"), &index, 1, 1, palette, error), 0);
+    EXPECT_EQ(WriteIndexedPng(dir.File("missing/p.png"), &index, 1, 1, palette, -1, error), 0);
     EXPECT_TRUE(Contains(error, "No such file")) << error;
     EXPECT_TRUE(dir.Entries().empty());
 }

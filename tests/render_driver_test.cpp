@@ -46,8 +46,9 @@ protected:
             const std::string number = std::to_string(first + i);
             char file[FRAME_NAME_SIZE];
             EXPECT_TRUE(BuildFrameFileName(filter.settings.outputName, first + i, file));
-            plans.push_back(
-                {first + i, "in" + number, file, previews ? dir.File("p" + number + ".png") : ""});
+            plans.push_back({first + i, "in" + number, file,
+                             previews ? dir.File("p" + number + ".png") : "",
+                             previews ? dir.File("b" + number + ".bmp") : ""});
         }
         return plans;
     }
@@ -57,9 +58,11 @@ protected:
     ProgressDisplay quiet{PROGRESS_ERRORS_ONLY, stderr, 0};
 };
 
-TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
+TEST_F(RenderDriverTest, RendersEachFrameAndWritesPngAndBmpFromTheFile) {
     RenderReport report;
-    ASSERT_EQ(RenderFrames(filter, filter.settings, Plans(9, 2, true), source, quiet, report), 1);
+    ASSERT_EQ(
+        RenderFrames(filter, filter.settings, Plans(9, 2, true), source, quiet, report, {5, false}),
+        1);
     ASSERT_EQ(report.frames.size(), 2u);
     EXPECT_TRUE(report.frames[1].written);
     EXPECT_EQ(report.frames[1].file, dir.File("shot0010.pcx"));
@@ -70,6 +73,13 @@ TEST_F(RenderDriverTest, RendersEachFrameAndWritesPreviewsFromTheFile) {
     EXPECT_EQ(pcx.indices[1], 217);
     const IndexedPng preview = ReadTestIndexedPng(dir.File("p10.png"));
     EXPECT_EQ(preview.indices, pcx.indices);
+    // Rows of 4 from the bottom up, after the headers and colour table.
+    const std::vector<uint8_t> bmp = ReadWholeFile(dir.File("b10.bmp"));
+    ASSERT_EQ(bmp.size(), 1078u + 8u);
+    EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 1078, bmp.begin() + 1082),
+              std::vector<uint8_t>(pcx.indices.begin() + 4, pcx.indices.end()));
+    EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 1082, bmp.end()),
+              std::vector<uint8_t>(pcx.indices.begin(), pcx.indices.begin() + 4));
     EXPECT_FALSE(report.interrupted);
 }
 

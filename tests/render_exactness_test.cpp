@@ -48,8 +48,8 @@ struct Frame {
     std::vector<uint16_t> objectIds;
 };
 
-// Random colours, greys on level boundaries, and identifiers in runs of 1 to 9 pixels,
-// 16 and above included.
+// Random colours, greys on level boundaries, runs of one colour, and identifiers in runs of 1
+// to 9 pixels, 16 and above included.
 Frame RandomFrame(std::minstd_rand& random, int width, int height) {
     Frame frame;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -57,7 +57,11 @@ Frame RandomFrame(std::minstd_rand& random, int width, int height) {
         const auto grey =
             static_cast<uint16_t>(random() % 3 == 0 ? random() % 257 * 256 : random() % 65536);
         const auto alpha = static_cast<uint16_t>(random());
-        if (random() % 2 == 0) {
+        if (i > 0 && random() % 4 == 0) {
+            BMM_Color_64 same = frame.pixels.back();
+            same.a = alpha;
+            frame.pixels.push_back(same);
+        } else if (random() % 2 == 0) {
             frame.pixels.push_back({grey, grey, grey, alpha});
         } else {
             frame.pixels.push_back({static_cast<uint16_t>(random()),

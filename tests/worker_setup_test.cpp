@@ -23,7 +23,12 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exrFrameHeight = 1080;
     setup.inputOptions.exrFrameSizeFrom = "c.exr";
     setup.inputOptions.exr.maxPixels = int64_t{1} << 32;
-    setup.plans = {{-2, "a b.png", "out-002.pcx", ""}, {7, "", "out0007.pcx", "prev 0007.png"}};
+    setup.inputOptions.backgroundId = 15;
+    setup.inputOptions.alphaBelow = 32768;
+    setup.inputOptions.measureLuminance = true;
+    setup.outputs = {200, true};
+    setup.plans = {{-2, "a b.png", "out-002.pcx", "", "b.bmp"},
+                   {7, "", "out0007.pcx", "prev 0007.png", ""}};
     setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
     return setup;
 }
@@ -45,6 +50,11 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exrFrameHeight, want.inputOptions.exrFrameHeight);
     EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
     EXPECT_EQ(got.inputOptions.exr.maxPixels, want.inputOptions.exr.maxPixels);
+    EXPECT_EQ(got.inputOptions.backgroundId, want.inputOptions.backgroundId);
+    EXPECT_EQ(got.inputOptions.alphaBelow, want.inputOptions.alphaBelow);
+    EXPECT_EQ(got.inputOptions.measureLuminance, want.inputOptions.measureLuminance);
+    EXPECT_EQ(got.outputs.transparentIndex, want.outputs.transparentIndex);
+    EXPECT_EQ(got.outputs.bmpRle, want.outputs.bmpRle);
     ASSERT_EQ(got.plans.size(), want.plans.size());
     ASSERT_EQ(got.inputs.size(), want.inputs.size());
     for (size_t i = 0; i < want.plans.size(); ++i) {
@@ -53,6 +63,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
         EXPECT_EQ(got.plans[i].label, want.plans[i].label);
         EXPECT_EQ(got.plans[i].file, want.plans[i].file);
         EXPECT_EQ(got.plans[i].previewPath, want.plans[i].previewPath);
+        EXPECT_EQ(got.plans[i].bmpPath, want.plans[i].bmpPath);
         EXPECT_EQ(got.inputs[i].colorPath, want.inputs[i].colorPath);
         EXPECT_EQ(got.inputs[i].frameNumber, want.inputs[i].frameNumber);
         EXPECT_EQ(got.inputs[i].sourceNumber, want.inputs[i].sourceNumber);
@@ -71,11 +82,13 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputOptions.exrFrameWidth = 0x0102;
     setup.inputOptions.exrFrameSizeFrom.assign(1, 'S');
     setup.inputOptions.exr.maxPixels = 0x0A0B0C0D0E;
-    setup.plans = {{-1, "L", "F", "V"}};
+    setup.inputOptions.backgroundId = 3;
+    setup.outputs.transparentIndex = 0x80;
+    setup.plans = {{-1, "L", "F", "V", "B"}};
     setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 6, 0, 0, 0,                  // tag, version 6
+        'K', 'L', 'V', 'W', 7, 0, 0, 0,                  // tag, version 7
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -88,11 +101,14 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         0, 0, 0, 0,                                      // view: the default
         2, 1, 0, 0, 0, 0, 0, 0,                          // frame size 258 x 0,
         1, 0, 0, 0, 'S',                                 //   from S
+        3, 0, 0, 0, 1, 0, 0, 0,                          // background 3 below alpha 1,
+        0, 0, 0, 0,                                      //   no luminance measured
+        0x80, 0, 0, 0, 0, 0, 0, 0,                       // transparent 128, no RLE8
         0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0, 0, 0,           // largest frame, 64 bits
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
-        1, 0, 0, 0, 'V',                                 //   preview
+        1, 0, 0, 0, 'V', 1, 0, 0, 0, 'B',                //   PNG, BMP
         1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number,
         9, 0, 0, 0,                                      //   its own number
     };
@@ -126,12 +142,14 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
                             (4 + setup.inputOptions.exr.layer.size());
     const size_t idMapAt = linearAt + 4 + 4;
     const size_t windowAt = idMapAt + 4 + 2 * 4;
-    const size_t maxPixelsAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
-                               (4 + setup.inputOptions.exrFrameSizeFrom.size());
+    const size_t backgroundAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
+                                (4 + setup.inputOptions.exrFrameSizeFrom.size());
+    const size_t maxPixelsAt = backgroundAt + 5 * 4;
     const size_t countAt = maxPixelsAt + 8;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[windowAt], 1);
+    ASSERT_EQ(good[backgroundAt], 15);
     ASSERT_EQ(good[maxPixelsAt + 4], 1);
     ASSERT_EQ(good[countAt], 2);
     struct Case {
@@ -141,12 +159,17 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 7},
+        {"later version", 4, 8},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
         {"more identifier pairs than bytes", idMapAt + 3, 0x10},
         {"window neither 0 nor 1", windowAt, 2},
+        {"background identifier beyond 65535", backgroundAt + 2, 1},
+        {"alpha threshold beyond 65535", backgroundAt + 6, 1},
+        {"measuring neither 0 nor 1", backgroundAt + 8, 2},
+        {"transparent index beyond 255", backgroundAt + 13, 1},
+        {"RLE8 neither 0 nor 1", backgroundAt + 16, 2},
         {"no pixels allowed", maxPixelsAt + 4, 0},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},

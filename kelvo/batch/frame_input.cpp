@@ -1,6 +1,7 @@
 // Reads the input frames named on the command line: colour files and identifier passes.
 #include "kelvo/batch/frame_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,10 +42,28 @@ std::string SizeText(const ColorImage& image) {
     return std::to_string(image.width) + " x " + std::to_string(image.height);
 }
 
+// The identifier each stored value stands for (--id-map); empty without a map.
+std::vector<uint16_t> IdMapTable(const InputOptions& options) {
+    std::vector<uint16_t> standsFor;
+    if (options.idMap.empty()) {
+        return standsFor;
+    }
+    standsFor.resize(65536);
+    for (size_t value = 0; value < standsFor.size(); ++value) {
+        standsFor[value] = static_cast<uint16_t>(value);
+    }
+    for (const auto& [value, id] : options.idMap) {
+        standsFor[value] = id;
+    }
+    return standsFor;
+}
+
 int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
                 std::string& error) {
     const std::string& path = input.colorPath;
     std::string reason;
+    const std::vector<uint16_t> standsFor = IdMapTable(options);
+    bool idsMapped = false;
     const ImageKind kind = SniffImage(path, reason);
     if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
         error = "cannot read " + Quote(path) + ": " + reason;
@@ -66,12 +85,19 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         frame.ids = IdImage{};
     } else {
         // With a map the stored values may be anything; the identifiers are checked below.
+        // The reader maps them, so that pixels with no stored identifier take the background
+        // identifier itself (without a background, what a stored 0 would stand for).
         ExrRequest request = options.exr;
-        request.maxId = options.idMap.empty() ? options.exr.maxId : 65535;
+        request.maxId = standsFor.empty() ? options.exr.maxId : 65535;
+        request.standsFor = standsFor.empty() ? nullptr : standsFor.data();
+        request.outsideId = options.backgroundId >= 0 ? static_cast<uint16_t>(options.backgroundId)
+                            : standsFor.empty()       ? uint16_t{0}
+                                                      : standsFor[0];
         if (!ReadExr(path, request, frame.color, frame.ids, reason)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
+        idsMapped = true;
         if (options.exrFrameWidth > 0 && (frame.color.width != options.exrFrameWidth ||
                                           frame.color.height != options.exrFrameHeight)) {
             error = Quote(path) + " has a display window of " + SizeText(frame.color) +
@@ -102,15 +128,9 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
+        idsMapped = false;
     }
-    if (!options.idMap.empty()) {
-        std::vector<uint16_t> standsFor(65536);
-        for (size_t value = 0; value < standsFor.size(); ++value) {
-            standsFor[value] = static_cast<uint16_t>(value);
-        }
-        for (const auto& [value, id] : options.idMap) {
-            standsFor[value] = id;
-        }
+    if (!standsFor.empty() && !idsMapped) {
         for (uint16_t& id : frame.ids.ids) {
             id = standsFor[id];
         }
@@ -123,6 +143,18 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
                 DescribeIdOutOfRange(std::to_string(frame.ids.ids[i]), static_cast<int>(i % width),
                                      static_cast<int>(i / width), options.exr.maxId);
             return 0;
+        }
+    }
+    if (options.backgroundId >= 0) {
+        std::vector<uint16_t>& ids = frame.ids.ids;
+        if (ids.empty()) {
+            frame.ids = {frame.color.width, frame.color.height,
+                         std::vector<uint16_t>(frame.color.rgba.size() / 4, 0)};
+        }
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (frame.color.rgba[4 * i + 3] < options.alphaBelow) {
+                ids[i] = static_cast<uint16_t>(options.backgroundId);
+            }
         }
     }
     return 1;
@@ -162,19 +194,42 @@ std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions
     return "";
 }
 
+int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, int& width,
+                         int& height) {
+    std::string reason;
+    switch (SniffImage(input.colorPath, reason)) {
+        case IMAGE_PNG: {
+            unsigned char head[PNG_HEAD_SIZE] = {};
+            FILE* file = std::fopen(input.colorPath.c_str(), "rb");
+            if (file == nullptr) {
+                return 0;
+            }
+            const size_t got = std::fread(head, 1, sizeof head, file);
+            std::fclose(file);
+            return PngSizeFromHead(head, got, width, height);
+        }
+        case IMAGE_EXR: {
+            ExrFrameInfo info;
+            if (!ReadExrFrameInfo(input.colorPath, options.exr, info, reason) ||
+                (options.exrFrameWidth > 0 &&
+                 (info.width != options.exrFrameWidth || info.height != options.exrFrameHeight))) {
+                return 0;
+            }
+            width = info.width;
+            height = info.height;
+            return 1;
+        }
+        default:
+            return 0;
+    }
+}
+
 FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options) {
     FrameSize largest;
     for (const InputFrame& frame : frames) {
-        std::string reason;
         FrameSize size;
-        PngHeader png;
-        ExrFrameInfo exr;
-        const ImageKind kind = SniffImage(frame.colorPath, reason);
-        if (kind == IMAGE_PNG && ReadPngHeader(frame.colorPath, png, reason)) {
-            size = {png.width, png.height};
-        } else if (kind == IMAGE_EXR &&
-                   ReadExrFrameInfo(frame.colorPath, options.exr, exr, reason)) {
-            size = {exr.width, exr.height};
+        if (!FrameSizeFromHeaders(frame, options, size.width, size.height)) {
+            continue;
         }
         const int64_t pixels = int64_t{size.width} * size.height;
         if (pixels <= options.exr.maxPixels && pixels > int64_t{largest.width} * largest.height) {
@@ -199,6 +254,15 @@ void IdCounts::Add(const IdCounts& other) {
         pixels[id] += other.pixels[id];
     }
     beyond += other.beyond;
+}
+
+void CheckedFrames::Add(const CheckedFrames& other) {
+    ids.Add(other.ids);
+    minWidth = std::min(minWidth, other.minWidth);
+    maxWidth = std::max(maxWidth, other.maxWidth);
+    minHeight = std::min(minHeight, other.minHeight);
+    maxHeight = std::max(maxHeight, other.maxHeight);
+    luminance.Add(other.luminance);
 }
 
 FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions options,
@@ -234,11 +298,18 @@ int FileFrameSource::CheckFrame(size_t index, std::string& error) {
     }
     const std::vector<uint16_t>& ids = frame.ids.ids;
     if (ids.empty()) {
-        checkedIds_.pixels[0] +=
+        checked_.ids.pixels[0] +=
             static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
     }
     for (uint16_t id : ids) {
-        ++(id < RANGE_COUNT ? checkedIds_.pixels[id] : checkedIds_.beyond);
+        ++(id < RANGE_COUNT ? checked_.ids.pixels[id] : checked_.ids.beyond);
+    }
+    checked_.minWidth = std::min(checked_.minWidth, frame.color.width);
+    checked_.maxWidth = std::max(checked_.maxWidth, frame.color.width);
+    checked_.minHeight = std::min(checked_.minHeight, frame.color.height);
+    checked_.maxHeight = std::max(checked_.maxHeight, frame.color.height);
+    if (options_.measureLuminance) {
+        checked_.luminance.AddFrame(frame);
     }
     const size_t bytes = FrameBytes(frame);
     if (bytes <= cacheBytes_ - cachedBytes_) {
@@ -256,7 +327,13 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
     if (cache_[index]) {
         frame = std::move(*cache_[index]);
         cache_[index].reset();
-        return 1;
+    } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+        return 0;
     }
-    return LoadInputFrame(frames_[index], options_, frame, error);
+    ApplyLevels(levels_, frame);
+    return 1;
+}
+
+void FileFrameSource::SetLevels(const LevelSpans& spans) {
+    std::copy(std::begin(spans), std::end(spans), std::begin(levels_));
 }

@@ -1,6 +1,7 @@
 // Reads the input frames named on the command line: colour files and identifier passes.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
+#include "kelvo/batch/levels.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/imageio/frame_image.h"
 #include "plugin/settings.h"
@@ -34,14 +36,19 @@ struct FrameSize {
 };
 FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options);
 
+// The size of the frame that LoadInputFrame would give, from the colour file's headers alone
+// (a PNG's IHDR chunk; an OpenEXR file's display or data window, which must be the run's size
+// when one is set). Nothing is decoded, and the identifiers are not read. 0 when the headers
+// do not say: the frame is then left to the input check, which names what is wrong.
+[[nodiscard]] int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options,
+                                       int& width, int& height);
+
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
 [[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
                                  DecodedFrame& frame, std::string& error);
 
-// The frames of a `kelvo render` run. Check decodes every frame once before anything is
-// rendered, keeping decoded frames up to a memory budget so they are not decoded twice.
 // How many pixels of the checked frames have each identifier that selects a range, and how
 // many one of 16 or more (which the filter maps with identifier 0's range).
 struct IdCounts {
@@ -50,6 +57,20 @@ struct IdCounts {
     void Add(const IdCounts& other);
 };
 
+// What the input check found in the frames it decoded.
+struct CheckedFrames {
+    IdCounts ids;
+    // The smallest and largest widths and heights: the frames have one size when they agree.
+    int minWidth = INT_MAX;
+    int maxWidth = 0;
+    int minHeight = INT_MAX;
+    int maxHeight = 0;
+    LuminanceHistogram luminance;  // only with InputOptions::measureLuminance
+    void Add(const CheckedFrames& other);
+};
+
+// The frames of a `kelvo render` run. Check decodes every frame once before anything is
+// rendered, keeping decoded frames up to a memory budget so they are not decoded twice.
 class FileFrameSource final : public FrameSource {
 public:
     FileFrameSource(std::vector<InputFrame> frames, InputOptions options, size_t cacheBytes);
@@ -62,10 +83,15 @@ public:
     // why, as Check would report it.
     [[nodiscard]] int CheckFrame(size_t index, std::string& error);
 
+    // The frame as the filter is to see it: with the levels set by SetLevels.
     [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
 
-    // The identifiers of every frame checked so far.
-    const IdCounts& CheckedIds() const { return checkedIds_; }
+    // What the check found in every frame checked so far.
+    const CheckedFrames& Checked() const { return checked_; }
+
+    // The spans LoadFrame stretches each identifier's luminance from (ApplyLevels); none by
+    // default.
+    void SetLevels(const LevelSpans& spans);
 
 private:
     std::vector<InputFrame> frames_;
@@ -73,5 +99,6 @@ private:
     size_t cacheBytes_;
     size_t cachedBytes_ = 0;
     std::vector<std::optional<DecodedFrame>> cache_;
-    IdCounts checkedIds_;
+    CheckedFrames checked_;
+    LevelSpans levels_;
 };

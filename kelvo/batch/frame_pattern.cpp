@@ -105,6 +105,102 @@ int NumberFrames(const std::vector<std::string>& files, std::optional<int> start
     return 1;
 }
 
+namespace {
+
+// A decimal int with an optional minus sign, and nothing else.
+bool ParseFrameNumber(const std::string& text, long long& value) {
+    const size_t digitsAt = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == digitsAt || text.size() - digitsAt > 10) {
+        return false;
+    }
+    long long magnitude = 0;
+    for (size_t at = digitsAt; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9') {
+            return false;
+        }
+        magnitude = 10 * magnitude + (text[at] - '0');
+    }
+    value = digitsAt == 1 ? -magnitude : magnitude;
+    return value >= INT_MIN && value <= INT_MAX;
+}
+
+}  // namespace
+
+int ParseFrameSpec(const std::string& spec, std::vector<int>& frames, std::string& error) {
+    const std::string syntax = "bad --frames '" + spec +
+                               "': expected frame numbers N, ranges A-B or A-B:STEP, separated "
+                               "by commas (1-100, 7, 1-99:2, -5--1)";
+    struct Item {
+        long long first, last, step;
+    };
+    std::vector<Item> items;
+    long long count = 0;
+    size_t start = 0;
+    do {
+        size_t end = spec.find(',', start);
+        end = end == std::string::npos ? spec.size() : end;
+        const std::string item = spec.substr(start, end - start);
+        start = end + 1;
+        // The dash between A and B is the first one after A's own sign.
+        const size_t colon = item.find(':');
+        const std::string range = item.substr(0, colon);
+        const size_t dash = range.find('-', 1);
+        Item parsed{0, 0, 1};
+        if (!ParseFrameNumber(range.substr(0, dash), parsed.first) ||
+            (dash != std::string::npos && !ParseFrameNumber(range.substr(dash + 1), parsed.last)) ||
+            (colon != std::string::npos &&
+             (dash == std::string::npos || !ParseFrameNumber(item.substr(colon + 1), parsed.step) ||
+              item[colon + 1] == '-'))) {
+            error = syntax;
+            return 0;
+        }
+        if (dash == std::string::npos) {
+            parsed.last = parsed.first;
+        }
+        if (parsed.last < parsed.first || parsed.step < 1) {
+            error = "bad --frames '" + spec + "': in '" + item +
+                    "' the first frame must not come after the last, and a step is 1 or more";
+            return 0;
+        }
+        count += (parsed.last - parsed.first) / parsed.step + 1;
+        if (count > MAX_SELECTED_FRAMES) {
+            error = "--frames '" + spec + "' selects more than " +
+                    std::to_string(MAX_SELECTED_FRAMES) + " frames; give a run fewer";
+            return 0;
+        }
+        items.push_back(parsed);
+    } while (start <= spec.size());
+    frames.clear();
+    for (const Item& item : items) {
+        for (long long frame = item.first; frame <= item.last; frame += item.step) {
+            frames.push_back(static_cast<int>(frame));
+        }
+    }
+    std::sort(frames.begin(), frames.end());
+    frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+    return 1;
+}
+
+int SelectPatternFrames(const std::string& pattern, const std::vector<int>& selected,
+                        std::optional<int> start, std::vector<std::string>& files,
+                        std::vector<int>& frameNumbers, std::vector<int>& sourceNumbers,
+                        std::string& error) {
+    files.clear();
+    frameNumbers.clear();
+    sourceNumbers = selected;
+    if (start &&
+        static_cast<long long>(*start) + static_cast<long long>(selected.size()) - 1 > INT_MAX) {
+        error = "frame numbers from " + std::to_string(*start) + " for " +
+                std::to_string(selected.size()) + " frames run past " + std::to_string(INT_MAX);
+        return 0;
+    }
+    for (size_t i = 0; i < selected.size(); ++i) {
+        files.push_back(ExpandFramePattern(pattern, selected[i]));
+        frameNumbers.push_back(start ? *start + static_cast<int>(i) : selected[i]);
+    }
+    return 1;
+}
+
 int OutputNameFromOption(const std::string& value, std::string& outputName, std::string& note,
                          std::string& error) {
     // The file name as the filter finds it: after the last '/' or '\\', up to its first '.'.

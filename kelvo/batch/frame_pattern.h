@@ -29,6 +29,22 @@ NameNumber FrameNumberInName(const std::string& path, int& frameNumber);
                                std::vector<int>& frameNumbers, std::vector<int>& sourceNumbers,
                                std::string& error);
 
+// The frames of a --frames SPEC: comma-separated items, each N, A-B or A-B:STEP (A <= B,
+// STEP >= 1; every number may be negative: "-3--1" is -3, -2, -1). `frames` gets them in
+// ascending order, each once. At most MAX_SELECTED_FRAMES, so a typing slip cannot make kelvo
+// list billions of frames. On 0, `error` says why.
+constexpr long long MAX_SELECTED_FRAMES = 1000000;
+[[nodiscard]] int ParseFrameSpec(const std::string& spec, std::vector<int>& frames,
+                                 std::string& error);
+
+// The inputs of a --frames run: for each selected frame N, `files` gets the file `pattern`
+// gives for N, `sourceNumbers` N itself, and `frameNumbers` N, or with `start` consecutive
+// numbers from it. On 0, `error` says why (numbers from `start` past the largest int).
+[[nodiscard]] int SelectPatternFrames(const std::string& pattern, const std::vector<int>& selected,
+                                      std::optional<int> start, std::vector<std::string>& files,
+                                      std::vector<int>& frameNumbers,
+                                      std::vector<int>& sourceNumbers, std::string& error);
+
 // The output name the filter stores, from an --output value. The filter replaces the file
 // name from its first '.' on by the frame number and ".pcx"; a run of one to four '#' ending
 // the part before ("hero_####.pcx") marks where that number goes and is dropped, as the

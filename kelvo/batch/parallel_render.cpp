@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,13 +25,19 @@ namespace {
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
 constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given; the
-                                         // pixels of identifiers 0-15 and of 16 and more
+                                         // pixels of identifiers 0-15 and of 16 and more, the
+                                         // least and most width and height, and the luminance
+                                         // histogram (LuminanceHistogram::Encode)
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
-                                         // why the preview was not written (empty when it was)
-constexpr char MESSAGE_STOPPED = 'I';    // interrupted; the frame being rendered has no file
+                                         // why the PNG and the BMP were not written (empty when
+                                         // they were)
+constexpr size_t CHECKED_FIELDS = RANGE_COUNT + 1 + 4 + 1;
+constexpr size_t FRAME_FIELDS = 6;
+constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
-// check or render next, NO_MORE_FRAMES, or (after the check) RENDER. A closed pipe means stop.
+// check or render next, NO_MORE_FRAMES, or (after the check) RENDER followed by one word per
+// identifier 0-15, its level span (EncodeLevelSpan). A closed pipe means stop.
 // Frames go out one at a time to whichever worker asks, so a worker on a busier processor
 // simply does fewer of them.
 constexpr uint32_t NO_MORE_FRAMES = 0xFFFFFFFF;
@@ -102,6 +109,27 @@ private:
     size_t index_;
 };
 
+// What a worker's MESSAGE_CHECKED says it found; numbers it did not send are taken as none.
+CheckedFrames ParseChecked(const std::vector<std::string>& fields) {
+    const auto number = [&fields](size_t at) {
+        return std::strtoull(fields[at].c_str(), nullptr, 10);
+    };
+    CheckedFrames checked;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        checked.ids.pixels[id] = number(static_cast<size_t>(id));
+    }
+    checked.ids.beyond = number(RANGE_COUNT);
+    int* sides[] = {&checked.minWidth, &checked.maxWidth, &checked.minHeight, &checked.maxHeight};
+    for (size_t i = 0; i < 4; ++i) {
+        const unsigned long long side = number(RANGE_COUNT + 1 + i);
+        *sides[i] = side <= INT_MAX ? static_cast<int>(side) : INT_MAX;
+    }
+    if (!checked.luminance.Decode(fields[RANGE_COUNT + 5])) {
+        checked.luminance = LuminanceHistogram{};
+    }
+    return checked;
+}
+
 // The host's next word for this worker; NO_MORE_FRAMES when the host has closed the pipe.
 uint32_t ReadWord(HostLink& link) {
     uint32_t word = 0;
@@ -152,6 +180,15 @@ void PumpMessages(WorkerProcesses& processes, std::vector<Worker>& workers, bool
             return;
         }
         tick();
+    }
+}
+
+// Orders `worker` to render, with the level span of every identifier.
+void StartRendering(WorkerProcesses& processes, const ParallelRender& run, size_t worker) {
+    processes.Order(worker, RENDER);
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        processes.Order(worker,
+                        EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt));
     }
 }
 
@@ -240,15 +277,25 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
             Send(link, MESSAGE_BAD_INPUT, {std::to_string(index), error});
         }
     }
-    std::vector<std::string> counts;
-    for (uint64_t pixels : source.CheckedIds().pixels) {
-        counts.push_back(std::to_string(pixels));
+    const CheckedFrames& checked = source.Checked();
+    std::vector<std::string> fields;
+    for (uint64_t pixels : checked.ids.pixels) {
+        fields.push_back(std::to_string(pixels));
     }
-    counts.push_back(std::to_string(source.CheckedIds().beyond));
-    Send(link, MESSAGE_CHECKED, counts);
+    fields.push_back(std::to_string(checked.ids.beyond));
+    for (int side : {checked.minWidth, checked.maxWidth, checked.minHeight, checked.maxHeight}) {
+        fields.push_back(std::to_string(side));
+    }
+    fields.push_back(checked.luminance.Encode());
+    Send(link, MESSAGE_CHECKED, fields);
     if (ReadWord(link) != RENDER) {
         return;
     }
+    LevelSpans levels;
+    for (std::optional<LevelSpan>& span : levels) {
+        span = DecodeLevelSpan(ReadWord(link));
+    }
+    source.SetLevels(levels);
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen(NullDevicePath(), "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
@@ -263,7 +310,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         OneFrameSource frame(source, index);
         RenderReport one;
-        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one);
+        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs);
         if (one.interrupted || one.frames.empty()) {
             Send(link, MESSAGE_STOPPED, {});
             break;
@@ -271,7 +318,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         const FrameOutcome& outcome = one.frames.front();
         Send(link, MESSAGE_FRAME,
              {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason,
-              outcome.previewReason});
+              outcome.previewReason, outcome.bmpReason});
     }
     if (nowhere != nullptr) {
         std::fclose(nowhere);
@@ -319,14 +366,8 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 problems[IndexField(message)] = message.fields[1];
             } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
-                if (run.checkedIds != nullptr && message.fields.size() == RANGE_COUNT + 1) {
-                    IdCounts counts;
-                    for (int id = 0; id < RANGE_COUNT; ++id) {
-                        counts.pixels[id] = std::strtoull(
-                            message.fields[static_cast<size_t>(id)].c_str(), nullptr, 10);
-                    }
-                    counts.beyond = std::strtoull(message.fields[RANGE_COUNT].c_str(), nullptr, 10);
-                    run.checkedIds->Add(counts);
+                if (run.checked != nullptr && message.fields.size() == CHECKED_FIELDS) {
+                    run.checked->Add(ParseChecked(message.fields));
                 }
             }
         },
@@ -381,7 +422,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     }
     for (size_t worker = 0; worker < workers.size(); ++worker) {
         if (workers[worker].checked) {
-            processes->Order(worker, RENDER);
+            StartRendering(*processes, run, worker);
         }
     }
 
@@ -396,10 +437,9 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         if (outcome.written) {
             progress.StartFrame(index);
             progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
-                                  outcome.previewReason.empty() ? plan.previewPath : "");
+                                  ExtraFilesWritten(plan, outcome));
         }
-        const std::string problem = DescribeFrameProblem(plan, outcome);
-        if (!problem.empty()) {
+        for (const std::string& problem : DescribeFrameProblems(plan, outcome)) {
             progress.Error(problem);
         }
     };
@@ -414,7 +454,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         [&](size_t worker, const Message& message) {
             if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
-                processes->Order(worker, RENDER);
+                StartRendering(*processes, run, worker);
                 return;
             }
             if (message.kind == MESSAGE_NEXT) {
@@ -434,7 +474,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 return;
             }
             const size_t index = IndexField(message);
-            if (message.kind != MESSAGE_FRAME || message.fields.size() != 5 ||
+            if (message.kind != MESSAGE_FRAME || message.fields.size() != FRAME_FIELDS ||
                 index >= plans.size()) {
                 return;
             }
@@ -444,6 +484,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             outcome.file = message.fields[2];
             outcome.reason = message.fields[3];
             outcome.previewReason = message.fields[4];
+            outcome.bmpReason = message.fields[5];
             settle(index, outcome);
         },
         [&](size_t worker) {

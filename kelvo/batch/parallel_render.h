@@ -33,8 +33,10 @@ struct ParallelRender {
     const InputOptions* inputOptions = nullptr;
     size_t cacheBytes = 0;  // decoded frames kept between check and render, over all workers
     int jobs = 2;
-    size_t maxReports = 10;          // bad inputs reported before "... and N more"
-    IdCounts* checkedIds = nullptr;  // when set, gets the identifiers the check found
+    size_t maxReports = 10;              // bad inputs reported before "... and N more"
+    CheckedFrames* checked = nullptr;    // when set, gets what the check found
+    FrameOutputs outputs;                // how each frame's PNG and BMP are written
+    const LevelSpans* levels = nullptr;  // when set, read once `beforeRender` has answered
     // A worker that takes longer on one frame, checking or rendering it, is ended and another
     // started in its place; 0: no limit.
     int frameTimeoutSeconds = 0;
@@ -42,14 +44,15 @@ struct ParallelRender {
 
 // Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
 // is free. The inputs are checked first; only when all of them decoded, and `beforeRender`
-// answered 1 (by then `run.checkedIds` holds what the workers found), do the workers render, each
-// frame as RenderFrames renders it (a worker renders the frames it checked first, then takes over
-// others'). Bad inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame
-// order, the same lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or
-// Ctrl-Break on Windows) reaches every worker. A worker that spends longer than
-// `run.frameTimeoutSeconds` on a frame is ended and another started: a frame it was checking
-// is reported through `reportBadInput` and ends the run as a lost worker does
-// (PARALLEL_WORKER_LOST); one it was rendering is reported as not written.
+// answered 1 (by then `run.checked` holds what the workers found, and `beforeRender` may set
+// `*run.levels` from it), do the workers render, each frame as RenderFrames renders it, with
+// those levels (a worker renders the frames it checked first, then takes over others'). Bad
+// inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame order, the same
+// lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on
+// Windows) reaches every worker. A worker that spends longer than `run.frameTimeoutSeconds` on
+// a frame is ended and another started: a frame it was checking is reported through
+// `reportBadInput` and ends the run as a lost worker does (PARALLEL_WORKER_LOST); one it was
+// rendering is reported as not written.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,

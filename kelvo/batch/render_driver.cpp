@@ -10,6 +10,7 @@
 #include "host/memory_bitmap.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
+#include "kelvo/imageio/bmp_image.h"
 #include "kelvo/imageio/frame_image.h"
 #include "kelvo/imageio/png_preview.h"
 #include "kelvo/os/interrupt.h"
@@ -37,8 +38,8 @@ void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
 }
 
 int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
-              size_t index, FrameSource& source, ProgressDisplay& progress, FrameOutcome& outcome,
-              bool& interrupted) {
+              const FrameOutputs& outputs, size_t index, FrameSource& source,
+              ProgressDisplay& progress, FrameOutcome& outcome, bool& interrupted) {
     outcome.file = plan.file;
     DecodedFrame frame;
     if (!source.LoadFrame(index, frame, outcome.reason)) {
@@ -78,14 +79,22 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices, outcome.reason)) {
         return 0;
     }
-    // The frame file stands whatever becomes of its preview, which is reported on its own.
+    // The frame file stands whatever becomes of its PNG and BMP, which are reported on their
+    // own.
     if (!plan.previewPath.empty() &&
         !WriteIndexedPng(plan.previewPath, indices.data(), bitmap.Width(), bitmap.Height(),
-                         settings.palette, outcome.previewReason)) {
-        progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file, "");
-        return 1;
+                         settings.palette, outputs.transparentIndex, outcome.previewReason) &&
+        outcome.previewReason.empty()) {
+        outcome.previewReason = "not written";
     }
-    progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file, plan.previewPath);
+    if (!plan.bmpPath.empty() &&
+        !WriteIndexedBmp(plan.bmpPath, indices.data(), bitmap.Width(), bitmap.Height(),
+                         settings.palette, outputs.bmpRle, outcome.bmpReason) &&
+        outcome.bmpReason.empty()) {
+        outcome.bmpReason = "not written";
+    }
+    progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
+                          ExtraFilesWritten(plan, outcome));
     return 1;
 }
 
@@ -93,7 +102,7 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
 
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report) {
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs) {
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {
         if (InterruptRequested()) {
@@ -102,14 +111,16 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         }
         FrameOutcome outcome;
         outcome.frameNumber = plans[index].frameNumber;
-        outcome.written = RenderOne(filter, settings, plans[index], index, source, progress,
-                                    outcome, report.interrupted) != 0;
+        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, source,
+                                    progress, outcome, report.interrupted) != 0;
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }
-        if (!outcome.written || !outcome.previewReason.empty()) {
+        if (!outcome.written || !outcome.previewReason.empty() || !outcome.bmpReason.empty()) {
             allWritten = false;
-            progress.Error(DescribeFrameProblem(plans[index], outcome));
+            for (const std::string& problem : DescribeFrameProblems(plans[index], outcome)) {
+                progress.Error(problem);
+            }
         }
         report.frames.push_back(outcome);
     }
@@ -117,17 +128,33 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
     return allWritten && !report.interrupted ? 1 : 0;
 }
 
-std::string DescribeFrameProblem(const FramePlan& plan, const FrameOutcome& outcome) {
+std::vector<std::string> DescribeFrameProblems(const FramePlan& plan, const FrameOutcome& outcome) {
     const std::string frame =
         "frame " + std::to_string(outcome.frameNumber) + " (" + plan.label + "): ";
     if (!outcome.written) {
-        return frame + "'" + outcome.file + "' was not written: " + outcome.reason;
+        return {frame + "'" + outcome.file + "' was not written: " + outcome.reason};
     }
+    std::vector<std::string> problems;
     if (!outcome.previewReason.empty()) {
-        return frame + "preview '" + plan.previewPath +
-               "' was not written: " + outcome.previewReason;
+        problems.push_back(frame + "preview '" + plan.previewPath +
+                           "' was not written: " + outcome.previewReason);
     }
-    return "";
+    if (!outcome.bmpReason.empty()) {
+        problems.push_back(frame + "BMP '" + plan.bmpPath +
+                           "' was not written: " + outcome.bmpReason);
+    }
+    return problems;
+}
+
+std::string ExtraFilesWritten(const FramePlan& plan, const FrameOutcome& outcome) {
+    std::string files;
+    if (!plan.previewPath.empty() && outcome.previewReason.empty()) {
+        files = plan.previewPath;
+    }
+    if (!plan.bmpPath.empty() && outcome.bmpReason.empty()) {
+        files += (files.empty() ? "" : ", ") + plan.bmpPath;
+    }
+    return files;
 }
 
 std::string DescribeFrameNumbers(const std::vector<int>& numbers) {

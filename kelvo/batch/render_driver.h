@@ -16,7 +16,14 @@ struct FramePlan {
     int frameNumber = 0;
     std::string label;        // where the frame came from, for messages
     std::string file;         // the frame file the filter names from its outputName
-    std::string previewPath;  // empty: no preview
+    std::string previewPath;  // the indexed PNG (--png, --preview); empty: none
+    std::string bmpPath;      // the 8-bit BMP (--bmp); empty: none
+};
+
+// How every frame's PNG and BMP are written, beside its frame file.
+struct FrameOutputs {
+    int transparentIndex = -1;  // marked transparent in the PNG (tRNS); -1: none
+    bool bmpRle = false;        // RLE8 rather than uncompressed rows
 };
 
 // Delivers the pixels and identifiers of frame `index` of the plans.
@@ -33,7 +40,8 @@ struct FrameOutcome {
     std::string file;  // the frame file's name
     bool written = false;
     std::string reason;         // why not, when not written
-    std::string previewReason;  // why the asked-for preview was not written; empty when it was
+    std::string previewReason;  // why the asked-for PNG was not written; empty when it was
+    std::string bmpReason;      // why the asked-for BMP was not written; empty when it was
 };
 
 struct RenderReport {
@@ -45,16 +53,22 @@ struct RenderReport {
 // and both identifier channels are filled, the frame number goes in through SetFilterInfo,
 // RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
 // from the interrupt flag; then the plan's file must be a new version holding exactly the
-// palettised frame in the settings' palette, and the preview is written from it. Stops early
-// only when interrupted. Returns 1 when every frame and every preview was written.
+// palettised frame in the settings' palette, and the PNG and BMP are written from its indices
+// as `outputs` says. Stops early only when interrupted. Returns 1 when every frame and every
+// PNG and BMP was written.
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report);
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {});
 
-// What went wrong with a frame, as reported, or empty: "frame 12 (beauty_0012.png):
-// 'out/shot0012.pcx' was not written: REASON" for its file, "frame 12 (beauty_0012.png):
-// preview 'out/p0012.png' was not written: REASON" for its preview.
-std::string DescribeFrameProblem(const FramePlan& plan, const FrameOutcome& outcome);
+// What went wrong with a frame, one line each, as reported: "frame 12 (beauty_0012.png):
+// 'out/shot0012.pcx' was not written: REASON" for its file; else "frame 12
+// (beauty_0012.png): preview 'out/p0012.png' was not written: REASON" for its PNG and "...:
+// BMP 'out/p0012.bmp' was not written: REASON" for its BMP. Empty when all went well.
+std::vector<std::string> DescribeFrameProblems(const FramePlan& plan, const FrameOutcome& outcome);
+
+// The files written for a frame besides its frame file, as the progress line lists them:
+// "out/p0012.png, out/p0012.bmp"; those not written are left out.
+std::string ExtraFilesWritten(const FramePlan& plan, const FrameOutcome& outcome);
 
 // "1-3, 7, 9-10" for the frame numbers given in ascending order.
 std::string DescribeFrameNumbers(const std::vector<int>& numbers);

@@ -136,6 +136,7 @@ int RunRenderWorker(const std::vector<std::string>& args) {
     run.plans = &setup.plans;
     run.inputs = &setup.inputs;
     run.inputOptions = &setup.inputOptions;
+    run.outputs = setup.outputs;
     run.cacheBytes = setup.cacheBytes > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(setup.cacheBytes);
     run.jobs = setup.jobs > INT_MAX ? INT_MAX : static_cast<int>(setup.jobs);
     PipeLink link(toHost, fromHost);

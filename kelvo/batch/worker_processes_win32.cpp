@@ -374,6 +374,7 @@ std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
     setup.jobs = static_cast<uint32_t>(run.jobs);
     setup.cacheBytes = run.cacheBytes;
     setup.inputOptions = *run.inputOptions;
+    setup.outputs = run.outputs;
     setup.plans = *run.plans;
     setup.inputs = *run.inputs;
     std::vector<uint8_t> bytes = FrameWorkerSetup(setup);

@@ -7,9 +7,9 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 6;                // offset 4, 32 bits little-endian
-// A frame takes at least its three frame numbers and four string lengths.
-constexpr size_t MIN_FRAME_BYTES = 7 * 4;
+constexpr uint32_t SETUP_VERSION = 7;                // offset 4, 32 bits little-endian
+// A frame takes at least its three frame numbers and five string lengths.
+constexpr size_t MIN_FRAME_BYTES = 8 * 4;
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -146,6 +146,11 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     PutLe32(out, static_cast<uint32_t>(options.exrFrameWidth));
     PutLe32(out, static_cast<uint32_t>(options.exrFrameHeight));
     PutString(out, options.exrFrameSizeFrom);
+    PutLe32(out, static_cast<uint32_t>(options.backgroundId));
+    PutLe32(out, options.alphaBelow);
+    PutLe32(out, options.measureLuminance ? 1 : 0);
+    PutLe32(out, static_cast<uint32_t>(setup.outputs.transparentIndex));
+    PutLe32(out, setup.outputs.bmpRle ? 1 : 0);
     PutLe64(out, static_cast<uint64_t>(options.exr.maxPixels));
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
     for (size_t i = 0; i < setup.plans.size(); ++i) {
@@ -154,6 +159,7 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
         PutString(out, plan.label);
         PutString(out, plan.file);
         PutString(out, plan.previewPath);
+        PutString(out, plan.bmpPath);
         const InputFrame& input = setup.inputs[i];
         PutString(out, input.colorPath);
         PutLe32(out, static_cast<uint32_t>(input.frameNumber));
@@ -168,6 +174,8 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     uint32_t linear = 0;
     uint32_t dataWindow = 0;
     uint32_t count = 0;
+    uint32_t measure = 0;
+    uint32_t rle = 0;
     uint64_t maxPixels = 0;
     InputOptions& options = setup.inputOptions;
     if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
@@ -177,11 +185,17 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) ||
         !in.Le32(dataWindow) || dataWindow > 1 || !in.String(options.exr.view) ||
         !in.Int(options.exrFrameWidth) || !in.Int(options.exrFrameHeight) ||
-        !in.String(options.exrFrameSizeFrom) || !in.Le64(maxPixels) || maxPixels == 0 ||
-        maxPixels > INT64_MAX || !in.Le32(count) || setup.jobs == 0 ||
+        !in.String(options.exrFrameSizeFrom) || !in.Int(options.backgroundId) ||
+        options.backgroundId < -1 || options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
+        options.alphaBelow > 65535 || !in.Le32(measure) || measure > 1 ||
+        !in.Int(setup.outputs.transparentIndex) || setup.outputs.transparentIndex < -1 ||
+        setup.outputs.transparentIndex > 255 || !in.Le32(rle) || rle > 1 || !in.Le64(maxPixels) ||
+        maxPixels == 0 || maxPixels > INT64_MAX || !in.Le32(count) || setup.jobs == 0 ||
         count > in.Left() / MIN_FRAME_BYTES) {
         return 0;
     }
+    options.measureLuminance = measure == 1;
+    setup.outputs.bmpRle = rle == 1;
     options.exr.linear = linear == 1;
     options.exr.maxPixels = static_cast<int64_t>(maxPixels);
     options.exr.window = dataWindow == 1 ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
@@ -191,8 +205,9 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         FramePlan& plan = setup.plans[i];
         InputFrame& input = setup.inputs[i];
         if (!in.Int(plan.frameNumber) || !in.String(plan.label) || !in.String(plan.file) ||
-            !in.String(plan.previewPath) || !in.String(input.colorPath) ||
-            !in.Int(input.frameNumber) || !in.Int(input.sourceNumber)) {
+            !in.String(plan.previewPath) || !in.String(plan.bmpPath) ||
+            !in.String(input.colorPath) || !in.Int(input.frameNumber) ||
+            !in.Int(input.sourceNumber)) {
             return 0;
         }
     }

@@ -588,7 +588,8 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
                                          static_cast<int>(y), request.maxId);
             return 0;
         }
-        ids.ids[to] = static_cast<uint16_t>(value);
+        const auto stored = static_cast<uint16_t>(value);
+        ids.ids[to] = request.standsFor != nullptr ? request.standsFor[stored] : stored;
         return 1;
     };
     const bool idsWithColor = idPart == source.part;

@@ -28,13 +28,15 @@ struct ExrRequest {
     int maxId = 65535;      // identifiers above this (or below 0) are refused
     ExrWindow window = EXR_WINDOW_DISPLAY;
     std::string view{};  // the view to read from a multi-view file; empty: its default view
-    // The identifier of frame pixels outside the identifier channel's data window.
-    // TODO: issue 11's --alpha-threshold gives the background identifier here (and the worker
-    // setup must then carry it).
+    // The identifier of frame pixels outside the identifier channel's data window: kelvo's
+    // --background-id, when given.
     uint16_t outsideId = 0;
     // Frames of more pixels are refused from the headers, and so are parts whose decoding
     // would take more memory than such a frame (FRAME_BYTES_PER_PIXEL a pixel).
     int64_t maxPixels = DEFAULT_MAX_PIXELS;
+    // When set, 65536 entries: a stored identifier v, once within maxId, stands for
+    // standsFor[v] (kelvo's --id-map). `outsideId` is not looked up: it is an identifier.
+    const uint16_t* standsFor = nullptr;
 };
 
 // The colour channels are looked for in every part, first part first: R, G, B (and A when

@@ -47,3 +47,9 @@ std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]);
 
 // True when the file starts with the PNG signature.
 bool LooksLikePng(const unsigned char* head, size_t size);
+
+// The image size that a PNG file's first PNG_HEAD_SIZE bytes give: the signature, then the
+// IHDR chunk with its width and height (big-endian 32-bit at 16 and 20, each 1..2^31-1).
+// Returns 0 when `head` is not such a start; nothing else of the file is checked.
+constexpr size_t PNG_HEAD_SIZE = 24;
+[[nodiscard]] int PngSizeFromHead(const unsigned char* head, size_t size, int& width, int& height);

@@ -187,10 +187,16 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std
 // libpng widened every value v to v x 257 (v in both bytes); the colour channels keep the
 // high byte only. Alpha stays v x 257, so that 255 is as opaque as 65535.
 void ScaleNarrowColors(std::vector<uint16_t>& rgba) {
-    for (size_t i = 0; i < rgba.size(); ++i) {
-        if (i % 4 != 3) {
-            rgba[i] &= 0xFF00;
-        }
+    // A pixel at a time as one 64-bit word: red, green and blue masked, alpha kept, in
+    // whichever byte order the machine has.
+    const uint16_t mask[4] = {0xFF00, 0xFF00, 0xFF00, 0xFFFF};
+    uint64_t wordMask = 0;
+    std::memcpy(&wordMask, mask, sizeof wordMask);
+    for (size_t i = 0; i + 4 <= rgba.size(); i += 4) {
+        uint64_t pixel = 0;
+        std::memcpy(&pixel, &rgba[i], sizeof pixel);
+        pixel &= wordMask;
+        std::memcpy(&rgba[i], &pixel, sizeof pixel);
     }
 }
 
@@ -302,10 +308,10 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
         const size_t y = i / layout.width;
         const size_t x = i % layout.width;
         uint16_t sample[3] = {};
-        for (int c = 0; c < (channels == 1 ? 1 : 3); ++c) {
+        const size_t sampleBytes = layout.bitDepth == 16 ? 2 : 1;
+        for (size_t c = 0; c < (channels == 1 ? 1u : 3u); ++c) {
             const size_t at =
-                y * layout.rowBytes + (x * static_cast<size_t>(channels) + static_cast<size_t>(c)) *
-                                          static_cast<size_t>(layout.bitDepth / 8);
+                y * layout.rowBytes + (x * static_cast<size_t>(channels) + c) * sampleBytes;
             if (layout.bitDepth == 16) {
                 std::memcpy(&sample[c], rows.data() + at, 2);  // swapped to this machine's order
             } else {

@@ -43,7 +43,7 @@ void FlushNothing(png_structp) {}
 
 // Creates no object with a destructor after the setjmp, so libpng's longjmp skips none.
 int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width,
-           png_uint_32 height, const png_color* palette) {
+           png_uint_32 height, const png_color* palette, const png_byte* alphas, int alphaCount) {
     if (setjmp(png_jmpbuf(writer.png))) {
         return 0;
     }
@@ -51,6 +51,9 @@ int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width
     png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(writer.png, writer.info, palette, PALETTE_ENTRIES);
+    if (alphaCount > 0) {
+        png_set_tRNS(writer.png, writer.info, alphas, alphaCount, nullptr);
+    }
     png_write_info(writer.png, writer.info);
     png_write_image(writer.png, rows);
     png_write_end(writer.png, writer.info);
@@ -60,10 +63,19 @@ int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width
 }  // namespace
 
 int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, int height,
-                    const PaletteEntry* palette, std::string& error) {
+                    const PaletteEntry* palette, int transparentIndex, std::string& error) {
     if (width < 1 || height < 1) {
         error = "empty frame";
         return 0;
+    }
+    // tRNS lists the alpha of the first entries; those after it are opaque, so it ends with the
+    // transparent one.
+    png_byte alphas[PALETTE_ENTRIES];
+    const int alphaCount =
+        transparentIndex >= 0 && transparentIndex < PALETTE_ENTRIES ? transparentIndex + 1 : 0;
+    std::memset(alphas, 255, sizeof alphas);
+    if (alphaCount > 0) {
+        alphas[transparentIndex] = 0;
     }
     png_color colours[PALETTE_ENTRIES];
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
@@ -86,7 +98,7 @@ int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, 
     bool encoded = false;
     if (WriteFileAtomically(path.c_str(), [&](ByteSink& sink) {
             encoded = Encode(writer, sink, rows.data(), static_cast<png_uint_32>(width),
-                             static_cast<png_uint_32>(height), colours) != 0;
+                             static_cast<png_uint_32>(height), colours, alphas, alphaCount) != 0;
             return encoded ? 1 : 0;
         })) {
         return 1;

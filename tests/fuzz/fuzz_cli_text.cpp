@@ -1,5 +1,6 @@
 // Fuzzes the text kelvo takes from its command line: range texts, '#' frame
-// patterns, frame numbers from file names, and whole argument lists.
+// patterns, frame numbers from file names, --frames selections, and whole argument lists.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,9 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string stored;
     std::string note;
-    std::string nameError;
-    if (OutputNameFromOption(text, stored, note, nameError)) {
+    std::string refusal;
+    if (OutputNameFromOption(text, stored, note, refusal)) {
         FUZZ_CHECK(stored.find('#') == std::string::npos && stored.size() <= text.size());
+    }
+
+    std::vector<int> frames;
+    if (ParseFrameSpec(text, frames, error)) {
+        FUZZ_CHECK(!frames.empty() && static_cast<long long>(frames.size()) <= MAX_SELECTED_FRAMES);
+        FUZZ_CHECK(std::is_sorted(frames.begin(), frames.end()));
+    } else {
+        FUZZ_CHECK(!error.empty());
     }
 
     // The same bytes as an argument list, split at NUL bytes.

@@ -1,0 +1,29 @@
+// Which frames of a run already have their complete file, for --skip-existing.
+#include "kelvo/batch/finished_frames.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "pcx/pcx_frame_reader.h"
+
+std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
+                                     const std::vector<InputFrame>& inputs,
+                                     const InputOptions& options, const PaletteEntry* palette) {
+    std::vector<bool> finished(plans.size(), false);
+    for (size_t i = 0; i < plans.size() && i < inputs.size(); ++i) {
+        std::error_code error;
+        if ((!plans[i].previewPath.empty() &&
+             !std::filesystem::is_regular_file(plans[i].previewPath, error)) ||
+            (!plans[i].bmpPath.empty() &&
+             !std::filesystem::is_regular_file(plans[i].bmpPath, error))) {
+            continue;
+        }
+        int width = 0;
+        int height = 0;
+        PcxFrame frame;
+        finished[i] = FrameSizeFromHeaders(inputs[i], options, width, height) &&
+                      ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
+                      std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0;
+    }
+    return finished;
+}

@@ -1,0 +1,18 @@
+// Which frames of a run already have their complete file, for --skip-existing.
+#pragma once
+
+#include <vector>
+
+#include "kelvo/batch/frame_input.h"
+#include "kelvo/batch/render_driver.h"
+#include "pcx/palette.h"
+
+// One flag per plan: true when the plan's frame file reads back as a complete PCX frame of the
+// size its colour file's headers give (FrameSizeFromHeaders) with `palette`, and its PNG and
+// BMP, when asked for, exist (they are written all or nothing). Only those files and
+// the colour file's headers are read; nothing is written, so a finished frame's files keep
+// their modification times. A frame whose size the headers do not give is not finished: the
+// input check then says what is wrong with it.
+std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
+                                     const std::vector<InputFrame>& inputs,
+                                     const InputOptions& options, const PaletteEntry* palette);
