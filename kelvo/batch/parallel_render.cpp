@@ -336,9 +336,9 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     }
     std::vector<Worker> workers(processes->Count());
     bool forwarded = false;
-    const std::string timeout = "took longer than --frame-timeout " +
-                                std::to_string(run.frameTimeoutSeconds) +
-                                " seconds; its worker process was ended";
+    const std::string timeout =
+        "took longer than --frame-timeout " + std::to_string(run.frameTimeoutSeconds) +
+        (run.frameTimeoutSeconds == 1 ? " second" : " seconds") + "; its worker process was ended";
     const auto frameName = [&plans](size_t index) {
         return "frame " + std::to_string(plans[index].frameNumber) + " (" + plans[index].label +
                "): ";
