@@ -78,7 +78,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             error = Quote(path) + " is a PNG; " + exrOption + " needs OpenEXR input";
             return 0;
         }
-        if (!ReadColorPng(path, frame.color, reason)) {
+        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
@@ -112,18 +112,23 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
         idsFrom = "identifiers " + Quote(idsPath);
-        if (!ReadIdPng(idsPath, frame.ids, reason)) {
+        // The size from the header first: a pass of another size is refused undecoded.
+        PngHeader header;
+        if (!ReadPngHeader(idsPath, header, reason)) {
+            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+            return 0;
+        }
+        if (header.width != frame.color.width || header.height != frame.color.height) {
+            error = idsFrom + " are " + std::to_string(header.width) + " x " +
+                    std::to_string(header.height) + " pixels but colour " + Quote(path) + " is " +
+                    std::to_string(frame.color.width) + " x " + std::to_string(frame.color.height);
+            return 0;
+        }
+        if (!ReadIdPng(idsPath, frame.ids, reason, options.exr.maxPixels)) {
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
         idsMapped = false;
-        if (frame.ids.width != frame.color.width || frame.ids.height != frame.color.height) {
-            error = idsFrom + " are " + std::to_string(frame.ids.width) + " x " +
-                    std::to_string(frame.ids.height) + " pixels but colour " + Quote(path) +
-                    " is " + std::to_string(frame.color.width) + " x " +
-                    std::to_string(frame.color.height);
-            return 0;
-        }
     }
     if (!standsFor.empty() && !idsMapped) {
         for (uint16_t& id : frame.ids.ids) {
@@ -217,6 +222,21 @@ int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, i
         default:
             return 0;
     }
+}
+
+FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options) {
+    FrameSize largest;
+    for (const InputFrame& frame : frames) {
+        FrameSize size;
+        if (!FrameSizeFromHeaders(frame, options, size.width, size.height)) {
+            continue;
+        }
+        const int64_t pixels = int64_t{size.width} * size.height;
+        if (pixels <= options.exr.maxPixels && pixels > int64_t{largest.width} * largest.height) {
+            largest = size;
+        }
+    }
+    return largest;
 }
 
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,

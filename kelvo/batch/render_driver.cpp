@@ -2,16 +2,24 @@
 #include "kelvo/batch/render_driver.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <new>
+#include <optional>
 
 #include "host/filter_driver.h"
 #include "host/memory_bitmap.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
 #include "kelvo/imageio/bmp_image.h"
+#include "kelvo/imageio/frame_image.h"
 #include "kelvo/imageio/png_preview.h"
 #include "kelvo/os/interrupt.h"
 
 namespace {
+
+// A pixel of the host's bitmap: its colour and both identifier channels.
+constexpr uint64_t BITMAP_BYTES_PER_PIXEL =
+    sizeof(BMM_Color_64) + sizeof(uint8_t) + sizeof(uint16_t);
 
 void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
     const std::vector<uint16_t>& rgba = frame.color.rgba;
@@ -37,8 +45,18 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     if (!source.LoadFrame(index, frame, outcome.reason)) {
         return 0;
     }
-    MemoryBitmap bitmap(static_cast<WORD>(frame.color.width),
-                        static_cast<WORD>(frame.color.height));
+    // The host's bitmap is the largest allocation of a render; where it cannot be had, the
+    // frame is not written and the message says how much it asked for.
+    std::optional<MemoryBitmap> held;
+    try {
+        held.emplace(static_cast<WORD>(frame.color.width), static_cast<WORD>(frame.color.height));
+    } catch (const std::bad_alloc&) {
+        const uint64_t pixels =
+            uint64_t{static_cast<WORD>(frame.color.width)} * static_cast<WORD>(frame.color.height);
+        outcome.reason = DescribeNoMemory(pixels * BITMAP_BYTES_PER_PIXEL);
+        return 0;
+    }
+    MemoryBitmap& bitmap = *held;
     FillBitmap(frame, bitmap);
 
     const FileIdentity before = IdentifyFile(outcome.file);
