@@ -16,6 +16,10 @@ namespace {
 // More workers than this only cost memory, whatever the machine.
 constexpr long long MAX_JOBS = 256;
 constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
+// A frame has at most 65535 pixels on a side, so a larger budget means nothing.
+constexpr long long MAX_MAX_PIXELS = 65535LL * 65535LL;
+// A week: beyond it a farm's own limits end the job first.
+constexpr long long MAX_FRAME_TIMEOUT_SECONDS = 7 * 24 * 3600;
 
 using Handler = std::function<int(const std::string& value, std::string& error)>;
 
@@ -419,6 +423,29 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                          options.frameCacheMib = mib;
                          return 1;
                      }});
+    specs.push_back(
+        {"--max-pixels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             long long pixels = 0;
+             if (!ParseInteger(value, 1, MAX_MAX_PIXELS, pixels) || value[0] == '+') {
+                 problem = "--max-pixels needs a number of pixels from 1 to " +
+                           std::to_string(MAX_MAX_PIXELS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.input.exr.maxPixels = pixels;
+             return 1;
+         }});
+    specs.push_back(
+        {"--frame-timeout", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long seconds = 0;
+             if (!ParseInteger(value, 1, MAX_FRAME_TIMEOUT_SECONDS, seconds) || value[0] == '+') {
+                 problem = "--frame-timeout needs a number of seconds from 1 to " +
+                           std::to_string(MAX_FRAME_TIMEOUT_SECONDS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.frameTimeoutSeconds = static_cast<int>(seconds);
+             return 1;
+         }});
     specs.push_back(
         {"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
              long long start = 0;

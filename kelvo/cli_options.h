@@ -34,7 +34,8 @@ struct RenderOptions {
     std::string settingsFile;  // empty: start from the defaults
     SettingsEdits edits;
     std::string saveSettingsFile;
-    InputOptions input;  // its maxId is set from the settings, after parsing
+    InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
+                         // sets its maxPixels
     std::optional<int> start;
     // --frames SPEC: the frames, ascending, that the one COLOR pattern gives files for.
     std::optional<std::vector<int>> frames;
@@ -55,6 +56,9 @@ struct RenderOptions {
     // Decoded frames kept from the input check for the render, in MiB over all workers;
     // frames beyond it are decoded again when they render. Unset: the default.
     std::optional<long long> frameCacheMib;
+    // A worker that takes longer on one frame is ended and that frame not written; unset: no
+    // limit. Set, frames render in worker processes even for -j 1 or a single frame.
+    std::optional<int> frameTimeoutSeconds;
     std::vector<std::string> colorFiles;
 };
 

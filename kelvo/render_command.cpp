@@ -23,6 +23,7 @@
 #include "kelvo/configure_filter.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
+#include "kelvo/os/machine_memory.h"
 #include "kelvo/usage_text.h"
 #include "render/frame_file.h"
 
@@ -203,6 +204,26 @@ void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>&
         Complain("warning: identifiers of 16 or more (" + where(RANGE_COUNT) +
                  ") are mapped with identifier 0's range");
     }
+}
+
+// As many of `workers` as fit in the machine's memory, each holding the run's largest frame at
+// a time; says so in one line when that is fewer.
+int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
+                         const RenderOptions& options) {
+    const FrameSize largest = LargestFrame(inputs, options.input);
+    const auto frameBytes =
+        static_cast<uint64_t>(int64_t{largest.width} * largest.height * FRAME_BYTES_PER_PIXEL);
+    const uint64_t physical = PhysicalMemoryBytes();
+    const int fitting = WorkersWithinMemory(workers, frameBytes, physical);
+    if (fitting < workers && !options.quiet) {
+        Complain("note: " + std::to_string(workers) + " workers with frames of up to " +
+                 std::to_string(largest.width) + " x " + std::to_string(largest.height) +
+                 " pixels (" + FormatBytes(frameBytes) + " each) would need more than this " +
+                 "machine's " + FormatBytes(physical) + " of memory: " +
+                 (fitting == 1 ? std::string("rendering one frame at a time")
+                               : "rendering with " + std::to_string(fitting) + " workers"));
+    }
+    return fitting;
 }
 
 // The GIF of the whole sequence, once every frame file is written: `sequence` holds every frame
@@ -462,13 +483,19 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     RenderReport report;
 
     // Several frames and several jobs: worker processes check and render, each with its own
-    // filter; where none can be started, this process does it all.
+    // filter; where none can be started, this process does it all. A frame timeout needs a
+    // worker to end, so with one workers are used even for one job or one frame.
     const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
+    int workers = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
+    if (workers > 1) {
+        workers = BoundWorkersByMemory(workers, inputs, options);
+    }
     // Bytes, held below what a size_t counts (a 32-bit process could not hold more anyway).
     const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
                                         static_cast<long long>(SIZE_MAX >> 20));
     const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
-    if (jobs > 1 && plans.size() > 1) {
+    // (With every frame skipped there is nothing for a worker to do.)
+    if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
         ParallelRender run;
         run.filter = &filter;
         run.pluginPath = pluginPath;
@@ -477,17 +504,22 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         run.inputs = &inputs;
         run.inputOptions = &options.input;
         run.cacheBytes = cacheBytes;
-        run.jobs = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
+        run.jobs = workers;
         run.maxReports = MAX_INPUT_REPORTS;
         run.checked = &found;
         run.outputs = outputs;
         run.levels = &levels;
+        run.frameTimeoutSeconds = options.frameTimeoutSeconds.value_or(0);
         const ParallelResult result =
             RenderInWorkers(run, Complain, prepareOutputs, progress, report);
         switch (result) {
             case PARALLEL_UNAVAILABLE:
-                // Asked-for workers are not silently dropped.
-                if (options.jobs > 1 && !options.quiet) {
+                // Asked-for workers, and a frame timeout, are not silently dropped.
+                if (options.frameTimeoutSeconds) {
+                    Complain(
+                        "warning: worker processes are not available here; rendering in this "
+                        "process, where --frame-timeout cannot end a frame");
+                } else if (options.jobs > 1 && !options.quiet) {
                     std::fprintf(stderr,
                                  "kelvo: note: -j %d: worker processes are not available here; "
                                  "rendering in this process\n",

@@ -237,11 +237,19 @@ TEST(CliOptionsTest, ParsesRenderOptionsInBothForms) {
     EXPECT_EQ(options.jobs, 256);
     ASSERT_EQ(ParseRenderOptions({"-j2", "a.png"}, options, error), 1) << error;
     EXPECT_EQ(options.jobs, 2);
-    ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "a.png"}, options, error), 1) << error;
+    ASSERT_EQ(ParseRenderOptions({"--frame-cache", "0", "--max-pixels", "4294836225",
+                                  "--frame-timeout=604800", "a.png"},
+                                 options, error),
+              1)
+        << error;
     EXPECT_EQ(options.frameCacheMib, 0);
+    EXPECT_EQ(options.input.exr.maxPixels, 4294836225);  // 65535 x 65535
+    EXPECT_EQ(options.frameTimeoutSeconds, 604800);
     ASSERT_EQ(ParseRenderOptions({"a.png"}, defaults, error), 1) << error;
     EXPECT_EQ(defaults.jobs, 0);  // one per processor
     EXPECT_FALSE(defaults.frameCacheMib.has_value());
+    EXPECT_EQ(defaults.input.exr.maxPixels, 134217728);
+    EXPECT_FALSE(defaults.frameTimeoutSeconds.has_value());
     EXPECT_EQ(defaults.input.exr.window, EXR_WINDOW_DISPLAY);
 }
 
@@ -271,6 +279,10 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"workers with a sign", {"-j", "+2", "a.png"}, "not '+2'"},
         {"negative frame cache", {"--frame-cache", "-1", "a.png"}, "--frame-cache needs a size"},
         {"frame cache beyond a terabyte", {"--frame-cache=1048577", "a.png"}, "not '1048577'"},
+        {"no pixels", {"--max-pixels", "0", "a.png"}, "--max-pixels needs a number of pixels"},
+        {"more pixels than a frame has", {"--max-pixels=4294836226", "a.png"}, "not '42948"},
+        {"no time", {"--frame-timeout", "0", "a.png"}, "--frame-timeout needs a number of"},
+        {"fractional time", {"--frame-timeout", "1.5", "a.png"}, "not '1.5'"},
         {"frames of no pattern", {"--frames", "1-3", "a.png"}, "not 'a.png'"},
         {"frames of two patterns", {"--frames=1", "a#.png", "b#.png"}, "not 2 COLOR"},
         {"bad frames", {"--frames", "3-1", "a#.png"}, "bad --frames '3-1'"},

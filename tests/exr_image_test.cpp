@@ -4,6 +4,7 @@
 
 #include <half.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "kelvo/imageio/exr_image.h"
 #include "tests/exr_files.h"
+#include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"
 #include "tests/temp_dir.h"
 
@@ -342,21 +344,75 @@ TEST_F(ExrImageTest, FramesTheWindowAskedForAndRefusesOversizedOnes) {
 
     struct Case {
         int width, height;
-        const char* error;
+        int64_t maxPixels;
+        const char* error;  // empty: read
     };
     const Case cases[] = {
-        {65536, 1, "display window of 65536 x 1 pixels; a frame has 1 to 65535"},
-        {16385, 16384,
+        {65536, 1, DEFAULT_MAX_PIXELS,
+         "display window of 65536 x 1 pixels; a frame has 1 to 65535"},
+        {16385, 16384, DEFAULT_MAX_PIXELS,
          "display window of 16385 x 16384 pixels; a frame made from one has at most "
          "268435456 pixels"},
+        {16384, 16384, DEFAULT_MAX_PIXELS,
+         "16384 x 16384 pixels is more than --max-pixels 134217728"},
+        {4, 1, 3, "4 x 1 pixels is more than --max-pixels 3"},
+        {4, 1, 4, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
+        SCOPED_TRACE(c.width);
         color.displayWidth = c.width;
         color.displayHeight = c.height;
         WriteTestExr(dir.File("in.exr"), {color});
-        EXPECT_EQ(Read({"", "", true, 65535}), 0);
+        request = {"", "", true, 65535};
+        request.maxPixels = c.maxPixels;
+        EXPECT_EQ(Read(request), *c.error == '\0' ? 1 : 0);
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+// The full reader allocates buffers of a chunk of every channel, from the header alone: a part
+// whose decoding would take more than a frame of the pixel budget is refused before it opens.
+// Here a thousand channels of 64 x 16 pixels, and the same header damaged to claim a data
+// window 65535 pixels wide (2 GB a chunk), though its display window keeps the frame small.
+TEST_F(ExrImageTest, RefusesPartsWhoseChunksTakeMoreThanAFrameMay) {
+    TestExrPart many;
+    many.width = 64;
+    many.height = 16;
+    for (int c = 0; c < 1000; ++c) {
+        many.channels.push_back({c < 3 ? std::string(1, "RGB"[c]) : "aov" + std::to_string(c),
+                                 EXR_HALF, std::vector<float>(64 * 16, 0.5f)});
+    }
+    WriteTestExr(dir.File("many.exr"), {many});
+    std::vector<uint8_t> bytes = ReadWholeFile(dir.File("many.exr"));
+    const std::string key("dataWindow\0box2i\0", 17);
+    const auto found = std::search(bytes.begin(), bytes.end(), key.begin(), key.end());
+    ASSERT_NE(found, bytes.end());
+    // After the name, type and 32-bit size: min x, min y, max x, max y (32 bits, little-endian).
+    const size_t maxX = static_cast<size_t>(found - bytes.begin()) + key.size() + 4 + 8;
+    ASSERT_EQ(bytes[maxX], 63);
+    bytes[maxX] = 0xFE;
+    bytes[maxX + 1] = 0xFF;  // 65534
+    FILE* file = std::fopen(dir.File("wide.exr").c_str(), "wb");
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    ASSERT_EQ(std::fclose(file), 0);
+    struct Case {
+        const char* file;
+        int64_t maxPixels;
+        const char* error;  // empty: read
+    };
+    const Case cases[] = {
+        {"many.exr", 64 * 16, ""},  // a small budget still allows the reader's buffers
+        {"wide.exr", DEFAULT_MAX_PIXELS,
+         "decoding part 0 takes about 11.7 GiB (its chunks unpack to 2.0 GiB each), more than "
+         "the 2.6 GiB that --max-pixels 134217728 allows"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.maxPixels));
+        ExrRequest request;
+        request.maxPixels = c.maxPixels;
+        EXPECT_EQ(ReadExr(dir.File(c.file), request, image, ids, error), *c.error == '\0' ? 1 : 0);
+        EXPECT_EQ(error, c.error);
+        error.clear();
     }
 }
 
@@ -379,13 +435,25 @@ TEST_F(ExrImageTest, ReportsADamagedFileInsteadOfThrowing) {
     }
 }
 
-// Found by fuzzing: 403 bytes claiming a huge data window made the reader allocate
-// gigabytes before the file ran out.
+// Found by fuzzing: 403 bytes claiming a huge data window made the reader allocate gigabytes
+// before the file ran out; 340 bytes whose headers the core reader reads without complaint
+// made the full reader allocate 1.6 GB for one attribute.
 TEST_F(ExrImageTest, RefusesADamagedHeaderBeforeAllocatingForIt) {
-    const std::string path =
-        std::string(KELVO_TEST_DATA) + "/regress/exr_truncated_large_window.exr";
-    EXPECT_EQ(ReadExr(path, {}, image, ids, error), 0);
-    EXPECT_NE(error.find("Invalid size"), std::string::npos) << error;
+    struct Case {
+        const char* file;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"exr_truncated_large_window.exr", "Invalid size"},
+        {"exr_attribute_claims_gigabytes.exr",
+         "damaged: its headers claim 1.6 GiB for one value, and the file has 340 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = std::string(KELVO_TEST_DATA) + "/regress/" + c.file;
+        EXPECT_EQ(ReadExr(path, {}, image, ids, error), 0);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
 }
 
 }  // namespace

@@ -53,7 +53,24 @@ void WriteTestPng(const std::string& path, const TestPng& image) {
         png_set_tRNS(png, info, image.alphas.data(), static_cast<int>(image.alphas.size()),
                      nullptr);
     }
+    if (image.rowsKept >= 0) {
+        // Zeros packed as tightly as deflate can, in IDAT chunks of 256 bytes written as each
+        // fills; what zlib still holds when the rows end is never written.
+        png_set_compression_level(png, 9);
+        png_set_compression_buffer_size(png, 256);
+    }
     png_write_info(png, info);
+    if (image.rowsKept >= 0) {
+        std::vector<uint8_t> zeros(png_get_rowbytes(png, info), 0);
+        for (int y = 0; y < image.rowsKept; ++y) {
+            png_write_row(png, zeros.data());
+        }
+        png_destroy_write_struct(&png, &info);
+        if (std::fclose(file) != 0) {
+            throw std::runtime_error("cannot close " + path);
+        }
+        return;
+    }
     // Pack each row into PNG's big-endian, sub-byte layout.
     const int channels = ChannelsOf(image.colorType);
     const size_t perRow = static_cast<size_t>(image.width) * static_cast<size_t>(channels);

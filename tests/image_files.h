@@ -27,6 +27,9 @@ struct TestPng {
     std::vector<uint8_t> palette;  // r, g, b triples for palette images
     std::vector<uint8_t> alphas;   // tRNS entries for palette images
     bool interlaced = false;
+    // 0 or more: the file ends amid the image data, after at most this many rows of zeros (no
+    // samples needed), as a file cut short, or made to claim pixels it does not hold.
+    int rowsKept = -1;
 };
 
 void WriteTestPng(const std::string& path, const TestPng& png);

@@ -3,6 +3,8 @@
 // expected files are given as fingerprints taken from the native build.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -15,6 +17,7 @@
 #include "kelvo/imageio/png_preview.h"
 #include "pcx/pcx_writer.h"
 #include "tests/exr_files.h"
+#include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/reference_frame.h"
 #include "tests/run_process.h"
@@ -72,6 +75,15 @@ std::string KelvoProgram() {
     return ProgramBesideThisOne("kelvo.exe");
 #else
     return KELVO_PROGRAM;
+#endif
+}
+
+// kelvo whose workers hang or end on frames named for it (tests/stalling_kelvo.cpp).
+std::string StallingKelvoProgram() {
+#ifdef _WIN32
+    return ProgramBesideThisOne("kelvo_stalling.exe");
+#else
+    return KELVO_STALLING_PROGRAM;
 #endif
 }
 
@@ -674,6 +686,86 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     EXPECT_EQ(ReadWholeFile(dir.File("in_0007.png")), ReadWholeFile(Fixture("beauty_0007.png")));
 }
 
+// A header claims any size in a few bytes: a frame beyond --max-pixels, or one whose data its
+// file cannot hold, is refused from the header, at once and in a few tens of MB (the peak
+// resident size of kelvo and its workers on Linux, of kelvo.exe's working set under Wine),
+// naming its size; a large frame within --max-pixels renders.
+TEST_F(KelvoProgramTest, RefusesFramesBeyondMaxPixelsFromTheirHeaders) {
+    TestPng claims{30000, 30000, PNG_COLOR_TYPE_RGB, 8, {}};
+    claims.rowsKept = 50;  // 4321 bytes
+    WriteTestPng(dir.File("claims_0001.png"), claims);
+    std::filesystem::copy_file(dir.File("claims_0001.png"), dir.File("claims_0002.png"));
+    claims.width = claims.height = 12000;  // small enough for a 32-bit program to count
+    claims.rowsKept = 150;                 // enough for zlib to give its first IDAT chunk
+    WriteTestPng(dir.File("claims.png"), claims);
+    const auto claimsBytes = std::filesystem::file_size(dir.File("claims.png"));
+    TestExrPart display = {"", 1, 1, 0, 0, {{"R", 2, {0}}, {"G", 2, {0}}, {"B", 2, {0}}}};
+    display.displayWidth = 16384;
+    display.displayHeight = 16384;
+    WriteTestExr(dir.File("display.exr"), {display});
+    const std::vector<uint8_t> indices(size_t{2048} * 1024, 7);
+    PaletteEntry palette[PALETTE_ENTRIES] = {};
+    std::string error;
+    ASSERT_EQ(
+        WriteIndexedPng(dir.File("large.png"), indices.data(), 2048, 1024, palette, -1, error), 1)
+        << error;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const std::string claimed = "cannot read '" + dir.File("claims_0001.png") + "': ";
+    const Case cases[] = {
+        {"a PNG header",
+         {dir.File("claims_0001.png")},
+         2,
+         claimed + "30000 x 30000 pixels is more than --max-pixels 134217728"},
+        {"in workers",
+         {"-j", "2", dir.File("claims_0001.png"), dir.File("claims_0002.png")},
+         2,
+         claimed + "30000 x 30000 pixels is more than --max-pixels 134217728"},
+        {"a PNG header within a raised budget",
+         {"--max-pixels=200000000", dir.File("claims.png")},
+         2,
+         "cannot read '" + dir.File("claims.png") + "': damaged: its " +
+             std::to_string(claimsBytes) +
+             " bytes cannot hold the image data of 12000 x 12000 "
+             "pixels"},
+        {"an OpenEXR display window",
+         {dir.File("display.exr")},
+         2,
+         "cannot read '" + dir.File("display.exr") +
+             "': 16384 x 16384 pixels is more than --max-pixels 134217728"},
+        {"a large frame beyond a lowered budget",
+         {"--max-pixels", "2097151", dir.File("large.png")},
+         2,
+         "2048 x 1024 pixels is more than --max-pixels 2097151"},
+        {"a large frame within it", {"--max-pixels", "2097152", dir.File("large.png")}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"render", "--output", Out("o.pcx")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult run = Kelvo(args);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
+        if (c.exitCode == 2) {
+            EXPECT_TRUE(OutEntries().empty());
+            // Generous: the sanitizers' own memory included. Before the budget these took
+            // gigabytes (7 GB for the PNG) and tens of seconds.
+            if (run.peakMemoryKib > 0) {
+                EXPECT_LT(run.peakMemoryKib, 64 * 1024);
+            }
+            std::printf("%s: refused in %.2f s, peak %ld KiB\n", c.name, took.count(),
+                        run.peakMemoryKib);
+        }
+    }
+    EXPECT_EQ(OutEntries(), std::vector<std::string>{"o0000.pcx"});
+}
+
 // Missing directories are made before the first frame renders, as renderers make them.
 TEST_F(KelvoProgramTest, MakesMissingOutputDirectories) {
     const ProcessResult run =
@@ -1046,6 +1138,76 @@ TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
     }
     EXPECT_TRUE(Contains(run.err, "3 of 3 frames not written (7-9); no frame was written"))
         << run.err;
+}
+
+// A worker stuck on a frame longer than --frame-timeout is ended: a frame it was rendering is
+// not written (exit code 1) while a new worker renders the rest, with -j 1 too; one it was
+// checking ends the run as a worker lost while checking does: named with its frame, nothing
+// rendered (exit code 1), the other workers not waited for.
+TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
+    const auto input = [this](const char* name) {
+        const std::string path = dir.File(name);
+        if (!std::filesystem::exists(path)) {
+            std::filesystem::copy_file(Fixture("beauty_0007.png"), path);
+        }
+        return path;
+    };
+    const std::string stuck = input("stall_render_0002.png");
+    const std::string stuckChecking = input("stall_check_0005.png");
+    const std::string crashing = input("crash_check_0006.png");
+    const std::vector<std::string> others = {input("a_0001.png"), input("a_0003.png"),
+                                             input("a_0004.png")};
+    const std::string ended =
+        " took longer than --frame-timeout 2 seconds; its worker process was ended";
+    const std::string nothing =
+        "a worker process ended while checking the inputs; nothing was rendered";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> said;
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {"rendering",
+         // The worker started in its place is sent the levels too.
+         {"-j", "1", "--frame-timeout", "2", "--levels", "0:0.2-0.8", others[0], stuck, others[1],
+          others[2]},
+         1,
+         {"frame 2 (" + stuck + "): '" + Out("rendering/shot0002.pcx") +
+              "' was not written: rendering it" + ended,
+          "1 of 4 frames not written (2); frames written: 1, 3-4"},
+         {"shot0001.pcx", "shot0003.pcx", "shot0004.pcx"}},
+        {"checking",
+         {"-j", "2", "--frame-timeout=2", others[0], stuckChecking, others[1]},
+         1,
+         {"frame 5 (" + stuckChecking + "): checking it" + ended, nothing},
+         {}},
+        {"lost checking",
+         {"-j", "2", others[0], crashing, others[1]},
+         1,
+         {"frame 6 (" + crashing + "): its worker process ended while checking it", nothing},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = Out(c.name);
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {StallingKelvoProgram(), "render", "--output",
+                                         out + "/shot.pcx"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = RunProcess(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        for (const std::string& line : c.said) {
+            EXPECT_TRUE(Contains(run.err, line)) << line << "\n" << run.err;
+        }
+        std::vector<std::string> written;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) {
+            written.push_back(entry.path().filename().string());
+        }
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, c.written);
+    }
 }
 
 // The committed frames 7-9 under the numbers -1, 0 and 2 of a pattern: frame N is the

@@ -2,11 +2,14 @@
 // tests/data/png, which libpng wrote: every build must decode and refuse them alike.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <cstring>
 
 #include "kelvo/imageio/palette_file.h"
 #include "kelvo/imageio/png_image.h"
 #include "kelvo/imageio/png_preview.h"
+#include "tests/image_files.h"
 #include "tests/pcx_decoder.h"
 #include "tests/temp_dir.h"
 
@@ -158,6 +161,70 @@ TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
     }
 }
 
+TEST(PngCodecTest, ReadsTheHeaderAlone) {
+    struct Case {
+        const char* file;
+        PngHeader expected;
+    };
+    const Case cases[] = {
+        {"palette4_trns.png", {2, 1, 3, 4, 1}},
+        {"grey_alpha16.png", {1, 1, 4, 16, 2}},
+        {"grey16_interlaced.png", {3, 3, 0, 16, 1}},
+        {"rgba8.png", {1, 1, 6, 8, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        PngHeader header;
+        std::string error;
+        ASSERT_EQ(ReadPngHeader(Fixture(c.file), header, error), 1) << error;
+        EXPECT_EQ(header.width, c.expected.width);
+        EXPECT_EQ(header.height, c.expected.height);
+        EXPECT_EQ(header.colorType, c.expected.colorType);
+        EXPECT_EQ(header.bitDepth, c.expected.bitDepth);
+        EXPECT_EQ(header.channels, c.expected.channels);
+    }
+}
+
+// A header can claim any size in a few bytes: a frame beyond the pixel budget, or one whose
+// image data the file is too short to hold, is refused from the header, before its rows are
+// allocated.
+TEST(PngCodecTest, RefusesFromTheHeaderWhatTheFileCannotHold) {
+    TempDir dir;
+    TestPng claims{30000, 30000, PNG_COLOR_TYPE_RGB, 8, {}};
+    claims.rowsKept = 50;  // 4321 bytes
+    WriteTestPng(dir.File("claims.png"), claims);
+    // Small enough for a 32-bit program to count its bytes.
+    claims.width = claims.height = 12000;
+    claims.rowsKept = 150;  // enough for zlib to give its first IDAT chunk
+    WriteTestPng(dir.File("claims12000.png"), claims);
+    struct Case {
+        const char* name;
+        std::string path;
+        int64_t maxPixels;
+        const char* error;  // empty: decoded
+    };
+    const Case cases[] = {
+        {"beyond the default budget", dir.File("claims.png"), DEFAULT_MAX_PIXELS,
+         "30000 x 30000 pixels is more than --max-pixels 134217728"},
+        {"within a raised budget", dir.File("claims12000.png"), 200000000,
+         " bytes cannot hold the image data of 12000 x 12000 pixels"},
+        {"one pixel beyond", Fixture("ids_rgb8.png"), 1,
+         "2 x 1 pixels is more than --max-pixels 1"},
+        {"exactly the budget", Fixture("ids_rgb8.png"), 2, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ColorImage image;
+        IdImage ids;
+        std::string colorError;
+        std::string idError;
+        EXPECT_EQ(ReadColorPng(c.path, image, colorError, c.maxPixels), *c.error == '\0');
+        EXPECT_EQ(ReadIdPng(c.path, ids, idError, c.maxPixels), *c.error == '\0');
+        EXPECT_TRUE(Contains(colorError, c.error)) << colorError;
+        EXPECT_TRUE(Contains(idError, c.error)) << idError;
+    }
+}
+
 // --skip-existing learns a frame's size from these 24 bytes alone, before anything decodes.
 TEST(PngCodecTest, TakesTheSizeFromTheHeadAlone) {
     const std::vector<uint8_t> head = ReadWholeFile(Fixture("rgb16.png"));
@@ -212,8 +279,10 @@ TEST(PngCodecTest, RefusesFramesTooLargeForThisProgramsMemory) {
     IdImage ids;
     std::string colorError;
     std::string idError;
-    EXPECT_EQ(ReadColorPng(path, image, colorError), 0);
-    EXPECT_EQ(ReadIdPng(path, ids, idError), 0);
+    // A budget that allows them; the default refuses them first.
+    const int64_t everyFrame = int64_t{FRAME_MAX_SIDE} * FRAME_MAX_SIDE;
+    EXPECT_EQ(ReadColorPng(path, image, colorError, everyFrame), 0);
+    EXPECT_EQ(ReadIdPng(path, ids, idError, everyFrame), 0);
     EXPECT_EQ(colorError, "65535 x 65535 pixels do not fit in memory");
     EXPECT_EQ(idError, "65535 x 65535 pixels do not fit in memory");
 }

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/render_driver.h"
+#include "kelvo/imageio/allocation_cap.h"
 #include "plugin/palette_render_filter.h"
 #include "render/frame_file.h"
 #include "tests/image_files.h"
@@ -107,6 +109,49 @@ TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
     EXPECT_EQ(source.loads, 2);  // a failed frame does not stop the others
     EXPECT_NE(report.frames[1].reason.find("nowhere' does not exist"), std::string::npos)
         << report.frames[1].reason;
+}
+
+// Where the host's bitmap cannot be had, the frame is not written and the reason says how
+// much was asked for: 1024 x 1024 pixels of 8 colour and 3 identifier bytes.
+TEST_F(RenderDriverTest, SaysHowMuchMemoryTheBitmapAskedFor) {
+    class Held final : public FrameSource {
+    public:
+        int LoadFrame(size_t, DecodedFrame& frame, std::string&) override {
+            frame = std::move(held);  // allocates nothing under the cap
+            return 1;
+        }
+        DecodedFrame held{{1024, 1024, std::vector<uint16_t>(size_t{1024} * 1024 * 4)}, {}};
+    } large;
+    RenderReport report;
+    {
+        const AllocationCap cap(1 << 20);
+        EXPECT_EQ(RenderFrames(filter, filter.settings, Plans(1, 1, false), large, quiet, report),
+                  0);
+    }
+    ASSERT_EQ(report.frames.size(), 1u);
+    EXPECT_EQ(report.frames[0].reason,
+              "not enough memory: 11.0 MiB (11534336 bytes) were asked for");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("shot0001.pcx")));
+}
+
+// Workers beyond what the machine's memory holds, each with the run's largest frame, are not
+// started; at least one always is.
+TEST(WorkersWithinMemoryTest, RunsAsManyAsFit) {
+    struct Case {
+        int jobs;
+        uint64_t frameBytes, physicalBytes;
+        int expected;
+    };
+    const uint64_t gib = uint64_t{1} << 30;
+    const Case cases[] = {
+        {8, 2 * gib, 16 * gib, 8},  {8, 3 * gib, 16 * gib, 5},
+        {8, 32 * gib, 16 * gib, 1}, {256, 1, 0, 256},  // the system does not say
+        {4, 0, 16 * gib, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(WorkersWithinMemory(c.jobs, c.frameBytes, c.physicalBytes), c.expected);
+    }
 }
 
 TEST(DescribeFrameNumbersTest, JoinsRuns) {

@@ -14,7 +14,8 @@ struct ProcessResult {
     int exitCode = -1;  // 128 + signal number when killed by a signal
     std::string out;
     std::string err;
-    long peakMemoryKib = 0;  // the program's peak resident set
+    // The program's peak resident set, with its workers' on Linux; 0 where it is not known.
+    long peakMemoryKib = 0;
 };
 
 // argv[0] is the program's path. `environment` entries ("NAME=value") are added to the

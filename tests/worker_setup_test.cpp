@@ -22,6 +22,7 @@ WorkerSetup TwoFrameSetup() {
     setup.inputOptions.exrFrameWidth = 1920;
     setup.inputOptions.exrFrameHeight = 1080;
     setup.inputOptions.exrFrameSizeFrom = "c.exr";
+    setup.inputOptions.exr.maxPixels = int64_t{1} << 32;
     setup.inputOptions.backgroundId = 15;
     setup.inputOptions.alphaBelow = 32768;
     setup.inputOptions.measureLuminance = true;
@@ -48,6 +49,7 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.inputOptions.exrFrameWidth, want.inputOptions.exrFrameWidth);
     EXPECT_EQ(got.inputOptions.exrFrameHeight, want.inputOptions.exrFrameHeight);
     EXPECT_EQ(got.inputOptions.exrFrameSizeFrom, want.inputOptions.exrFrameSizeFrom);
+    EXPECT_EQ(got.inputOptions.exr.maxPixels, want.inputOptions.exr.maxPixels);
     EXPECT_EQ(got.inputOptions.backgroundId, want.inputOptions.backgroundId);
     EXPECT_EQ(got.inputOptions.alphaBelow, want.inputOptions.alphaBelow);
     EXPECT_EQ(got.inputOptions.measureLuminance, want.inputOptions.measureLuminance);
@@ -79,13 +81,14 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputOptions.exr.window = EXR_WINDOW_DATA;
     setup.inputOptions.exrFrameWidth = 0x0102;
     setup.inputOptions.exrFrameSizeFrom.assign(1, 'S');
+    setup.inputOptions.exr.maxPixels = 0x0A0B0C0D0E;
     setup.inputOptions.backgroundId = 3;
     setup.outputs.transparentIndex = 0x80;
     setup.plans = {{-1, "L", "F", "V", "B"}};
     setup.inputs = {{"C", 0x01020304, 9}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 6, 0, 0, 0,                  // tag, version 6
+        'K', 'L', 'V', 'W', 7, 0, 0, 0,                  // tag, version 7
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -101,6 +104,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         3, 0, 0, 0, 1, 0, 0, 0,                          // background 3 below alpha 1,
         0, 0, 0, 0,                                      //   no luminance measured
         0x80, 0, 0, 0, 0, 0, 0, 0,                       // transparent 128, no RLE8
+        0x0E, 0x0D, 0x0C, 0x0B, 0x0A, 0, 0, 0,           // largest frame, 64 bits
         1, 0, 0, 0,                                      // one frame:
         0xFF, 0xFF, 0xFF, 0xFF,                          //   frame number -1
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
@@ -140,11 +144,13 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     const size_t windowAt = idMapAt + 4 + 2 * 4;
     const size_t backgroundAt = windowAt + 4 + (4 + setup.inputOptions.exr.view.size()) + 4 + 4 +
                                 (4 + setup.inputOptions.exrFrameSizeFrom.size());
-    const size_t countAt = backgroundAt + 5 * 4;
+    const size_t maxPixelsAt = backgroundAt + 5 * 4;
+    const size_t countAt = maxPixelsAt + 8;
     ASSERT_EQ(good[jobsAt], 3);
     ASSERT_EQ(good[linearAt], 1);
     ASSERT_EQ(good[windowAt], 1);
     ASSERT_EQ(good[backgroundAt], 15);
+    ASSERT_EQ(good[maxPixelsAt + 4], 1);
     ASSERT_EQ(good[countAt], 2);
     struct Case {
         const char* name;
@@ -153,7 +159,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 7},
+        {"later version", 4, 8},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
@@ -164,6 +170,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
         {"measuring neither 0 nor 1", backgroundAt + 8, 2},
         {"transparent index beyond 255", backgroundAt + 13, 1},
         {"RLE8 neither 0 nor 1", backgroundAt + 16, 2},
+        {"no pixels allowed", maxPixelsAt + 4, 0},
         {"more frames than bytes", countAt + 3, 0x10},
         {"one frame fewer: bytes left over", countAt, 1},
     };

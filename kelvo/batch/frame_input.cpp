@@ -70,6 +70,19 @@ int CheckExrFrameSize(const std::string& path, const InputOptions& options, int 
     return 1;
 }
 
+// The header of an identifier pass, refused as ReadIdPng would refuse it.
+int ReadIdsHeader(const std::string& path, const InputOptions& options, PngHeader& header,
+                  std::string& reason) {
+    if (!ReadPngHeader(path, header, reason)) {
+        return 0;
+    }
+    reason = RefuseIdPassLayout(header.colorType, header.bitDepth);
+    // The rows as stored, and the identifiers.
+    const auto pixelBytes = static_cast<size_t>(header.channels * header.bitDepth / 8 + 2);
+    return reason.empty() &&
+           CheckPngFrameSize(path, header, options.exr.maxPixels, pixelBytes, reason);
+}
+
 // An identifier pass must have its colour file's size.
 int CheckIdsSize(const std::string& idsPath, int idsWidth, int idsHeight,
                  const std::string& colorPath, int width, int height, std::string& error) {
@@ -112,7 +125,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         if (!CheckPngOptions(path, options, error)) {
             return 0;
         }
-        if (!ReadColorPng(path, frame.color, reason)) {
+        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
@@ -140,15 +153,21 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
         idsFrom = "identifiers " + Quote(idsPath);
-        if (!ReadIdPng(idsPath, frame.ids, reason)) {
+        // The size from the header first: a pass of another size is refused undecoded.
+        PngHeader header;
+        if (!ReadPngHeader(idsPath, header, reason)) {
+            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+            return 0;
+        }
+        if (!CheckIdsSize(idsPath, header.width, header.height, path, frame.color.width,
+                          frame.color.height, error)) {
+            return 0;
+        }
+        if (!ReadIdPng(idsPath, frame.ids, reason, options.exr.maxPixels)) {
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
         idsMapped = false;
-        if (!CheckIdsSize(idsPath, frame.ids.width, frame.ids.height, path, frame.color.width,
-                          frame.color.height, error)) {
-            return 0;
-        }
     }
     if (!standsFor.empty() && !idsMapped) {
         for (uint16_t& id : frame.ids.ids) {
@@ -262,9 +281,8 @@ int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int&
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
-        if (header.width > FRAME_MAX_SIDE || header.height > FRAME_MAX_SIDE) {
-            error = "cannot read " + Quote(path) + ": " + SizeText(header.width, header.height) +
-                    " pixels is larger than the 65535 x 65535 a frame can have";
+        if (!CheckPngFrameSize(path, header, options.exr.maxPixels, 8, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
         width = header.width;
@@ -284,10 +302,7 @@ int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int&
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
         PngHeader ids;
-        if (ReadPngHeader(idsPath, ids, reason)) {
-            reason = RefuseIdPassLayout(ids.colorType, ids.bitDepth);
-        }
-        if (!reason.empty()) {
+        if (!ReadIdsHeader(idsPath, options, ids, reason)) {
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
@@ -296,6 +311,21 @@ int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int&
         }
     }
     return 1;
+}
+
+FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options) {
+    FrameSize largest;
+    for (const InputFrame& frame : frames) {
+        FrameSize size;
+        if (!FrameSizeFromHeaders(frame, options, size.width, size.height)) {
+            continue;
+        }
+        const int64_t pixels = int64_t{size.width} * size.height;
+        if (pixels <= options.exr.maxPixels && pixels > int64_t{largest.width} * largest.height) {
+            largest = size;
+        }
+    }
+    return largest;
 }
 
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,

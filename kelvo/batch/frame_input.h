@@ -28,6 +28,15 @@ struct InputFrame {
 // and `options.exr.view` names none: which view is read; otherwise "".
 std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options);
 
+// The largest frame among `frames` by pixels, from the headers of their colour files: what one
+// worker may have to hold. Files that do not read, or whose frames are beyond the pixel budget,
+// are left to the check, which refuses them; 0 x 0 when no file reads.
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+};
+FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options);
+
 // The size of the frame that LoadInputFrame would give, from the colour file's headers alone
 // (a PNG's IHDR chunk; an OpenEXR file's display or data window, which must be the run's size
 // when one is set). Nothing is decoded, and the identifiers are not read. 0 when the headers

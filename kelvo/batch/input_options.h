@@ -11,7 +11,8 @@
 struct InputOptions {
     std::string idsPattern;  // grey PNG per frame, '#' runs taking the frame number
     // OpenEXR colour and identifier channels. Its maxId (255 for the material channel, 65535
-    // for the object channel) bounds the identifiers of the PNG passes too.
+    // for the object channel) bounds the identifiers of the PNG passes too, and its maxPixels
+    // (--max-pixels) the PNG frames.
     ExrRequest exr;
     // Stored identifier values and the identifiers they stand for (--id-map VALUE:ID), for
     // passes that mark an object with, say, 255; values not listed stand for themselves.

@@ -3,6 +3,7 @@
 #include "kelvo/batch/parallel_render.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -128,20 +129,35 @@ uint32_t ReadWord(HostLink& link) {
     return link.Read(reinterpret_cast<char*>(&word), sizeof word) ? word : NO_MORE_FRAMES;
 }
 
+using Clock = std::chrono::steady_clock;
+constexpr size_t NO_FRAME = SIZE_MAX;
+
+// Null but in the tests' own build of kelvo.
+WorkerFrameHook frameHook = nullptr;
+
 // What the host knows of one worker.
 struct Worker {
     std::string buffer;  // bytes received that do not make a whole message yet
     bool checked = false;
-    std::deque<size_t> frames;  // frames it checked and has not rendered, ascending
+    bool gone = false;           // its pipe has closed, or the host ended it
+    std::deque<size_t> frames;   // frames it checked and has not rendered, ascending
+    size_t busyWith = NO_FRAME;  // the frame it was ordered to check or render, until it answers
+    Clock::time_point since;     // when that order went out
 };
 
-// Waits for messages from the workers whose pipes are open and hands each to `handle`, until
-// `done` answers true or every pipe has closed. An interrupt seen here is passed on to the
-// workers once: a SIGTERM sent to kelvo alone must stop them too.
+// Waits for messages from the workers whose pipes are open and hands each to `handle`, and
+// each worker whose pipe closed to `closed`, until `done` answers true or every pipe has
+// closed; `tick` runs between waits. An interrupt seen here is passed on to the workers once:
+// a SIGTERM sent to kelvo alone must stop them too.
 void PumpMessages(WorkerProcesses& processes, std::vector<Worker>& workers, bool& forwarded,
                   const std::function<void(size_t, const Message&)>& handle,
+                  const std::function<void(size_t)>& closed, const std::function<void()>& tick,
                   const std::function<bool()>& done) {
-    const auto take = [&workers, &handle](size_t worker, const char* data, size_t size) {
+    const auto take = [&workers, &handle, &closed](size_t worker, const char* data, size_t size) {
+        if (size == 0) {
+            closed(worker);
+            return;
+        }
         workers[worker].buffer.append(data, size);
         Message message;
         while (TakeMessage(workers[worker].buffer, message)) {
@@ -155,6 +171,48 @@ void PumpMessages(WorkerProcesses& processes, std::vector<Worker>& workers, bool
         }
         if (!processes.Receive(POLL_MILLISECONDS, take)) {
             return;
+        }
+        tick();
+    }
+}
+
+// Orders `worker` to render, with the level span of every identifier.
+void StartRendering(WorkerProcesses& processes, const ParallelRender& run, size_t worker) {
+    processes.Order(worker, RENDER);
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        processes.Order(worker,
+                        EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt));
+    }
+}
+
+// Orders `worker` to check or render `index`, and notes when.
+void Assign(WorkerProcesses& processes, std::vector<Worker>& workers, size_t worker, size_t index) {
+    workers[worker].busyWith = index;
+    workers[worker].since = Clock::now();
+    processes.Order(worker, static_cast<uint32_t>(index));
+}
+
+// Ends every worker that has spent longer than `run.frameTimeoutSeconds` on its frame, hands
+// that frame to `timedOut`, and starts a worker in its place.
+void EndStuckWorkers(const ParallelRender& run, WorkerProcesses& processes,
+                     std::vector<Worker>& workers, const std::function<void(size_t)>& timedOut) {
+    if (run.frameTimeoutSeconds <= 0) {
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    const size_t count = workers.size();  // not its replacements
+    for (size_t worker = 0; worker < count; ++worker) {
+        const size_t index = workers[worker].busyWith;
+        if (workers[worker].gone || index == NO_FRAME ||
+            now - workers[worker].since < std::chrono::seconds(run.frameTimeoutSeconds)) {
+            continue;
+        }
+        processes.EndWorker(worker);
+        workers[worker].gone = true;
+        workers[worker].busyWith = NO_FRAME;
+        timedOut(index);
+        if (processes.AddWorker()) {
+            workers.emplace_back();
         }
     }
 }
@@ -182,6 +240,18 @@ uint32_t NextFrameFor(std::vector<Worker>& workers, size_t worker) {
 
 }  // namespace
 
+void SetWorkerFrameHook(WorkerFrameHook hook) {
+    frameHook = hook;
+}
+
+int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes) {
+    if (physicalBytes == 0 || frameBytes == 0 ||
+        physicalBytes / frameBytes >= static_cast<uint64_t>(jobs)) {
+        return jobs;
+    }
+    return std::max(1, static_cast<int>(physicalBytes / frameBytes));
+}
+
 void RunWorker(const ParallelRender& run, HostLink& link) {
     const std::vector<FramePlan>& plans = *run.plans;
     FileFrameSource source(*run.inputs, *run.inputOptions,
@@ -191,6 +261,9 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         const uint32_t index = ReadWord(link);
         if (index >= plans.size()) {
             break;
+        }
+        if (frameHook != nullptr) {
+            frameHook((*run.inputs)[index], false);
         }
         std::string error;
         if (!source.CheckFrame(index, error)) {
@@ -221,6 +294,9 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         const uint32_t index = ReadWord(link);
         if (index >= plans.size()) {
             break;
+        }
+        if (frameHook != nullptr) {
+            frameHook((*run.inputs)[index], true);
         }
         OneFrameSource frame(source, index);
         RenderReport one;
@@ -256,69 +332,99 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     }
     std::vector<Worker> workers(processes->Count());
     bool forwarded = false;
+    const std::string timeout =
+        "took longer than --frame-timeout " + std::to_string(run.frameTimeoutSeconds) +
+        (run.frameTimeoutSeconds == 1 ? " second" : " seconds") + "; its worker process was ended";
+    const auto frameName = [&plans](size_t index) {
+        return "frame " + std::to_string(plans[index].frameNumber) + " (" + plans[index].label +
+               "): ";
+    };
 
     // The check: frames go out in order to whichever worker asks; each worker keeps a list
-    // of those it checked.
-    std::map<size_t, std::string> badInputs;
-    size_t checked = 0;
+    // of those it checked. A worker that ends before it has checked its frames (crashed,
+    // killed) ends the run, and so does one stuck on a frame, which is ended; a new one takes
+    // its place, so that every bad input is still reported.
+    std::map<size_t, std::string> problems;  // bad inputs, in frame order
+    bool lost = false;
     size_t nextToCheck = 0;
     PumpMessages(
         *processes, workers, forwarded,
         [&](size_t worker, const Message& message) {
             if (message.kind == MESSAGE_NEXT) {
-                const bool more = nextToCheck < plans.size() && !forwarded;
-                if (more) {
+                workers[worker].busyWith = NO_FRAME;
+                if (nextToCheck < plans.size() && !forwarded) {
                     workers[worker].frames.push_back(nextToCheck);
+                    Assign(*processes, workers, worker, nextToCheck++);
+                } else {
+                    processes->Order(worker, NO_MORE_FRAMES);
                 }
-                processes->Order(worker,
-                                 more ? static_cast<uint32_t>(nextToCheck++) : NO_MORE_FRAMES);
             } else if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
-                badInputs[IndexField(message)] = message.fields[1];
+                problems[IndexField(message)] = message.fields[1];
             } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
-                ++checked;
                 if (run.checked != nullptr && message.fields.size() == CHECKED_FIELDS) {
                     run.checked->Add(ParseChecked(message.fields));
                 }
             }
         },
-        [&] { return checked == workers.size(); });
+        [&](size_t worker) {
+            Worker& gone = workers[worker];
+            if (!gone.gone && !gone.checked) {
+                lost = true;
+                if (gone.busyWith < plans.size()) {
+                    problems[gone.busyWith] =
+                        frameName(gone.busyWith) + "its worker process ended while checking it";
+                }
+            }
+            gone.gone = true;
+            gone.busyWith = NO_FRAME;
+        },
+        [&] {
+            // Ended like a lost worker, not refused as a bad input: the file may be sound and
+            // the machine slow, so the run is worth trying again (exit code 1, not 2).
+            EndStuckWorkers(run, *processes, workers, [&](size_t index) {
+                problems[index] = frameName(index) + "checking it " + timeout;
+                lost = true;
+            });
+        },
+        [&] {
+            return std::all_of(workers.begin(), workers.end(),
+                               [](const Worker& worker) { return worker.gone || worker.checked; });
+        });
     if (InterruptRequested() || forwarded) {
         processes->End();
         return PARALLEL_INTERRUPTED;
     }
-    if (checked != workers.size() || nextToCheck != plans.size()) {
-        processes->End();
-        return PARALLEL_WORKER_LOST;
-    }
-    if (!badInputs.empty()) {
+    lost = lost || nextToCheck != plans.size();
+    if (!problems.empty()) {
         size_t reported = 0;
-        for (const auto& [index, message] : badInputs) {
+        for (const auto& [index, message] : problems) {
             if (reported++ < run.maxReports) {
                 reportBadInput(message);
             }
         }
-        if (badInputs.size() > run.maxReports) {
-            reportBadInput("... and " + std::to_string(badInputs.size() - run.maxReports) +
+        if (problems.size() > run.maxReports) {
+            reportBadInput("... and " + std::to_string(problems.size() - run.maxReports) +
                            " more bad inputs");
         }
+    }
+    if (lost || !problems.empty()) {
         processes->End();
-        return PARALLEL_BAD_INPUT;
+        return lost ? PARALLEL_WORKER_LOST : PARALLEL_BAD_INPUT;
     }
     if (!beforeRender()) {
         processes->End();
         return PARALLEL_NOT_STARTED;
     }
     for (size_t worker = 0; worker < workers.size(); ++worker) {
-        processes->Order(worker, RENDER);
-        for (int id = 0; id < RANGE_COUNT; ++id) {
-            processes->Order(
-                worker, EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt));
+        if (workers[worker].checked) {
+            StartRendering(*processes, run, worker);
         }
     }
 
     // The render: frames go out on demand, outcomes arrive in any order and are shown in
-    // frame order.
+    // frame order. A worker started in place of one that was stuck goes through an empty check
+    // first.
     std::vector<std::optional<FrameOutcome>> outcomes(plans.size());
     size_t nextShown = 0;
     const auto show = [&](size_t index) {
@@ -333,15 +439,32 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             progress.Error(problem);
         }
     };
+    const auto settle = [&](size_t index, const FrameOutcome& outcome) {
+        outcomes[index] = outcome;
+        while (nextShown < plans.size() && outcomes[nextShown]) {
+            show(nextShown++);
+        }
+    };
     PumpMessages(
         *processes, workers, forwarded,
         [&](size_t worker, const Message& message) {
-            if (message.kind == MESSAGE_NEXT) {
-                processes->Order(worker, forwarded || InterruptRequested()
-                                             ? NO_MORE_FRAMES
-                                             : NextFrameFor(workers, worker));
+            if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
+                workers[worker].checked = true;
+                StartRendering(*processes, run, worker);
                 return;
             }
+            if (message.kind == MESSAGE_NEXT) {
+                const uint32_t next = !workers[worker].checked || forwarded || InterruptRequested()
+                                          ? NO_MORE_FRAMES
+                                          : NextFrameFor(workers, worker);
+                if (next == NO_MORE_FRAMES) {
+                    processes->Order(worker, NO_MORE_FRAMES);
+                } else {
+                    Assign(*processes, workers, worker, next);
+                }
+                return;
+            }
+            workers[worker].busyWith = NO_FRAME;
             if (message.kind == MESSAGE_STOPPED) {
                 report.interrupted = true;
                 return;
@@ -362,10 +485,20 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 const uint64_t pixels = std::strtoull(message.fields[6 + id].c_str(), nullptr, 10);
                 (id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond) = pixels;
             }
-            outcomes[index] = outcome;
-            while (nextShown < plans.size() && outcomes[nextShown]) {
-                show(nextShown++);
-            }
+            settle(index, outcome);
+        },
+        [&](size_t worker) {
+            workers[worker].gone = true;
+            workers[worker].busyWith = NO_FRAME;
+        },
+        [&] {
+            EndStuckWorkers(run, *processes, workers, [&](size_t index) {
+                FrameOutcome outcome;
+                outcome.frameNumber = plans[index].frameNumber;
+                outcome.file = plans[index].file;
+                outcome.reason = "rendering it " + timeout;
+                settle(index, outcome);
+            });
         },
         [] { return false; });
     processes->End();
@@ -377,11 +510,11 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     // Frames after a gap (an interrupted frame, or a worker that was lost) are shown now.
     for (size_t index = 0; index < plans.size(); ++index) {
         if (!outcomes[index] && !report.interrupted) {
-            FrameOutcome lost;
-            lost.frameNumber = plans[index].frameNumber;
-            lost.file = plans[index].file;
-            lost.reason = "its worker process ended before it was rendered";
-            outcomes[index] = lost;
+            FrameOutcome lostFrame;
+            lostFrame.frameNumber = plans[index].frameNumber;
+            lostFrame.file = plans[index].file;
+            lostFrame.reason = "its worker process ended before it was rendered";
+            outcomes[index] = lostFrame;
         }
         if (index >= nextShown && outcomes[index]) {
             show(index);

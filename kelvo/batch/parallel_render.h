@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,7 +19,8 @@ enum ParallelResult {
     PARALLEL_BAD_INPUT,    // some input did not decode (reported); nothing was rendered
     PARALLEL_INTERRUPTED,  // interrupted while the inputs were checked; nothing rendered
     PARALLEL_NOT_STARTED,  // `beforeRender` refused (and said why); nothing was rendered
-    PARALLEL_WORKER_LOST,  // a worker ended before its inputs were checked; nothing rendered
+    PARALLEL_WORKER_LOST,  // a worker ended, or was ended for the frame timeout, before its
+                           // inputs were checked (its frame reported); nothing was rendered
     PARALLEL_RENDERED,     // the frames were rendered; `report` says how each went
 };
 
@@ -35,6 +37,9 @@ struct ParallelRender {
     CheckedFrames* checked = nullptr;    // when set, gets what the check found
     FrameOutputs outputs;                // how each frame's PNG and BMP are written
     const LevelSpans* levels = nullptr;  // when set, read once `beforeRender` has answered
+    // A worker that takes longer on one frame, checking or rendering it, is ended and another
+    // started in its place; 0: no limit.
+    int frameTimeoutSeconds = 0;
 };
 
 // Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
@@ -45,11 +50,25 @@ struct ParallelRender {
 // those levels (a worker renders the frames it checked first, then takes over others'). Bad
 // inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame order, the same
 // lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on
-// Windows) reaches every worker.
+// Windows) reaches every worker. A worker that spends longer than `run.frameTimeoutSeconds` on
+// a frame is ended and another started: a frame it was checking is reported through
+// `reportBadInput` and ends the run as a lost worker does (PARALLEL_WORKER_LOST); one it was
+// rendering is reported as not written.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,
                                RenderReport& report);
+
+// How many of `jobs` workers, each holding a frame of `frameBytes` at a time, fit in the
+// machine's `physicalBytes`: all of them, or as many as fit and at least 1. Where the system
+// does not say (0), all of them.
+int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes);
+
+// Called by a worker before it checks (`rendering` false) or renders each frame. kelvo sets
+// none, and nothing a user gives sets one: tests set one in a build of their own
+// (tests/stalling_kelvo.cpp) to hold a worker on a frame.
+using WorkerFrameHook = void (*)(const InputFrame& input, bool rendering);
+void SetWorkerFrameHook(WorkerFrameHook hook);
 
 class HostLink;
 // A worker's whole life over `link`, rendering with `run.filter`: it checks the frames it is

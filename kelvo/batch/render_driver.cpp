@@ -2,16 +2,24 @@
 #include "kelvo/batch/render_driver.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
+#include <optional>
 
 #include "host/filter_driver.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
 #include "kelvo/imageio/bmp_image.h"
+#include "kelvo/imageio/frame_image.h"
 #include "kelvo/imageio/png_preview.h"
 #include "kelvo/os/interrupt.h"
 
 namespace {
+
+// A pixel of the host's bitmap: its colour and both identifier channels.
+constexpr uint64_t BITMAP_BYTES_PER_PIXEL =
+    sizeof(BMM_Color_64) + sizeof(uint8_t) + sizeof(uint16_t);
 
 IdCounts CountIds(const DecodedFrame& frame) {
     IdCounts counts;
@@ -58,12 +66,21 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     outcome.ids = CountIds(frame);
     const auto width = static_cast<WORD>(frame.color.width);
     const auto height = static_cast<WORD>(frame.color.height);
-    if (!memory.bitmap || memory.bitmap->Width() != width || memory.bitmap->Height() != height) {
-        memory.bitmap.reset();  // before the new one is allocated
-        memory.bitmap.emplace(width, height);
+    // The host's bitmap is the largest allocation of a render; where it cannot be had, the
+    // frame is not written and the message says how much it asked for.
+    try {
+        if (!memory.bitmap || memory.bitmap->Width() != width ||
+            memory.bitmap->Height() != height) {
+            memory.bitmap.reset();  // before the new one is allocated
+            memory.bitmap.emplace(width, height);
+        }
+        FillBitmap(frame, *memory.bitmap);
+    } catch (const std::bad_alloc&) {
+        memory.bitmap.reset();
+        outcome.reason = DescribeNoMemory(uint64_t{width} * height * BITMAP_BYTES_PER_PIXEL);
+        return 0;
     }
     MemoryBitmap& bitmap = *memory.bitmap;
-    FillBitmap(frame, bitmap);
 
     const FileIdentity before = IdentifyFile(outcome.file);
     // Rows go to the display; after SIGINT or SIGTERM the next abort poll says stop.

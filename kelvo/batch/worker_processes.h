@@ -37,6 +37,12 @@ public:
     virtual int Receive(
         int milliseconds,
         const std::function<void(size_t worker, const char* data, size_t size)>& take) = 0;
+    // Starts one more worker, as StartWorkers started the others: worker Count() - 1. False
+    // when the system refuses a process or pipe.
+    virtual bool AddWorker() = 0;
+    // Ends `worker` at once, as a crash would, whatever it is doing (a worker stuck on a frame
+    // answers nothing else); its pipes are closed, and nothing more comes from it.
+    virtual void EndWorker(size_t worker) = 0;
     // Asks every worker to stop its frame at the next abort poll, as Ctrl-C would.
     virtual void Interrupt() = 0;
     // Closes the orders, so that a worker waiting for one ends, and waits until every worker

@@ -62,14 +62,22 @@ struct ForkedWorker {
     pid_t pid = -1;
     int messages = -1;  // the read end of the worker's message pipe; -1 once closed
     int orders = -1;    // the write end of the host's pipe to the worker; -1 once closed
+    bool killed = false;
 };
+
+// How long End waits for a worker it killed to be gone: one stuck in the kernel (a hung
+// network file system) may not end at once, and is left to the system rather than waited for.
+constexpr int KILLED_WAIT_MILLISECONDS = 1000;
 
 class ForkedWorkers final : public WorkerProcesses {
 public:
+    explicit ForkedWorkers(const ParallelRender& run) : run_(run) {}
     ~ForkedWorkers() override { End(); }
 
     // Forks one worker; false when the system refuses a pipe or the process.
-    bool Add(const ParallelRender& run) {
+    bool Add() {
+        // Buffered output would otherwise be written once more by the worker.
+        std::fflush(nullptr);
         int messages[2];
         int orders[2];
         if (pipe(messages) != 0) {
@@ -89,7 +97,7 @@ public:
                 CloseFd(earlier.orders);
             }
             PipeLink link(messages[1], orders[0]);
-            RunWorker(run, link);
+            RunWorker(run_, link);
             // Nothing of the host's (buffers, destructors, exit handlers) runs twice.
             _exit(0);
         }
@@ -100,11 +108,23 @@ public:
             close(orders[1]);
             return false;
         }
-        workers_.push_back({pid, messages[0], orders[1]});
+        workers_.push_back({pid, messages[0], orders[1], false});
         return true;
     }
 
     size_t Count() const override { return workers_.size(); }
+
+    bool AddWorker() override { return Add(); }
+
+    void EndWorker(size_t worker) override {
+        ForkedWorker& ended = workers_[worker];
+        if (ended.pid > 0 && !ended.killed) {
+            kill(ended.pid, SIGKILL);
+            ended.killed = true;
+        }
+        CloseFd(ended.orders);
+        CloseFd(ended.messages);
+    }
 
     void Order(size_t worker, uint32_t word) override {
         if (workers_[worker].orders >= 0) {
@@ -163,13 +183,21 @@ public:
         for (ForkedWorker& worker : workers_) {
             CloseFd(worker.messages);
             int status = 0;
-            while (worker.pid > 0 && waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+            for (int waited = 0;
+                 worker.pid > 0 && worker.killed && waitpid(worker.pid, &status, WNOHANG) == 0 &&
+                 waited < KILLED_WAIT_MILLISECONDS;
+                 waited += 10) {
+                usleep(10000);
+            }
+            while (worker.pid > 0 && !worker.killed && waitpid(worker.pid, &status, 0) < 0 &&
+                   errno == EINTR) {
             }
             worker.pid = -1;
         }
     }
 
 private:
+    const ParallelRender& run_;
     std::vector<ForkedWorker> workers_;
 };
 
@@ -178,11 +206,9 @@ private:
 std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
     // A worker that has ended must not end the host when it is written to.
     std::signal(SIGPIPE, SIG_IGN);
-    // Buffered output would otherwise be written once more by every worker.
-    std::fflush(nullptr);
-    auto workers = std::make_unique<ForkedWorkers>();
+    auto workers = std::make_unique<ForkedWorkers>(run);
     for (int k = 0; k < run.jobs; ++k) {
-        if (!workers->Add(run)) {
+        if (!workers->Add()) {
             return nullptr;
         }
     }

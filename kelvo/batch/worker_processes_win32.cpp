@@ -148,6 +148,7 @@ struct StartedWorker {
     OwnedHandle orders;    // the write end of the worker's standard input
     OwnedHandle messages;  // the read end of the worker's standard output
     std::thread reader;    // moves what arrives on `messages` to the host's queue
+    bool ended = false;    // ended by the host: what still arrives from it is dropped
 };
 
 // What a reader thread hands over: bytes from one worker, or (empty) the end of its pipe.
@@ -226,19 +227,16 @@ public:
         return true;
     }
 
-    // Starts the reader threads and sends every worker its setup.
-    // Sends every worker `setup`, framed as FrameWorkerSetup frames it.
-    void Begin(const std::vector<uint8_t>& setup) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            open_ = workers_.size();
-        }
+    // Starts the reader threads and sends every worker `setup`, framed as FrameWorkerSetup
+    // frames it; workers added later get the same.
+    void Begin(std::vector<uint8_t> setup) {
+        setup_ = std::move(setup);
         for (size_t k = 0; k < workers_.size(); ++k) {
-            workers_[k].reader = std::thread([this, k] { ReadMessages(k); });
+            StartReading(k);
         }
         // A worker that cannot take its setup has ended; its closed pipe tells the host so.
         for (StartedWorker& worker : workers_) {
-            WriteAll(worker.orders.Get(), setup.data(), setup.size());
+            WriteAll(worker.orders.Get(), setup_.data(), setup_.size());
         }
     }
 
@@ -250,6 +248,22 @@ public:
     }
 
     size_t Count() const override { return workers_.size(); }
+
+    bool AddWorker() override {
+        if (!Add()) {
+            return false;
+        }
+        StartReading(workers_.size() - 1);
+        WriteAll(workers_.back().orders.Get(), setup_.data(), setup_.size());
+        return true;
+    }
+
+    void EndWorker(size_t worker) override {
+        StartedWorker& ended = workers_[worker];
+        ended.ended = true;
+        TerminateProcess(ended.process.Get(), 1);
+        ended.orders.Close();
+    }
 
     void Order(size_t worker, uint32_t word) override {
         if (workers_[worker].orders.Get() != nullptr &&
@@ -271,7 +285,9 @@ public:
             arrived.swap(arrivals_);
         }
         for (const Arrival& arrival : arrived) {
-            take(arrival.worker, arrival.bytes.data(), arrival.bytes.size());
+            if (!workers_[arrival.worker].ended) {
+                take(arrival.worker, arrival.bytes.data(), arrival.bytes.size());
+            }
         }
         return 1;
     }
@@ -308,8 +324,17 @@ public:
     }
 
 private:
-    void ReadMessages(size_t worker) {
+    // The thread is handed the pipe itself: workers_ may grow while it runs.
+    void StartReading(size_t worker) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++open_;
+        }
         const HANDLE pipe = workers_[worker].messages.Get();
+        workers_[worker].reader = std::thread([this, worker, pipe] { ReadMessages(worker, pipe); });
+    }
+
+    void ReadMessages(size_t worker, HANDLE pipe) {
         char chunk[4096];
         for (;;) {
             DWORD got = 0;
@@ -329,8 +354,9 @@ private:
     }
 
     std::wstring program_;
-    OwnedHandle stop_;    // set: every worker stops at its next abort poll
-    OwnedHandle errors_;  // kelvo's standard error, for the workers to inherit
+    std::vector<uint8_t> setup_;  // what every worker is sent first
+    OwnedHandle stop_;            // set: every worker stops at its next abort poll
+    OwnedHandle errors_;          // kelvo's standard error, for the workers to inherit
     std::vector<StartedWorker> workers_;
     std::mutex mutex_;
     std::condition_variable arrivedOrClosed_;
@@ -351,7 +377,7 @@ std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
     setup.outputs = run.outputs;
     setup.plans = *run.plans;
     setup.inputs = *run.inputs;
-    const std::vector<uint8_t> bytes = FrameWorkerSetup(setup);
+    std::vector<uint8_t> bytes = FrameWorkerSetup(setup);
     if (bytes.empty()) {
         return nullptr;
     }
@@ -365,7 +391,7 @@ std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
             return nullptr;
         }
     }
-    workers->Begin(bytes);
+    workers->Begin(std::move(bytes));
     return workers;
 }
 

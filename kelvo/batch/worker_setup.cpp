@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 6;                // offset 4, 32 bits little-endian
+constexpr uint32_t SETUP_VERSION = 7;                // offset 4, 32 bits little-endian
 // A frame takes at least its three frame numbers and five string lengths.
 constexpr size_t MIN_FRAME_BYTES = 8 * 4;
 
@@ -151,6 +151,7 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     PutLe32(out, options.measureLuminance ? 1 : 0);
     PutLe32(out, static_cast<uint32_t>(setup.outputs.transparentIndex));
     PutLe32(out, setup.outputs.bmpRle ? 1 : 0);
+    PutLe64(out, static_cast<uint64_t>(options.exr.maxPixels));
     PutLe32(out, static_cast<uint32_t>(setup.plans.size()));
     for (size_t i = 0; i < setup.plans.size(); ++i) {
         const FramePlan& plan = setup.plans[i];
@@ -175,6 +176,7 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     uint32_t count = 0;
     uint32_t measure = 0;
     uint32_t rle = 0;
+    uint64_t maxPixels = 0;
     InputOptions& options = setup.inputOptions;
     if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
         !in.Bytes(setup.settingsBlock) || !in.String(setup.pluginPath) || !in.Le32(setup.jobs) ||
@@ -187,13 +189,15 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
         options.backgroundId < -1 || options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
         options.alphaBelow > 65535 || !in.Le32(measure) || measure > 1 ||
         !in.Int(setup.outputs.transparentIndex) || setup.outputs.transparentIndex < -1 ||
-        setup.outputs.transparentIndex > 255 || !in.Le32(rle) || rle > 1 || !in.Le32(count) ||
-        setup.jobs == 0 || count > in.Left() / MIN_FRAME_BYTES) {
+        setup.outputs.transparentIndex > 255 || !in.Le32(rle) || rle > 1 || !in.Le64(maxPixels) ||
+        maxPixels == 0 || maxPixels > INT64_MAX || !in.Le32(count) || setup.jobs == 0 ||
+        count > in.Left() / MIN_FRAME_BYTES) {
         return 0;
     }
     options.measureLuminance = measure == 1;
     setup.outputs.bmpRle = rle == 1;
     options.exr.linear = linear == 1;
+    options.exr.maxPixels = static_cast<int64_t>(maxPixels);
     options.exr.window = dataWindow == 1 ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
     setup.plans.assign(count, FramePlan{});
     setup.inputs.assign(count, InputFrame{});

@@ -28,9 +28,9 @@ constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
 // The tag "KLVW", a 32-bit version, then the fields in the order of WorkerSetup (those of the
 // input options: ids pattern, identifier channel, layer, linear, maxId, the id map, window (1:
 // data), view, frame width, height and the file that set them, background identifier (-1:
-// none), alphaBelow and measureLuminance; of the outputs: transparent index and RLE8), each
-// frame's plan and input together. Integers are little-endian (32 bits; 64 for cacheBytes);
-// strings and the block are a 32-bit length and their bytes.
+// none), alphaBelow, measureLuminance and maxPixels; of the outputs: transparent index and
+// RLE8), each frame's plan and input together. Integers are little-endian (32 bits; 64 for
+// cacheBytes and maxPixels); strings and the block are a 32-bit length and their bytes.
 std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup);
 
 // 0, with `setup` unspecified, unless the bytes are exactly one setup of this version; a length

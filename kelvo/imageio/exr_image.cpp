@@ -16,9 +16,12 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <new>
 #include <set>
 #include <vector>
+
+#include "kelvo/imageio/allocation_cap.h"
 
 namespace {
 
@@ -264,8 +267,10 @@ std::string SizeText(int64_t width, int64_t height) {
 // The full reader trusts the sizes its headers claim: a damaged file of a few hundred bytes
 // can make it allocate gigabytes for one attribute, its chunk tables or its pixel planes
 // before it fails. The headers are therefore read first by the library's checking core
-// reader, and a file it refuses, or one claiming a window no frame can have or more chunks
-// than the file could hold, is refused before the full reader sees it.
+// reader, and a file it finds damage in, or one claiming a window no frame can have or more
+// chunks than the file could hold, is refused before the full reader sees it. The two readers
+// do not always read damaged bytes alike, so the full reader then works under an allocation
+// cap too (OpenFullReader, ReadExrOrThrow).
 void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* message) {
     void* data = nullptr;
     if (exr_get_user_data(context, &data) == EXR_ERR_SUCCESS && data != nullptr) {
@@ -276,19 +281,26 @@ void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* mes
     }
 }
 
-int CheckHeaders(const std::string& path, std::string& error) {
+// On 1, `fileSize` holds the file's size in bytes.
+int CheckHeaders(const std::string& path, uint64_t& fileSize, std::string& error) {
     std::string message;
     exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
     init.error_handler_fn = KeepFirstMessage;
     init.user_data = &message;
     exr_context_t context = nullptr;
-    if (exr_start_read(&context, path.c_str(), &init) != EXR_ERR_SUCCESS) {
+    // The core reader reads past some damage, saying what it found: that is refused too.
+    if (exr_start_read(&context, path.c_str(), &init) != EXR_ERR_SUCCESS || !message.empty()) {
         exr_finish(&context);
         error = message.empty() ? "not a readable OpenEXR file" : message;
         return 0;
     }
     std::error_code sizeError;
-    const uintmax_t fileSize = std::filesystem::file_size(path, sizeError);
+    fileSize = std::filesystem::file_size(path, sizeError);
+    if (sizeError) {
+        exr_finish(&context);
+        error = sizeError.message();
+        return 0;
+    }
     int parts = 0;
     exr_get_count(context, &parts);
     int result = 1;
@@ -305,7 +317,7 @@ int CheckHeaders(const std::string& path, std::string& error) {
             error = "data window of " + SizeText(width, height) + " pixels in part " +
                     std::to_string(part) + "; a frame has 1 to 65535 pixels on each side";
             result = 0;
-        } else if (!sizeError && static_cast<uintmax_t>(chunks) * 8 > fileSize) {
+        } else if (static_cast<uint64_t>(chunks) * 8 > fileSize) {
             // Every chunk has an 8-byte entry in the offset table.
             error = "the file is incomplete (truncated or damaged)";
             result = 0;
@@ -313,6 +325,100 @@ int CheckHeaders(const std::string& path, std::string& error) {
     }
     exr_finish(&context);
     return result;
+}
+
+// Everything the full reader allocates while it reads the headers and chunk tables holds what
+// it read from the file, so no single allocation needs more than the file's size (and a little
+// for its own small records): a damaged header that claims more is refused.
+constexpr uint64_t HEADER_SLACK_BYTES = uint64_t{1} << 20;
+
+std::unique_ptr<Imf::MultiPartInputFile> OpenFullReader(const std::string& path, uint64_t fileSize,
+                                                        std::string& error) {
+    const uint64_t largest = fileSize + HEADER_SLACK_BYTES;
+    const AllocationCap cap(static_cast<size_t>(std::min<uint64_t>(largest, SIZE_MAX)));
+    try {
+        return std::make_unique<Imf::MultiPartInputFile>(path.c_str());
+    } catch (const std::exception&) {
+        if (cap.Refused() == 0) {
+            throw;
+        }
+        error = "damaged: its headers claim " + FormatBytes(cap.Refused()) +
+                " for one value, and the file has " + std::to_string(fileSize) + " bytes";
+    }
+    return nullptr;
+}
+
+// The full reader's buffers for one part, in chunks, as its sources allocate them: the line
+// or tile buffer, and the decompressor's (DWA holds four or five of a chunk).
+constexpr uint64_t READER_BUFFER_CHUNKS = 6;
+// Whatever the pixel budget, decoding may take this much: a frame of a few pixels still needs
+// the reader's buffers.
+constexpr uint64_t DECODE_FLOOR_BYTES = uint64_t{64} << 20;
+
+// What decoding may take beside the frame, and the most the full reader may then ask for at
+// once: what a frame of the pixel budget takes.
+uint64_t DecodeLimit(int64_t maxPixels) {
+    return std::max(static_cast<uint64_t>(maxPixels) * FRAME_BYTES_PER_PIXEL, DECODE_FLOOR_BYTES);
+}
+
+uint64_t SaturatingProduct(uint64_t a, uint64_t b) {
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+// One chunk of every channel of a part, unpacked, as the full reader sizes its buffers: lines
+// (or a tile) of the data window's width at each channel's size (subsampling only makes it
+// smaller).
+uint64_t ChunkBytes(const Imf::Header& header, uint64_t width) {
+    uint64_t pixelBytes = 0;  // of a chunk's line, per pixel of the data window
+    uint64_t columns = width;
+    uint64_t lines = 1;
+    if (header.hasTileDescription()) {
+        columns = header.tileDescription().xSize;
+        lines = header.tileDescription().ySize;
+    } else {
+        const Imf::Compression compression = header.compression();
+        lines = compression == Imf::ZIP_COMPRESSION || compression == Imf::PXR24_COMPRESSION ? 16
+                : compression == Imf::DWAB_COMPRESSION                                       ? 256
+                : compression >= Imf::PIZ_COMPRESSION                                        ? 32
+                                                                                             : 1;
+    }
+    for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
+        pixelBytes += it.channel().type == Imf::HALF ? 2 : 4;
+    }
+    return SaturatingProduct(SaturatingProduct(columns, lines), pixelBytes);
+}
+
+// What reading `planes` channels of `part` takes beyond the frame: the full reader's buffers,
+// its row of tiles of those channels when the part is tiled (read as scanlines), and the
+// strips they are read into (4 bytes a value). Checked before the full reader opens the part,
+// against what a frame of the pixel budget may take, so that a header whose chunks claim
+// gigabytes (thousands of channels, or tiles far larger than the image) is refused instead.
+// `bytes` is set to what it takes.
+int CheckDecodeMemory(const Imf::Header& header, int part, size_t planes, int64_t maxPixels,
+                      uint64_t& bytes, std::string& error) {
+    const Imath::Box2i data = header.dataWindow();
+    const int64_t width = int64_t{data.max.x} - data.min.x + 1;
+    const int64_t height = int64_t{data.max.y} - data.min.y + 1;
+    if (width < 1 || height < 1 || width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE) {
+        error = "data window of " + SizeText(width, height) + " pixels in part " +
+                std::to_string(part) + "; a frame has 1 to 65535 pixels on each side";
+        return 0;
+    }
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * 4 * planes;
+    const uint64_t tileRows = header.hasTileDescription() ? header.tileDescription().ySize : 0;
+    const uint64_t chunk = ChunkBytes(header, static_cast<uint64_t>(width));
+    const uint64_t ours = SaturatingProduct(
+        rowBytes, std::min<uint64_t>(STRIP_ROWS, static_cast<uint64_t>(height)) + tileRows);
+    const uint64_t theirs = SaturatingProduct(chunk, READER_BUFFER_CHUNKS);
+    bytes = ours > UINT64_MAX - theirs ? UINT64_MAX : ours + theirs;
+    const uint64_t limit = DecodeLimit(maxPixels);
+    if (bytes <= limit) {
+        return 1;
+    }
+    error = "decoding part " + std::to_string(part) + " takes about " + FormatBytes(bytes) +
+            " (its chunks unpack to " + FormatBytes(chunk) + " each), more than the " +
+            FormatBytes(limit) + " that --max-pixels " + std::to_string(maxPixels) + " allows";
+    return 0;
 }
 
 // Where a frame comes from in an open file, and its window.
@@ -353,7 +459,7 @@ int PlanFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, FramePla
                 std::to_string(EXR_DISPLAY_MAX_PIXELS) + " pixels (16384 x 16384)";
         return 0;
     }
-    return 1;
+    return CheckPixelBudget(width, height, request.maxPixels, error);
 }
 
 // One channel read from a part, a strip of rows at a time.
@@ -431,59 +537,21 @@ int ForEachPixelInFrame(const Imath::Box2i& strip, const Imath::Box2i& frame, Pi
     return 1;
 }
 
-int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
-                   IdImage& ids, std::string& error) {
-    if (!CheckHeaders(path, error)) {
-        return 0;
-    }
-    Imf::MultiPartInputFile file(path.c_str());
-    FramePlan plan;
-    if (!PlanFrame(file, request, plan, error)) {
-        return 0;
-    }
+// Decodes the frame `plan` found (and the identifiers of `idChannel` in `idPart`, when that
+// is not -1) into `image` and `ids`.
+int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
+                int idPart, const std::string& idChannel, ColorImage& image, IdImage& ids,
+                std::string& error) {
     const ColorSource& source = plan.color;
-    const Imf::Header& header = file.header(source.part);
-    // A damaged or truncated file can claim a huge data window in a few hundred bytes: refuse
-    // it before allocating planes for that window.
-    if (!Imf::InputPart(file, source.part).isComplete()) {
-        error = "the file is incomplete (truncated or damaged)";
-        return 0;
-    }
-    for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
-        if (!name.empty() && !CheckSampling(header, name, error)) {
-            return 0;
-        }
-    }
-    int idPart = -1;
-    std::string idChannel;
-    if (!request.idChannel.empty()) {
-        idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
-        if (idPart < 0) {
-            error = "no channel '" + Printable(request.idChannel) +
-                    "'; channels: " + ListChannels(file);
-            return 0;
-        }
-        if (IsDeep(file.header(idPart))) {
-            error = "channel '" + Printable(request.idChannel) + "' is in " +
-                    DeepRefusal(file.header(idPart));
-            return 0;
-        }
-        if (!CheckSampling(file.header(idPart), idChannel, error)) {
-            return 0;
-        }
-        if (!Imf::InputPart(file, idPart).isComplete()) {
-            error = "the file is incomplete (truncated or damaged)";
-            return 0;
-        }
-    }
-
     const Imath::Box2i& frame = plan.window;
     const auto width = static_cast<size_t>(int64_t{frame.max.x} - frame.min.x + 1);
     const auto height = static_cast<size_t>(int64_t{frame.max.y} - frame.min.y + 1);
     image = ColorImage{};
     ids = IdImage{};
     // Frame pixels no part stores: colour 0, alpha 0.
-    image.rgba.assign(width * height * 4, 0);
+    if (!AllocateValues(image.rgba, width * height * 4, uint16_t{0}, error)) {
+        return 0;
+    }
     image.width = static_cast<int>(width);
     image.height = static_cast<int>(height);
 
@@ -506,7 +574,9 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         idPlane.type = channel->type == Imf::UINT ? Imf::UINT : Imf::FLOAT;
         ids.width = image.width;
         ids.height = image.height;
-        ids.ids.assign(width * height, request.outsideId);
+        if (!AllocateValues(ids.ids, width * height, request.outsideId, error)) {
+            return 0;
+        }
     }
     // Checks and stores the identifier of one frame pixel.
     const auto storeId = [&](size_t from, size_t to, size_t x, size_t y) {
@@ -553,20 +623,22 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
 }
 
 // What the headers say against reading the channels `plan` found and the identifier channel
-// the request names: the refusals ReadExr makes before it decodes.
+// the request names: the refusals ReadExr makes before it decodes. `idPart` and `idChannel`
+// are where the identifiers are (-1 and "" when the request names none).
 int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
-                  std::string& error) {
+                  int& idPart, std::string& idChannel, std::string& error) {
     const ColorSource& source = plan.color;
     for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
         if (!name.empty() && !CheckSampling(file.header(source.part), name, error)) {
             return 0;
         }
     }
+    idPart = -1;
+    idChannel.clear();
     if (request.idChannel.empty()) {
         return 1;
     }
-    std::string idChannel;
-    const int idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
+    idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
     if (idPart < 0) {
         error =
             "no channel '" + Printable(request.idChannel) + "'; channels: " + ListChannels(file);
@@ -580,14 +652,75 @@ int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, cons
     return CheckSampling(file.header(idPart), idChannel, error);
 }
 
-int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
-                            std::string& error) {
-    if (!CheckHeaders(path, error)) {
+int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
+                   IdImage& ids, std::string& error, uint64_t& decodeBytes) {
+    uint64_t fileSize = 0;
+    if (!CheckHeaders(path, fileSize, error)) {
         return 0;
     }
-    Imf::MultiPartInputFile file(path.c_str());
+    const std::unique_ptr<Imf::MultiPartInputFile> file = OpenFullReader(path, fileSize, error);
+    if (file == nullptr) {
+        return 0;
+    }
     FramePlan plan;
-    if (!PlanFrame(file, request, plan, error) || !CheckChannels(file, request, plan, error)) {
+    if (!PlanFrame(*file, request, plan, error)) {
+        return 0;
+    }
+    const ColorSource& source = plan.color;
+    const Imf::Header& header = file->header(source.part);
+    int idPart = -1;
+    std::string idChannel;
+    if (!CheckChannels(*file, request, plan, idPart, idChannel, error)) {
+        return 0;
+    }
+    // Before the full reader opens a part, which allocates its buffers.
+    const size_t colorPlanes = (source.green == source.red ? 1 : 3) +
+                               (source.alpha.empty() ? 0 : 1) + (idPart == source.part ? 1 : 0);
+    uint64_t idBytes = 0;
+    if (!CheckDecodeMemory(header, source.part, colorPlanes, request.maxPixels, decodeBytes,
+                           error) ||
+        (idPart >= 0 && idPart != source.part &&
+         !CheckDecodeMemory(file->header(idPart), idPart, 1, request.maxPixels, idBytes, error))) {
+        return 0;
+    }
+    decodeBytes = std::max(decodeBytes, idBytes);
+    // What the check above does not see (the sizes a chunk itself claims to a decompressor,
+    // say) is capped at what decoding may take.
+    const uint64_t limit = DecodeLimit(request.maxPixels);
+    const AllocationCap cap(static_cast<size_t>(std::min<uint64_t>(limit, SIZE_MAX)));
+    try {
+        // A damaged or truncated file can claim a huge data window in a few hundred bytes:
+        // refuse it before allocating planes for that window.
+        for (const int part : {source.part, idPart}) {
+            if (part >= 0 && !Imf::InputPart(*file, part).isComplete()) {
+                error = "the file is incomplete (truncated or damaged)";
+                return 0;
+            }
+        }
+        return DecodeFrame(*file, request, plan, idPart, idChannel, image, ids, error);
+    } catch (const std::exception&) {
+        if (cap.Refused() == 0) {
+            throw;
+        }
+        error = "damaged: decoding it asked for " + FormatBytes(cap.Refused()) +
+                " at once, more than the " + FormatBytes(limit) + " that --max-pixels " +
+                std::to_string(request.maxPixels) + " allows";
+    }
+    return 0;
+}
+
+int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
+                            std::string& error) {
+    uint64_t fileSize = 0;
+    if (!CheckHeaders(path, fileSize, error)) {
+        return 0;
+    }
+    const std::unique_ptr<Imf::MultiPartInputFile> file = OpenFullReader(path, fileSize, error);
+    FramePlan plan;
+    int idPart = -1;
+    std::string idChannel;
+    if (file == nullptr || !PlanFrame(*file, request, plan, error) ||
+        !CheckChannels(*file, request, plan, idPart, idChannel, error)) {
         return 0;
     }
     info.width = plan.window.max.x - plan.window.min.x + 1;
@@ -600,12 +733,14 @@ int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, 
     return 1;
 }
 
-// The library reports every failure, a damaged file included, by throwing.
-int Guarded(const std::function<int()>& read, std::string& error) {
+// The library reports every failure, a damaged file included, by throwing. Out of memory, the
+// message says what decoding was found to take, when that was worked out (`decodeBytes`).
+int Guarded(const std::function<int()>& read, const uint64_t& decodeBytes, std::string& error) {
     try {
         return read();
     } catch (const std::bad_alloc&) {
-        error = "not enough memory to decode it";
+        error = "not enough memory to decode it" +
+                (decodeBytes > 0 ? ", which takes about " + FormatBytes(decodeBytes) : "");
     } catch (const std::exception& failure) {
         error = Printable(failure.what());
     } catch (...) {
@@ -630,10 +765,14 @@ bool LooksLikeExr(const unsigned char* head, size_t size) {
 
 int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image, IdImage& ids,
             std::string& error) {
-    return Guarded([&] { return ReadExrOrThrow(path, request, image, ids, error); }, error);
+    uint64_t decodeBytes = 0;
+    return Guarded([&] { return ReadExrOrThrow(path, request, image, ids, error, decodeBytes); },
+                   decodeBytes, error);
 }
 
 int ReadExrFrameInfo(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
                      std::string& error) {
-    return Guarded([&] { return ReadExrFrameInfoOrThrow(path, request, info, error); }, error);
+    const uint64_t unknown = 0;
+    return Guarded([&] { return ReadExrFrameInfoOrThrow(path, request, info, error); }, unknown,
+                   error);
 }

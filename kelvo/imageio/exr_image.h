@@ -31,6 +31,9 @@ struct ExrRequest {
     // The identifier of frame pixels outside the identifier channel's data window: kelvo's
     // --background-id, when given.
     uint16_t outsideId = 0;
+    // Frames of more pixels are refused from the headers, and so are parts whose decoding
+    // would take more memory than such a frame (FRAME_BYTES_PER_PIXEL a pixel).
+    int64_t maxPixels = DEFAULT_MAX_PIXELS;
     // When set, 65536 entries: a stored identifier v, once within maxId, stands for
     // standsFor[v] (kelvo's --id-map). `outsideId` is not looked up: it is an identifier.
     const uint16_t* standsFor = nullptr;
@@ -46,7 +49,8 @@ struct ExrRequest {
 // every stored pixel, colour and identifier alike, lands at its place in it; frame pixels
 // that a part does not store are colour 0 with alpha 0 and identifier `outsideId`; stored
 // pixels outside it are dropped. Deep parts, luminance/chroma images and subsampled channels
-// are refused with that reason. On 0, `error` holds the reason.
+// are refused with that reason. Sizes are checked by the library's checking core reader before
+// the full reader, which trusts them, may allocate. On 0, `error` holds the reason.
 [[nodiscard]] int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image,
                           IdImage& ids, std::string& error);
 

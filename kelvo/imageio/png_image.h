@@ -20,17 +20,27 @@ struct PngHeader {
 // Reads the signature and every chunk before the image data. On 0, `error` holds the reason.
 [[nodiscard]] int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error);
 
+// The refusals the readers below make from a header, before they allocate anything: a side
+// beyond 65535, more than `maxPixels` pixels, more than this program's memory can count (at
+// `pixelBytes` a pixel), or more image data than the file at `path` could hold. On 0, `error`
+// holds the reason.
+[[nodiscard]] int CheckPngFrameSize(const std::string& path, const PngHeader& header,
+                                    int64_t maxPixels, size_t pixelBytes, std::string& error);
+
 // Any PNG: grey, grey+alpha, RGB, RGBA or palette, 1 to 16 bits. Palettes and low bit depths
 // are expanded to 8 bits. 8-bit colour values v become v x 256, the scale on which the filter
 // compares and writes palette colours (entry byte x 256), so a colour equal to a palette
 // entry maps to that entry; 8-bit alpha becomes v x 257 (255 is opaque, as 65535 is). Missing
 // alpha is 65535; 16-bit values are taken as stored. No gamma correction. On 0, `error`
-// holds the reason.
-[[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error);
+// holds the reason. Both readers refuse, from the header and before anything is allocated, a
+// frame of more than `maxPixels` pixels and one whose image data could not fit in the file.
+[[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
+                               int64_t maxPixels = DEFAULT_MAX_PIXELS);
 
 // A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled),
 // or an RGB or RGBA one whose red, green and blue are equal everywhere (alpha is not read).
-[[nodiscard]] int ReadIdPng(const std::string& path, IdImage& image, std::string& error);
+[[nodiscard]] int ReadIdPng(const std::string& path, IdImage& image, std::string& error,
+                            int64_t maxPixels = DEFAULT_MAX_PIXELS);
 
 // What an identifier pass may be, for the messages that refuse one.
 constexpr const char* ID_PASS_KINDS =

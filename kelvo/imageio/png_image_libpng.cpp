@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -138,17 +139,38 @@ int ReadRows(PngReader& reader, png_bytepp rows) {
     return 1;
 }
 
-// Checked before anything is allocated: a frame has at most 65535 pixels on a side, and its
-// pixels of `pixelBytes` each must be countable in this program's memory, which a 32-bit build's
-// is not for the largest frames (the product would wrap and the buffer come out too small).
-int CheckSize(const PngLayout& layout, size_t pixelBytes, std::string& error) {
+// Deflate packs at most 1032 bytes into one (a run of 258 bytes in under two bits); a file
+// cannot hold more rows than that, with room to spare for the zlib and chunk framing.
+constexpr uint64_t MAX_DEFLATE_RATIO = 1032;
+
+// Checked from the header, before anything is allocated: a frame has at most 65535 pixels on
+// a side and `maxPixels` in all; its pixels of `pixelBytes` each must be countable in this
+// program's memory, which a 32-bit build's is not for the largest frames (the product would
+// wrap and the buffer come out too small); and its image data must fit in the file, so that a
+// header of a few bytes claiming a large frame is refused before its rows are allocated.
+int CheckSize(const std::string& path, const PngLayout& layout, int64_t maxPixels,
+              size_t pixelBytes, std::string& error) {
     const std::string size = std::to_string(layout.width) + " x " + std::to_string(layout.height);
     if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
         error = size + " pixels is larger than the 65535 x 65535 a frame can have";
         return 0;
     }
+    if (!CheckPixelBudget(layout.width, layout.height, maxPixels, error)) {
+        return 0;
+    }
     if (layout.height != 0 && layout.width > SIZE_MAX / pixelBytes / layout.height) {
         error = size + " pixels do not fit in memory";
+        return 0;
+    }
+    // Each row is a filter byte and its samples, as stored (interlaced images hold more).
+    const uint64_t rowBits = uint64_t{layout.width} * static_cast<uint64_t>(layout.channels) *
+                             static_cast<uint64_t>(layout.bitDepth);
+    const uint64_t imageBytes = uint64_t{layout.height} * (1 + (rowBits + 7) / 8);
+    std::error_code sizeError;
+    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
+    if (!sizeError && imageBytes / MAX_DEFLATE_RATIO > fileBytes) {
+        error = "damaged: its " + std::to_string(fileBytes) +
+                " bytes cannot hold the image data of " + size + " pixels";
         return 0;
     }
     return 1;
@@ -214,17 +236,33 @@ int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error
     return 1;
 }
 
-int ReadColorPng(const std::string& path, ColorImage& image, std::string& error) {
+int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t maxPixels,
+                      size_t pixelBytes, std::string& error) {
+    PngLayout layout;
+    layout.width = static_cast<png_uint_32>(header.width);
+    layout.height = static_cast<png_uint_32>(header.height);
+    layout.bitDepth = header.bitDepth;
+    layout.colorType = header.colorType;
+    layout.channels = header.channels;
+    return CheckSize(path, layout, maxPixels, pixelBytes, error);
+}
+
+int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
+                 int64_t maxPixels) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
         return 0;
     }
-    if (!ReadInfo(reader, layout) || !SetTransformations(reader, PNG_FOR_COLOR, layout)) {
+    if (!ReadInfo(reader, layout)) {
         error = reader.message;
         return 0;
     }
-    if (!CheckSize(layout, sizeof image.rgba[0] * 4, error)) {
+    if (!CheckSize(path, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
+        return 0;
+    }
+    if (!SetTransformations(reader, PNG_FOR_COLOR, layout)) {
+        error = reader.message;
         return 0;
     }
     const size_t stride = static_cast<size_t>(layout.width) * 8;
@@ -234,7 +272,10 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
-    image.rgba.assign(static_cast<size_t>(layout.width) * layout.height * 4, 0);
+    if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
+                        uint16_t{0}, error)) {
+        return 0;
+    }
     if (!ReadAllRows(reader, layout, stride, reinterpret_cast<uint8_t*>(image.rgba.data()),
                      error)) {
         return 0;
@@ -245,13 +286,13 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error)
     return 1;
 }
 
-int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
+int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64_t maxPixels) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
         return 0;
     }
-    if (!ReadInfo(reader, layout) || !SetTransformations(reader, PNG_FOR_IDS, layout)) {
+    if (!ReadInfo(reader, layout)) {
         error = reader.message;
         return 0;
     }
@@ -263,17 +304,29 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error) {
     if (!error.empty()) {
         return 0;
     }
-    if (!CheckSize(layout, sizeof image.ids[0], error)) {
+    // The rows as stored, and the identifiers.
+    const size_t pixelBytes =
+        static_cast<size_t>(channels * layout.bitDepth / 8) + sizeof image.ids[0];
+    if (!CheckSize(path, layout, maxPixels, pixelBytes, error)) {
+        return 0;
+    }
+    if (!SetTransformations(reader, PNG_FOR_IDS, layout)) {
+        error = reader.message;
         return 0;
     }
     const size_t count = static_cast<size_t>(layout.width) * layout.height;
-    std::vector<uint8_t> rows(layout.rowBytes * layout.height);
+    std::vector<uint8_t> rows;
+    if (!AllocateValues(rows, layout.rowBytes * layout.height, uint8_t{0}, error)) {
+        return 0;
+    }
     if (!ReadAllRows(reader, layout, layout.rowBytes, rows.data(), error)) {
         return 0;
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
-    image.ids.assign(count, 0);
+    if (!AllocateValues(image.ids, count, uint16_t{0}, error)) {
+        return 0;
+    }
     for (size_t i = 0; i < count; ++i) {
         const size_t y = i / layout.width;
         const size_t x = i % layout.width;

@@ -61,10 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     args.push_back(current);
     RenderOptions options;
+    error.clear();
     if (!ParseRenderOptions(args, options, error)) {
         FUZZ_CHECK(!error.empty());
     }
     SettingsNewOptions newOptions;
+    error.clear();
     if (!ParseSettingsNewOptions(args, newOptions, error)) {
         FUZZ_CHECK(!error.empty());
     }
