@@ -11,6 +11,7 @@
 #include "kelvo/commands.h"
 #include "kelvo/dialog_commands.h"
 #include "kelvo/os/console.h"
+#include "kelvo/os/heap.h"
 #include "kelvo/usage_text.h"
 
 #ifndef KELVO_VERSION
@@ -87,6 +88,7 @@ int Run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepFreedFramesForReuse();
     PrepareConsoleStreams();
     // The standard library can still run out of memory; say so instead of aborting.
     try {

@@ -167,18 +167,42 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
 
 // Warns of pixels whose identifier has a range nobody set (it maps everything to entry 0),
 // and of identifiers of 16 and more, which take identifier 0's range. Shown with --quiet too.
-void WarnOfIdentifiers(const IdCounts& found, const bool (&rangeSet)[RANGE_COUNT]) {
-    for (int id = 0; id < RANGE_COUNT; ++id) {
-        if (found.pixels[id] > 0 && !rangeSet[id]) {
-            Complain("warning: identifier " + std::to_string(id) + " (" +
-                     std::to_string(found.pixels[id]) +
-                     " pixels) has no --range: its pixels map to entry 0");
+// Warns of identifiers found in the rendered frames whose range was never set, and of those of
+// 16 or more, with their pixels, how many frames have them and the first of those.
+void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>& plans,
+                       const bool (&rangeSet)[RANGE_COUNT]) {
+    // Identifiers 0-15, then those of 16 or more.
+    uint64_t pixels[RANGE_COUNT + 1] = {};
+    size_t frames[RANGE_COUNT + 1] = {};
+    const FrameOutcome* first[RANGE_COUNT + 1] = {};
+    for (const FrameOutcome& outcome : report.frames) {
+        for (int id = 0; id <= RANGE_COUNT; ++id) {
+            const uint64_t count = id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond;
+            if (count > 0) {
+                pixels[id] += count;
+                ++frames[id];
+                first[id] = first[id] != nullptr ? first[id] : &outcome;
+            }
         }
     }
-    if (found.beyond > 0) {
-        Complain("warning: " + std::to_string(found.beyond) +
-                 " pixels have identifiers of 16 or more: they are mapped with identifier 0's "
-                 "range");
+    const auto where = [&plans, &pixels, &frames, &first](int id) {
+        std::string label;
+        for (const FramePlan& plan : plans) {
+            label = plan.frameNumber == first[id]->frameNumber ? ": " + plan.label : label;
+        }
+        return std::to_string(pixels[id]) + " pixels in " + std::to_string(frames[id]) +
+               (frames[id] == 1 ? " frame" : " frames") + ", first in frame " +
+               std::to_string(first[id]->frameNumber) + label;
+    };
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        if (pixels[id] > 0 && !rangeSet[id]) {
+            Complain("warning: identifier " + std::to_string(id) + " (" + where(id) +
+                     ") has no --range: its pixels map to entry 0");
+        }
+    }
+    if (pixels[RANGE_COUNT] > 0) {
+        Complain("warning: identifiers of 16 or more (" + where(RANGE_COUNT) +
+                 ") are mapped with identifier 0's range");
     }
 }
 
@@ -437,9 +461,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     int refusal = EXIT_NOT_WRITTEN;
     CheckedFrames found;
     LevelSpans levels;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &rangeSet,
-                                 &levels]() {
-        WarnOfIdentifiers(found.ids, rangeSet);
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &levels]() {
         std::string problem;
         if (!SettleChecked(options, found, levels, problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
@@ -515,6 +537,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
                             "a worker process ended while checking the inputs; nothing was "
                             "rendered");
             case PARALLEL_RENDERED:
+                WarnOfIdentifiers(report, plans, rangeSet);
                 return Conclude(report, plans.size(), skipped, options,
                                 WriteGifOfRun(options, report, plans.size(), sequence, settings));
         }
@@ -535,6 +558,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     }
     source.SetLevels(levels);
     RenderFrames(filter, settings, plans, source, progress, report, outputs);
+    WarnOfIdentifiers(report, plans, rangeSet);
     return Conclude(report, plans.size(), skipped, options,
                     WriteGifOfRun(options, report, plans.size(), sequence, settings));
 }

@@ -492,140 +492,149 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("a_0007.png"));
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("b_0010.png"));
     const std::string frame = Fixture("beauty_0007.png");
-    // `checked`: found by the input check, which then says that nothing was rendered.
+    // Found before the check, by the input check (which then says that nothing was rendered),
+    // or only in the pixels, when the frame is decoded to render it (exit code 1; the frame is
+    // named as not written).
+    enum Found { BEFORE = 0, CHECKED = 1, RENDERING = 2 };
     struct Case {
         const char* name;
         std::vector<std::string> args;
         std::string error;
-        bool checked;
+        int found;
     };
     const Case cases[] = {
-        {"unknown option", {"--colour", "red", frame}, "unknown option '--colour'", false},
-        {"bad range", {"--range", "1:5", frame}, "bad range '1:5'", false},
-        {"no colour files", {"--range", "1:5-6"}, "no COLOR files", false},
+        {"unknown option", {"--colour", "red", frame}, "unknown option '--colour'", BEFORE},
+        {"bad range", {"--range", "1:5", frame}, "bad range '1:5'", BEFORE},
+        {"no colour files", {"--range", "1:5-6"}, "no COLOR files", BEFORE},
         {"missing colour",
          {dir.File("none.png")},
          "cannot read '" + dir.File("none.png") + "': No such file",
-         true},
+         CHECKED},
         {"not an image",
          {dir.File("text.png")},
          "cannot read '" + dir.File("text.png") + "': not a PNG or OpenEXR file",
-         true},
+         CHECKED},
         {"bad CRC in IHDR",
          {dir.File("ihdr_crc.png")},
          "cannot read '" + dir.File("ihdr_crc.png") + "': IHDR: CRC error",
-         true},
+         CHECKED},
         {"bad CRC in IDAT",
          {dir.File("idat_crc.png")},
          "cannot read '" + dir.File("idat_crc.png") + "': IDAT: CRC error",
-         true},
+         RENDERING},
         {"IDAT cut short",
          {dir.File("idat_cut.png")},
          "cannot read '" + dir.File("idat_cut.png") + "': damaged: the file is cut short",
-         true},
+         RENDERING},
         // A file without its IEND chunk is taken as cut short, though its pixels are complete.
         {"no IEND",
          {dir.File("no_iend.png")},
          "cannot read '" + dir.File("no_iend.png") + "': damaged: the file is cut short",
-         true},
-        {"OpenEXR", {dir.File("frame.exr")}, "cannot read '" + dir.File("frame.exr") + "': ", true},
+         RENDERING},
+        {"OpenEXR",
+         {dir.File("frame.exr")},
+         "cannot read '" + dir.File("frame.exr") + "': ",
+         CHECKED},
         {"identifiers in colour",
          {"--ids", frame, frame},
          "cannot read identifiers '" + frame +
              "': an identifier pass must be a grey PNG of 8 or 16 bits, or an RGB one with "
              "equal channels; pixel (0, 0) is (",
-         true},
+         RENDERING},
         {"identifier size",
          {"--ids", Fixture("ids8.png"), Fixture("rgb8.png")},
          "are 3 x 1 pixels but colour '" + Fixture("rgb8.png") + "' is 2 x 1",
-         true},
+         CHECKED},
         {"identifier above 255",
          {"--ids", Fixture("ids16.png"), Fixture("rgb8.png")},
          "is outside 0..255",
-         true},
+         RENDERING},
         {"second frame's identifiers missing",
          {"--ids", Fixture("ids_####.png"), frame, dir.File("b_0010.png")},
          "cannot read identifiers '" + Fixture("ids_0010.png") + "'",
-         true},
+         CHECKED},
         {"settings size",
          {"--settings", dir.File("short.set"), frame},
          "it has 10 bytes, not 1084",
-         false},
+         BEFORE},
         {"settings tag",
          {"--settings", dir.File("tag100.set"), frame},
          "its tag is 100, not 101",
-         false},
+         BEFORE},
         {"palette that is no PCX",
          {"--palette", dir.File("short.pcx"), frame},
          "cannot read palette '" + dir.File("short.pcx") +
              "': not a palette file kelvo knows (700 bytes); kelvo reads palettes from PCX",
-         false},
-        {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", true},
+         BEFORE},
+        {"layer of a PNG", {"--layer", "diffuse", frame}, "--layer needs OpenEXR input", CHECKED},
         {"missing channel",
          {"--id-channel", "objectIndex", dir.File("c.exr")},
          "no channel 'objectIndex'",
-         true},
+         CHECKED},
         {"display window sizes",
          {dir.File("c.exr"), dir.File("d.exr")},
          "kelvo: '" + dir.File("d.exr") + "' has a display window of 4 x 2 pixels, but '" +
              dir.File("c.exr") + "' has 3 x 2: the frames of one run must have one size",
-         true},
-        {"view of a PNG", {"--view", "left", frame}, "--view needs OpenEXR input", true},
+         CHECKED},
+        {"view of a PNG", {"--view", "left", frame}, "--view needs OpenEXR input", CHECKED},
         {"preview without #",
          {"--preview", Out("p.png"), frame, Fixture("beauty_0008.png")},
          "has no '#'",
-         false},
+         BEFORE},
         {"preview over an input",
          {"--preview", dir.File("a_####.png"), dir.File("a_0007.png")},
          "'" + dir.File("a_0007.png") + "' (frame 7's colour input) and '" +
              dir.File("a_0007.png") + "' (frame 7's preview) are the same file",
-         false},
+         BEFORE},
         {"preview over its frame file",
          {"--preview", Out("o####.pcx"), frame},
          "'" + Out("o0007.pcx") + "' (frame 7's file) and '" + Out("o0007.pcx") +
              "' (frame 7's preview) are the same file",
-         false},
+         BEFORE},
         {"saved settings over a preview",
          {"--preview", Out("s.set"), frame},
          "'" + Out("s.set") + "' (frame 7's preview) and '" + Out("s.set") +
              "' (--save-settings) are the same file",
-         false},
-        {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", false},
+         BEFORE},
+        {"one frame number twice", {frame, dir.File("a_0007.png")}, "are both frame 7", BEFORE},
         {"BMP without #",
          {"--bmp", Out("b.bmp"), frame, Fixture("beauty_0008.png")},
          "--bmp '" + Out("b.bmp") + "' has no '#'",
-         false},
+         BEFORE},
         {"GIF over an input",
          {"--gif", frame, frame},
          "'" + frame + "' (frame 7's colour input) and '" + frame + "' (--gif) are the same file",
-         false},
-        {"RLE8 without BMP", {"--bmp-rle", frame}, "--bmp-rle needs --bmp", false},
-        {"frames per second without GIF", {"--fps", "10", frame}, "--fps needs --gif", false},
+         BEFORE},
+        {"RLE8 without BMP", {"--bmp-rle", frame}, "--bmp-rle needs --bmp", BEFORE},
+        {"frames per second without GIF", {"--fps", "10", frame}, "--fps needs --gif", BEFORE},
         {"PNG named twice",
          {"--png", Out("a#.png"), "--preview", Out("b#.png"), frame},
          "--png and --preview name the same file",
-         false},
-        {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", false},
-        {"levels above 1", {"--levels", "1:0.5-1.5", frame}, "bad --levels '1:0.5-1.5'", false},
+         BEFORE},
+        {"transparent index 256", {"--transparent", "256", frame}, "0..255, not '256'", BEFORE},
+        {"levels above 1", {"--levels", "1:0.5-1.5", frame}, "bad --levels '1:0.5-1.5'", BEFORE},
         {"material background 300",
          {"--background-id", "300", frame},
          "--background-id 300 is not an identifier of the material channel",
-         false},
+         BEFORE},
         {"a GIF of frames of two sizes",
          {"--gif", Out("a.gif"), frame, Fixture("rgb8.png")},
          "--gif '" + Out("a.gif") +
              "': the frames are of different sizes (2 to 6 wide, 1 to 4 high); one GIF holds "
              "frames of one size",
-         false},
+         BEFORE},
         {"a palette of 257 colours",
          {"--palette", dir.File("257.hex"), frame},
          "cannot read palette '" + dir.File("257.hex") + "': it has 257 colours",
-         false},
-        {"output with a '#' inside", {"--output", Out("o#x.pcx"), frame}, "one to four '#'", false},
+         BEFORE},
+        {"output with a '#' inside",
+         {"--output", Out("o#x.pcx"), frame},
+         "one to four '#'",
+         BEFORE},
         {"output directory behind a file",
          {"--output", dir.File("text.png/o.pcx"), frame},
          "cannot create directory '" + dir.File("text.png") + "'",
-         false},
+         BEFORE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -633,13 +642,31 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
                                          Out("s.set")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProcessResult run = Kelvo(args);
-        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.exitCode, c.found == RENDERING ? 1 : 2);
         EXPECT_EQ(run.err.rfind("kelvo: ", 0), 0u) << run.err;
         EXPECT_TRUE(Contains(run.err, c.error)) << run.err;
-        EXPECT_EQ(Contains(run.err, "kelvo: nothing was rendered"), c.checked) << run.err;
-        EXPECT_TRUE(OutEntries().empty());
+        EXPECT_EQ(Contains(run.err, "' was not written: "), c.found == RENDERING) << run.err;
+        EXPECT_EQ(Contains(run.err, "kelvo: nothing was rendered"), c.found == CHECKED) << run.err;
+        EXPECT_EQ(OutEntries(), c.found == RENDERING ? std::vector<std::string>{"s.set"}
+                                                     : std::vector<std::string>{});
+        std::filesystem::remove(Out("s.set"));
     }
     EXPECT_EQ(ReadWholeFile(dir.File("a_0007.png")), png);
+
+    // Damaged pixels cost their own frame only, in one process and in workers.
+    std::filesystem::copy_file(dir.File("idat_crc.png"), dir.File("a_0008.png"));
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        const ProcessResult run = Kelvo({"render", "-j", jobs, "--output", Out("o.pcx"),
+                                         dir.File("a_0007.png"), dir.File("a_0008.png")});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(Contains(run.err, "frame 8 (" + dir.File("a_0008.png") + "): '" +
+                                          Out("o0008.pcx") + "' was not written: cannot read '" +
+                                          dir.File("a_0008.png") + "': IDAT: CRC error"))
+            << run.err;
+        EXPECT_EQ(OutEntries(), std::vector<std::string>{"o0007.pcx"});
+        std::filesystem::remove(Out("o0007.pcx"));
+    }
 
     // An input under another name: its name in capitals on Windows, a hard link elsewhere.
     std::filesystem::copy_file(Fixture("beauty_0007.png"), dir.File("in_0007.png"));
@@ -754,8 +781,9 @@ TEST_F(KelvoProgramTest, MakesMissingOutputDirectories) {
 }
 
 // Nothing silent: with nothing chosen every identifier takes the nearest colour of the whole
-// palette; identifiers without a range, and those of 16 or more, are counted in warnings that
-// --quiet keeps, summed over all frames in one process and in workers.
+// palette; identifiers without a range, and those of 16 or more, are counted as the frames
+// render, in warnings that --quiet keeps, summed over all frames with the first frame that has
+// them, in one process and in workers.
 TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
     const std::vector<std::string> sequence = {
         "--ids", Fixture("ids_####.png"), Fixture("beauty_0007.png"), Fixture("beauty_0008.png")};
@@ -773,18 +801,19 @@ TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
         {"nothing chosen, quiet", {"-q", Fixture("beauty_0007.png")}, {}, {"note:"}},
         {"ranges 0 and 2 only, quiet",
          {"-q", "-j", "1", "--range", "0:0-31", "--range", "2:32-63"},
-         {"warning: identifier 1 (12 pixels) has no --range: its pixels map to entry 0",
-          "warning: identifier 3 (12 pixels) has no --range"},
+         {"warning: identifier 1 (12 pixels in 2 frames, first in frame 7: " +
+              Fixture("beauty_0007.png") + ") has no --range: its pixels map to entry 0",
+          "warning: identifier 3 (12 pixels in 2 frames"},
          {"identifier 0 (", "identifier 2 (", "note:"}},
         {"the same in workers",
          {"-j", "2", "--range", "0:0-31", "--range", "2:32-63"},
-         {"warning: identifier 1 (12 pixels) has no --range"},
+         {"warning: identifier 1 (12 pixels in 2 frames, first in frame 7"},
          {}},
         {"identifiers beyond 15",
          {"--source", "object", "--range", "0:0-255", "--ids", Fixture("ids16.png"),
           Fixture("rgb8.png")},
-         {"warning: 2 pixels have identifiers of 16 or more: they are mapped with identifier "
-          "0's range"},
+         {"warning: identifiers of 16 or more (2 pixels in 1 frame, first in frame 8: " +
+          Fixture("rgb8.png") + ") are mapped with identifier 0's range"},
          {"has no --range"}},
     };
     for (const Case& c : cases) {

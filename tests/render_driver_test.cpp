@@ -101,6 +101,27 @@ TEST_F(RenderDriverTest, AFileLeftFromBeforeIsNoSuccess) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("p1.png")));
 }
 
+// A file that does not hold the frame (here, the bitmap was changed after the file was
+// written) is no success either: the file is read back and compared pixel by pixel.
+TEST_F(RenderDriverTest, AFileThatDoesNotHoldTheFrameIsNoSuccess) {
+    class Tampering final : public PaletteRenderFilter {
+    public:
+        int RenderFrame(HWND window) override {
+            const int done = PaletteRenderFilter::RenderFrame(window);
+            BMM_Color_64 other = {1, 2, 3, 65535};  // no palette colour x 256
+            sourceMap->PutPixels(3, 1, 1, &other);
+            return done;
+        }
+    } tampering;
+    std::memcpy(&tampering.settings, &filter.settings, sizeof filter.settings);
+    RenderReport report;
+    EXPECT_EQ(RenderFrames(tampering, tampering.settings, Plans(1, 1, true), source, quiet, report),
+              0);
+    ASSERT_EQ(report.frames.size(), 1u);
+    EXPECT_EQ(report.frames[0].reason, "the file written does not hold this frame");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("p1.png")));
+}
+
 TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
     std::strcpy(filter.settings.outputName, dir.File("nowhere/shot.pcx").c_str());
     RenderReport report;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/imageio/exr_image.h"
@@ -38,8 +39,59 @@ std::string Quote(const std::string& path) {
     return "'" + path + "'";
 }
 
-std::string SizeText(const ColorImage& image) {
-    return std::to_string(image.width) + " x " + std::to_string(image.height);
+std::string SizeText(int width, int height) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// The options that only an OpenEXR file can answer are refused for a PNG.
+int CheckPngOptions(const std::string& path, const InputOptions& options, std::string& error) {
+    const char* const exrOption = !options.exr.layer.empty()       ? "--layer"
+                                  : !options.exr.idChannel.empty() ? "--id-channel"
+                                  : !options.exr.view.empty()      ? "--view"
+                                                                   : nullptr;
+    if (exrOption != nullptr) {
+        error = Quote(path) + " is a PNG; " + exrOption + " needs OpenEXR input";
+        return 0;
+    }
+    return 1;
+}
+
+// An OpenEXR frame must have the run's size, when the run has one.
+int CheckExrFrameSize(const std::string& path, const InputOptions& options, int width, int height,
+                      std::string& error) {
+    if (options.exrFrameWidth > 0 &&
+        (width != options.exrFrameWidth || height != options.exrFrameHeight)) {
+        error = Quote(path) + " has a display window of " + SizeText(width, height) +
+                " pixels, but " + Quote(options.exrFrameSizeFrom) + " has " +
+                SizeText(options.exrFrameWidth, options.exrFrameHeight) +
+                ": the frames of one run must have one size";
+        return 0;
+    }
+    return 1;
+}
+
+// The header of an identifier pass, refused as ReadIdPng would refuse it.
+int ReadIdsHeader(const std::string& path, const InputOptions& options, PngHeader& header,
+                  std::string& reason) {
+    if (!ReadPngHeader(path, header, reason)) {
+        return 0;
+    }
+    reason = RefuseIdPassLayout(header.colorType, header.bitDepth);
+    // The rows as stored, and the identifiers.
+    const auto pixelBytes = static_cast<size_t>(header.channels * header.bitDepth / 8 + 2);
+    return reason.empty() &&
+           CheckPngFrameSize(path, header, options.exr.maxPixels, pixelBytes, reason);
+}
+
+// An identifier pass must have its colour file's size.
+int CheckIdsSize(const std::string& idsPath, int idsWidth, int idsHeight,
+                 const std::string& colorPath, int width, int height, std::string& error) {
+    if (idsWidth != width || idsHeight != height) {
+        error = "identifiers " + Quote(idsPath) + " are " + SizeText(idsWidth, idsHeight) +
+                " pixels but colour " + Quote(colorPath) + " is " + SizeText(width, height);
+        return 0;
+    }
+    return 1;
 }
 
 // The identifier each stored value stands for (--id-map); empty without a map.
@@ -70,12 +122,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        const char* const exrOption = !options.exr.layer.empty()       ? "--layer"
-                                      : !options.exr.idChannel.empty() ? "--id-channel"
-                                      : !options.exr.view.empty()      ? "--view"
-                                                                       : nullptr;
-        if (exrOption != nullptr) {
-            error = Quote(path) + " is a PNG; " + exrOption + " needs OpenEXR input";
+        if (!CheckPngOptions(path, options, error)) {
             return 0;
         }
         if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
@@ -98,13 +145,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             return 0;
         }
         idsMapped = true;
-        if (options.exrFrameWidth > 0 && (frame.color.width != options.exrFrameWidth ||
-                                          frame.color.height != options.exrFrameHeight)) {
-            error = Quote(path) + " has a display window of " + SizeText(frame.color) +
-                    " pixels, but " + Quote(options.exrFrameSizeFrom) + " has " +
-                    std::to_string(options.exrFrameWidth) + " x " +
-                    std::to_string(options.exrFrameHeight) +
-                    ": the frames of one run must have one size";
+        if (!CheckExrFrameSize(path, options, frame.color.width, frame.color.height, error)) {
             return 0;
         }
     }
@@ -118,10 +159,8 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
-        if (header.width != frame.color.width || header.height != frame.color.height) {
-            error = idsFrom + " are " + std::to_string(header.width) + " x " +
-                    std::to_string(header.height) + " pixels but colour " + Quote(path) + " is " +
-                    std::to_string(frame.color.width) + " x " + std::to_string(frame.color.height);
+        if (!CheckIdsSize(idsPath, header.width, header.height, path, frame.color.width,
+                          frame.color.height, error)) {
             return 0;
         }
         if (!ReadIdPng(idsPath, frame.ids, reason, options.exr.maxPixels)) {
@@ -224,6 +263,56 @@ int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, i
     }
 }
 
+int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int& width, int& height,
+                      std::string& error) {
+    const std::string& path = input.colorPath;
+    std::string reason;
+    const ImageKind kind = SniffImage(path, reason);
+    if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
+        error = "cannot read " + Quote(path) + ": " + reason;
+        return 0;
+    }
+    if (kind == IMAGE_PNG) {
+        if (!CheckPngOptions(path, options, error)) {
+            return 0;
+        }
+        PngHeader header;
+        if (!ReadPngHeader(path, header, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+        if (!CheckPngFrameSize(path, header, options.exr.maxPixels, 8, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+        width = header.width;
+        height = header.height;
+    } else {
+        ExrFrameInfo info;
+        if (!ReadExrFrameInfo(path, options.exr, info, reason)) {
+            error = "cannot read " + Quote(path) + ": " + reason;
+            return 0;
+        }
+        if (!CheckExrFrameSize(path, options, info.width, info.height, error)) {
+            return 0;
+        }
+        width = info.width;
+        height = info.height;
+    }
+    if (!options.idsPattern.empty()) {
+        const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
+        PngHeader ids;
+        if (!ReadIdsHeader(idsPath, options, ids, reason)) {
+            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+            return 0;
+        }
+        if (!CheckIdsSize(idsPath, ids.width, ids.height, path, width, height, error)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions& options) {
     FrameSize largest;
     for (const InputFrame& frame : frames) {
@@ -249,15 +338,7 @@ int LoadInputFrame(const InputFrame& input, const InputOptions& options, Decoded
     }
 }
 
-void IdCounts::Add(const IdCounts& other) {
-    for (int id = 0; id < RANGE_COUNT; ++id) {
-        pixels[id] += other.pixels[id];
-    }
-    beyond += other.beyond;
-}
-
 void CheckedFrames::Add(const CheckedFrames& other) {
-    ids.Add(other.ids);
     minWidth = std::min(minWidth, other.minWidth);
     maxWidth = std::max(maxWidth, other.maxWidth);
     minHeight = std::min(minHeight, other.minHeight);
@@ -269,8 +350,14 @@ FileFrameSource::FileFrameSource(std::vector<InputFrame> frames, InputOptions op
                                  size_t cacheBytes)
     : frames_(std::move(frames)),
       options_(std::move(options)),
-      cacheBytes_(cacheBytes),
+      cacheBytes_(options_.measureLuminance ? cacheBytes : 0),
       cache_(frames_.size()) {}
+
+FileFrameSource::~FileFrameSource() {
+    if (ahead_.joinable()) {
+        ahead_.join();
+    }
+}
 
 int FileFrameSource::Check(const std::function<void(const std::string&)>& report, size_t maxReports,
                            const std::function<bool()>& stop) {
@@ -292,30 +379,30 @@ int FileFrameSource::Check(const std::function<void(const std::string&)>& report
 }
 
 int FileFrameSource::CheckFrame(size_t index, std::string& error) {
-    DecodedFrame frame;
-    if (!LoadInputFrame(frames_[index], options_, frame, error)) {
-        return 0;
-    }
-    const std::vector<uint16_t>& ids = frame.ids.ids;
-    if (ids.empty()) {
-        checked_.ids.pixels[0] +=
-            static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
-    }
-    for (uint16_t id : ids) {
-        ++(id < RANGE_COUNT ? checked_.ids.pixels[id] : checked_.ids.beyond);
-    }
-    checked_.minWidth = std::min(checked_.minWidth, frame.color.width);
-    checked_.maxWidth = std::max(checked_.maxWidth, frame.color.width);
-    checked_.minHeight = std::min(checked_.minHeight, frame.color.height);
-    checked_.maxHeight = std::max(checked_.maxHeight, frame.color.height);
-    if (options_.measureLuminance) {
+    int width = 0;
+    int height = 0;
+    if (!options_.measureLuminance) {
+        if (!CheckInputHeaders(frames_[index], options_, width, height, error)) {
+            return 0;
+        }
+    } else {
+        DecodedFrame frame;
+        if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+            return 0;
+        }
+        width = frame.color.width;
+        height = frame.color.height;
         checked_.luminance.AddFrame(frame);
+        const size_t bytes = FrameBytes(frame);
+        if (bytes <= cacheBytes_ - cachedBytes_) {
+            cachedBytes_ += bytes;
+            cache_[index] = std::move(frame);
+        }
     }
-    const size_t bytes = FrameBytes(frame);
-    if (bytes <= cacheBytes_ - cachedBytes_) {
-        cachedBytes_ += bytes;
-        cache_[index] = std::move(frame);
-    }
+    checked_.minWidth = std::min(checked_.minWidth, width);
+    checked_.maxWidth = std::max(checked_.maxWidth, width);
+    checked_.minHeight = std::min(checked_.minHeight, height);
+    checked_.maxHeight = std::max(checked_.maxHeight, height);
     return 1;
 }
 
@@ -324,14 +411,61 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
         error = "no such frame";
         return 0;
     }
-    if (cache_[index]) {
-        frame = std::move(*cache_[index]);
-        cache_[index].reset();
-    } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+    const int ahead = TakeAhead(index, frame, error);
+    if (ahead == 0) {
         return 0;
+    }
+    if (ahead == NOT_READ_AHEAD) {
+        if (cache_[index]) {
+            frame = std::move(*cache_[index]);
+            cache_[index].reset();
+        } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+            return 0;
+        }
     }
     ApplyLevels(levels_, frame);
     return 1;
+}
+
+void FileFrameSource::Prefetch(size_t index) {
+    if (index >= frames_.size() || cache_[index] || ahead_.joinable()) {
+        return;
+    }
+    aheadIndex_ = index;
+    aheadFrame_ = DecodedFrame{};
+    aheadError_.clear();
+    aheadResult_ = 0;
+    try {
+        ahead_ = std::thread([this] {
+            try {
+                aheadResult_ =
+                    LoadInputFrame(frames_[aheadIndex_], options_, aheadFrame_, aheadError_);
+            } catch (const std::exception& failure) {
+                aheadError_ =
+                    "cannot read '" + frames_[aheadIndex_].colorPath + "': " + failure.what();
+                aheadResult_ = 0;
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the frame is read when it is asked for.
+        aheadIndex_ = SIZE_MAX;
+    }
+}
+
+int FileFrameSource::TakeAhead(size_t index, DecodedFrame& frame, std::string& error) {
+    if (!ahead_.joinable()) {
+        return NOT_READ_AHEAD;
+    }
+    ahead_.join();
+    int result = NOT_READ_AHEAD;
+    if (aheadIndex_ == index) {
+        frame = std::move(aheadFrame_);
+        error = aheadError_;
+        result = aheadResult_;
+    }
+    aheadFrame_ = DecodedFrame{};
+    aheadIndex_ = SIZE_MAX;
+    return result;
 }
 
 void FileFrameSource::SetLevels(const LevelSpans& spans) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
@@ -43,23 +44,23 @@ FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions
 [[nodiscard]] int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options,
                                        int& width, int& height);
 
+// Checks one frame from its files' headers alone, as LoadInputFrame would refuse it: the colour
+// file reads as PNG or OpenEXR of a frame's size (the run's, for OpenEXR, when one is set) with
+// the channels asked for, and the identifier pass is a PNG that can be one, of the colour's
+// size. On 1, `width` and `height` are the frame's size. What only the pixels show (damaged
+// image data, identifiers out of range, an RGB identifier pass with unequal channels) is left
+// to LoadInputFrame. On 0, `error` is one line naming the file and the reason.
+[[nodiscard]] int CheckInputHeaders(const InputFrame& input, const InputOptions& options,
+                                    int& width, int& height, std::string& error);
+
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
 [[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
                                  DecodedFrame& frame, std::string& error);
 
-// How many pixels of the checked frames have each identifier that selects a range, and how
-// many one of 16 or more (which the filter maps with identifier 0's range).
-struct IdCounts {
-    uint64_t pixels[RANGE_COUNT] = {};
-    uint64_t beyond = 0;
-    void Add(const IdCounts& other);
-};
-
-// What the input check found in the frames it decoded.
+// What the input check found in the frames it checked.
 struct CheckedFrames {
-    IdCounts ids;
     // The smallest and largest widths and heights: the frames have one size when they agree.
     int minWidth = INT_MAX;
     int maxWidth = 0;
@@ -69,22 +70,32 @@ struct CheckedFrames {
     void Add(const CheckedFrames& other);
 };
 
-// The frames of a `kelvo render` run. Check decodes every frame once before anything is
-// rendered, keeping decoded frames up to a memory budget so they are not decoded twice.
+// The frames of a `kelvo render` run. The check reads each frame's headers only, so that a
+// frame is decoded once, when it renders; only with `measureLuminance` (--levels auto) does it
+// decode every frame, keeping decoded frames up to a memory budget so they are not decoded
+// twice. While a frame renders, the next one can be decoded on a thread of its own (Prefetch):
+// at most two frames are held at once.
 class FileFrameSource final : public FrameSource {
 public:
     FileFrameSource(std::vector<InputFrame> frames, InputOptions options, size_t cacheBytes);
+    ~FileFrameSource();  // waits for a frame being read ahead
+    FileFrameSource(const FileFrameSource&) = delete;
+    FileFrameSource& operator=(const FileFrameSource&) = delete;
 
     // Reports each bad frame through `report` (at most `maxReports`); stops early when
-    // `stop` answers true. Returns 1 when every frame decoded.
+    // `stop` answers true. Returns 1 when every frame passed.
     int Check(const std::function<void(const std::string&)>& report, size_t maxReports,
               const std::function<bool()>& stop);
-    // Decodes frame `index` alone, keeping it while the budget allows. On 0, `error` says
-    // why, as Check would report it.
+    // Checks frame `index` alone (CheckInputHeaders, or decoding it with `measureLuminance`).
+    // On 0, `error` says why, as Check would report it.
     [[nodiscard]] int CheckFrame(size_t index, std::string& error);
 
-    // The frame as the filter is to see it: with the levels set by SetLevels.
+    // The frame as the filter is to see it: with the levels set by SetLevels. On 0, `error`
+    // names the file and says why: what the check could not see in the headers.
     [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
+    // Starts decoding frame `index` on a thread of its own, unless a frame is being read ahead
+    // already or `index` is not a frame of the run.
+    void Prefetch(size_t index) override;
 
     // What the check found in every frame checked so far.
     const CheckedFrames& Checked() const { return checked_; }
@@ -94,6 +105,12 @@ public:
     void SetLevels(const LevelSpans& spans);
 
 private:
+    // Waits for the frame being read ahead, if any. When it is frame `index`, it moves to
+    // `frame` (or its reason to `error`) and the answer is LoadInputFrame's; any other is
+    // dropped, and the answer is NOT_READ_AHEAD.
+    static constexpr int NOT_READ_AHEAD = -1;
+    int TakeAhead(size_t index, DecodedFrame& frame, std::string& error);
+
     std::vector<InputFrame> frames_;
     InputOptions options_;
     size_t cacheBytes_;
@@ -101,4 +118,10 @@ private:
     std::vector<std::optional<DecodedFrame>> cache_;
     CheckedFrames checked_;
     LevelSpans levels_;
+    // The frame read ahead: written by `ahead_` until it is joined.
+    std::thread ahead_;
+    size_t aheadIndex_ = SIZE_MAX;
+    DecodedFrame aheadFrame_;
+    std::string aheadError_;
+    int aheadResult_ = 0;
 };

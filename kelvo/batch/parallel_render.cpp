@@ -25,14 +25,14 @@ namespace {
 constexpr char MESSAGE_NEXT = 'N';       // the worker wants its next frame
 constexpr char MESSAGE_BAD_INPUT = 'B';  // frame index, what is wrong with its input
 constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame it was given; the
-                                         // pixels of identifiers 0-15 and of 16 and more, the
                                          // least and most width and height, and the luminance
                                          // histogram (LuminanceHistogram::Encode)
-constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, and
-                                         // why the PNG and the BMP were not written (empty when
-                                         // they were)
-constexpr size_t CHECKED_FIELDS = RANGE_COUNT + 1 + 4 + 1;
-constexpr size_t FRAME_FIELDS = 6;
+constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, why
+                                         // the PNG and the BMP were not written (empty when they
+                                         // were), and the pixels of identifiers 0-15 and of 16
+                                         // and more
+constexpr size_t CHECKED_FIELDS = 4 + 1;
+constexpr size_t FRAME_FIELDS = 6 + RANGE_COUNT + 1;
 constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
@@ -111,20 +111,13 @@ private:
 
 // What a worker's MESSAGE_CHECKED says it found; numbers it did not send are taken as none.
 CheckedFrames ParseChecked(const std::vector<std::string>& fields) {
-    const auto number = [&fields](size_t at) {
-        return std::strtoull(fields[at].c_str(), nullptr, 10);
-    };
     CheckedFrames checked;
-    for (int id = 0; id < RANGE_COUNT; ++id) {
-        checked.ids.pixels[id] = number(static_cast<size_t>(id));
-    }
-    checked.ids.beyond = number(RANGE_COUNT);
     int* sides[] = {&checked.minWidth, &checked.maxWidth, &checked.minHeight, &checked.maxHeight};
     for (size_t i = 0; i < 4; ++i) {
-        const unsigned long long side = number(RANGE_COUNT + 1 + i);
+        const unsigned long long side = std::strtoull(fields[i].c_str(), nullptr, 10);
         *sides[i] = side <= INT_MAX ? static_cast<int>(side) : INT_MAX;
     }
-    if (!checked.luminance.Decode(fields[RANGE_COUNT + 5])) {
+    if (!checked.luminance.Decode(fields[4])) {
         checked.luminance = LuminanceHistogram{};
     }
     return checked;
@@ -279,10 +272,6 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     }
     const CheckedFrames& checked = source.Checked();
     std::vector<std::string> fields;
-    for (uint64_t pixels : checked.ids.pixels) {
-        fields.push_back(std::to_string(pixels));
-    }
-    fields.push_back(std::to_string(checked.ids.beyond));
     for (int side : {checked.minWidth, checked.maxWidth, checked.minHeight, checked.maxHeight}) {
         fields.push_back(std::to_string(side));
     }
@@ -299,6 +288,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     // The host prints every outcome; the worker's own display goes nowhere.
     FILE* nowhere = std::fopen(NullDevicePath(), "w");
     ProgressDisplay silent(PROGRESS_ERRORS_ONLY, nowhere != nullptr ? nowhere : stderr, 1);
+    RenderMemory memory;
     for (;;) {
         Send(link, MESSAGE_NEXT, {});
         const uint32_t index = ReadWord(link);
@@ -310,15 +300,21 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         OneFrameSource frame(source, index);
         RenderReport one;
-        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs);
+        RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs,
+                     &memory);
         if (one.interrupted || one.frames.empty()) {
             Send(link, MESSAGE_STOPPED, {});
             break;
         }
         const FrameOutcome& outcome = one.frames.front();
-        Send(link, MESSAGE_FRAME,
-             {std::to_string(index), outcome.written ? "1" : "0", outcome.file, outcome.reason,
-              outcome.previewReason, outcome.bmpReason});
+        std::vector<std::string> said = {std::to_string(index), outcome.written ? "1" : "0",
+                                         outcome.file,          outcome.reason,
+                                         outcome.previewReason, outcome.bmpReason};
+        for (uint64_t pixels : outcome.ids.pixels) {
+            said.push_back(std::to_string(pixels));
+        }
+        said.push_back(std::to_string(outcome.ids.beyond));
+        Send(link, MESSAGE_FRAME, said);
     }
     if (nowhere != nullptr) {
         std::fclose(nowhere);
@@ -485,6 +481,10 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             outcome.reason = message.fields[3];
             outcome.previewReason = message.fields[4];
             outcome.bmpReason = message.fields[5];
+            for (size_t id = 0; id <= RANGE_COUNT; ++id) {
+                const uint64_t pixels = std::strtoull(message.fields[6 + id].c_str(), nullptr, 10);
+                (id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond) = pixels;
+            }
             settle(index, outcome);
         },
         [&](size_t worker) {

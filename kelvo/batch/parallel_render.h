@@ -43,8 +43,9 @@ struct ParallelRender {
 };
 
 // Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
-// is free. The inputs are checked first; only when all of them decoded, and `beforeRender`
-// answered 1 (by then `run.checked` holds what the workers found, and `beforeRender` may set
+// is free. The inputs are checked first (FileFrameSource::Check); only when all of them passed, and
+// `beforeRender` answered 1 (by then `run.checked` holds what the workers found, and `beforeRender`
+// may set
 // `*run.levels` from it), do the workers render, each frame as RenderFrames renders it, with
 // those levels (a worker renders the frames it checked first, then takes over others'). Bad
 // inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame order, the same

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <optional>
 
 #include "host/filter_driver.h"
-#include "host/memory_bitmap.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
 #include "kelvo/imageio/bmp_image.h"
@@ -21,43 +21,66 @@ namespace {
 constexpr uint64_t BITMAP_BYTES_PER_PIXEL =
     sizeof(BMM_Color_64) + sizeof(uint8_t) + sizeof(uint16_t);
 
-void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
-    const std::vector<uint16_t>& rgba = frame.color.rgba;
-    std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = {rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2], rgba[4 * i + 3]};
+IdCounts CountIds(const DecodedFrame& frame) {
+    IdCounts counts;
+    if (frame.ids.ids.empty()) {
+        counts.pixels[0] =
+            static_cast<uint64_t>(frame.color.width) * static_cast<uint64_t>(frame.color.height);
     }
+    for (uint16_t id : frame.ids.ids) {
+        ++(id < RANGE_COUNT ? counts.pixels[id] : counts.beyond);
+    }
+    return counts;
+}
+
+// Fills `bitmap`, of the frame's size, with the frame's pixels and identifiers (none: all 0).
+void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
+    std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
+    // BMM_Color_64 is four 16-bit values in RGBA order, as the decoded pixels are.
+    std::memcpy(pixels.data(), frame.color.rgba.data(), pixels.size() * sizeof pixels[0]);
     if (!frame.ids.ids.empty()) {
         // Identifiers above 255 were refused for the material channel before rendering; for
         // the object channel the 8-bit copy is not read.
         std::transform(frame.ids.ids.begin(), frame.ids.ids.end(), bitmap.MaterialIds().begin(),
                        [](uint16_t id) { return static_cast<uint8_t>(id); });
         bitmap.ObjectIds() = std::move(frame.ids.ids);
+    } else {
+        std::fill(bitmap.MaterialIds().begin(), bitmap.MaterialIds().end(), uint8_t{0});
+        bitmap.ObjectIds().assign(pixels.size(), 0);
     }
     frame.color.rgba = {};
 }
 
 int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
-              const FrameOutputs& outputs, size_t index, FrameSource& source,
-              ProgressDisplay& progress, FrameOutcome& outcome, bool& interrupted) {
+              const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
+              ProgressDisplay& progress, RenderMemory& memory, FrameOutcome& outcome,
+              bool& interrupted) {
     outcome.file = plan.file;
     DecodedFrame frame;
-    if (!source.LoadFrame(index, frame, outcome.reason)) {
+    const int loaded = source.LoadFrame(index, frame, outcome.reason);
+    // Asked for only now, so that at most two frames are held at once.
+    source.Prefetch(next);
+    if (!loaded) {
         return 0;
     }
+    outcome.ids = CountIds(frame);
+    const auto width = static_cast<WORD>(frame.color.width);
+    const auto height = static_cast<WORD>(frame.color.height);
     // The host's bitmap is the largest allocation of a render; where it cannot be had, the
     // frame is not written and the message says how much it asked for.
-    std::optional<MemoryBitmap> held;
     try {
-        held.emplace(static_cast<WORD>(frame.color.width), static_cast<WORD>(frame.color.height));
+        if (!memory.bitmap || memory.bitmap->Width() != width ||
+            memory.bitmap->Height() != height) {
+            memory.bitmap.reset();  // before the new one is allocated
+            memory.bitmap.emplace(width, height);
+        }
+        FillBitmap(frame, *memory.bitmap);
     } catch (const std::bad_alloc&) {
-        const uint64_t pixels =
-            uint64_t{static_cast<WORD>(frame.color.width)} * static_cast<WORD>(frame.color.height);
-        outcome.reason = DescribeNoMemory(pixels * BITMAP_BYTES_PER_PIXEL);
+        memory.bitmap.reset();
+        outcome.reason = DescribeNoMemory(uint64_t{width} * height * BITMAP_BYTES_PER_PIXEL);
         return 0;
     }
-    MemoryBitmap& bitmap = *held;
-    FillBitmap(frame, bitmap);
+    MemoryBitmap& bitmap = *memory.bitmap;
 
     const FileIdentity before = IdentifyFile(outcome.file);
     // Rows go to the display; after SIGINT or SIGTERM the next abort poll says stop.
@@ -100,9 +123,19 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
 
 }  // namespace
 
+void IdCounts::Add(const IdCounts& other) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        pixels[id] += other.pixels[id];
+    }
+    beyond += other.beyond;
+}
+
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs) {
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs,
+                 RenderMemory* memory) {
+    RenderMemory own;
+    RenderMemory& kept = memory != nullptr ? *memory : own;
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {
         if (InterruptRequested()) {
@@ -111,8 +144,8 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         }
         FrameOutcome outcome;
         outcome.frameNumber = plans[index].frameNumber;
-        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, source,
-                                    progress, outcome, report.interrupted) != 0;
+        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, index + 1,
+                                    source, progress, kept, outcome, report.interrupted) != 0;
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/memory_bitmap.h"
 #include "hostapi/host_api.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/imageio/frame_image.h"
@@ -30,9 +33,20 @@ struct FrameOutputs {
 class FrameSource {
 public:
     virtual int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) = 0;
+    // Says that frame `index` will be asked for next, so that a source may start on it while
+    // the current frame renders. A hint: LoadFrame gives the same frame either way.
+    virtual void Prefetch(size_t index) { static_cast<void>(index); }
 
 protected:
     ~FrameSource() = default;
+};
+
+// How many pixels have each identifier that selects a range, and how many one of 16 or more
+// (which the filter maps with identifier 0's range).
+struct IdCounts {
+    uint64_t pixels[RANGE_COUNT] = {};
+    uint64_t beyond = 0;
+    void Add(const IdCounts& other);
 };
 
 struct FrameOutcome {
@@ -42,6 +56,7 @@ struct FrameOutcome {
     std::string reason;         // why not, when not written
     std::string previewReason;  // why the asked-for PNG was not written; empty when it was
     std::string bmpReason;      // why the asked-for BMP was not written; empty when it was
+    IdCounts ids;               // the identifiers of its pixels, once it was read
 };
 
 struct RenderReport {
@@ -49,16 +64,25 @@ struct RenderReport {
     bool interrupted = false;          // stopped by SIGINT or SIGTERM
 };
 
+// What one frame's render leaves for the next: the host's bitmap, which a frame of the same
+// size fills again rather than allocating and clearing its own.
+struct RenderMemory {
+    std::optional<MemoryBitmap> bitmap;
+};
+
 // Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap
-// and both identifier channels are filled, the frame number goes in through SetFilterInfo,
+// and both identifier channels are filled (the identifiers counted in the outcome), the next
+// frame is announced to `source` (Prefetch), the frame number goes in through SetFilterInfo,
 // RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
 // from the interrupt flag; then the plan's file must be a new version holding exactly the
 // palettised frame in the settings' palette, and the PNG and BMP are written from its indices
-// as `outputs` says. Stops early only when interrupted. Returns 1 when every frame and every
+// as `outputs` says. `memory`, when given, carries the bitmap over from earlier calls. Stops
+// early only when interrupted. Returns 1 when every frame and every
 // PNG and BMP was written.
 int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {});
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {},
+                 RenderMemory* memory = nullptr);
 
 // What went wrong with a frame, one line each, as reported: "frame 12 (beauty_0012.png):
 // 'out/shot0012.pcx' was not written: REASON" for its file; else "frame 12

@@ -622,6 +622,36 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
     return 1;
 }
 
+// What the headers say against reading the channels `plan` found and the identifier channel
+// the request names: the refusals ReadExr makes before it decodes. `idPart` and `idChannel`
+// are where the identifiers are (-1 and "" when the request names none).
+int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
+                  int& idPart, std::string& idChannel, std::string& error) {
+    const ColorSource& source = plan.color;
+    for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
+        if (!name.empty() && !CheckSampling(file.header(source.part), name, error)) {
+            return 0;
+        }
+    }
+    idPart = -1;
+    idChannel.clear();
+    if (request.idChannel.empty()) {
+        return 1;
+    }
+    idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
+    if (idPart < 0) {
+        error =
+            "no channel '" + Printable(request.idChannel) + "'; channels: " + ListChannels(file);
+        return 0;
+    }
+    if (IsDeep(file.header(idPart))) {
+        error = "channel '" + Printable(request.idChannel) + "' is in " +
+                DeepRefusal(file.header(idPart));
+        return 0;
+    }
+    return CheckSampling(file.header(idPart), idChannel, error);
+}
+
 int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
                    IdImage& ids, std::string& error, uint64_t& decodeBytes) {
     uint64_t fileSize = 0;
@@ -638,28 +668,10 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
     }
     const ColorSource& source = plan.color;
     const Imf::Header& header = file->header(source.part);
-    for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
-        if (!name.empty() && !CheckSampling(header, name, error)) {
-            return 0;
-        }
-    }
     int idPart = -1;
     std::string idChannel;
-    if (!request.idChannel.empty()) {
-        idPart = FindIdChannel(*file, request.idChannel, plan.view, source.part, idChannel);
-        if (idPart < 0) {
-            error = "no channel '" + Printable(request.idChannel) +
-                    "'; channels: " + ListChannels(*file);
-            return 0;
-        }
-        if (IsDeep(file->header(idPart))) {
-            error = "channel '" + Printable(request.idChannel) + "' is in " +
-                    DeepRefusal(file->header(idPart));
-            return 0;
-        }
-        if (!CheckSampling(file->header(idPart), idChannel, error)) {
-            return 0;
-        }
+    if (!CheckChannels(*file, request, plan, idPart, idChannel, error)) {
+        return 0;
     }
     // Before the full reader opens a part, which allocates its buffers.
     const size_t colorPlanes = (source.green == source.red ? 1 : 3) +
@@ -705,7 +717,10 @@ int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, 
     }
     const std::unique_ptr<Imf::MultiPartInputFile> file = OpenFullReader(path, fileSize, error);
     FramePlan plan;
-    if (file == nullptr || !PlanFrame(*file, request, plan, error)) {
+    int idPart = -1;
+    std::string idChannel;
+    if (file == nullptr || !PlanFrame(*file, request, plan, error) ||
+        !CheckChannels(*file, request, plan, idPart, idChannel, error)) {
         return 0;
     }
     info.width = plan.window.max.x - plan.window.min.x + 1;

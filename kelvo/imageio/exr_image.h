@@ -54,7 +54,9 @@ struct ExrRequest {
 [[nodiscard]] int ReadExr(const std::string& path, const ExrRequest& request, ColorImage& image,
                           IdImage& ids, std::string& error);
 
-// What ReadExr would make of a file, from its headers alone.
+// What ReadExr would make of a file, from its headers alone; 0 (and `error`) for every
+// refusal the headers show: no colour or identifier channel, a deep part, subsampling, a
+// window out of bounds.
 struct ExrFrameInfo {
     int width = 0;  // the frame's size
     int height = 0;

@@ -19,6 +19,15 @@ const char* ColorTypeName(int colorType) {
     }
 }
 
+std::string RefuseIdPassLayout(int colorType, int bitDepth) {
+    const bool kind = colorType == 0 || colorType == 2 || colorType == 6;
+    if (kind && (bitDepth == 8 || bitDepth == 16)) {
+        return "";
+    }
+    return std::string(ID_PASS_KINDS) + ", not " + ColorTypeName(colorType) + " of " +
+           std::to_string(bitDepth) + " bits";
+}
+
 std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]) {
     return std::string(ID_PASS_KINDS) + "; pixel (" + std::to_string(x) + ", " + std::to_string(y) +
            ") is (" + std::to_string(rgb[0]) + ", " + std::to_string(rgb[1]) + ", " +

@@ -20,6 +20,13 @@ struct PngHeader {
 // Reads the signature and every chunk before the image data. On 0, `error` holds the reason.
 [[nodiscard]] int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error);
 
+// The refusals the readers below make from a header, before they allocate anything: a side
+// beyond 65535, more than `maxPixels` pixels, more than this program's memory can count (at
+// `pixelBytes` a pixel), or more image data than the file at `path` could hold. On 0, `error`
+// holds the reason.
+[[nodiscard]] int CheckPngFrameSize(const std::string& path, const PngHeader& header,
+                                    int64_t maxPixels, size_t pixelBytes, std::string& error);
+
 // Any PNG: grey, grey+alpha, RGB, RGBA or palette, 1 to 16 bits. Palettes and low bit depths
 // are expanded to 8 bits. 8-bit colour values v become v x 256, the scale on which the filter
 // compares and writes palette colours (entry byte x 256), so a colour equal to a palette
@@ -41,6 +48,9 @@ constexpr const char* ID_PASS_KINDS =
 
 // The name of a PNG colour type (0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA) for messages.
 const char* ColorTypeName(int colorType);
+
+// Why a PNG of `colorType` and `bitDepth` cannot be an identifier pass; "" when it can be one.
+std::string RefuseIdPassLayout(int colorType, int bitDepth);
 
 // Why an RGB identifier pass is refused at pixel (x, y).
 std::string DescribeUngreyIdPixel(int x, int y, const uint16_t (&rgb)[3]);

@@ -1,6 +1,7 @@
 // Decodes PNG files with libpng: colour frames to 16-bit RGBA, identifier passes to IDs.
 #include "kelvo/imageio/png_image.h"
 
+#include <emmintrin.h>
 #include <png.h>
 
 #include <cerrno>
@@ -112,10 +113,15 @@ int SetTransformations(PngReader& reader, PngPurpose purpose, PngLayout& layout)
     }
     if (purpose == PNG_FOR_COLOR) {
         png_set_expand(png);
-        png_set_expand_16(png);
         png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
-        png_set_swap(png);
+        if (layout.bitDepth == 16) {
+            png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+            png_set_swap(png);
+        } else {
+            // 8-bit RGBA, which WidenRows takes to 16 bits in one pass: libpng's own 16-bit
+            // expansion, and the masking it would then need, took longer than the inflating.
+            png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        }
     } else if (layout.bitDepth == 16) {
         png_set_swap(png);
     }
@@ -171,11 +177,12 @@ int CheckSize(const std::string& path, const PngLayout& layout, int64_t maxPixel
     return 1;
 }
 
-// Decodes the rows into `pixels`, `rowBytes` bytes each, row 0 first.
-int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std::string& error) {
+// Decodes the rows into `pixels`, row 0 first, each `stride` bytes after the one before.
+int ReadAllRows(PngReader& reader, const PngLayout& layout, size_t stride, uint8_t* pixels,
+                std::string& error) {
     std::vector<png_bytep> rows(layout.height);
     for (png_uint_32 y = 0; y < layout.height; ++y) {
-        rows[y] = pixels + static_cast<size_t>(y) * layout.rowBytes;
+        rows[y] = pixels + static_cast<size_t>(y) * stride;
     }
     if (!ReadRows(reader, rows.data())) {
         error = reader.message;
@@ -184,19 +191,43 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, uint8_t* pixels, std
     return 1;
 }
 
-// libpng widened every value v to v x 257 (v in both bytes); the colour channels keep the
-// high byte only. Alpha stays v x 257, so that 255 is as opaque as 65535.
-void ScaleNarrowColors(std::vector<uint16_t>& rgba) {
-    // A pixel at a time as one 64-bit word: red, green and blue masked, alpha kept, in
-    // whichever byte order the machine has.
-    const uint16_t mask[4] = {0xFF00, 0xFF00, 0xFF00, 0xFFFF};
-    uint64_t wordMask = 0;
-    std::memcpy(&wordMask, mask, sizeof wordMask);
-    for (size_t i = 0; i + 4 <= rgba.size(); i += 4) {
-        uint64_t pixel = 0;
-        std::memcpy(&pixel, &rgba[i], sizeof pixel);
-        pixel &= wordMask;
-        std::memcpy(&rgba[i], &pixel, sizeof pixel);
+// Each row of `rgba` holds `width` pixels of 8-bit RGBA in its first half; they become the
+// row's 16-bit RGBA: colour values v become v x 256, alpha a becomes a x 257 (so that 255 is as
+// opaque as 65535). In place, from the last pixel back: a pixel's 8 bytes cover only narrow
+// pixels at or after it, which are already widened (or, four at a time, held in a register).
+void WidenRows(std::vector<uint16_t>& rgba, size_t width, size_t height) {
+    // Per 16-bit lane: the byte in the high half for colour, in both halves for alpha.
+    const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+    for (size_t y = 0; y < height; ++y) {
+        uint16_t* row = rgba.data() + y * width * 4;
+        const auto* narrow = reinterpret_cast<const uint8_t*>(row);
+        size_t x = width;
+        for (; x % 4 != 0; --x) {
+            const uint8_t* pixel = narrow + 4 * (x - 1);
+            const uint8_t red = pixel[0];
+            const uint8_t green = pixel[1];
+            const uint8_t blue = pixel[2];
+            const uint8_t alpha = pixel[3];
+            uint16_t* wide = row + 4 * (x - 1);
+            wide[0] = static_cast<uint16_t>(red << 8);
+            wide[1] = static_cast<uint16_t>(green << 8);
+            wide[2] = static_cast<uint16_t>(blue << 8);
+            wide[3] = static_cast<uint16_t>(alpha * 257);
+        }
+        for (; x > 0; x -= 4) {
+            const __m128i four =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(narrow + 4 * (x - 4)));
+            const __m128i zero = _mm_setzero_si128();
+            for (int half = 0; half < 2; ++half) {
+                const __m128i shifted =
+                    half == 0 ? _mm_unpacklo_epi8(zero, four) : _mm_unpackhi_epi8(zero, four);
+                const __m128i doubled =
+                    half == 0 ? _mm_unpacklo_epi8(four, four) : _mm_unpackhi_epi8(four, four);
+                const __m128i wide = _mm_or_si128(_mm_andnot_si128(alphaLanes, shifted),
+                                                  _mm_and_si128(alphaLanes, doubled));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 4 * (x - 4) + 8 * half), wide);
+            }
+        }
     }
 }
 
@@ -225,6 +256,17 @@ int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error
     return 1;
 }
 
+int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t maxPixels,
+                      size_t pixelBytes, std::string& error) {
+    PngLayout layout;
+    layout.width = static_cast<png_uint_32>(header.width);
+    layout.height = static_cast<png_uint_32>(header.height);
+    layout.bitDepth = header.bitDepth;
+    layout.colorType = header.colorType;
+    layout.channels = header.channels;
+    return CheckSize(path, layout, maxPixels, pixelBytes, error);
+}
+
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
                  int64_t maxPixels) {
     PngReader reader;
@@ -243,8 +285,9 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
         error = reader.message;
         return 0;
     }
-    if (layout.rowBytes != static_cast<size_t>(layout.width) * 8) {
-        error = "unexpected row layout after expansion to 16-bit RGBA";
+    const size_t stride = static_cast<size_t>(layout.width) * 8;
+    if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
+        error = "unexpected row layout after expansion to RGBA";
         return 0;
     }
     image.width = static_cast<int>(layout.width);
@@ -253,11 +296,12 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
                         uint16_t{0}, error)) {
         return 0;
     }
-    if (!ReadAllRows(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error)) {
+    if (!ReadAllRows(reader, layout, stride, reinterpret_cast<uint8_t*>(image.rgba.data()),
+                     error)) {
         return 0;
     }
     if (layout.bitDepth < 16) {
-        ScaleNarrowColors(image.rgba);
+        WidenRows(image.rgba, layout.width, layout.height);
     }
     return 1;
 }
@@ -276,9 +320,8 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
                          : layout.colorType == PNG_COLOR_TYPE_RGB       ? 3
                          : layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                                                                         : 0;
-    if (channels == 0 || (layout.bitDepth != 8 && layout.bitDepth != 16)) {
-        error = std::string(ID_PASS_KINDS) + ", not " + ColorTypeName(layout.colorType) + " of " +
-                std::to_string(layout.bitDepth) + " bits";
+    error = RefuseIdPassLayout(layout.colorType, layout.bitDepth);
+    if (!error.empty()) {
         return 0;
     }
     // The rows as stored, and the identifiers.
@@ -296,7 +339,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
     if (!AllocateValues(rows, layout.rowBytes * layout.height, uint8_t{0}, error)) {
         return 0;
     }
-    if (!ReadAllRows(reader, layout, rows.data(), error)) {
+    if (!ReadAllRows(reader, layout, layout.rowBytes, rows.data(), error)) {
         return 0;
     }
     image.width = static_cast<int>(layout.width);

@@ -1,5 +1,6 @@
 // Fuzzes kelvo's input decoders: any file offered as a colour PNG, an identifier PNG or an
-// OpenEXR file gives a consistent image or a reason, never a crash.
+// OpenEXR file gives a consistent image or a reason, never a crash; and the header readers of
+// the input check agree with the decoders.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -54,9 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
     ColorImage color;
     IdImage ids;
+    // The input check reads headers only (ReadPngHeader, ReadExrFrameInfo): it must pass every
+    // file that decodes, with the size it decodes to.
     if (choice % 3 == 0) {
         if (ReadColorPng(path, color, error, FUZZ_MAX_PIXELS)) {
             CheckColor(color);
+            PngHeader header;
+            FUZZ_CHECK(ReadPngHeader(path, header, error));
+            FUZZ_CHECK(header.width == color.width && header.height == color.height);
         } else {
             FUZZ_CHECK(!error.empty());
         }
@@ -78,6 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (ReadExr(path, request, color, ids, error)) {
             CheckColor(color);
             CheckIds(ids, color.width, color.height, request.maxId);
+            ExrFrameInfo info;
+            FUZZ_CHECK(ReadExrFrameInfo(path, request, info, error));
+            FUZZ_CHECK(info.width == color.width && info.height == color.height);
         } else {
             FUZZ_CHECK(!error.empty());
         }
