@@ -56,6 +56,19 @@ int CheckPngOptions(const std::string& path, const InputOptions& options, std::s
     return 1;
 }
 
+// What kind of image a colour file is: IMAGE_PNG or IMAGE_EXR, or IMAGE_UNREADABLE (and
+// `error`) for a file that does not read, is neither, or is a PNG given an option that only an
+// OpenEXR file can answer.
+ImageKind SniffColorFile(const std::string& path, const InputOptions& options, std::string& error) {
+    std::string reason;
+    const ImageKind kind = SniffImage(path, reason);
+    if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
+        error = "cannot read " + Quote(path) + ": " + reason;
+        return IMAGE_UNREADABLE;
+    }
+    return kind == IMAGE_PNG && !CheckPngOptions(path, options, error) ? IMAGE_UNREADABLE : kind;
+}
+
 // An OpenEXR frame must have the run's size, when the run has one.
 int CheckExrFrameSize(const std::string& path, const InputOptions& options, int width, int height,
                       std::string& error) {
@@ -116,15 +129,11 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     std::string reason;
     const std::vector<uint16_t> standsFor = IdMapTable(options);
     bool idsMapped = false;
-    const ImageKind kind = SniffImage(path, reason);
-    if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
-        error = "cannot read " + Quote(path) + ": " + reason;
+    const ImageKind kind = SniffColorFile(path, options, error);
+    if (kind == IMAGE_UNREADABLE) {
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        if (!CheckPngOptions(path, options, error)) {
-            return 0;
-        }
         if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
@@ -267,15 +276,11 @@ int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int&
                       std::string& error) {
     const std::string& path = input.colorPath;
     std::string reason;
-    const ImageKind kind = SniffImage(path, reason);
-    if (kind == IMAGE_UNREADABLE || kind == IMAGE_OTHER) {
-        error = "cannot read " + Quote(path) + ": " + reason;
+    const ImageKind kind = SniffColorFile(path, options, error);
+    if (kind == IMAGE_UNREADABLE) {
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        if (!CheckPngOptions(path, options, error)) {
-            return 0;
-        }
         PngHeader header;
         if (!ReadPngHeader(path, header, reason)) {
             error = "cannot read " + Quote(path) + ": " + reason;
