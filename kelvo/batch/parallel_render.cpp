@@ -96,17 +96,21 @@ size_t IndexField(const Message& message) {
                                                               : SIZE_MAX;
 }
 
-// Frame `index` of the run as the only frame of a one-frame sequence.
+// Frame `index` of the run as the only frame of a one-frame sequence; the frame after it is
+// frame `next` of the run (SIZE_MAX: none to read ahead).
 class OneFrameSource final : public FrameSource {
 public:
-    OneFrameSource(FileFrameSource& source, size_t index) : source_(source), index_(index) {}
+    OneFrameSource(FileFrameSource& source, size_t index, size_t next)
+        : source_(source), index_(index), next_(next) {}
     int LoadFrame(size_t, DecodedFrame& frame, std::string& error) override {
         return source_.LoadFrame(index_, frame, error);
     }
+    void Prefetch(size_t) override { source_.Prefetch(next_); }
 
 private:
     FileFrameSource& source_;
     size_t index_;
+    size_t next_;
 };
 
 // What a worker's MESSAGE_CHECKED says it found; numbers it did not send are taken as none.
@@ -256,12 +260,19 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     const std::vector<FramePlan>& plans = *run.plans;
     FileFrameSource source(*run.inputs, *run.inputOptions,
                            run.cacheBytes / static_cast<size_t>(run.jobs));
+    // With fewer workers than processors, a worker decodes the frame it will most likely be
+    // given next while it renders one, so that it keeps two processors busy: the next of those
+    // it checked, as the host hands each worker its own first, in order. A guess that another
+    // worker takes is dropped.
+    const bool readAhead = run.jobs < ProcessorCount();
+    std::vector<size_t> mine;  // the frames it checked, ascending
     for (;;) {
         Send(link, MESSAGE_NEXT, {});
         const uint32_t index = ReadWord(link);
         if (index >= plans.size()) {
             break;
         }
+        mine.push_back(index);
         if (frameHook != nullptr) {
             frameHook((*run.inputs)[index], false);
         }
@@ -298,7 +309,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         if (frameHook != nullptr) {
             frameHook((*run.inputs)[index], true);
         }
-        OneFrameSource frame(source, index);
+        const auto after = std::upper_bound(mine.begin(), mine.end(), size_t{index});
+        OneFrameSource frame(source, index, readAhead && after != mine.end() ? *after : SIZE_MAX);
         RenderReport one;
         RenderFrames(*run.filter, *run.settings, {plans[index]}, frame, silent, one, run.outputs,
                      &memory);

@@ -43,17 +43,17 @@ struct ParallelRender {
 };
 
 // Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
-// is free. The inputs are checked first (FileFrameSource::Check); only when all of them passed, and
-// `beforeRender` answered 1 (by then `run.checked` holds what the workers found, and `beforeRender`
-// may set
-// `*run.levels` from it), do the workers render, each frame as RenderFrames renders it, with
-// those levels (a worker renders the frames it checked first, then takes over others'). Bad
-// inputs go to `reportBadInput` and frame outcomes to `progress`, both in frame order, the same
-// lines a run in one process gives. An interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on
-// Windows) reaches every worker. A worker that spends longer than `run.frameTimeoutSeconds` on
-// a frame is ended and another started: a frame it was checking is reported through
-// `reportBadInput` and ends the run as a lost worker does (PARALLEL_WORKER_LOST); one it was
-// rendering is reported as not written.
+// is free. The inputs are checked first (FileFrameSource::Check); only when all of them passed,
+// and `beforeRender` answered 1 (by then `run.checked` holds what the workers found, and
+// `beforeRender` may set `*run.levels` from it), do the workers render, each frame as
+// RenderFrames renders it, with those levels (a worker renders the frames it checked first,
+// then takes over others'; with fewer workers than processors it decodes its next frame while
+// it renders one). Bad inputs go to `reportBadInput` and frame outcomes to `progress`, both in
+// frame order, the same lines a run in one process gives. An interrupt (SIGINT or SIGTERM;
+// Ctrl-C or Ctrl-Break on Windows) reaches every worker. A worker that spends longer than
+// `run.frameTimeoutSeconds` on a frame is ended and another started: a frame it was checking
+// is reported through `reportBadInput` and ends the run as a lost worker does
+// (PARALLEL_WORKER_LOST); one it was rendering is reported as not written.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,
