@@ -207,14 +207,20 @@ void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>&
 }
 
 // As many of `workers` as fit in the machine's memory, each holding the run's largest frame at
-// a time; says so in one line when that is fewer.
+// a time (and the next, decoded ahead, when there are fewer workers than processors); says so
+// in one line when that is fewer.
 int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
                          const RenderOptions& options) {
     const FrameSize largest = LargestFrame(inputs, options.input);
-    const auto frameBytes =
-        static_cast<uint64_t>(int64_t{largest.width} * largest.height * FRAME_BYTES_PER_PIXEL);
+    const int64_t pixels = int64_t{largest.width} * largest.height;
+    auto frameBytes = static_cast<uint64_t>(pixels * FRAME_BYTES_PER_PIXEL);
     const uint64_t physical = PhysicalMemoryBytes();
-    const int fitting = WorkersWithinMemory(workers, frameBytes, physical);
+    int fitting = WorkersWithinMemory(workers, frameBytes, physical);
+    if (fitting < ProcessorCount()) {
+        frameBytes =
+            static_cast<uint64_t>(pixels * (FRAME_BYTES_PER_PIXEL + READ_AHEAD_BYTES_PER_PIXEL));
+        fitting = WorkersWithinMemory(fitting, frameBytes, physical);
+    }
     if (fitting < workers && !options.quiet) {
         Complain("note: " + std::to_string(workers) + " workers with frames of up to " +
                  std::to_string(largest.width) + " x " + std::to_string(largest.height) +
