@@ -623,10 +623,11 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
 }
 
 // What the headers say against reading the channels `plan` found and the identifier channel
-// the request names: the refusals ReadExr makes before it decodes. `idPart` and `idChannel`
-// are where the identifiers are (-1 and "" when the request names none).
+// the request names: the refusals ReadExr makes before it decodes, the memory decoding takes
+// (CheckDecodeMemory) included. `idPart` and `idChannel` are where the identifiers are (-1 and
+// "" when the request names none); `decodeBytes` what decoding the parts takes.
 int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
-                  int& idPart, std::string& idChannel, std::string& error) {
+                  int& idPart, std::string& idChannel, uint64_t& decodeBytes, std::string& error) {
     const ColorSource& source = plan.color;
     for (const std::string& name : {source.red, source.green, source.blue, source.alpha}) {
         if (!name.empty() && !CheckSampling(file.header(source.part), name, error)) {
@@ -635,21 +636,34 @@ int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request, cons
     }
     idPart = -1;
     idChannel.clear();
-    if (request.idChannel.empty()) {
-        return 1;
+    if (!request.idChannel.empty()) {
+        idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
+        if (idPart < 0) {
+            error = "no channel '" + Printable(request.idChannel) +
+                    "'; channels: " + ListChannels(file);
+            return 0;
+        }
+        if (IsDeep(file.header(idPart))) {
+            error = "channel '" + Printable(request.idChannel) + "' is in " +
+                    DeepRefusal(file.header(idPart));
+            return 0;
+        }
+        if (!CheckSampling(file.header(idPart), idChannel, error)) {
+            return 0;
+        }
     }
-    idPart = FindIdChannel(file, request.idChannel, plan.view, source.part, idChannel);
-    if (idPart < 0) {
-        error =
-            "no channel '" + Printable(request.idChannel) + "'; channels: " + ListChannels(file);
+    // Before the full reader opens a part, which allocates its buffers.
+    const size_t colorPlanes = (source.green == source.red ? 1 : 3) +
+                               (source.alpha.empty() ? 0 : 1) + (idPart == source.part ? 1 : 0);
+    uint64_t idBytes = 0;
+    if (!CheckDecodeMemory(file.header(source.part), source.part, colorPlanes, request.maxPixels,
+                           decodeBytes, error) ||
+        (idPart >= 0 && idPart != source.part &&
+         !CheckDecodeMemory(file.header(idPart), idPart, 1, request.maxPixels, idBytes, error))) {
         return 0;
     }
-    if (IsDeep(file.header(idPart))) {
-        error = "channel '" + Printable(request.idChannel) + "' is in " +
-                DeepRefusal(file.header(idPart));
-        return 0;
-    }
-    return CheckSampling(file.header(idPart), idChannel, error);
+    decodeBytes = std::max(decodeBytes, idBytes);
+    return 1;
 }
 
 int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
@@ -667,23 +681,11 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         return 0;
     }
     const ColorSource& source = plan.color;
-    const Imf::Header& header = file->header(source.part);
     int idPart = -1;
     std::string idChannel;
-    if (!CheckChannels(*file, request, plan, idPart, idChannel, error)) {
+    if (!CheckChannels(*file, request, plan, idPart, idChannel, decodeBytes, error)) {
         return 0;
     }
-    // Before the full reader opens a part, which allocates its buffers.
-    const size_t colorPlanes = (source.green == source.red ? 1 : 3) +
-                               (source.alpha.empty() ? 0 : 1) + (idPart == source.part ? 1 : 0);
-    uint64_t idBytes = 0;
-    if (!CheckDecodeMemory(header, source.part, colorPlanes, request.maxPixels, decodeBytes,
-                           error) ||
-        (idPart >= 0 && idPart != source.part &&
-         !CheckDecodeMemory(file->header(idPart), idPart, 1, request.maxPixels, idBytes, error))) {
-        return 0;
-    }
-    decodeBytes = std::max(decodeBytes, idBytes);
     // What the check above does not see (the sizes a chunk itself claims to a decompressor,
     // say) is capped at what decoding may take.
     const uint64_t limit = DecodeLimit(request.maxPixels);
@@ -719,8 +721,9 @@ int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, 
     FramePlan plan;
     int idPart = -1;
     std::string idChannel;
+    uint64_t decodeBytes = 0;
     if (file == nullptr || !PlanFrame(*file, request, plan, error) ||
-        !CheckChannels(*file, request, plan, idPart, idChannel, error)) {
+        !CheckChannels(*file, request, plan, idPart, idChannel, decodeBytes, error)) {
         return 0;
     }
     info.width = plan.window.max.x - plan.window.min.x + 1;
