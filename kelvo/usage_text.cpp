@@ -121,8 +121,10 @@ const char* const RENDER_USAGE =
     "Without --settings, --range or --method every identifier maps to the nearest colour of\n"
     "the whole palette. 8-bit PNG colours v enter as v x 256, the filter's scale for palette\n"
     "colours, so a colour equal to a palette entry maps to that entry.\n"
-    "Every input is checked before the first frame renders; missing output directories are\n"
-    "made then. Ctrl-C stops after the current row; that frame gets no file.\n"
+    "Every input's headers are checked before the first frame renders (exit code 2); a frame\n"
+    "whose image data turns out damaged when it is decoded is not written (exit code 1).\n"
+    "Missing output directories are made after the check. Ctrl-C stops after the current\n"
+    "row; that frame gets no file.\n"
     "exit codes: 0 every file written, 1 some frame, PNG, BMP or GIF not written, 2 usage or\n"
     "input error, 130 interrupted\n";
 
