@@ -459,7 +459,7 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     specs.push_back(
         {"--frames", nullptr, true, [&options](const std::string& value, std::string& problem) {
              std::vector<int> frames;
-             if (!ParseFrameSpec(value, frames, problem)) {
+             if (!ParseFrameList(value, frames, problem)) {
                  return 0;
              }
              options.frames = std::move(frames);

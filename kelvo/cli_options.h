@@ -37,7 +37,7 @@ struct RenderOptions {
     InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
                          // sets its maxPixels
     std::optional<int> start;
-    // --frames SPEC: the frames, ascending, that the one COLOR pattern gives files for.
+    // --frames LIST: the frames, ascending, that the one COLOR pattern gives files for.
     std::optional<std::vector<int>> frames;
     std::string framesSpec;      // as given, for messages
     bool skipExisting = false;   // leave frames whose file is already complete

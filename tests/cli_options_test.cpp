@@ -131,7 +131,7 @@ TEST(FramePatternTest, NumbersFramesByTheirNamesOrFromStart) {
 
 TEST(FramePatternTest, SelectsTheFramesOfASpec) {
     struct Case {
-        const char* spec;
+        const char* list;
         std::vector<int> frames;  // empty: refused
         const char* error;
     };
@@ -155,10 +155,10 @@ TEST(FramePatternTest, SelectsTheFramesOfASpec) {
         {"0-999999,-1", {}, "selects more than 1000000 frames"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.list);
         std::vector<int> frames;
         std::string error;
-        EXPECT_EQ(ParseFrameSpec(c.spec, frames, error), c.frames.empty() ? 0 : 1) << error;
+        EXPECT_EQ(ParseFrameList(c.list, frames, error), c.frames.empty() ? 0 : 1) << error;
         EXPECT_EQ(frames, c.frames);
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }

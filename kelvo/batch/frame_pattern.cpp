@@ -126,8 +126,8 @@ bool ParseFrameNumber(const std::string& text, long long& value) {
 
 }  // namespace
 
-int ParseFrameSpec(const std::string& spec, std::vector<int>& frames, std::string& error) {
-    const std::string syntax = "bad --frames '" + spec +
+int ParseFrameList(const std::string& list, std::vector<int>& frames, std::string& error) {
+    const std::string syntax = "bad --frames '" + list +
                                "': expected frame numbers N, ranges A-B or A-B:STEP, separated "
                                "by commas (1-100, 7, 1-99:2, -5--1)";
     struct Item {
@@ -137,9 +137,9 @@ int ParseFrameSpec(const std::string& spec, std::vector<int>& frames, std::strin
     long long count = 0;
     size_t start = 0;
     do {
-        size_t end = spec.find(',', start);
-        end = end == std::string::npos ? spec.size() : end;
-        const std::string item = spec.substr(start, end - start);
+        size_t end = list.find(',', start);
+        end = end == std::string::npos ? list.size() : end;
+        const std::string item = list.substr(start, end - start);
         start = end + 1;
         // The dash between A and B is the first one after A's own sign.
         const size_t colon = item.find(':');
@@ -158,18 +158,18 @@ int ParseFrameSpec(const std::string& spec, std::vector<int>& frames, std::strin
             parsed.last = parsed.first;
         }
         if (parsed.last < parsed.first || parsed.step < 1) {
-            error = "bad --frames '" + spec + "': in '" + item +
+            error = "bad --frames '" + list + "': in '" + item +
                     "' the first frame must not come after the last, and a step is 1 or more";
             return 0;
         }
         count += (parsed.last - parsed.first) / parsed.step + 1;
         if (count > MAX_SELECTED_FRAMES) {
-            error = "--frames '" + spec + "' selects more than " +
+            error = "--frames '" + list + "' selects more than " +
                     std::to_string(MAX_SELECTED_FRAMES) + " frames; give a run fewer";
             return 0;
         }
         items.push_back(parsed);
-    } while (start <= spec.size());
+    } while (start <= list.size());
     frames.clear();
     for (const Item& item : items) {
         for (long long frame = item.first; frame <= item.last; frame += item.step) {

@@ -29,12 +29,12 @@ NameNumber FrameNumberInName(const std::string& path, int& frameNumber);
                                std::vector<int>& frameNumbers, std::vector<int>& sourceNumbers,
                                std::string& error);
 
-// The frames of a --frames SPEC: comma-separated items, each N, A-B or A-B:STEP (A <= B,
+// The frames of a --frames LIST: comma-separated items, each N, A-B or A-B:STEP (A <= B,
 // STEP >= 1; every number may be negative: "-3--1" is -3, -2, -1). `frames` gets them in
 // ascending order, each once. At most MAX_SELECTED_FRAMES, so a typing slip cannot make kelvo
 // list billions of frames. On 0, `error` says why.
 constexpr long long MAX_SELECTED_FRAMES = 1000000;
-[[nodiscard]] int ParseFrameSpec(const std::string& spec, std::vector<int>& frames,
+[[nodiscard]] int ParseFrameList(const std::string& list, std::vector<int>& frames,
                                  std::string& error);
 
 // The inputs of a --frames run: for each selected frame N, `files` gets the file `pattern`

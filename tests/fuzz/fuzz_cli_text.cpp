@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::vector<int> frames;
-    if (ParseFrameSpec(text, frames, error)) {
+    if (ParseFrameList(text, frames, error)) {
         FUZZ_CHECK(!frames.empty() && static_cast<long long>(frames.size()) <= MAX_SELECTED_FRAMES);
         FUZZ_CHECK(std::is_sorted(frames.begin(), frames.end()));
     } else {
