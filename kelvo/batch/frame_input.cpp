@@ -124,7 +124,7 @@ std::vector<uint16_t> IdMapTable(const InputOptions& options) {
 }
 
 int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
-                std::string& error) {
+                std::string& error, PixelLender* lender) {
     const std::string& path = input.colorPath;
     std::string reason;
     const std::vector<uint16_t> standsFor = IdMapTable(options);
@@ -134,7 +134,7 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
+        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels, lender)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
@@ -334,9 +334,9 @@ FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions
 }
 
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
-                   std::string& error) {
+                   std::string& error, PixelLender* lender) {
     try {
-        return LoadOrThrow(input, options, frame, error);
+        return LoadOrThrow(input, options, frame, error, lender);
     } catch (const std::bad_alloc&) {
         error = "not enough memory to read '" + input.colorPath + "'";
         return 0;
@@ -424,8 +424,15 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
         if (cache_[index]) {
             frame = std::move(*cache_[index]);
             cache_[index].reset();
-        } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
-            return 0;
+        } else {
+            // Levels and the background's alpha test read the values after decoding: those
+            // frames keep their own memory.
+            const bool levelled = std::any_of(std::begin(levels_), std::end(levels_),
+                                              [](const auto& span) { return span.has_value(); });
+            const bool lend = !levelled && options_.backgroundId < 0;
+            if (!LoadInputFrame(frames_[index], options_, frame, error, lend ? lender_ : nullptr)) {
+                return 0;
+            }
         }
     }
     ApplyLevels(levels_, frame);

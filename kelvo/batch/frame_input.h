@@ -56,8 +56,10 @@ FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
+// With a `lender`, a PNG frame's colour goes to the memory it lends, if it lends any.
 [[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
-                                 DecodedFrame& frame, std::string& error);
+                                 DecodedFrame& frame, std::string& error,
+                                 PixelLender* lender = nullptr);
 
 // What the input check found in the frames it checked.
 struct CheckedFrames {
@@ -96,6 +98,9 @@ public:
     // Starts decoding frame `index` on a thread of its own, unless a frame is being read ahead
     // already or `index` is not a frame of the run.
     void Prefetch(size_t index) override;
+    // Lent memory is used for frames that are not cached or read ahead, when no levels or
+    // background identifier are set.
+    void LendPixels(PixelLender* lender) override { lender_ = lender; }
 
     // What the check found in every frame checked so far.
     const CheckedFrames& Checked() const { return checked_; }
@@ -118,6 +123,7 @@ private:
     std::vector<std::optional<DecodedFrame>> cache_;
     CheckedFrames checked_;
     LevelSpans levels_;
+    PixelLender* lender_ = nullptr;
     // The frame read ahead: written by `ahead_` until it is joined.
     std::thread ahead_;
     size_t aheadIndex_ = SIZE_MAX;

@@ -106,6 +106,7 @@ public:
         return source_.LoadFrame(index_, frame, error);
     }
     void Prefetch(size_t) override { source_.Prefetch(next_); }
+    void LendPixels(PixelLender* lender) override { source_.LendPixels(lender); }
 
 private:
     FileFrameSource& source_;

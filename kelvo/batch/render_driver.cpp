@@ -33,11 +33,42 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
-// Fills `bitmap`, of the frame's size, with the frame's pixels and identifiers (none: all 0).
+// Makes the kept bitmap `width` x `height`; the old one goes first, so that the two are never
+// held at once. Throws std::bad_alloc, and then no bitmap is kept.
+void FitBitmap(RenderMemory& memory, WORD width, WORD height) {
+    if (!memory.bitmap || memory.bitmap->Width() != width || memory.bitmap->Height() != height) {
+        memory.bitmap.reset();
+        memory.bitmap.emplace(width, height);
+    }
+}
+
+// Lends the kept bitmap's pixels, fitted to the frame first: a frame decoded there needs no
+// memory of its own, and no copy.
+class BitmapLender final : public PixelLender {
+public:
+    explicit BitmapLender(RenderMemory& memory) : memory_(memory) {}
+    uint8_t* Lend(int width, int height) override {
+        try {
+            FitBitmap(memory_, static_cast<WORD>(width), static_cast<WORD>(height));
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // the frame is decoded into its own memory, or fails there
+        }
+        // BMM_Color_64 is four 16-bit values in RGBA order, as a decoder writes them.
+        return reinterpret_cast<uint8_t*>(memory_.bitmap->Pixels().data());
+    }
+
+private:
+    RenderMemory& memory_;
+};
+
+// Fills `bitmap`, of the frame's size, with the frame's pixels (unless they were decoded into
+// it) and identifiers (none: all 0).
 void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
     std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
-    // BMM_Color_64 is four 16-bit values in RGBA order, as the decoded pixels are.
-    std::memcpy(pixels.data(), frame.color.rgba.data(), pixels.size() * sizeof pixels[0]);
+    if (!frame.color.lent) {
+        // BMM_Color_64 is four 16-bit values in RGBA order, as the decoded pixels are.
+        std::memcpy(pixels.data(), frame.color.rgba.data(), pixels.size() * sizeof pixels[0]);
+    }
     if (!frame.ids.ids.empty()) {
         // Identifiers above 255 were refused for the material channel before rendering; for
         // the object channel the 8-bit copy is not read.
@@ -69,11 +100,7 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     // The host's bitmap is the largest allocation of a render; where it cannot be had, the
     // frame is not written and the message says how much it asked for.
     try {
-        if (!memory.bitmap || memory.bitmap->Width() != width ||
-            memory.bitmap->Height() != height) {
-            memory.bitmap.reset();  // before the new one is allocated
-            memory.bitmap.emplace(width, height);
-        }
+        FitBitmap(memory, width, height);
         FillBitmap(frame, *memory.bitmap);
     } catch (const std::bad_alloc&) {
         memory.bitmap.reset();
@@ -136,6 +163,13 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
                  RenderMemory* memory) {
     RenderMemory own;
     RenderMemory& kept = memory != nullptr ? *memory : own;
+    // Frames are decoded straight into the bitmap where the source can; the loan ends here.
+    BitmapLender lender(kept);
+    struct Loan {
+        FrameSource& source;
+        ~Loan() { source.LendPixels(nullptr); }
+    } loan{source};
+    source.LendPixels(&lender);
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {
         if (InterruptRequested()) {

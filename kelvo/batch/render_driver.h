@@ -36,6 +36,10 @@ public:
     // Says that frame `index` will be asked for next, so that a source may start on it while
     // the current frame renders. A hint: LoadFrame gives the same frame either way.
     virtual void Prefetch(size_t index) { static_cast<void>(index); }
+    // Memory that the colour of the frames LoadFrame gives from now on may be decoded into
+    // (null: none), which LoadFrame then marks `lent`. A hint too: a source may decode into
+    // memory of its own instead, a frame read ahead for one.
+    virtual void LendPixels(PixelLender* lender) { static_cast<void>(lender); }
 
 protected:
     ~FrameSource() = default;

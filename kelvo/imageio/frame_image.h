@@ -52,6 +52,21 @@ struct ColorImage {
     int width = 0;
     int height = 0;
     std::vector<uint16_t> rgba;  // 4 values per pixel, row-major, top row first
+    bool lent = false;           // the values went to a PixelLender's memory; `rgba` is empty
+};
+
+// Memory a caller lends a decoder for a frame's colour, so that the frame is decoded where it
+// is used rather than decoded and then copied there.
+class PixelLender {
+public:
+    // Room for `width` x `height` pixels of 16-bit RGBA (8 bytes a pixel, values in the
+    // machine's byte order, rows contiguous, top row first), or null when there is none to
+    // lend: the decoder then fills the image's own `rgba`. Decoders write it only bytewise
+    // (libraries' byte rows, memcpy, vector stores): it may hold the caller's pixel objects.
+    virtual uint8_t* Lend(int width, int height) = 0;
+
+protected:
+    ~PixelLender() = default;
 };
 
 struct IdImage {

@@ -34,8 +34,10 @@ struct PngHeader {
 // alpha is 65535; 16-bit values are taken as stored. No gamma correction. On 0, `error`
 // holds the reason. Both readers refuse, from the header and before anything is allocated, a
 // frame of more than `maxPixels` pixels and one whose image data could not fit in the file.
+// With a `lender`, the values go to the memory it lends, if it lends any (`image.lent`).
 [[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
-                               int64_t maxPixels = DEFAULT_MAX_PIXELS);
+                               int64_t maxPixels = DEFAULT_MAX_PIXELS,
+                               PixelLender* lender = nullptr);
 
 // A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled),
 // or an RGB or RGBA one whose red, green and blue are equal everywhere (alpha is not read).

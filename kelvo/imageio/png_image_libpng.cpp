@@ -191,32 +191,27 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, size_t stride, uint8
     return 1;
 }
 
-// Each row of `rgba` holds `width` pixels of 8-bit RGBA in its first half; they become the
-// row's 16-bit RGBA: colour values v become v x 256, alpha a becomes a x 257 (so that 255 is as
-// opaque as 65535). In place, from the last pixel back: a pixel's 8 bytes cover only narrow
-// pixels at or after it, which are already widened (or, four at a time, held in a register).
-void WidenRows(std::vector<uint16_t>& rgba, size_t width, size_t height) {
+// Each row of `pixels` (`width` pixels of 8 bytes) holds `width` pixels of 8-bit RGBA in its
+// first half; they become the row's 16-bit RGBA: colour values v become v x 256, alpha a
+// becomes a x 257 (so that 255 is as opaque as 65535). In place, from the last pixel back: a
+// pixel's 8 bytes cover only narrow pixels at or after it, which are already widened (or, four
+// at a time, held in a register). Bytewise stores only: the memory may be lent.
+void WidenRows(uint8_t* pixels, size_t width, size_t height) {
     // Per 16-bit lane: the byte in the high half for colour, in both halves for alpha.
     const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
     for (size_t y = 0; y < height; ++y) {
-        uint16_t* row = rgba.data() + y * width * 4;
-        const auto* narrow = reinterpret_cast<const uint8_t*>(row);
+        uint8_t* row = pixels + y * width * 8;
         size_t x = width;
         for (; x % 4 != 0; --x) {
-            const uint8_t* pixel = narrow + 4 * (x - 1);
-            const uint8_t red = pixel[0];
-            const uint8_t green = pixel[1];
-            const uint8_t blue = pixel[2];
-            const uint8_t alpha = pixel[3];
-            uint16_t* wide = row + 4 * (x - 1);
-            wide[0] = static_cast<uint16_t>(red << 8);
-            wide[1] = static_cast<uint16_t>(green << 8);
-            wide[2] = static_cast<uint16_t>(blue << 8);
-            wide[3] = static_cast<uint16_t>(alpha * 257);
+            const uint8_t* narrow = row + 4 * (x - 1);
+            const uint16_t wide[4] = {
+                static_cast<uint16_t>(narrow[0] << 8), static_cast<uint16_t>(narrow[1] << 8),
+                static_cast<uint16_t>(narrow[2] << 8), static_cast<uint16_t>(narrow[3] * 257)};
+            std::memcpy(row + 8 * (x - 1), wide, sizeof wide);
         }
         for (; x > 0; x -= 4) {
             const __m128i four =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(narrow + 4 * (x - 4)));
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * (x - 4)));
             const __m128i zero = _mm_setzero_si128();
             for (int half = 0; half < 2; ++half) {
                 const __m128i shifted =
@@ -225,7 +220,7 @@ void WidenRows(std::vector<uint16_t>& rgba, size_t width, size_t height) {
                     half == 0 ? _mm_unpacklo_epi8(four, four) : _mm_unpackhi_epi8(four, four);
                 const __m128i wide = _mm_or_si128(_mm_andnot_si128(alphaLanes, shifted),
                                                   _mm_and_si128(alphaLanes, doubled));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 4 * (x - 4) + 8 * half), wide);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 8 * (x - 4) + 16 * half), wide);
             }
         }
     }
@@ -267,8 +262,8 @@ int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t 
     return CheckSize(path, layout, maxPixels, pixelBytes, error);
 }
 
-int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
-                 int64_t maxPixels) {
+int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,
+                 PixelLender* lender) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
@@ -292,16 +287,21 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
-    if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
-                        uint16_t{0}, error)) {
-        return 0;
+    image.rgba.clear();
+    uint8_t* pixels = lender != nullptr ? lender->Lend(image.width, image.height) : nullptr;
+    image.lent = pixels != nullptr;
+    if (pixels == nullptr) {
+        if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
+                            uint16_t{0}, error)) {
+            return 0;
+        }
+        pixels = reinterpret_cast<uint8_t*>(image.rgba.data());
     }
-    if (!ReadAllRows(reader, layout, stride, reinterpret_cast<uint8_t*>(image.rgba.data()),
-                     error)) {
+    if (!ReadAllRows(reader, layout, stride, pixels, error)) {
         return 0;
     }
     if (layout.bitDepth < 16) {
-        WidenRows(image.rgba, layout.width, layout.height);
+        WidenRows(pixels, layout.width, layout.height);
     }
     return 1;
 }
