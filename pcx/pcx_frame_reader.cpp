@@ -36,7 +36,8 @@ int DecodePcxFrame(const uint8_t* data, size_t size, PcxFrame& frame) {
     if (data[trailer] != PCX_PALETTE_MARKER) {
         return 0;
     }
-    // Both factors are below 65537, so the product fits a 32-bit size_t.
+    // Both factors are below 65537, so the product fits a 32-bit size_t. Lines without
+    // padding (as this program writes them) are the indices themselves.
     std::vector<uint8_t> lines(bytesPerLine * height);
     size_t at = PCX_HEADER_SIZE;
     size_t filled = 0;
@@ -61,9 +62,13 @@ int DecodePcxFrame(const uint8_t* data, size_t size, PcxFrame& frame) {
     }
     frame.width = static_cast<int>(width);
     frame.height = static_cast<int>(height);
-    frame.indices.resize(width * height);
-    for (size_t y = 0; y < height; ++y) {
-        std::memcpy(frame.indices.data() + y * width, lines.data() + y * bytesPerLine, width);
+    if (bytesPerLine == width) {
+        frame.indices = std::move(lines);
+    } else {
+        frame.indices.resize(width * height);
+        for (size_t y = 0; y < height; ++y) {
+            std::memcpy(frame.indices.data() + y * width, lines.data() + y * bytesPerLine, width);
+        }
     }
     std::memcpy(frame.palette, data + trailer + 1, PALETTE_BYTES);
     return 1;
@@ -75,6 +80,18 @@ namespace {
 int ReadAtMost(const char* path, size_t limit, std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
+        return 0;
+    }
+    // Room for what the file holds now, so that a frame's megabytes are not copied again at
+    // each doubling of the buffer; a file that grows meanwhile is still read to its end.
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long end = std::ftell(file);  // -1 beyond long's range: no room is made
+        if (end > 0) {
+            bytes.reserve(static_cast<size_t>(end) < limit ? static_cast<size_t>(end) : limit);
+        }
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
         return 0;
     }
     uint8_t chunk[1 << 14];
