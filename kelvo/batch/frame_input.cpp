@@ -416,6 +416,7 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
         error = "no such frame";
         return 0;
     }
+    aheadTaken_ = false;
     const int ahead = TakeAhead(index, frame, error);
     if (ahead == 0) {
         return 0;
@@ -425,12 +426,8 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
             frame = std::move(*cache_[index]);
             cache_[index].reset();
         } else {
-            // Levels and the background's alpha test read the values after decoding: those
-            // frames keep their own memory.
-            const bool levelled = std::any_of(std::begin(levels_), std::end(levels_),
-                                              [](const auto& span) { return span.has_value(); });
-            const bool lend = !levelled && options_.backgroundId < 0;
-            if (!LoadInputFrame(frames_[index], options_, frame, error, lend ? lender_ : nullptr)) {
+            if (!LoadInputFrame(frames_[index], options_, frame, error,
+                                Lendable() ? lender_ : nullptr)) {
                 return 0;
             }
         }
@@ -445,13 +442,14 @@ void FileFrameSource::Prefetch(size_t index) {
     }
     aheadIndex_ = index;
     aheadFrame_ = DecodedFrame{};
+    PixelLender* lender = Lendable() ? &aheadLender_ : nullptr;
     aheadError_.clear();
     aheadResult_ = 0;
     try {
-        ahead_ = std::thread([this] {
+        ahead_ = std::thread([this, lender] {
             try {
-                aheadResult_ =
-                    LoadInputFrame(frames_[aheadIndex_], options_, aheadFrame_, aheadError_);
+                aheadResult_ = LoadInputFrame(frames_[aheadIndex_], options_, aheadFrame_,
+                                              aheadError_, lender);
             } catch (const std::exception& failure) {
                 aheadError_ =
                     "cannot read '" + frames_[aheadIndex_].colorPath + "': " + failure.what();
@@ -474,10 +472,26 @@ int FileFrameSource::TakeAhead(size_t index, DecodedFrame& frame, std::string& e
         frame = std::move(aheadFrame_);
         error = aheadError_;
         result = aheadResult_;
+        aheadTaken_ = result == 1 && frame.color.lent;
     }
     aheadFrame_ = DecodedFrame{};
     aheadIndex_ = SIZE_MAX;
     return result;
+}
+
+void FileFrameSource::TakeBitmap(std::optional<MemoryBitmap>& bitmap) {
+    if (aheadTaken_) {
+        std::swap(bitmap, aheadBitmap_);
+        aheadTaken_ = false;
+    }
+}
+
+// Levels and the background's alpha test read the values after decoding: those frames keep
+// their own memory.
+bool FileFrameSource::Lendable() const {
+    return options_.backgroundId < 0 &&
+           std::none_of(std::begin(levels_), std::end(levels_),
+                        [](const std::optional<LevelSpan>& span) { return span.has_value(); });
 }
 
 void FileFrameSource::SetLevels(const LevelSpans& spans) {

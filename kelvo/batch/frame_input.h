@@ -101,6 +101,8 @@ public:
     // Lent memory is used for frames that are not cached or read ahead, when no levels or
     // background identifier are set.
     void LendPixels(PixelLender* lender) override { lender_ = lender; }
+    // A frame read ahead goes to a bitmap of the source's own, under the same conditions.
+    void TakeBitmap(std::optional<MemoryBitmap>& bitmap) override;
 
     // What the check found in every frame checked so far.
     const CheckedFrames& Checked() const { return checked_; }
@@ -115,6 +117,8 @@ private:
     // dropped, and the answer is NOT_READ_AHEAD.
     static constexpr int NOT_READ_AHEAD = -1;
     int TakeAhead(size_t index, DecodedFrame& frame, std::string& error);
+    // Whether a frame's values may go to lent memory: nothing changes them after decoding.
+    bool Lendable() const;
 
     std::vector<InputFrame> frames_;
     InputOptions options_;
@@ -128,6 +132,9 @@ private:
     std::thread ahead_;
     size_t aheadIndex_ = SIZE_MAX;
     DecodedFrame aheadFrame_;
+    std::optional<MemoryBitmap> aheadBitmap_;  // what `ahead_` decodes into, when lendable
+    BitmapLender aheadLender_{aheadBitmap_};
+    bool aheadTaken_ = false;  // the frame LoadFrame gave last is in `aheadBitmap_`
     std::string aheadError_;
     int aheadResult_ = 0;
 };

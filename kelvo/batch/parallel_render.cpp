@@ -107,6 +107,7 @@ public:
     }
     void Prefetch(size_t) override { source_.Prefetch(next_); }
     void LendPixels(PixelLender* lender) override { source_.LendPixels(lender); }
+    void TakeBitmap(std::optional<MemoryBitmap>& bitmap) override { source_.TakeBitmap(bitmap); }
 
 private:
     FileFrameSource& source_;

@@ -33,34 +33,6 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
-// Makes the kept bitmap `width` x `height`; the old one goes first, so that the two are never
-// held at once. Throws std::bad_alloc, and then no bitmap is kept.
-void FitBitmap(RenderMemory& memory, WORD width, WORD height) {
-    if (!memory.bitmap || memory.bitmap->Width() != width || memory.bitmap->Height() != height) {
-        memory.bitmap.reset();
-        memory.bitmap.emplace(width, height);
-    }
-}
-
-// Lends the kept bitmap's pixels, fitted to the frame first: a frame decoded there needs no
-// memory of its own, and no copy.
-class BitmapLender final : public PixelLender {
-public:
-    explicit BitmapLender(RenderMemory& memory) : memory_(memory) {}
-    uint8_t* Lend(int width, int height) override {
-        try {
-            FitBitmap(memory_, static_cast<WORD>(width), static_cast<WORD>(height));
-        } catch (const std::bad_alloc&) {
-            return nullptr;  // the frame is decoded into its own memory, or fails there
-        }
-        // BMM_Color_64 is four 16-bit values in RGBA order, as a decoder writes them.
-        return reinterpret_cast<uint8_t*>(memory_.bitmap->Pixels().data());
-    }
-
-private:
-    RenderMemory& memory_;
-};
-
 // Fills `bitmap`, of the frame's size, with the frame's pixels (unless they were decoded into
 // it) and identifiers (none: all 0).
 void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
@@ -89,6 +61,9 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     outcome.file = plan.file;
     DecodedFrame frame;
     const int loaded = source.LoadFrame(index, frame, outcome.reason);
+    if (loaded) {
+        source.TakeBitmap(memory.bitmap);
+    }
     // Asked for only now, so that at most two frames are held at once.
     source.Prefetch(next);
     if (!loaded) {
@@ -100,7 +75,7 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     // The host's bitmap is the largest allocation of a render; where it cannot be had, the
     // frame is not written and the message says how much it asked for.
     try {
-        FitBitmap(memory, width, height);
+        FitBitmap(memory.bitmap, width, height);
         FillBitmap(frame, *memory.bitmap);
     } catch (const std::bad_alloc&) {
         memory.bitmap.reset();
@@ -150,6 +125,23 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
 
 }  // namespace
 
+void FitBitmap(std::optional<MemoryBitmap>& bitmap, WORD width, WORD height) {
+    if (!bitmap || bitmap->Width() != width || bitmap->Height() != height) {
+        bitmap.reset();
+        bitmap.emplace(width, height);
+    }
+}
+
+uint8_t* BitmapLender::Lend(int width, int height) {
+    try {
+        FitBitmap(bitmap_, static_cast<WORD>(width), static_cast<WORD>(height));
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the frame is decoded into its own memory, or fails there
+    }
+    // BMM_Color_64 is four 16-bit values in RGBA order, as a decoder writes them.
+    return reinterpret_cast<uint8_t*>(bitmap_->Pixels().data());
+}
+
 void IdCounts::Add(const IdCounts& other) {
     for (int id = 0; id < RANGE_COUNT; ++id) {
         pixels[id] += other.pixels[id];
@@ -164,7 +156,7 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
     RenderMemory own;
     RenderMemory& kept = memory != nullptr ? *memory : own;
     // Frames are decoded straight into the bitmap where the source can; the loan ends here.
-    BitmapLender lender(kept);
+    BitmapLender lender(kept.bitmap);
     struct Loan {
         FrameSource& source;
         ~Loan() { source.LendPixels(nullptr); }

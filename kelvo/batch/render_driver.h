@@ -40,6 +40,10 @@ public:
     // (null: none), which LoadFrame then marks `lent`. A hint too: a source may decode into
     // memory of its own instead, a frame read ahead for one.
     virtual void LendPixels(PixelLender* lender) { static_cast<void>(lender); }
+    // When the frame LoadFrame gave last went to a bitmap the source lent itself (one read
+    // ahead), exchanges that bitmap with `bitmap`: the frame is then in `bitmap`, and the old
+    // one is the source's to decode a later frame into. Otherwise does nothing.
+    virtual void TakeBitmap(std::optional<MemoryBitmap>& bitmap) { static_cast<void>(bitmap); }
 
 protected:
     ~FrameSource() = default;
@@ -72,6 +76,20 @@ struct RenderReport {
 // size fills again rather than allocating and clearing its own.
 struct RenderMemory {
     std::optional<MemoryBitmap> bitmap;
+};
+
+// Makes `bitmap` `width` x `height`; an old one of another size goes first, so that the two are
+// never held at once. Throws std::bad_alloc, and then `bitmap` is empty.
+void FitBitmap(std::optional<MemoryBitmap>& bitmap, WORD width, WORD height);
+
+// Lends the pixels of `bitmap`, fitted to each frame (none when that fails).
+class BitmapLender final : public PixelLender {
+public:
+    explicit BitmapLender(std::optional<MemoryBitmap>& bitmap) : bitmap_(bitmap) {}
+    uint8_t* Lend(int width, int height) override;
+
+private:
+    std::optional<MemoryBitmap>& bitmap_;
 };
 
 // Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap

@@ -19,8 +19,9 @@ constexpr int64_t DEFAULT_MAX_PIXELS = int64_t{1} << 27;
 // a pixel) beside the host's bitmap they are copied into (8 + 1 + 2). Measured as the peak
 // resident size of renders of 4096 x 4096 frames, PNG and OpenEXR, with identifiers or none.
 constexpr int64_t FRAME_BYTES_PER_PIXEL = 21;
-// What decoding the next frame while one renders adds: its colour and identifiers.
-constexpr int64_t READ_AHEAD_BYTES_PER_PIXEL = 10;
+// What decoding the next frame while one renders adds: a second bitmap it is decoded into
+// (8 + 1 + 2 bytes a pixel) and its identifiers.
+constexpr int64_t READ_AHEAD_BYTES_PER_PIXEL = 13;
 
 // 1 when a frame of `width` x `height` pixels is within `maxPixels`; otherwise 0, and `error`
 // says so: "30000 x 30000 pixels is more than --max-pixels 134217728".
