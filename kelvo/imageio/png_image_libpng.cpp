@@ -31,6 +31,7 @@ struct PngReader {
     // 8-byte read): after png_read_info, the file is just past the first IDAT's header.
     uint64_t consumed = 8;
     unsigned char lastHeader[8] = {};
+    uintmax_t fileBytes = UINTMAX_MAX;  // unknown, when the file system would not say
 
     ~PngReader() {
         if (png != nullptr) {
@@ -68,8 +69,15 @@ void ReadFromFile(png_structp png, png_bytep data, size_t size) {
     FILE* file = reader->file;
     if (std::fread(data, 1, size, file) == size) {
         reader->consumed += size;
-        if (size == sizeof reader->lastHeader) {
-            std::memcpy(reader->lastHeader, data, size);
+        if ((png_get_io_state(png) & PNG_IO_CHUNK_HDR) != 0) {
+            std::memcpy(reader->lastHeader, data, sizeof reader->lastHeader);
+            // libpng allocates a whole chunk (but IDAT, which it streams) before it reads it:
+            // one claiming more than the rest of the file (up to 2 GiB) is refused first.
+            const uint64_t claimed = uint64_t{png_get_uint_32(data)} + 4;  // and its CRC
+            if (std::memcmp(data + 4, "IDAT", 4) != 0 && reader->fileBytes >= reader->consumed &&
+                claimed > reader->fileBytes - reader->consumed) {
+                png_error(png, "damaged: the file is cut short");
+            }
         }
         return;
     }
@@ -84,6 +92,11 @@ int Open(const std::string& path, PngReader& reader, std::string& error) {
     if (reader.file == nullptr) {
         error = std::strerror(errno);
         return 0;
+    }
+    std::error_code sizeError;
+    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
+    if (!sizeError) {
+        reader.fileBytes = fileBytes;
     }
     unsigned char signature[8] = {};
     if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
@@ -273,8 +286,8 @@ struct FreeDecompressor {
 // fast as libpng's row-by-row inflating through zlib. What GatherPngImageData finds unusual,
 // and image data that inflates to more than the rows (which libpng takes with a warning), is
 // left to libpng.
-FastResult DecodeCommonPng(PngReader& reader, const std::string& path, const PngLayout& layout,
-                           uint8_t* pixels, std::string& error) {
+FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, uint8_t* pixels,
+                           std::string& error) {
     PngRowLayout rows;
     rows.width = layout.width;
     rows.height = layout.height;
@@ -282,13 +295,11 @@ FastResult DecodeCommonPng(PngReader& reader, const std::string& path, const Png
     rows.bitDepth = layout.bitDepth;
     // CheckSize has bounded the rows by the file's size, and width x height x 8 by SIZE_MAX.
     const size_t imageBytes = rows.height * (1 + rows.RowBytes());
-    std::error_code sizeError;
-    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
-    if (sizeError || fileBytes < reader.consumed) {
+    if (reader.fileBytes == UINTMAX_MAX || reader.fileBytes < reader.consumed) {
         return FAST_LEFT_TO_LIBPNG;
     }
     // A longer rest holds more than image data and the usual chunks: libpng streams through it.
-    const uintmax_t restBytes = fileBytes - reader.consumed;
+    const uintmax_t restBytes = reader.fileBytes - reader.consumed;
     if (restBytes > 2 * uintmax_t{imageBytes} + 2 * PNG_CHUNK_DATA_CAP) {
         return FAST_LEFT_TO_LIBPNG;
     }
@@ -404,8 +415,8 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
                             uint16_t{0}, error)) {
             return 0;
         }
-        switch (DecodeCommonPng(reader, path, layout, reinterpret_cast<uint8_t*>(image.rgba.data()),
-                                error)) {
+        switch (
+            DecodeCommonPng(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error)) {
             case FAST_DECODED:
                 return 1;
             case FAST_REFUSED:
