@@ -1,6 +1,6 @@
 // Fuzzes kelvo's input decoders: any file offered as a colour PNG, an identifier PNG or an
-// OpenEXR file gives a consistent image or a reason, never a crash; and the header readers of
-// the input check agree with the decoders.
+// OpenEXR file gives a consistent image or a reason, never a crash; the header readers of the
+// input check agree with the decoders, and the colour PNG reader's fast path with libpng.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -58,13 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The input check reads headers only (ReadPngHeader, ReadExrFrameInfo): it must pass every
     // file that decodes, with the size it decodes to.
     if (choice % 3 == 0) {
+        // And libpng alone agrees: on the pixels of every file the fast path takes, and on
+        // refusing what it refuses, but for a damaged zlib stream, where libpng may only warn.
+        ColorImage libpng;
+        std::string libpngError;
+        const int libpngTakes =
+            ReadColorPngUsing(path, libpng, libpngError, FUZZ_MAX_PIXELS, PNG_DECODE_LIBPNG);
         if (ReadColorPng(path, color, error, FUZZ_MAX_PIXELS)) {
             CheckColor(color);
             PngHeader header;
             FUZZ_CHECK(ReadPngHeader(path, header, error));
             FUZZ_CHECK(header.width == color.width && header.height == color.height);
+            FUZZ_CHECK(libpngTakes && libpng.rgba == color.rgba);
         } else {
             FUZZ_CHECK(!error.empty());
+            FUZZ_CHECK(!libpngTakes ||
+                       error.rfind("damaged: the image data does not inflate", 0) == 0);
         }
     } else if (choice % 3 == 1) {
         if (ReadIdPng(path, ids, error, FUZZ_MAX_PIXELS)) {
