@@ -27,7 +27,9 @@ std::vector<uint8_t> Chunk(const char* type, const std::vector<uint8_t>& data,
                            uint32_t crcFlip = 0) {
     std::vector<uint8_t> bytes;
     PutBe32(bytes, static_cast<uint32_t>(data.size()));
-    bytes.insert(bytes.end(), type, type + 4);
+    for (int i = 0; i < 4; ++i) {
+        bytes.push_back(static_cast<uint8_t>(type[i]));
+    }
     bytes.insert(bytes.end(), data.begin(), data.end());
     const uLong crc = crc32(0, bytes.data() + 4, static_cast<uInt>(4 + data.size()));
     PutBe32(bytes, static_cast<uint32_t>(crc) ^ crcFlip);
