@@ -3,6 +3,7 @@
 // input check agree with the decoders, and the colour PNG reader's fast path with libpng.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,35 @@ void CheckIds(const IdImage& ids, int width, int height, int maxId) {
     }
 }
 
+// Deflates the data of the first IDAT chunk, taken as the filtered rows themselves, so that
+// the fuzzer mutates rows and filter bytes directly rather than a zlib stream.
+void DeflateFirstIdat(std::vector<uint8_t>& png) {
+    for (size_t at = 8; png.size() >= 12 && at <= png.size() - 12;) {
+        const size_t length = size_t{png[at]} << 24 | size_t{png[at + 1]} << 16 |
+                              size_t{png[at + 2]} << 8 | png[at + 3];
+        if (length > png.size() - 12 - at) {
+            return;
+        }
+        if (std::memcmp(png.data() + at + 4, "IDAT", 4) == 0) {
+            uLongf packedBytes = compressBound(static_cast<uLong>(length));
+            std::vector<uint8_t> packed(packedBytes);
+            FUZZ_CHECK(compress(packed.data(), &packedBytes, png.data() + at + 8,
+                                static_cast<uLong>(length)) == Z_OK);
+            packed.resize(packedBytes);
+            for (int i = 0; i < 4; ++i) {
+                png[at + static_cast<size_t>(i)] =
+                    static_cast<uint8_t>(packedBytes >> (24 - 8 * i));
+            }
+            png.erase(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                      png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+            png.insert(png.begin() + static_cast<std::ptrdiff_t>(at + 8), packed.begin(),
+                       packed.end());
+            return;
+        }
+        at += 12 + length;
+    }
+}
+
 // Gives every whole chunk after the signature its right CRC, so that mutated chunks reach the
 // decoding behind the CRC checks (the fast path's chunk walk, inflating and row filters).
 void FixChunkCrcs(std::vector<uint8_t>& png) {
@@ -68,6 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const uint8_t choice = data[0];
     std::vector<uint8_t> bytes(data + 1, data + size);
+    if (choice % 3 == 0 && (choice & 8) != 0) {
+        DeflateFirstIdat(bytes);
+    }
     if (choice % 3 == 0 && (choice & 4) != 0) {
         FixChunkCrcs(bytes);
     }
