@@ -45,24 +45,49 @@ constexpr const char* CUT_SHORT = "damaged: the file is cut short";
 // --- Unfiltering. The SSE2 kernels for 3 and 4 bytes a pixel carry one pixel at a time in a
 // register, as the filters chain each pixel to the one before it.
 
-__m128i LoadPixel(const uint8_t* p, size_t pixelBytes) {
+// Of 3 or 4 bytes. Three are moved as two and one: a three-byte copy goes through memory, and
+// the four-byte load of it stalls on the stores before it.
+template <size_t PIXEL_BYTES>
+__m128i LoadPixel(const uint8_t* p) {
     uint32_t value = 0;
-    std::memcpy(&value, p, pixelBytes);
+    if constexpr (PIXEL_BYTES == 3) {
+        uint16_t low = 0;
+        std::memcpy(&low, p, 2);
+        value = low | uint32_t{p[2]} << 16;
+    } else {
+        std::memcpy(&value, p, 4);
+    }
     return _mm_cvtsi32_si128(static_cast<int>(value));
 }
 
-void StorePixel(uint8_t* p, size_t pixelBytes, __m128i pixel) {
+template <size_t PIXEL_BYTES>
+void StorePixel(uint8_t* p, __m128i pixel) {
     const auto value = static_cast<uint32_t>(_mm_cvtsi128_si32(pixel));
-    std::memcpy(p, &value, pixelBytes);
+    if constexpr (PIXEL_BYTES == 3) {
+        const auto low = static_cast<uint16_t>(value);
+        std::memcpy(p, &low, 2);
+        p[2] = static_cast<uint8_t>(value >> 16);
+    } else {
+        std::memcpy(p, &value, 4);
+    }
+}
+
+template <size_t PIXEL_BYTES>
+void UnfilterSubSse2(uint8_t* row, size_t rowBytes) {
+    __m128i left = _mm_setzero_si128();
+    for (size_t i = 0; i < rowBytes; i += PIXEL_BYTES) {
+        left = _mm_add_epi8(left, LoadPixel<PIXEL_BYTES>(row + i));
+        StorePixel<PIXEL_BYTES>(row + i, left);
+    }
 }
 
 void UnfilterSub(size_t pixelBytes, uint8_t* row, size_t rowBytes) {
-    if (pixelBytes <= 4) {
-        __m128i left = _mm_setzero_si128();
-        for (size_t i = 0; i < rowBytes; i += pixelBytes) {
-            left = _mm_add_epi8(left, LoadPixel(row + i, pixelBytes));
-            StorePixel(row + i, pixelBytes, left);
-        }
+    if (pixelBytes == 3) {
+        UnfilterSubSse2<3>(row, rowBytes);
+        return;
+    }
+    if (pixelBytes == 4) {
+        UnfilterSubSse2<4>(row, rowBytes);
         return;
     }
     for (size_t i = pixelBytes; i < rowBytes; ++i) {
@@ -82,18 +107,27 @@ void UnfilterUp(const uint8_t* prior, uint8_t* row, size_t rowBytes) {
     }
 }
 
+template <size_t PIXEL_BYTES>
+void UnfilterAverageSse2(const uint8_t* prior, uint8_t* row, size_t rowBytes) {
+    // The mean rounded down: _mm_avg_epu8 rounds up, one too many where the sum is odd.
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i left = _mm_setzero_si128();
+    for (size_t i = 0; i < rowBytes; i += PIXEL_BYTES) {
+        const __m128i above = LoadPixel<PIXEL_BYTES>(prior + i);
+        const __m128i odd = _mm_and_si128(_mm_xor_si128(left, above), one);
+        const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(left, above), odd);
+        left = _mm_add_epi8(mean, LoadPixel<PIXEL_BYTES>(row + i));
+        StorePixel<PIXEL_BYTES>(row + i, left);
+    }
+}
+
 void UnfilterAverage(size_t pixelBytes, const uint8_t* prior, uint8_t* row, size_t rowBytes) {
-    if (pixelBytes <= 4) {
-        // The mean rounded down: _mm_avg_epu8 rounds up, one too many where the sum is odd.
-        const __m128i one = _mm_set1_epi8(1);
-        __m128i left = _mm_setzero_si128();
-        for (size_t i = 0; i < rowBytes; i += pixelBytes) {
-            const __m128i above = LoadPixel(prior + i, pixelBytes);
-            const __m128i odd = _mm_and_si128(_mm_xor_si128(left, above), one);
-            const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(left, above), odd);
-            left = _mm_add_epi8(mean, LoadPixel(row + i, pixelBytes));
-            StorePixel(row + i, pixelBytes, left);
-        }
+    if (pixelBytes == 3) {
+        UnfilterAverageSse2<3>(prior, row, rowBytes);
+        return;
+    }
+    if (pixelBytes == 4) {
+        UnfilterAverageSse2<4>(prior, row, rowBytes);
         return;
     }
     for (size_t i = 0; i < rowBytes; ++i) {
@@ -122,28 +156,37 @@ __m128i Select(__m128i mask, __m128i yes, __m128i no) {
     return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
 }
 
+template <size_t PIXEL_BYTES>
+void UnfilterPaethSse2(const uint8_t* prior, uint8_t* row, size_t rowBytes) {
+    // In 16-bit lanes: the distances need 9 bits and a sign.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i left = zero;
+    __m128i aboveLeft = zero;
+    for (size_t i = 0; i < rowBytes; i += PIXEL_BYTES) {
+        const __m128i above = _mm_unpacklo_epi8(LoadPixel<PIXEL_BYTES>(prior + i), zero);
+        const __m128i towardsLeft = _mm_sub_epi16(above, aboveLeft);  // p - left
+        const __m128i towardsAbove = _mm_sub_epi16(left, aboveLeft);  // p - above
+        const __m128i pa = Abs16(towardsLeft);
+        const __m128i pb = Abs16(towardsAbove);
+        const __m128i pc = Abs16(_mm_add_epi16(towardsLeft, towardsAbove));
+        const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        const __m128i predicted = Select(_mm_cmpeq_epi16(least, pa), left,
+                                         Select(_mm_cmpeq_epi16(least, pb), above, aboveLeft));
+        const __m128i value =
+            _mm_add_epi8(_mm_packus_epi16(predicted, predicted), LoadPixel<PIXEL_BYTES>(row + i));
+        StorePixel<PIXEL_BYTES>(row + i, value);
+        left = _mm_unpacklo_epi8(value, zero);
+        aboveLeft = above;
+    }
+}
+
 void UnfilterPaeth(size_t pixelBytes, const uint8_t* prior, uint8_t* row, size_t rowBytes) {
-    if (pixelBytes <= 4) {
-        // In 16-bit lanes: the distances need 9 bits and a sign.
-        const __m128i zero = _mm_setzero_si128();
-        __m128i left = zero;
-        __m128i aboveLeft = zero;
-        for (size_t i = 0; i < rowBytes; i += pixelBytes) {
-            const __m128i above = _mm_unpacklo_epi8(LoadPixel(prior + i, pixelBytes), zero);
-            const __m128i towardsLeft = _mm_sub_epi16(above, aboveLeft);  // p - left
-            const __m128i towardsAbove = _mm_sub_epi16(left, aboveLeft);  // p - above
-            const __m128i pa = Abs16(towardsLeft);
-            const __m128i pb = Abs16(towardsAbove);
-            const __m128i pc = Abs16(_mm_add_epi16(towardsLeft, towardsAbove));
-            const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-            const __m128i predicted = Select(_mm_cmpeq_epi16(least, pa), left,
-                                             Select(_mm_cmpeq_epi16(least, pb), above, aboveLeft));
-            const __m128i value = _mm_add_epi8(_mm_packus_epi16(predicted, predicted),
-                                               LoadPixel(row + i, pixelBytes));
-            StorePixel(row + i, pixelBytes, value);
-            left = _mm_unpacklo_epi8(value, zero);
-            aboveLeft = above;
-        }
+    if (pixelBytes == 3) {
+        UnfilterPaethSse2<3>(prior, row, rowBytes);
+        return;
+    }
+    if (pixelBytes == 4) {
+        UnfilterPaethSse2<4>(prior, row, rowBytes);
         return;
     }
     for (size_t i = 0; i < rowBytes; ++i) {
