@@ -300,7 +300,7 @@ FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, uint8_t* 
     }
     // A longer rest holds more than image data and the usual chunks: libpng streams through it.
     const uintmax_t restBytes = reader.fileBytes - reader.consumed;
-    if (restBytes > 2 * uintmax_t{imageBytes} + 2 * PNG_CHUNK_DATA_CAP) {
+    if (restBytes > 2 * uintmax_t{imageBytes} + 2 * PNG_CHUNK_DATA_CAP || restBytes > SIZE_MAX) {
         return FAST_LEFT_TO_LIBPNG;
     }
     std::vector<uint8_t> rest;
@@ -408,13 +408,26 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
     if (!CheckSize(path, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
-    if (decoding == PNG_DECODE_FASTEST && TakesFastPath(reader, layout)) {
-        image.width = static_cast<int>(layout.width);
-        image.height = static_cast<int>(layout.height);
-        if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
-                            uint16_t{0}, error)) {
+    // The fast path needs none of libpng's transformations.
+    const bool fast = decoding == PNG_DECODE_FASTEST && TakesFastPath(reader, layout);
+    const size_t stride = static_cast<size_t>(layout.width) * 8;
+    if (!fast) {
+        if (!SetTransformations(reader, PNG_FOR_COLOR, layout)) {
+            error = reader.message;
             return 0;
         }
+        if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
+            error = "unexpected row layout after expansion to RGBA";
+            return 0;
+        }
+    }
+    image.width = static_cast<int>(layout.width);
+    image.height = static_cast<int>(layout.height);
+    if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
+                        uint16_t{0}, error)) {
+        return 0;
+    }
+    if (fast) {
         switch (
             DecodeCommonPng(reader, layout, reinterpret_cast<uint8_t*>(image.rgba.data()), error)) {
             case FAST_DECODED:
@@ -425,21 +438,6 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
                 error.clear();
                 return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_LIBPNG);
         }
-    }
-    if (!SetTransformations(reader, PNG_FOR_COLOR, layout)) {
-        error = reader.message;
-        return 0;
-    }
-    const size_t stride = static_cast<size_t>(layout.width) * 8;
-    if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
-        error = "unexpected row layout after expansion to RGBA";
-        return 0;
-    }
-    image.width = static_cast<int>(layout.width);
-    image.height = static_cast<int>(layout.height);
-    if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
-                        uint16_t{0}, error)) {
-        return 0;
     }
     if (!ReadAllRows(reader, layout, stride, reinterpret_cast<uint8_t*>(image.rgba.data()),
                      error)) {
