@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng, giflib) as static libraries
-# for the 32-bit Windows build, from Debian's source packages of exactly the versions the native
-# build uses (unless the archive cannot deliver them: see "fetching" below), into build/windows-deps.
+# Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng, giflib, libdeflate) as static
+# libraries for the 32-bit Windows build, from Debian's source packages of exactly the versions the
+# native build uses (unless the archive cannot deliver them: see "fetching" below), into
+# build/windows-deps.
 #
-# Debian has no mingw-w64 OpenEXR, libpng or giflib, so kelvo.exe links this build. The sources come
-# through apt from deb-src entries derived from this machine's own apt sources, kept in a
-# private apt state under build/windows-deps/work: the system's apt configuration is left as it
-# is. zlib is Debian's libz-mingw-w64-dev. Nothing else is fetched; only the libraries are built.
-# A stamp records what the prefix was built from; when it matches, nothing is done.
+# Debian has no mingw-w64 OpenEXR, libpng, giflib or libdeflate, so kelvo.exe links this build. The
+# sources come through apt from deb-src entries derived from this machine's own apt sources, kept in
+# a private apt state under build/windows-deps/work: the system's apt configuration is left as it
+# is. zlib is Debian's libz-mingw-w64-dev. Nothing else is fetched; only the libraries are built. A
+# stamp records what the prefix was built from; when it matches, nothing is done.
 #
 # To add a library: a line in LIBRARIES and a build_NAME function below.
 set -euo pipefail
@@ -32,6 +33,7 @@ LIBRARIES=(
     "openexr libopenexr-dev"
     "png libpng-dev"
     "gif libgif-dev"
+    "deflate libdeflate-dev"
 )
 
 fail() {
@@ -321,6 +323,21 @@ build_gif() {
     }
     install -D -m 644 "$src/gif_lib.h" "$PREFIX/include/gif_lib.h"
     install -D -m 644 "$src/libgif.a" "$PREFIX/lib/libgif.a"
+}
+
+# libdeflate's Makefile likewise: its static library alone (no DLL or programs), which its
+# header takes as static (LIBDEFLATE_DLL unset). For mingw targets the Makefile names it
+# libdeflatestatic.lib; it is installed under the name CMake looks for.
+build_deflate() {
+    local src=$WORK/src/${PACKAGE[deflate]}
+    echo "Windows deps: building ${PACKAGE[deflate]}"
+    make -C "$src" -j "$JOBS" libdeflatestatic.lib CC="$TRIPLE-gcc-posix" AR="$TRIPLE-ar" \
+        CFLAGS="-O2 -DNDEBUG $FLAGS" >"$WORK/build-deflate.log" 2>&1 || {
+        tail -n 60 "$WORK/build-deflate.log" >&2
+        fail "building ${PACKAGE[deflate]} failed (whole log: $WORK/build-deflate.log)"
+    }
+    install -D -m 644 "$src/libdeflate.h" "$PREFIX/include/libdeflate.h"
+    install -D -m 644 "$src/libdeflatestatic.lib" "$PREFIX/lib/libdeflate.a"
 }
 
 for name in "${names[@]}"; do

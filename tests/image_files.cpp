@@ -42,6 +42,9 @@ void WriteTestPng(const std::string& path, const TestPng& image) {
                  image.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 1);
+    if (image.filter >= 0) {
+        png_set_filter(png, 0, PNG_FILTER_NONE << image.filter);
+    }
     std::vector<png_color> colours;
     for (size_t i = 0; i + 2 < image.palette.size(); i += 3) {
         colours.push_back({image.palette[i], image.palette[i + 1], image.palette[i + 2]});

@@ -27,6 +27,7 @@ struct TestPng {
     std::vector<uint8_t> palette;  // r, g, b triples for palette images
     std::vector<uint8_t> alphas;   // tRNS entries for palette images
     bool interlaced = false;
+    int filter = -1;  // 0..4: every row filtered so (None, Sub, Up, Average, Paeth)
     // 0 or more: the file ends amid the image data, after at most this many rows of zeros (no
     // samples needed), as a file cut short, or made to claim pixels it does not hold.
     int rowsKept = -1;

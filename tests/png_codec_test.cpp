@@ -122,6 +122,10 @@ TEST(PngCodecTest, RefusesWhatIsNoIdentifierPass) {
 TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
     TempDir dir;
     const std::vector<uint8_t> whole = ReadWholeFile(Fixture("beauty_0008.png"));
+    // The signature and IHDR, then a text chunk that claims nearly 2 GiB: refused before libpng
+    // allocates for it.
+    std::vector<uint8_t> longChunk(whole.begin(), whole.begin() + 33);
+    longChunk.insert(longChunk.end(), {0x7F, 0xFF, 0xFF, 0x00, 't', 'E', 'X', 't', 'a', 0});
     struct Case {
         const char* name;
         size_t keep;
@@ -133,6 +137,7 @@ TEST(PngCodecTest, RefusesDamagedFilesWithAReason) {
         {"text", 0, {'h', 'e', 'l', 'l', 'o', '\n', '.', '.', '.'}, "not a PNG file"},
         {"signature only", 8, {}, "damaged: the file is cut short"},
         {"header cut", 20, {}, "damaged: the file is cut short"},
+        {"chunk longer than the file", 0, longChunk, "damaged: the file is cut short"},
         // The identifier reader refuses its colour type before it reaches the pixels.
         {"pixels cut", whole.size() - 40, {}, ""},
     };

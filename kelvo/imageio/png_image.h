@@ -1,6 +1,6 @@
-// Decodes PNG files: colour frames to 16-bit RGBA, identifier passes to IDs. libpng does the
-// decoding on every system (png_image_libpng.cpp), so every build accepts and refuses the same
-// files.
+// Decodes PNG files: colour frames to 16-bit RGBA, identifier passes to IDs. libpng (with
+// libdeflate for the image data of common frames) does the decoding on every system
+// (png_image_libpng.cpp), so every build accepts and refuses the same files.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,19 @@ struct PngHeader {
 [[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
                                int64_t maxPixels = DEFAULT_MAX_PIXELS,
                                PixelLender* lender = nullptr);
+
+// How ReadColorPngUsing decodes: libpng reads every header; the image data of 8- or 16-bit
+// RGB or RGBA frames, not interlaced and without tRNS, goes through a faster path of its own
+// (libdeflate); PNG_DECODE_LIBPNG takes every file through libpng alone.
+enum PngDecoding { PNG_DECODE_FASTEST, PNG_DECODE_LIBPNG };
+
+// ReadColorPng, decoding as `decoding` says. Both ways give the same pixels for every file both
+// accept: the tests and the fuzzer hold the fast path to libpng's. The fast path is stricter
+// in one thing: image data whose zlib checksum is wrong is refused ("damaged: the image data
+// does not inflate ..."), where libpng may only warn once the rows are complete.
+[[nodiscard]] int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& error,
+                                    int64_t maxPixels, PngDecoding decoding,
+                                    PixelLender* lender = nullptr);
 
 // A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled),
 // or an RGB or RGBA one whose red, green and blue are equal everywhere (alpha is not read).

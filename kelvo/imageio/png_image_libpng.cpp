@@ -2,15 +2,20 @@
 #include "kelvo/imageio/png_image.h"
 
 #include <emmintrin.h>
+#include <libdeflate.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <vector>
+
+#include "kelvo/imageio/png_rows.h"
 
 namespace {
 
@@ -22,6 +27,11 @@ struct PngReader {
     png_structp png = nullptr;
     png_infop info = nullptr;
     char message[200] = "";
+    // Where libpng has read to, and the last chunk header it read (it reads each in one
+    // 8-byte read): after png_read_info, the file is just past the first IDAT's header.
+    uint64_t consumed = 8;
+    unsigned char lastHeader[8] = {};
+    uintmax_t fileBytes = UINTMAX_MAX;  // unknown, when the file system would not say
 
     ~PngReader() {
         if (png != nullptr) {
@@ -38,8 +48,10 @@ struct PngLayout {
     png_uint_32 height = 0;
     int bitDepth = 0;
     int colorType = 0;
-    int channels = 0;     // as stored
-    size_t rowBytes = 0;  // after the transformations
+    int channels = 0;  // as stored
+    bool interlaced = false;
+    bool transparency = false;  // a tRNS chunk
+    size_t rowBytes = 0;        // after the transformations
 };
 
 void OnPngError(png_structp png, png_const_charp text) {
@@ -53,8 +65,20 @@ void OnPngWarning(png_structp, png_const_charp) {}
 // libpng's own stdio reader says "Read Error" for a file that ends early and for a failed read
 // alike; a file cut short (a truncated IDAT, a missing IEND) is named as such.
 void ReadFromFile(png_structp png, png_bytep data, size_t size) {
-    FILE* file = static_cast<PngReader*>(png_get_io_ptr(png))->file;
+    auto* reader = static_cast<PngReader*>(png_get_io_ptr(png));
+    FILE* file = reader->file;
     if (std::fread(data, 1, size, file) == size) {
+        reader->consumed += size;
+        if ((png_get_io_state(png) & PNG_IO_CHUNK_HDR) != 0) {
+            std::memcpy(reader->lastHeader, data, sizeof reader->lastHeader);
+            // libpng allocates a whole chunk (but IDAT, which it streams) before it reads it:
+            // one claiming more than the rest of the file (up to 2 GiB) is refused first.
+            const uint64_t claimed = uint64_t{png_get_uint_32(data)} + 4;  // and its CRC
+            if (std::memcmp(data + 4, "IDAT", 4) != 0 && reader->fileBytes >= reader->consumed &&
+                claimed > reader->fileBytes - reader->consumed) {
+                png_error(png, "damaged: the file is cut short");
+            }
+        }
         return;
     }
     png_error(png, std::ferror(file) == 0 ? "damaged: the file is cut short"
@@ -68,6 +92,11 @@ int Open(const std::string& path, PngReader& reader, std::string& error) {
     if (reader.file == nullptr) {
         error = std::strerror(errno);
         return 0;
+    }
+    std::error_code sizeError;
+    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
+    if (!sizeError) {
+        reader.fileBytes = fileBytes;
     }
     unsigned char signature[8] = {};
     if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
@@ -101,6 +130,8 @@ int ReadInfo(PngReader& reader, PngLayout& layout) {
     layout.bitDepth = png_get_bit_depth(png, info);
     layout.colorType = png_get_color_type(png, info);
     layout.channels = png_get_channels(png, info);
+    layout.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+    layout.transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     return 1;
 }
 
@@ -226,6 +257,97 @@ void WidenRows(uint8_t* pixels, size_t width, size_t height) {
     }
 }
 
+// The layouts the fast path decodes: those of rendered frames (8- or 16-bit RGB or RGBA, not
+// interlaced, no tRNS), after a png_read_info that stopped at an IDAT header, as it always does.
+bool TakesFastPath(const PngReader& reader, const PngLayout& layout) {
+    return !layout.interlaced && !layout.transparency &&
+           (layout.colorType == PNG_COLOR_TYPE_RGB ||
+            layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA) &&
+           (layout.bitDepth == 8 || layout.bitDepth == 16) &&
+           std::memcmp(reader.lastHeader + 4, "IDAT", 4) == 0;
+}
+
+enum FastResult { FAST_DECODED, FAST_REFUSED, FAST_LEFT_TO_LIBPNG };
+
+struct FreeDecompressor {
+    void operator()(libdeflate_decompressor* decompressor) const {
+        libdeflate_free_decompressor(decompressor);
+    }
+};
+
+// Decodes what follows png_read_info without libpng: the rest of the file is read at once, its
+// IDAT data gathered (GatherPngImageData) and inflated in one call into the filtered rows,
+// which are unfiltered and widened into `pixels`, width x height x 8 bytes. About twice as
+// fast as libpng's row-by-row inflating through zlib. What GatherPngImageData finds unusual,
+// and image data that inflates to more than the rows (which libpng takes with a warning), is
+// left to libpng.
+FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, uint8_t* pixels,
+                           std::string& error) {
+    PngRowLayout rows;
+    rows.width = layout.width;
+    rows.height = layout.height;
+    rows.channels = layout.colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+    rows.bitDepth = layout.bitDepth;
+    // CheckSize has bounded the rows by the file's size, and width x height x 8 by SIZE_MAX.
+    const size_t imageBytes = rows.height * (1 + rows.RowBytes());
+    if (reader.fileBytes == UINTMAX_MAX || reader.fileBytes < reader.consumed) {
+        return FAST_LEFT_TO_LIBPNG;
+    }
+    // A longer rest holds more than image data and the usual chunks: libpng streams through it.
+    const uintmax_t restBytes = reader.fileBytes - reader.consumed;
+    if (restBytes > 2 * uintmax_t{imageBytes} + 2 * PNG_CHUNK_DATA_CAP || restBytes > SIZE_MAX) {
+        return FAST_LEFT_TO_LIBPNG;
+    }
+    std::vector<uint8_t> rest;
+    if (!AllocateValues(rest, static_cast<size_t>(restBytes), uint8_t{0}, error)) {
+        return FAST_REFUSED;
+    }
+    const size_t got = std::fread(rest.data(), 1, rest.size(), reader.file);
+    if (got != rest.size() && std::ferror(reader.file) != 0) {
+        error = std::strerror(errno != 0 ? errno : EIO);
+        return FAST_REFUSED;
+    }
+    size_t dataBytes = 0;
+    const uint32_t firstLength = png_get_uint_32(reader.lastHeader);
+    switch (GatherPngImageData(rest.data(), got, firstLength,
+                               std::max<uint64_t>(imageBytes, PNG_CHUNK_DATA_CAP), dataBytes,
+                               error)) {
+        case PNG_DATA_GATHERED:
+            break;
+        case PNG_DATA_REFUSED:
+            return FAST_REFUSED;
+        case PNG_DATA_UNUSUAL:
+            return FAST_LEFT_TO_LIBPNG;
+    }
+    std::vector<uint8_t> image;
+    if (!AllocateValues(image, imageBytes, uint8_t{0}, error)) {
+        return FAST_REFUSED;
+    }
+    const std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor(
+        libdeflate_alloc_decompressor());
+    if (decompressor == nullptr) {
+        error = "out of memory";
+        return FAST_REFUSED;
+    }
+    switch (libdeflate_zlib_decompress(decompressor.get(), rest.data(), dataBytes, image.data(),
+                                       image.size(), nullptr)) {
+        case LIBDEFLATE_SUCCESS:
+            break;
+        case LIBDEFLATE_SHORT_OUTPUT:
+            error = "Not enough image data";  // libpng's words
+            return FAST_REFUSED;
+        case LIBDEFLATE_INSUFFICIENT_SPACE:
+            return FAST_LEFT_TO_LIBPNG;
+        default:
+            error =
+                "damaged: the image data does not inflate (corrupt, cut short, or a wrong "
+                "checksum)";
+            return FAST_REFUSED;
+    }
+    error = DecodePngRows(image.data(), rows, pixels);
+    return error.empty() ? FAST_DECODED : FAST_REFUSED;
+}
+
 }  // namespace
 
 bool LooksLikePng(const unsigned char* head, size_t size) {
@@ -264,6 +386,11 @@ int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t 
 
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,
                  PixelLender* lender) {
+    return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_FASTEST, lender);
+}
+
+int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& error,
+                      int64_t maxPixels, PngDecoding decoding, PixelLender* lender) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
@@ -276,14 +403,18 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
     if (!CheckSize(path, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
-    if (!SetTransformations(reader, PNG_FOR_COLOR, layout)) {
-        error = reader.message;
-        return 0;
-    }
+    // The fast path needs none of libpng's transformations.
+    const bool fast = decoding == PNG_DECODE_FASTEST && TakesFastPath(reader, layout);
     const size_t stride = static_cast<size_t>(layout.width) * 8;
-    if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
-        error = "unexpected row layout after expansion to RGBA";
-        return 0;
+    if (!fast) {
+        if (!SetTransformations(reader, PNG_FOR_COLOR, layout)) {
+            error = reader.message;
+            return 0;
+        }
+        if (layout.rowBytes != (layout.bitDepth == 16 ? stride : stride / 2)) {
+            error = "unexpected row layout after expansion to RGBA";
+            return 0;
+        }
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
@@ -296,6 +427,17 @@ int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
             return 0;
         }
         pixels = reinterpret_cast<uint8_t*>(image.rgba.data());
+    }
+    if (fast) {
+        switch (DecodeCommonPng(reader, layout, pixels, error)) {
+            case FAST_DECODED:
+                return 1;
+            case FAST_REFUSED:
+                return 0;
+            case FAST_LEFT_TO_LIBPNG:
+                error.clear();
+                return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_LIBPNG, lender);
+        }
     }
     if (!ReadAllRows(reader, layout, stride, pixels, error)) {
         return 0;

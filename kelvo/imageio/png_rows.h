@@ -1,0 +1,58 @@
+// The pure parts of the PNG reader's fast path: the chunks that follow the first IDAT, and the
+// inflated rows of a non-interlaced 8- or 16-bit RGB or RGBA image unfiltered and widened.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// libpng's cap on the data of any chunk other than IDAT (PNG_USER_CHUNK_MALLOC_MAX); a longer
+// one is left to libpng, so that such a file is refused or passed as libpng does.
+constexpr uint32_t PNG_CHUNK_DATA_CAP = 8000000;
+
+// What the chunks from the first IDAT's data to IEND gave.
+enum PngDataVerdict {
+    PNG_DATA_GATHERED,  // the IDAT data, then IEND; every chunk whose CRC matters matched
+    PNG_DATA_REFUSED,   // refused, for the reason given: a bad IDAT CRC, a file cut short
+    PNG_DATA_UNUSUAL,   // a sequence left to libpng, which decides on it as it always has
+};
+
+// `bytes` holds the `size` bytes of a PNG file that follow the 8-byte header of its first
+// IDAT chunk, whose data has `firstLength` bytes. Checks every IDAT's CRC, and moves the data of
+// the IDAT run to the front of `bytes` (`dataBytes` of it) in place. After the run it skips
+// ancillary chunks as libpng does (their CRCs unchecked, as libpng only warns of them) up to an
+// IEND chunk of no data with its CRC. The unusual rest (an IDAT after another chunk, critical
+// chunks, a damaged IEND, names libpng refuses, chunks longer than PNG_CHUNK_DATA_CAP or IDATs
+// longer than `idatCap`) is PNG_DATA_UNUSUAL. On PNG_DATA_REFUSED, `error` holds the reason.
+[[nodiscard]] PngDataVerdict GatherPngImageData(uint8_t* bytes, size_t size, uint32_t firstLength,
+                                                uint64_t idatCap, size_t& dataBytes,
+                                                std::string& error);
+
+// The image rows of a non-interlaced PNG of `channels` (3 RGB, 4 RGBA) samples of `bitDepth`
+// (8 or 16) bits, `width` x `height` pixels.
+struct PngRowLayout {
+    size_t width = 0;
+    size_t height = 0;
+    int channels = 3;
+    int bitDepth = 8;
+
+    size_t PixelBytes() const { return static_cast<size_t>(channels * bitDepth / 8); }
+    size_t RowBytes() const { return width * PixelBytes(); }
+};
+
+// Undoes the PNG `filter` (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth) of one row of `rowBytes`
+// bytes in place; `prior` is the row above, already unfiltered, or null for the first row.
+// `pixelBytes` is 3, 4, 6 or 8. False for an unknown filter type, the row unchanged.
+[[nodiscard]] bool UnfilterPngRow(uint8_t filter, size_t pixelBytes, const uint8_t* prior,
+                                  uint8_t* row, size_t rowBytes);
+
+// Writes the `layout.width` pixels of an unfiltered `row` to `out` as 16-bit RGBA in this
+// machine's byte order, 8 bytes a pixel: 8-bit colour v becomes v x 256, 8-bit alpha a
+// becomes a x 257, missing alpha 65535; 16-bit samples (big-endian in the row) are taken as
+// stored. `out` is written byte by byte: it need not be aligned for 16-bit values.
+void WidenPngRow(const uint8_t* row, const PngRowLayout& layout, uint8_t* out);
+
+// `image` holds the inflated image data, `layout.height` rows of a filter byte and
+// `layout.RowBytes()` bytes; they are unfiltered in place and widened into `pixels`
+// (width x height x 8 bytes, rows contiguous). Returns "" or the reason they are refused.
+std::string DecodePngRows(uint8_t* image, const PngRowLayout& layout, uint8_t* pixels);
