@@ -19,6 +19,8 @@ build/native-release/bench/kelvo_bench_frame --frame 1 --palette "$work/palette.
     "$work/frame.ppm"
 convert "$work/frame.ppm" -define png:bit-depth=16 "PNG48:$work/frame.png"
 convert "$work/palette.ppm" "$work/palette.png"
+# kelvo reads the palette as the raw 768 bytes that end the 16 x 16 PPM file.
+tail -c 768 "$work/palette.ppm" >"$work/palette.pal"
 echo "input: $(identify -format '%w x %h, %z-bit %[colorspace] PNG' "$work/frame.png"); palette:" \
     "$(identify -format '%k' "$work/palette.png") colours of 256 entries (16 ramps of 16 shades)"
 
@@ -38,7 +40,7 @@ fastest() {
 }
 
 kelvo=(build/native-release/kelvo render -q -j 1 --method nearest --range 0:0-255
-       --palette "$work/palette.ppm" --output "$work/kelvo.pcx" "$work/frame.png")
+       --palette "$work/palette.pal" --palette-depth 8 --output "$work/kelvo.pcx" "$work/frame.png")
 magick=(convert "$work/frame.png" +dither -remap "$work/palette.png" "$work/magick.pcx")
 kelvoSeconds=$(fastest "${kelvo[@]}")
 magickSeconds=$(fastest "${magick[@]}")

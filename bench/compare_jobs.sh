@@ -17,6 +17,8 @@ cmake --build --preset native-release --target kelvo kelvo_bench_frame >/dev/nul
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 build/native-release/bench/kelvo_bench_frame --palette "$work/palette.ppm"
+# kelvo reads the palette as the raw 768 bytes that end the 16 x 16 PPM file.
+tail -c 768 "$work/palette.ppm" >"$work/palette.pal"
 for i in $(seq "$frames"); do
     n=$(printf %04d "$i")
     build/native-release/bench/kelvo_bench_frame --frame "$i" "$work/f$n.ppm" "$work/i$n.pgm"
@@ -30,7 +32,7 @@ render() {
     shift
     rm -rf "$out"
     mkdir -p "$out"
-    build/native-release/kelvo render -q "$@" --palette "$work/palette.ppm" \
+    build/native-release/kelvo render -q "$@" --palette "$work/palette.pal" --palette-depth 8 \
         --ids "$work/ids_####.png" --method nearest --range 0:0-15 --range 1:16-31 \
         --range 2:32-47 --range 3:48-63 --range 4:64-79 --range 5:80-95 \
         --output "$out/frame.pcx" "$work"/beauty_*.png

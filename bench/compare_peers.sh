@@ -7,13 +7,16 @@
 # machine falls on all alike; the fastest run of each counts. Peak memory is that of the whole
 # process tree (kelvo's workers included). For each tool: the share of pixels not given the
 # nearest entry in 8-bit RGB.
-#   bench/compare_peers.sh [RUNS] [WIDTH] [HEIGHT]   (defaults: 3, 1920, 1080)
+#   bench/compare_peers.sh [RUNS] [WIDTH] [HEIGHT] [SEED]   (defaults: 3, 1920, 1080, 1)
+# SEED picks ffmpeg's gradient pattern: the tools' speeds depend on it (by a fifth between
+# patterns), so runs compare only with the same seed.
 # Run it alone on a quiet machine: its figures go in the README's Performance section.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 width=${2:-1920}
 height=${3:-1080}
+seed=${4:-1}
 
 scripts/install-deps.sh bench
 cmake --preset native-release >/dev/null
@@ -26,7 +29,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Frames: ffmpeg's moving colour gradients, 8-bit RGB, and a 16-bit copy of the first 16.
-ffmpeg -v error -f lavfi -i "gradients=s=${width}x${height}:n=6:speed=0.02:r=24" \
+ffmpeg -v error -f lavfi -i "gradients=s=${width}x${height}:n=6:speed=0.02:r=24:seed=${seed}" \
     -frames:v 64 -pix_fmt rgb24 "$work/in8_%04d.png"
 mkdir -p "$work/seq16" "$work/seq64" "$work/deep16"
 for i in $(seq 64); do
@@ -126,7 +129,7 @@ report() {
         }' <<<"$(cat)"
 }
 
-echo "$(nproc) cores; frames of ${width} x ${height}; fastest of $runs alternating runs"
+echo "$(nproc) cores; frames of ${width} x ${height}, pattern $seed; fastest of $runs alternating runs"
 compare "$work/seq16" kelvo ffmpeg kelvo-j1 ffmpeg-t1 pillow | report 16 "16 frames, 8-bit"
 echo "pixels not at the nearest entry (8-bit RGB, frames 1-4):" \
      "kelvo $(share "$work/out-kelvo/k%04d.pcx")," \
