@@ -120,6 +120,40 @@ TEST_F(ExrImageTest, ReadsHalfRgbWithoutAlphaAsOpaque) {
     EXPECT_TRUE(ids.ids.empty());
 }
 
+// Every half value read from a file gives ExrColorTo16 of its value (alpha as linear), in
+// each channel; with a float channel beside them, the same.
+TEST_F(ExrImageTest, ReadsEveryHalfValueAsExrColorTo16GivesIt) {
+    std::vector<float> values[4];
+    for (uint32_t i = 0; i < 0x10000; ++i) {
+        const uint32_t bits[4] = {i, i ^ 0x5555, 0xFFFF - i, (i * 7) & 0xFFFF};
+        for (int c = 0; c < 4; ++c) {
+            half h;
+            h.setBits(static_cast<uint16_t>(bits[c]));
+            values[c].push_back(h);
+        }
+    }
+    for (const int greenType : {EXR_HALF, EXR_FLOAT}) {
+        TestExrPart part = Part("", {{"R", EXR_HALF, values[0]},
+                                     {"G", greenType, values[1]},
+                                     {"B", EXR_HALF, values[2]},
+                                     {"A", EXR_HALF, values[3]}});
+        part.width = part.height = 256;
+        WriteTestExr(dir.File("in.exr"), {part});
+        for (const bool linear : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (linear ? "linear" : "sRGB") << ", green "
+                                            << (greenType == EXR_HALF ? "half" : "float"));
+            ASSERT_EQ(Read({"", "", linear, 65535}), 1) << error;
+            size_t wrong = 0;
+            for (size_t i = 0; i < 0x10000; ++i) {
+                for (int c = 0; c < 4; ++c) {
+                    wrong += image.rgba[4 * i + c] != ExrColorTo16(values[c][i], linear || c == 3);
+                }
+            }
+            EXPECT_EQ(wrong, 0u);
+        }
+    }
+}
+
 TEST_F(ExrImageTest, ReadsALayerAndIdentifiersFromAnotherPart) {
     WriteTestExr(dir.File("in.exr"),
                  {Part("beauty", {{"R", EXR_FLOAT, {0, 0}},

@@ -11,8 +11,10 @@
 #include <openexr.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -469,6 +471,7 @@ struct Plane {
     float fill;
     std::vector<float> floats;
     std::vector<uint32_t> uints;
+    std::vector<Imath::half> halves;
 };
 
 // Reads the rows of `part` that meet `frame`, STRIP_ROWS at a time, into the planes (each
@@ -498,6 +501,9 @@ int ReadRowsInFrame(Imf::MultiPartInputFile& file, int part, const Imath::Box2i&
             if (plane->type == Imf::UINT) {
                 plane->uints.assign(count, 0);
                 base = plane->uints.data();
+            } else if (plane->type == Imf::HALF) {
+                plane->halves.assign(count, Imath::half(plane->fill));
+                base = plane->halves.data();
             } else {
                 plane->floats.assign(count, plane->fill);
                 base = plane->floats.data();
@@ -537,6 +543,24 @@ int ForEachPixelInFrame(const Imath::Box2i& strip, const Imath::Box2i& frame, Pi
     return 1;
 }
 
+// ExrColorTo16 of every half value, by its bits: with `linear`, the value clamped and scaled
+// (which is what alpha takes too); without, sRGB-encoded first. Built on first use.
+const uint16_t* HalfTo16Table(bool linear) {
+    using Table = std::array<uint16_t, 65536>;
+    const auto build = [](bool linearValues) {
+        Table table{};
+        for (size_t bits = 0; bits < table.size(); ++bits) {
+            Imath::half value;
+            value.setBits(static_cast<uint16_t>(bits));
+            table[bits] = ExrColorTo16(value, linearValues);
+        }
+        return table;
+    };
+    static const Table linearTable = build(true);
+    static const Table encodedTable = build(false);
+    return linear ? linearTable.data() : encodedTable.data();
+}
+
 // Decodes the frame `plan` found (and the identifiers of `idChannel` in `idPart`, when that
 // is not -1) into `image` and `ids`.
 int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const FramePlan& plan,
@@ -555,10 +579,10 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
     image.width = static_cast<int>(width);
     image.height = static_cast<int>(height);
 
-    Plane red{source.red, Imf::FLOAT, 0.0f, {}, {}};
-    Plane green{source.green, Imf::FLOAT, 0.0f, {}, {}};
-    Plane blue{source.blue, Imf::FLOAT, 0.0f, {}, {}};
-    Plane alpha{source.alpha, Imf::FLOAT, 1.0f, {}, {}};
+    Plane red{source.red, Imf::FLOAT, 0.0f, {}, {}, {}};
+    Plane green{source.green, Imf::FLOAT, 0.0f, {}, {}, {}};
+    Plane blue{source.blue, Imf::FLOAT, 0.0f, {}, {}, {}};
+    Plane alpha{source.alpha, Imf::FLOAT, 1.0f, {}, {}, {}};
     const bool grey = source.green == source.red;
     std::vector<Plane*> colorPlanes = {&red};
     if (!grey) {
@@ -568,7 +592,7 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
     if (!source.alpha.empty()) {
         colorPlanes.push_back(&alpha);
     }
-    Plane idPlane{idChannel, Imf::FLOAT, 0.0f, {}, {}};
+    Plane idPlane{idChannel, Imf::FLOAT, 0.0f, {}, {}, {}};
     if (idPart >= 0) {
         const Imf::Channel* channel = file.header(idPart).channels().findChannel(idChannel);
         idPlane.type = channel->type == Imf::UINT ? Imf::UINT : Imf::FLOAT;
@@ -596,8 +620,36 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
     if (idsWithColor) {
         colorPlanes.push_back(&idPlane);
     }
+    // Half channels (what renderers write) are read as stored and converted by table: there are
+    // only 65536 halves, and the transfer function per pixel took most of a frame's decoding.
+    const Imf::ChannelList& stored = file.header(source.part).channels();
+    const bool halves = std::all_of(colorPlanes.begin(), colorPlanes.end(), [&](Plane* plane) {
+        const Imf::Channel* channel = stored.findChannel(plane->channel);
+        return plane == &idPlane || (channel != nullptr && channel->type == Imf::HALF);
+    });
+    if (halves) {
+        for (Plane* plane : colorPlanes) {
+            plane->type = plane == &idPlane ? plane->type : Imf::HALF;
+        }
+    }
+    const uint16_t* colourTable = HalfTo16Table(request.linear);
+    const uint16_t* alphaTable = HalfTo16Table(true);
     const int colorRead =
         ReadRowsInFrame(file, source.part, frame, colorPlanes, [&](const Imath::Box2i& strip) {
+            if (halves) {
+                const std::vector<Imath::half>& g = grey ? red.halves : green.halves;
+                const std::vector<Imath::half>& b = grey ? red.halves : blue.halves;
+                return ForEachPixelInFrame(
+                    strip, frame, [&](size_t from, size_t to, size_t x, size_t y) {
+                        const uint16_t wide[4] = {
+                            colourTable[red.halves[from].bits()], colourTable[g[from].bits()],
+                            colourTable[b[from].bits()],
+                            source.alpha.empty() ? uint16_t{65535}
+                                                 : alphaTable[alpha.halves[from].bits()]};
+                        std::memcpy(&image.rgba[4 * to], wide, sizeof wide);
+                        return idsWithColor ? storeId(from, to, x, y) : 1;
+                    });
+            }
             const std::vector<float>& g = grey ? red.floats : green.floats;
             const std::vector<float>& b = grey ? red.floats : blue.floats;
             return ForEachPixelInFrame(
