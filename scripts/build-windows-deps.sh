@@ -310,17 +310,24 @@ build_png() {
     done
 }
 
-# giflib has a plain Makefile: its static library alone, with the Windows build's compiler and
-# floating-point settings, optimised as Debian builds it (-O2); the header is copied by hand,
-# since its install target builds the programs and manual pages too.
+# Builds the target TARGET of library NAME's plain Makefile with the Windows build's compiler
+# and CFLAGS (its floating-point settings appended), logging to $WORK/build-NAME.log.
+make_library() {
+    local name=$1 target=$2 cflags=$3
+    echo "Windows deps: building ${PACKAGE[$name]}"
+    make -C "$WORK/src/${PACKAGE[$name]}" -j "$JOBS" "$target" CC="$TRIPLE-gcc-posix" \
+        AR="$TRIPLE-ar" CFLAGS="$cflags $FLAGS" >"$WORK/build-$name.log" 2>&1 || {
+        tail -n 60 "$WORK/build-$name.log" >&2
+        fail "building ${PACKAGE[$name]} failed (whole log: $WORK/build-$name.log)"
+    }
+}
+
+# giflib has a plain Makefile: its static library alone, optimised as Debian builds it (-O2);
+# the header is copied by hand, since its install target builds the programs and manual pages
+# too.
 build_gif() {
     local src=$WORK/src/${PACKAGE[gif]}
-    echo "Windows deps: building ${PACKAGE[gif]}"
-    make -C "$src" -j "$JOBS" libgif.a CC="$TRIPLE-gcc-posix" AR="$TRIPLE-ar" \
-        CFLAGS="-std=gnu99 -Wall -O2 -DNDEBUG $FLAGS" >"$WORK/build-gif.log" 2>&1 || {
-        tail -n 60 "$WORK/build-gif.log" >&2
-        fail "building ${PACKAGE[gif]} failed (whole log: $WORK/build-gif.log)"
-    }
+    make_library gif libgif.a "-std=gnu99 -Wall -O2 -DNDEBUG"
     install -D -m 644 "$src/gif_lib.h" "$PREFIX/include/gif_lib.h"
     install -D -m 644 "$src/libgif.a" "$PREFIX/lib/libgif.a"
 }
@@ -330,12 +337,7 @@ build_gif() {
 # libdeflatestatic.lib; it is installed under the name CMake looks for.
 build_deflate() {
     local src=$WORK/src/${PACKAGE[deflate]}
-    echo "Windows deps: building ${PACKAGE[deflate]}"
-    make -C "$src" -j "$JOBS" libdeflatestatic.lib CC="$TRIPLE-gcc-posix" AR="$TRIPLE-ar" \
-        CFLAGS="-O2 -DNDEBUG $FLAGS" >"$WORK/build-deflate.log" 2>&1 || {
-        tail -n 60 "$WORK/build-deflate.log" >&2
-        fail "building ${PACKAGE[deflate]} failed (whole log: $WORK/build-deflate.log)"
-    }
+    make_library deflate libdeflatestatic.lib "-O2 -DNDEBUG"
     install -D -m 644 "$src/libdeflate.h" "$PREFIX/include/libdeflate.h"
     install -D -m 644 "$src/libdeflatestatic.lib" "$PREFIX/lib/libdeflate.a"
 }

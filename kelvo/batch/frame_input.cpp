@@ -425,11 +425,9 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
         if (cache_[index]) {
             frame = std::move(*cache_[index]);
             cache_[index].reset();
-        } else {
-            if (!LoadInputFrame(frames_[index], options_, frame, error,
-                                Lendable() ? lender_ : nullptr)) {
-                return 0;
-            }
+        } else if (!LoadInputFrame(frames_[index], options_, frame, error,
+                                   Lendable() ? lender_ : nullptr)) {
+            return 0;
         }
     }
     ApplyLevels(levels_, frame);

@@ -629,7 +629,9 @@ int DecodeFrame(Imf::MultiPartInputFile& file, const ExrRequest& request, const 
     });
     if (halves) {
         for (Plane* plane : colorPlanes) {
-            plane->type = plane == &idPlane ? plane->type : Imf::HALF;
+            if (plane != &idPlane) {
+                plane->type = Imf::HALF;
+            }
         }
     }
     const uint16_t* colourTable = HalfTo16Table(request.linear);

@@ -88,17 +88,20 @@ void ReadFromFile(png_structp png, png_bytep data, size_t size) {
 
 enum PngPurpose { PNG_FOR_COLOR, PNG_FOR_IDS };
 
+// The size of the file at `path`; UINTMAX_MAX when the file system would not say.
+uintmax_t FileBytes(const std::string& path) {
+    std::error_code sizeError;
+    const uintmax_t bytes = std::filesystem::file_size(path, sizeError);
+    return sizeError ? UINTMAX_MAX : bytes;
+}
+
 int Open(const std::string& path, PngReader& reader, std::string& error) {
     reader.file = std::fopen(path.c_str(), "rb");
     if (reader.file == nullptr) {
         error = std::strerror(errno);
         return 0;
     }
-    std::error_code sizeError;
-    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
-    if (!sizeError) {
-        reader.fileBytes = fileBytes;
-    }
+    reader.fileBytes = FileBytes(path);
     unsigned char signature[8] = {};
     if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
         !LooksLikePng(signature, sizeof signature)) {
@@ -179,10 +182,11 @@ constexpr uint64_t MAX_DEFLATE_RATIO = 1032;
 // Checked from the header, before anything is allocated: a frame has at most 65535 pixels on
 // a side and `maxPixels` in all; its pixels of `pixelBytes` each must be countable in this
 // program's memory, which a 32-bit build's is not for the largest frames (the product would
-// wrap and the buffer come out too small); and its image data must fit in the file, so that a
-// header of a few bytes claiming a large frame is refused before its rows are allocated.
-int CheckSize(const std::string& path, const PngLayout& layout, int64_t maxPixels,
-              size_t pixelBytes, std::string& error) {
+// wrap and the buffer come out too small); and its image data must fit in the file's
+// `fileBytes` (UINTMAX_MAX: not known), so that a header of a few bytes claiming a large frame
+// is refused before its rows are allocated.
+int CheckSize(uintmax_t fileBytes, const PngLayout& layout, int64_t maxPixels, size_t pixelBytes,
+              std::string& error) {
     const std::string size = std::to_string(layout.width) + " x " + std::to_string(layout.height);
     if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
         error = size + " pixels is larger than the 65535 x 65535 a frame can have";
@@ -199,9 +203,7 @@ int CheckSize(const std::string& path, const PngLayout& layout, int64_t maxPixel
     const uint64_t rowBits = uint64_t{layout.width} * static_cast<uint64_t>(layout.channels) *
                              static_cast<uint64_t>(layout.bitDepth);
     const uint64_t imageBytes = uint64_t{layout.height} * (1 + (rowBits + 7) / 8);
-    std::error_code sizeError;
-    const uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
-    if (!sizeError && imageBytes / MAX_DEFLATE_RATIO > fileBytes) {
+    if (imageBytes / MAX_DEFLATE_RATIO > fileBytes) {
         error = "damaged: its " + std::to_string(fileBytes) +
                 " bytes cannot hold the image data of " + size + " pixels";
         return 0;
@@ -395,7 +397,7 @@ int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t 
     layout.bitDepth = header.bitDepth;
     layout.colorType = header.colorType;
     layout.channels = header.channels;
-    return CheckSize(path, layout, maxPixels, pixelBytes, error);
+    return CheckSize(FileBytes(path), layout, maxPixels, pixelBytes, error);
 }
 
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,
@@ -414,7 +416,7 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
         error = reader.message;
         return 0;
     }
-    if (!CheckSize(path, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
+    if (!CheckSize(reader.fileBytes, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
         return 0;
     }
     // The fast path needs none of libpng's transformations.
@@ -483,7 +485,7 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
     // The rows as stored, and the identifiers.
     const size_t pixelBytes =
         static_cast<size_t>(channels * layout.bitDepth / 8) + sizeof image.ids[0];
-    if (!CheckSize(path, layout, maxPixels, pixelBytes, error)) {
+    if (!CheckSize(reader.fileBytes, layout, maxPixels, pixelBytes, error)) {
         return 0;
     }
     if (!SetTransformations(reader, PNG_FOR_IDS, layout)) {

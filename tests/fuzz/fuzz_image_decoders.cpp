@@ -43,51 +43,53 @@ void CheckIds(const IdImage& ids, int width, int height, int maxId) {
     }
 }
 
-// Deflates the data of the first IDAT chunk, taken as the filtered rows themselves, so that
-// the fuzzer mutates rows and filter bytes directly rather than a zlib stream.
-void DeflateFirstIdat(std::vector<uint8_t>& png) {
+// Calls `visit(at, length)` for each whole chunk after the signature (`at` its first byte,
+// `length` its data's), until it answers true or a chunk runs past the end.
+template <typename Visit>
+void ForEachChunk(std::vector<uint8_t>& png, Visit visit) {
     for (size_t at = 8; png.size() >= 12 && at <= png.size() - 12;) {
         const size_t length = size_t{png[at]} << 24 | size_t{png[at + 1]} << 16 |
                               size_t{png[at + 2]} << 8 | png[at + 3];
-        if (length > png.size() - 12 - at) {
-            return;
-        }
-        if (std::memcmp(png.data() + at + 4, "IDAT", 4) == 0) {
-            uLongf packedBytes = compressBound(static_cast<uLong>(length));
-            std::vector<uint8_t> packed(packedBytes);
-            FUZZ_CHECK(compress(packed.data(), &packedBytes, png.data() + at + 8,
-                                static_cast<uLong>(length)) == Z_OK);
-            packed.resize(packedBytes);
-            for (int i = 0; i < 4; ++i) {
-                png[at + static_cast<size_t>(i)] =
-                    static_cast<uint8_t>(packedBytes >> (24 - 8 * i));
-            }
-            png.erase(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                      png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
-            png.insert(png.begin() + static_cast<std::ptrdiff_t>(at + 8), packed.begin(),
-                       packed.end());
+        if (length > png.size() - 12 - at || visit(at, length)) {
             return;
         }
         at += 12 + length;
     }
 }
 
+// Deflates the data of the first IDAT chunk, taken as the filtered rows themselves, so that
+// the fuzzer mutates rows and filter bytes directly rather than a zlib stream.
+void DeflateFirstIdat(std::vector<uint8_t>& png) {
+    ForEachChunk(png, [&png](size_t at, size_t length) {
+        if (std::memcmp(png.data() + at + 4, "IDAT", 4) != 0) {
+            return false;
+        }
+        uLongf packedBytes = compressBound(static_cast<uLong>(length));
+        std::vector<uint8_t> packed(packedBytes);
+        FUZZ_CHECK(compress(packed.data(), &packedBytes, png.data() + at + 8,
+                            static_cast<uLong>(length)) == Z_OK);
+        packed.resize(packedBytes);
+        for (int i = 0; i < 4; ++i) {
+            png[at + static_cast<size_t>(i)] = static_cast<uint8_t>(packedBytes >> (24 - 8 * i));
+        }
+        png.erase(png.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                  png.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
+        png.insert(png.begin() + static_cast<std::ptrdiff_t>(at + 8), packed.begin(), packed.end());
+        return true;
+    });
+}
+
 // Gives every whole chunk after the signature its right CRC, so that mutated chunks reach the
 // decoding behind the CRC checks (the fast path's chunk walk, inflating and row filters).
 void FixChunkCrcs(std::vector<uint8_t>& png) {
-    for (size_t at = 8; png.size() >= 12 && at <= png.size() - 12;) {
-        const size_t length = size_t{png[at]} << 24 | size_t{png[at + 1]} << 16 |
-                              size_t{png[at + 2]} << 8 | png[at + 3];
-        if (length > png.size() - 12 - at) {
-            return;
-        }
+    ForEachChunk(png, [&png](size_t at, size_t length) {
         const uLong crc = crc32(0, png.data() + at + 4, static_cast<uInt>(4 + length));
         for (int i = 0; i < 4; ++i) {
             png[at + 8 + length + static_cast<size_t>(i)] =
                 static_cast<uint8_t>(crc >> (24 - 8 * i));
         }
-        at += 12 + length;
-    }
+        return false;
+    });
 }
 
 }  // namespace
