@@ -9,7 +9,10 @@
 #                             oiiotool (the reference the OpenEXR frames are checked against),
 #                             Pillow and ImageMagick (which decode kelvo's PNG, BMP and GIF
 #                             files), and Slurm, munge, iproute2 and Blender (tests/farm: kelvo
-#                             in job arrays and the Blender add-on)
+#                             in job arrays and the Blender add-on); and what the packages are
+#                             made and checked with (scripts/package.sh, tests/install): NSIS,
+#                             dpkg-dev, lintian, mmdebstrap, mandoc, Python-Markdown, zip,
+#                             shellcheck and bash-completion
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev libgif-dev
@@ -23,7 +26,9 @@ fi
 if [ "${1:-native}" = all ]; then
     packages+=(g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth binutils-mingw-w64-i686
                python3 libz-mingw-w64-dev dpkg-dev openimageio-tools python3-pil imagemagick
-               slurm-wlm munge iproute2 blender)
+               slurm-wlm munge iproute2 blender
+               nsis lintian mmdebstrap mandoc python3-markdown zip unzip shellcheck
+               bash-completion)
 fi
 
 missing=()
