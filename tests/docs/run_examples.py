@@ -133,7 +133,8 @@ def RunDocument(path: Path, env: dict, demo, scratch: Path, counts: dict, keep: 
         script.write_text(block.text, encoding="utf-8")
         try:
             result = subprocess.run(["bash", "-euo", "pipefail", str(script)], cwd=work,
-                                    env=env, capture_output=True, text=True,
+                                    env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, text=True,
                                     timeout=BLOCK_TIMEOUT, stdin=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             print(f"FAIL {where}: still running after {BLOCK_TIMEOUT} s")
@@ -145,7 +146,7 @@ def RunDocument(path: Path, env: dict, demo, scratch: Path, counts: dict, keep: 
         else:
             counts["failed"] += 1
             print(f"FAIL {where}: exit code {result.returncode}\n{Tail(block.text)}")
-            print("  output:\n" + Tail(result.stdout + result.stderr))
+            print("  output:\n" + Tail(result.stdout))
     if not keep:
         shutil.rmtree(work, ignore_errors=True)
 
