@@ -171,7 +171,8 @@ def main() -> int:
     out.mkdir(parents=True, exist_ok=True)
     pages = CollectPages()
     manuals = []
-    man_sources = sorted((ROOT / "docs" / "man").glob("*.1"), key=lambda m: (m.stem != "kelvo", m.stem))
+    man_sources = sorted((ROOT / "docs" / "man").glob("*.1"),
+                         key=lambda m: (m.stem != "kelvo", m.stem))
     if man_sources and shutil.which("mandoc") is None:
         sys.exit("make_html_manual.py: mandoc is missing (Debian: apt-get install mandoc)")
     for source in man_sources:
