@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks the manual pages: mandoc finds nothing to say about any of them, and each page names
-# every option and command that its command's --help lists.
+# Checks the manual pages: mandoc finds nothing to say about any of them, each page names
+# every option and command that its command's --help lists, and their EXAMPLES run.
 #
 # usage: tests/docs/man_lint.sh [MANDIR [KELVO]]
 #   MANDIR  the pages (default: docs/man of this repository)
@@ -64,23 +64,25 @@ check_help() {
     # A wide rendering without the overstrikes of bold, so nothing is broken across lines.
     text=$(mandoc -T ascii -O width=1000 "$work/man/man1/$page" | sed 's/.\x08//g')
     if ! help=$("$kelvo" "$@" --help); then
-        fail "'kelvo $* --help' failed"
+        fail "'kelvo ${*:+$* }--help' failed"
         return
     fi
     local -a words=()
     mapfile -t words < <(
         {
-            grep -oE '(^|[][ ,])--?[a-zA-Z][a-z-]*' <<<"$help" | sed 's/^[][ ,]//'
-            # Command names: the first word of the command list's lines.
-            sed -n '/^commands:/,/^$/p' <<<"$help" | grep -oE '^  [a-z]+' | tr -d ' '
+            grep -oE '(^|[][ ,])--?[a-zA-Z][a-z-]*' <<<"$help" | sed 's/^[][ ,]//' || true
+            # Command names: the first word of the command list's lines, and the words after
+            # "kelvo" in the usage lines.
+            sed -n '/^commands:/,/^$/p' <<<"$help" | grep -oE '^  [a-z]+' | tr -d ' ' || true
+            grep -oE '^(usage:)? +kelvo( [a-z]+)+' <<<"$help" | sed 's/^.*kelvo //' | tr ' ' '\n' || true
         } | sort -u
     )
     if ((${#words[@]} == 0)); then
-        fail "found no option in 'kelvo $* --help'"
+        fail "found no option or command in 'kelvo ${*:+$* }--help'"
     fi
     for word in "${words[@]}"; do
         if ! grep -qE -- "(^|[^a-zA-Z-])$word([^a-zA-Z-]|\$)" <<<"$text"; then
-            fail "$page does not name '$word', which 'kelvo $* --help' lists"
+            fail "$page does not name '$word', which 'kelvo ${*:+$* }--help' lists"
         fi
     done
 }
@@ -92,8 +94,30 @@ check_help kelvo-demo.1 demo
 check_help kelvo-configure.1 configure
 check_help kelvo-configure.1 about
 
+# The EXAMPLES of each page run as written, in a directory of their own, with kelvo on the
+# PATH; pages whose examples are for Windows (kelvo.exe) are left out.
+mkdir -p "$work/bin"
+ln -s "$(realpath "$kelvo")" "$work/bin/kelvo"
+for page in "$work"/man/man1/*.1; do
+    name=$(basename "$page")
+    # The literal displays of the section: the lines indented deeper than its text.
+    mandoc -T ascii -O width=1000 "$page" | sed 's/.\x08//g' |
+        sed -n '/^EXAMPLES/,/^[A-Z]/p' | grep -E '^ {11}' | sed 's/^ *//' >"$work/$name.sh" || true
+    if [[ ! -s $work/$name.sh ]]; then
+        fail "$name has no EXAMPLES"
+        continue
+    fi
+    grep -q 'kelvo\.exe' "$work/$name.sh" && continue
+    mkdir "$work/run-$name"
+    if ! (cd "$work/run-$name" && PATH="$work/bin:$PATH" bash -euo pipefail "$work/$name.sh") \
+        >"$work/$name.log" 2>&1; then
+        fail "the EXAMPLES of $name fail:"
+        tail -n 20 "$work/$name.log"
+    fi
+done
+
 if ((failures > 0)); then
-    echo "man_lint: $failures problems"
+    echo "man_lint: $failures checks failed"
     exit 1
 fi
 echo "man_lint: ${#pages[@]} pages clean"
