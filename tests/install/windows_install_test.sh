@@ -203,6 +203,23 @@ mkdir -p "$tmp/fresh"
 check_programs portable "$tmp/fresh/kelvo-$version-win32/kelvo.exe" \
     "$tmp/fresh/kelvo-$version-win32/Kelvo.flt"
 
+# NSIS strings hold 1023 characters: a longer PATH must be left whole, not cut short.
+echo "Installing with a PATH too long for the installer to change"
+long_path='C:\Tools'
+while [ ${#long_path} -lt 1100 ]; do
+    long_path+=";C:\\Long Folder\\${#long_path}"
+done
+wine reg add 'HKCU\Environment' /v Path /t REG_EXPAND_SZ /d "$long_path" /f >/dev/null 2>&1
+status=0
+run_batch "\"$(windows_path "$setup")\" /S /NOPLUGIN /ADDTOPATH /D=C:\Kelvo Long" || status=$?
+check "the installer exits 0 with a long PATH" test "$status" -eq 0
+check "the long PATH is left as it was" test "$(reg_value 'HKCU\Environment' Path)" = "$long_path"
+status=0
+run_batch '"C:\Kelvo Long\Uninstall.exe" /S' || status=$?
+check "the uninstaller leaves the long PATH as it was" \
+    test "$status" -eq 0 -a "$(reg_value 'HKCU\Environment' Path)" = "$long_path"
+check "the uninstaller removes that install" test ! -e "$drive_c/Kelvo Long"
+
 wineserver -k 2>/dev/null || true
 echo "took $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
