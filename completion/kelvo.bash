@@ -5,7 +5,7 @@
 # of the extensions listed in $2 (space-separated, lower case; matched in any case). With $3
 # "any", every file is offered when none has such an extension.
 _kelvo_files() {
-    local cur=$1 extensions=" $2 " fallback=${3-} path extension
+    local cur=$1 extensions=" $2 " fallback=${3-} path real extension
     # Completion works on the word as typed; an opening quote or backslashes are not part of
     # the name.
     cur=${cur#[\'\"]}
@@ -15,7 +15,11 @@ _kelvo_files() {
         [[ -n $path ]] && directories+=("$path")
     done < <(compgen -d -- "$cur")
     while IFS= read -r path; do
-        [[ -z $path || -d $path ]] && continue
+        [[ -z $path ]] && continue
+        # compgen keeps a leading "~/" as typed.
+        real=$path
+        [[ $real == \~/* ]] && real=$HOME/${real#\~/}
+        [[ -d $real ]] && continue
         extension=${path##*/}
         if [[ $extension == *.* ]]; then
             extension=${extension##*.}

@@ -77,6 +77,7 @@ kelvo demo "" | DIRS
 kelvo demo - | --help --quiet -q
 kelvo demo outdir "" |
 kelvo configure "" | DIRS hero.settings
+kelvo configure ~/o | ~/objid_0001.PNG ~/out.bmp ~/outdir
 kelvo about - | --help
 EOF
 )
@@ -149,7 +150,7 @@ else
     echo "completion_test: $main_script is missing; testing without bash-completion only"
 fi
 for mode in "${modes[@]}"; do
-    output=$(bash --norc "$self" "$completion" --run "$mode")
+    output=$(HOME=$work bash --norc "$self" "$completion" --run "$mode")
     summary=${output##*$'\n'}
     [[ $output == *$'\n'* ]] && printf '%s\n' "${output%$'\n'*}"
     read -r passed failed <<<"$summary"
