@@ -8,15 +8,13 @@
 
 #include "kelvo/batch/exit_codes.h"
 #include "kelvo/batch/render_worker.h"
+#include "kelvo/build_commit.h"
 #include "kelvo/commands.h"
 #include "kelvo/dialog_commands.h"
 #include "kelvo/os/console.h"
 #include "kelvo/os/heap.h"
 #include "kelvo/usage_text.h"
-
-#ifndef KELVO_VERSION
-#define KELVO_VERSION "unknown"
-#endif
+#include "plugin/version.h"
 
 namespace {
 
@@ -79,7 +77,12 @@ int Run(std::vector<std::string> args) {
         return EXIT_DONE;
     }
     if (command == "--version") {
-        std::printf("kelvo %s\n", KELVO_VERSION);
+        // The commit, when the build knew it, tells two builds of one version apart.
+        if (KELVO_COMMIT[0] != '\0') {
+            std::printf("kelvo %s (commit %s)\n", KELVO_VERSION, KELVO_COMMIT);
+        } else {
+            std::printf("kelvo %s\n", KELVO_VERSION);
+        }
         return EXIT_DONE;
     }
     return Fail(EXIT_BAD_INPUT, "unknown command '" + command + "' (see 'kelvo --help')");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/plugin_module.h"
+#include "plugin/version.h"
 
 namespace {
 
@@ -31,16 +32,25 @@ protected:
     std::vector<char> record;
 };
 
-TEST_F(VersionRecordTest, NumericVersionIsOneZeroZeroZero) {
+// The project's version, as the record's four numbers (the fourth always 0) and as its text.
+constexpr DWORD VERSION_MS = (KELVO_VERSION_MAJOR << 16) | KELVO_VERSION_MINOR;
+constexpr DWORD VERSION_LS = KELVO_VERSION_PATCH << 16;
+
+std::string VersionText() {
+    return std::to_string(KELVO_VERSION_MAJOR) + ", " + std::to_string(KELVO_VERSION_MINOR) + ", " +
+           std::to_string(KELVO_VERSION_PATCH) + ", 0";
+}
+
+TEST_F(VersionRecordTest, NumericVersionIsTheProjectVersion) {
     UINT length = 0;
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(Value("\\", length));
     ASSERT_NE(fixed, nullptr);
     ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS, VERSION_MS);
+    EXPECT_EQ(fixed->dwFileVersionLS, VERSION_LS);
+    EXPECT_EQ(fixed->dwProductVersionMS, VERSION_MS);
+    EXPECT_EQ(fixed->dwProductVersionLS, VERSION_LS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
 }
 
@@ -56,11 +66,11 @@ TEST_F(VersionRecordTest, IsInUsEnglishWithUnicodeCodePage) {
 TEST_F(VersionRecordTest, HoldsTheModulesTexts) {
     struct Case {
         const char* name;
-        const char* text;
+        std::string text;
     };
     const Case cases[] = {
-        {"FileVersion", "1, 0, 0, 0"},
-        {"ProductVersion", "1, 0, 0, 0"},
+        {"FileVersion", VersionText()},
+        {"ProductVersion", VersionText()},
         {"OriginalFilename", "Kelvo.flt"},
         {"InternalName", "Kelvo"},
         {"FileDescription", "Kelvo"},
@@ -73,7 +83,7 @@ TEST_F(VersionRecordTest, HoldsTheModulesTexts) {
         UINT length = 0;
         const auto* text = static_cast<const char*>(Value(path.c_str(), length));
         ASSERT_NE(text, nullptr);
-        EXPECT_STREQ(text, c.text);
+        EXPECT_STREQ(text, c.text.c_str());
     }
 }
 
