@@ -10,8 +10,11 @@
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
 #include "kelvo/demo_scene.h"
+#include "kelvo/imageio/png_preview.h"
+#include "kelvo/os/file_identity.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
+#include "kelvo/os/program_location.h"
 #include "kelvo/usage_text.h"
 #include "pcx/pcx_writer.h"
 #include "render/frame_file.h"
@@ -20,13 +23,44 @@ namespace {
 
 constexpr int SWATCH = 8;  // pixels per palette entry in the palette chart
 
+// Computes each frame and saves it as a renderer would, colour and identifier pass in
+// render/, so that the user has real inputs to try kelvo render on.
 class DemoFrameSource final : public FrameSource {
 public:
-    int LoadFrame(size_t index, DecodedFrame& frame, std::string&) override {
+    explicit DemoFrameSource(std::filesystem::path inputs) : inputs_(std::move(inputs)) {}
+
+    int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override {
         RenderDemoFrame(static_cast<int>(index), frame);
+        char number[16];
+        std::snprintf(number, sizeof number, "%04d", static_cast<int>(index) + 1);
+        const std::string color = (inputs_ / ("beauty_" + std::string(number) + ".png")).string();
+        const std::string ids = (inputs_ / ("objid_" + std::string(number) + ".png")).string();
+        std::string reason;
+        if (!WriteColorPng(color, frame.color, reason)) {
+            error = "cannot write '" + color + "': " + reason;
+            return 0;
+        }
+        if (!WriteIdPng(ids, frame.ids, reason)) {
+            error = "cannot write '" + ids + "': " + reason;
+            return 0;
+        }
         return 1;
     }
+
+private:
+    std::filesystem::path inputs_;
 };
+
+// How the user's shell starts this very program: "kelvo" when the PATH finds it, else its
+// full name, so that the commands the demo suggests work as printed.
+std::string CommandForHints() {
+    const std::string self = RunningProgramPath();
+    const std::string found = FindOnPath("kelvo");
+    if (self.empty() || (!found.empty() && IsSameFile(IdentifyFile(found), IdentifyFile(self)))) {
+        return "kelvo";
+    }
+    return QuoteForShell(self);
+}
 
 // A 16 x 16 chart of the palette's swatches, entry 0 at the top left; as a PCX file its
 // trailer is the palette that --palette reads.
@@ -76,10 +110,11 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     }
     InstallInterruptHandlers();
     std::error_code created;
-    std::filesystem::create_directories(root, created);
+    const std::filesystem::path inputs = root / "render";
+    std::filesystem::create_directories(inputs, created);
     if (created) {
         return Fail(EXIT_NOT_WRITTEN,
-                    "cannot create directory '" + directory + "': " + created.message());
+                    "cannot create directory '" + inputs.string() + "': " + created.message());
     }
 
     PaletteEntry palette[PALETTE_ENTRIES];
@@ -118,7 +153,7 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
         plans.push_back({frame + 1, "demo frame " + std::to_string(frame + 1), file,
                          (root / ("demo" + std::string(number) + ".png")).string(), ""});
     }
-    DemoFrameSource source;
+    DemoFrameSource source(inputs);
     const ProgressMode mode = ChooseProgressMode(quiet, stderr);
     ProgressDisplay progress(mode == PROGRESS_BAR ? PROGRESS_BAR : PROGRESS_ERRORS_ONLY, stderr,
                              plans.size());
@@ -134,15 +169,26 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     if (quiet) {
         return EXIT_DONE;
     }
+    const std::string kelvo = CommandForHints();
+    const std::string settingsArg = QuoteForShell((root / "demo.settings").string());
+    const std::string idsArg = QuoteForShell((inputs / "objid_####.png").string());
+    const std::string colorArg = QuoteForShell((inputs / "beauty_####.png").string());
     std::printf(
         "Rendered %d frames of %d x %d through the palette filter into %s/\n"
         "  %s/demo0001.pcx ... demo%04d.pcx  palettised frames (8-bit RLE PCX)\n"
         "  %s/demo0001.png ... demo%04d.png  PNG previews of the same frames\n"
         "  %s/demo-palette.pcx                the palette: one shading ramp per object\n"
         "  %s/demo.settings                   the filter's 1084-byte settings block\n"
+        "  %s/render/                         the render it palettised: beauty_0001.png ...\n"
+        "                                     (colour) and objid_0001.png ... (identifiers)\n"
         "Look at a frame: open %s/demo0001.png in an image viewer.\n"
-        "See the settings: kelvo settings show %s/demo.settings\n",
+        "See the settings:\n"
+        "  %s settings show %s\n"
+        "Palettise the render yourself, into out/:\n"
+        "  %s render --settings %s --ids %s --output out/demo.pcx --frames 1-%d %s\n",
         DEMO_FRAMES, DEMO_WIDTH, DEMO_HEIGHT, dir.c_str(), dir.c_str(), DEMO_FRAMES, dir.c_str(),
-        DEMO_FRAMES, dir.c_str(), dir.c_str(), dir.c_str(), dir.c_str());
+        DEMO_FRAMES, dir.c_str(), dir.c_str(), dir.c_str(), dir.c_str(), kelvo.c_str(),
+        settingsArg.c_str(), kelvo.c_str(), settingsArg.c_str(), idsArg.c_str(), DEMO_FRAMES,
+        colorArg.c_str());
     return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_NOT_WRITTEN;
 }

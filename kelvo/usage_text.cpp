@@ -145,7 +145,10 @@ const char* const DEMO_USAGE =
     "Renders a built-in 24-frame animation (320 x 240: spheres on a floor under a moving\n"
     "light) through the filter, with a palette that gives each object its own shading ramp.\n"
     "Writes into DIR (default ./kelvo-demo): demo0001.pcx ... demo0024.pcx, a PNG preview of\n"
-    "each frame, demo-palette.pcx and demo.settings. -q, --quiet: print only errors.\n";
+    "each frame, demo-palette.pcx and demo.settings; and in DIR/render the render it\n"
+    "palettised, as a renderer saves one: 16-bit colour frames beauty_0001.png ... and 8-bit\n"
+    "identifier passes objid_0001.png ..., to try 'kelvo render' on.\n"
+    "-q, --quiet: print only errors.\n";
 
 const char* const PALETTE_USAGE =
     "usage: kelvo palette show FILE [--png OUT] [--palette-depth 6|8]\n"

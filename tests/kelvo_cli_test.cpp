@@ -637,6 +637,20 @@ TEST_F(KelvoTest, DemoWritesFramesPreviewsPaletteAndSettings) {
         ramps[index / 32] = true;
     }
     EXPECT_EQ(ramps, (std::vector<bool>{true, true, true, true, true, true, false, false}));
+    // The render it saved is what it palettised: the command it suggests gives the same frames.
+    EXPECT_TRUE(Contains(run.out, " render --settings " + Out("demo/demo.settings") + " --ids " +
+                                      Out("demo/render/objid_####.png")))
+        << run.out;
+    const ProcessResult again =
+        Kelvo({"render", "-q", "--settings", Out("demo/demo.settings"), "--ids",
+               Out("demo/render/objid_####.png"), "--output", Out("again/demo.pcx"), "--frames",
+               "1-24", Out("demo/render/beauty_####.png")});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    for (int number = 1; number <= 24; ++number) {
+        char name[16];
+        std::snprintf(name, sizeof name, "demo%04d.pcx", number);
+        EXPECT_EQ(ReadWholeFile(Out("again/") + name), ReadWholeFile(Out("demo/") + name)) << name;
+    }
     // Quiet: the same files, nothing said.
     const ProcessResult quiet = Kelvo({"demo", "--quiet", Out("quiet")});
     ASSERT_EQ(quiet.exitCode, 0) << quiet.err;

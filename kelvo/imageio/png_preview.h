@@ -1,10 +1,12 @@
-// Writes a palettised frame as an 8-bit indexed PNG that carries the palette, with libpng
-// (png_preview_libpng.cpp).
+// Writes PNG files with libpng (png_preview_libpng.cpp): a palettised frame as an 8-bit
+// indexed PNG that carries the palette; a frame's own colour and identifiers as a renderer
+// writes them, for the demo's inputs.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "kelvo/imageio/frame_image.h"
 #include "pcx/palette.h"
 
 // Writes width x height indices, row 0 first, as an 8-bit indexed PNG whose PLTE holds all 256
@@ -15,3 +17,11 @@
 [[nodiscard]] int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width,
                                   int height, const PaletteEntry* palette, int transparentIndex,
                                   std::string& error);
+
+// Writes `image` as a 16-bit RGBA PNG (its values as stored), all or nothing as above.
+[[nodiscard]] int WriteColorPng(const std::string& path, const ColorImage& image,
+                                std::string& error);
+
+// Writes `ids` as an 8-bit grey PNG, all or nothing as above: an identifier pass as renderers
+// save one. Refused (0) when an identifier is above 255.
+[[nodiscard]] int WriteIdPng(const std::string& path, const IdImage& ids, std::string& error);

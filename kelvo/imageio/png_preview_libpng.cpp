@@ -1,4 +1,4 @@
-// Writes a palettised frame as an 8-bit indexed PNG that carries the palette.
+// Writes PNG files: palettised frames as 8-bit indexed PNGs, and true-colour and grey frames.
 #include "kelvo/imageio/png_preview.h"
 
 #include <png.h>
@@ -41,23 +41,59 @@ void WriteToSink(png_structp png, png_bytep data, size_t size) {
 
 void FlushNothing(png_structp) {}
 
+// What a PNG holds besides its rows: its kind and, for an indexed one, palette and alphas.
+struct PngLayout {
+    int colorType = PNG_COLOR_TYPE_PALETTE;
+    int bitDepth = 8;
+    const png_color* palette = nullptr;
+    const png_byte* alphas = nullptr;
+    int alphaCount = 0;
+};
+
 // Creates no object with a destructor after the setjmp, so libpng's longjmp skips none.
 int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width,
-           png_uint_32 height, const png_color* palette, const png_byte* alphas, int alphaCount) {
+           png_uint_32 height, const PngLayout& layout) {
     if (setjmp(png_jmpbuf(writer.png))) {
         return 0;
     }
     png_set_write_fn(writer.png, &sink, WriteToSink, FlushNothing);
-    png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_PALETTE,
+    png_set_IHDR(writer.png, writer.info, width, height, layout.bitDepth, layout.colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(writer.png, writer.info, palette, PALETTE_ENTRIES);
-    if (alphaCount > 0) {
-        png_set_tRNS(writer.png, writer.info, alphas, alphaCount, nullptr);
+    if (layout.palette != nullptr) {
+        png_set_PLTE(writer.png, writer.info, layout.palette, PALETTE_ENTRIES);
+    }
+    if (layout.alphaCount > 0) {
+        png_set_tRNS(writer.png, writer.info, layout.alphas, layout.alphaCount, nullptr);
     }
     png_write_info(writer.png, writer.info);
     png_write_image(writer.png, rows);
     png_write_end(writer.png, writer.info);
     return 1;
+}
+
+// Writes `rows` as a PNG of `layout` through a temporary file that replaces `path` when whole.
+int WritePng(const std::string& path, std::vector<png_bytep>& rows, int width, int height,
+             const PngLayout& layout, std::string& error) {
+    PngWriter writer;
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, OnPngError, OnPngWarning);
+    if (writer.png != nullptr) {
+        writer.info = png_create_info_struct(writer.png);
+    }
+    if (writer.info == nullptr) {
+        error = "out of memory";
+        return 0;
+    }
+    bool encoded = false;
+    if (WriteFileAtomically(path.c_str(), [&](ByteSink& sink) {
+            encoded = Encode(writer, sink, rows.data(), static_cast<png_uint_32>(width),
+                             static_cast<png_uint_32>(height), layout) != 0;
+            return encoded ? 1 : 0;
+        })) {
+        return 1;
+    }
+    error = encoded || writer.message[0] == '\0' ? std::string(std::strerror(errno))
+                                                 : std::string(writer.message);
+    return 0;
 }
 
 }  // namespace
@@ -86,24 +122,48 @@ int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, 
         // libpng only reads the rows it is given to write.
         rows[y] = const_cast<png_bytep>(indices + y * static_cast<size_t>(width));
     }
-    PngWriter writer;
-    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, OnPngError, OnPngWarning);
-    if (writer.png != nullptr) {
-        writer.info = png_create_info_struct(writer.png);
-    }
-    if (writer.info == nullptr) {
-        error = "out of memory";
+    return WritePng(path, rows, width, height,
+                    {PNG_COLOR_TYPE_PALETTE, 8, colours, alphas, alphaCount}, error);
+}
+
+int WriteColorPng(const std::string& path, const ColorImage& image, std::string& error) {
+    const size_t width = static_cast<size_t>(image.width);
+    const size_t height = static_cast<size_t>(image.height);
+    if (width < 1 || height < 1 || image.rgba.size() != width * height * 4) {
+        error = "empty frame";
         return 0;
     }
-    bool encoded = false;
-    if (WriteFileAtomically(path.c_str(), [&](ByteSink& sink) {
-            encoded = Encode(writer, sink, rows.data(), static_cast<png_uint_32>(width),
-                             static_cast<png_uint_32>(height), colours, alphas, alphaCount) != 0;
-            return encoded ? 1 : 0;
-        })) {
-        return 1;
+    // PNG stores 16-bit samples most significant byte first, whatever the machine's order.
+    std::vector<uint8_t> bytes(image.rgba.size() * 2);
+    for (size_t i = 0; i < image.rgba.size(); ++i) {
+        bytes[2 * i] = static_cast<uint8_t>(image.rgba[i] >> 8);
+        bytes[2 * i + 1] = static_cast<uint8_t>(image.rgba[i]);
     }
-    error = encoded || writer.message[0] == '\0' ? std::string(std::strerror(errno))
-                                                 : std::string(writer.message);
-    return 0;
+    std::vector<png_bytep> rows(height);
+    for (size_t y = 0; y < height; ++y) {
+        rows[y] = bytes.data() + y * width * 8;
+    }
+    return WritePng(path, rows, image.width, image.height, {PNG_COLOR_TYPE_RGB_ALPHA, 16}, error);
+}
+
+int WriteIdPng(const std::string& path, const IdImage& ids, std::string& error) {
+    const size_t width = static_cast<size_t>(ids.width);
+    const size_t height = static_cast<size_t>(ids.height);
+    if (width < 1 || height < 1) {
+        error = "empty frame";
+        return 0;
+    }
+    std::vector<uint8_t> bytes(width * height, 0);  // no identifiers: every one is 0
+    for (size_t i = 0; i < ids.ids.size() && i < bytes.size(); ++i) {
+        if (ids.ids[i] > 255) {
+            error = "identifier " + std::to_string(ids.ids[i]) + " does not fit 8 bits";
+            return 0;
+        }
+        bytes[i] = static_cast<uint8_t>(ids.ids[i]);
+    }
+    std::vector<png_bytep> rows(height);
+    for (size_t y = 0; y < height; ++y) {
+        rows[y] = bytes.data() + y * width;
+    }
+    return WritePng(path, rows, ids.width, ids.height, {PNG_COLOR_TYPE_GRAY, 8}, error);
 }
