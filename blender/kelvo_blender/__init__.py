@@ -1,8 +1,20 @@
-"""Kelvo for Blender: palettises every frame of an animation render with kelvo.
+"""Kelvo for Blender: palettises the frames of an animation render with kelvo.
 
-Settings live in the scene (so in the .blend file, and farm workers with the add-on enabled
-do the same); a panel in the Output properties edits them; after each frame an animation
-render writes, kelvo palettises that multilayer OpenEXR file into a PCX frame.
+Settings live in the scene (so in the .blend file, and farm workers with the add-on enabled do
+the same); a panel in the Output properties edits them. The kelvo program is a machine setting,
+in the add-on's preferences: a path, or empty for `kelvo` on the PATH (a .blend saved before
+then may name one in its scene, which is used while the preference is empty). The panel says
+when kelvo is not found.
+
+After each frame an animation render writes, kelvo palettises that multilayer OpenEXR file into
+a PCX frame (and an indexed PNG). An animated GIF, or levels measured over the whole sequence,
+need every frame at once: then nothing runs per frame, and one kelvo run palettises the scene's
+frame range when the render completes.
+
+Failures go to the report area (status bar, Info editor). Without a window (`blender -b ...
+-a`) they are printed as `Error: ...` on stderr, and when the render completes after any
+failure, Blender exits with code 1 (sys.exit in the render_complete handler: Blender 3.4 exits
+there with that code, so a farm sees the failure; arguments after -a are then not run).
 """
 
 import os
@@ -13,8 +25,8 @@ import sys
 
 import bpy
 from bpy.app.handlers import persistent
-from bpy.props import (BoolProperty, CollectionProperty, EnumProperty, IntProperty,
-                       PointerProperty, StringProperty)
+from bpy.props import (BoolProperty, CollectionProperty, EnumProperty, FloatProperty,
+                       IntProperty, PointerProperty, StringProperty)
 
 from . import command
 
@@ -31,6 +43,9 @@ bl_info = {
 # Failures met while rendering, waiting to be reported from the main thread: a render started
 # from the interface runs its handlers on the render thread, which must not report.
 _reports = queue.Queue()
+# The frames the current render wrote, and what went wrong in it.
+_written = []
+_failures = []
 
 
 def _set_up_scene(scene):
@@ -49,20 +64,40 @@ def _on_setting_changed(settings, context):
         _set_up_scene(context.scene)
 
 
+class KelvoPreferences(bpy.types.AddonPreferences):
+    bl_idname = __package__
+
+    kelvo: StringProperty(name="kelvo Program", subtype="FILE_PATH",
+                          description="The kelvo program on this machine; empty: kelvo found "
+                                      "on the PATH")
+
+    def draw(self, context):
+        self.layout.prop(self, "kelvo")
+        _draw_program(self.layout, context.scene)
+
+
 class KelvoRange(bpy.types.PropertyGroup):
     identifier: IntProperty(name="ID", min=0, max=15, description="Object or material pass index")
     first: IntProperty(name="First", min=0, max=255, description="First palette entry")
     last: IntProperty(name="Last", min=0, max=255, default=255, description="Last palette entry")
     dither: BoolProperty(name="Dither", description="Two-pixel checkerboard dither")
+    use_levels: BoolProperty(name="Levels", description="Stretch the luminance span from Low "
+                             "to High over the range (wins over Auto Levels)")
+    level_low: FloatProperty(name="Low", min=0, max=1, precision=3,
+                             description="Luminance that takes the range's first entry")
+    level_high: FloatProperty(name="High", min=0, max=1, default=1, precision=3,
+                              description="Luminance that takes the range's last entry")
 
 
 class KelvoSettings(bpy.types.PropertyGroup):
     enabled: BoolProperty(name="Palettise with kelvo", update=_on_setting_changed,
-                          description="Run kelvo on every frame an animation render writes")
-    kelvo: StringProperty(name="kelvo", subtype="FILE_PATH", default="kelvo",
-                          description="The kelvo program: a path, or a name found on the PATH")
+                          description="Run kelvo on the frames an animation render writes")
+    kelvo: StringProperty(name="kelvo (this file)", subtype="FILE_PATH", default="kelvo",
+                          description="The kelvo program this file names, from before the "
+                                      "add-on's preferences held it; used while they hold none")
     palette: StringProperty(name="Palette", subtype="FILE_PATH",
-                            description="A PCX file with a 256-colour palette")
+                            description="A palette file: PCX, JASC-PAL, GIMP GPL, ACT, RIFF PAL, "
+                                        "raw, Lospec .hex or an indexed PNG")
     method: EnumProperty(name="Method", default="UNIFORM", items=[
         ("UNIFORM", "Uniform", "By luminance over the identifier's range"),
         ("NEAREST", "Nearest", "The nearest colour of the identifier's range")])
@@ -71,9 +106,32 @@ class KelvoSettings(bpy.types.PropertyGroup):
         ("MATERIAL", "Material Index", "Identifiers from the Material Index pass")])
     ranges: CollectionProperty(type=KelvoRange)
     active_range: IntProperty()
+    levels_auto: BoolProperty(name="Auto Levels",
+                              description="Stretch each identifier's luminance span over the "
+                                          "whole sequence over its range (frames are then "
+                                          "palettised together when the render completes)")
+    use_background_id: BoolProperty(name="Background ID",
+                                    description="Give transparent pixels an identifier of "
+                                                "their own")
+    background_id: IntProperty(name="Background ID", min=0, max=15,
+                               description="The identifier of transparent pixels")
+    alpha_threshold: FloatProperty(name="Alpha Threshold", min=0, max=1, precision=3,
+                                   description="Pixels whose alpha is below this take the "
+                                               "background identifier; 0: only alpha 0")
     output: StringProperty(name="Output", subtype="FILE_PATH", default="//kelvo/frame_####.pcx",
                            description="PCX frame files: a run of '#' ending the name takes "
                                        "the frame number")
+    png: StringProperty(name="Indexed PNG", subtype="FILE_PATH",
+                        description="8-bit indexed PNG files beside the PCX frames, '#' runs "
+                                    "taking the frame number; empty: none")
+    gif: StringProperty(name="Animated GIF", subtype="FILE_PATH",
+                        description="One GIF of the frame range at the scene's frame rate, made "
+                                    "when the render completes; empty: none")
+    use_transparent: BoolProperty(name="Transparent Entry",
+                                  description="One palette entry is transparent in the PNG and "
+                                              "GIF files")
+    transparent: IntProperty(name="Transparent Entry", min=0, max=255,
+                             description="The palette entry that is transparent")
 
 
 def _view_layer(scene):
@@ -84,38 +142,75 @@ def _view_layer(scene):
     return scene.view_layers[0].name
 
 
-def _kelvo_program(path):
-    if os.sep in path or (os.altsep and os.altsep in path) or path.startswith("//"):
-        return bpy.path.abspath(path)
-    return shutil.which(path) or path
+def _find_kelvo(scene):
+    """The kelvo program to run and None, or None and why it was not found."""
+    addon = bpy.context.preferences.addons.get(__package__)
+    path = addon.preferences.kelvo if addon else ""
+    origin = "set in the add-on's preferences"
+    if not path and scene.kelvo.kelvo not in ("", "kelvo"):
+        path, origin = scene.kelvo.kelvo, "named in this .blend file"
+    return command.find_program(bpy.path.abspath(path) if path else "kelvo", origin,
+                                shutil.which)
 
 
-def palettise_frame(scene, frame):
-    """Runs kelvo on the file the render wrote for `frame`; returns None or what went wrong."""
+def _whole_sequence(settings):
+    return settings.levels_auto or bool(settings.gif)
+
+
+def _job(scene):
+    settings = scene.kelvo
+    render = scene.render
+    return command.Job(
+        palette=bpy.path.abspath(settings.palette), method=settings.method,
+        source=settings.source, view_layer=_view_layer(scene),
+        output=bpy.path.abspath(settings.output),
+        ranges=[(r.identifier, r.first, r.last, r.dither) for r in settings.ranges],
+        spans=[(r.identifier, r.level_low, r.level_high) for r in settings.ranges
+               if r.use_levels],
+        levels_auto=settings.levels_auto,
+        background_id=settings.background_id if settings.use_background_id else None,
+        alpha_threshold=settings.alpha_threshold if settings.alpha_threshold > 0 else None,
+        png=bpy.path.abspath(settings.png) if settings.png else "",
+        gif=bpy.path.abspath(settings.gif) if settings.gif else "",
+        fps=render.fps / render.fps_base / scene.frame_step,
+        transparent=settings.transparent if settings.use_transparent else None)
+
+
+def _scene_frames(scene):
+    return list(range(scene.frame_start, scene.frame_end + 1, scene.frame_step))
+
+
+def palettise(scene, frames):
+    """Runs kelvo once on the files the render wrote for `frames`; returns None or what went
+    wrong."""
     settings = scene.kelvo
     if scene.render.image_settings.file_format != "OPEN_EXR_MULTILAYER":
         return "kelvo needs OpenEXR MultiLayer output (Output Properties > Output)"
     if not settings.palette:
         return "no palette file is set for kelvo"
-    ranges = [(r.identifier, r.first, r.last, r.dither) for r in settings.ranges]
-    args = command.render_command(
-        _kelvo_program(settings.kelvo), bpy.path.abspath(settings.palette), settings.method,
-        settings.source, ranges, _view_layer(scene), bpy.path.abspath(settings.output),
-        scene.render.frame_path(frame=frame), frame)
+    program, problem = _find_kelvo(scene)
+    if problem:
+        return problem
+    exr_paths = [scene.render.frame_path(frame=frame) for frame in frames]
+    start, problem = command.numbering(frames, exr_paths)
+    if problem:
+        return problem
+    args = command.render_command(program, _job(scene), exr_paths, start)
     try:
         done = subprocess.run(args, capture_output=True, text=True, errors="replace")
     except OSError as error:
-        return "cannot run kelvo '%s': %s" % (args[0], error.strerror)
+        return "cannot run kelvo '%s': %s" % (program, error.strerror)
     if done.stderr:
         print(done.stderr, end="")
-    return None if done.returncode == 0 else command.describe_failure(frame, done.returncode,
-                                                                      done.stderr)
+    if done.returncode != 0:
+        return command.describe_failure(frames, done.returncode, done.stderr)
+    return None
 
 
 def _report(message):
     if bpy.app.background:
         # No window: the console is the report area, in the form Blender prints reports.
-        print("Error: " + message, file=sys.stderr)
+        print("Error: " + message, file=sys.stderr, flush=True)
     else:
         _reports.put(message)
 
@@ -128,12 +223,44 @@ def _flush_reports():
     return 0.5
 
 
+def _fail(problem):
+    if problem:
+        _failures.append(problem)
+        _report(problem)
+
+
+@persistent
+def _on_render_init(scene, *args):
+    _written.clear()
+    _failures.clear()
+
+
 @persistent
 def _after_frame_written(scene, *args):
     if scene.kelvo.enabled:
-        problem = palettise_frame(scene, scene.frame_current)
-        if problem:
-            _report(problem)
+        _written.append(scene.frame_current)
+        if not _whole_sequence(scene.kelvo):
+            _fail(palettise(scene, [scene.frame_current]))
+
+
+@persistent
+def _on_render_complete(scene, *args):
+    if scene.kelvo.enabled and _written and _whole_sequence(scene.kelvo):
+        _fail(palettise(scene, _scene_frames(scene)))
+    _written.clear()
+    if _failures and bpy.app.background:
+        # A farm judges a task by its exit code; Blender's own would be 0.
+        print("Error: kelvo: %d failure(s) in this render, so Blender exits with code 1"
+              % len(_failures), file=sys.stderr, flush=True)
+        sys.stdout.flush()
+        sys.exit(1)
+    _failures.clear()
+
+
+@persistent
+def _on_render_cancel(scene, *args):
+    _written.clear()
+    _failures.clear()
 
 
 class KELVO_OT_report(bpy.types.Operator):
@@ -168,17 +295,15 @@ class KELVO_OT_set_up(bpy.types.Operator):
 
 
 class KELVO_OT_palettise_frames(bpy.types.Operator):
-    """Palettise the frames already rendered for the scene's frame range"""
+    """Palettise the frames already rendered for the scene's frame range, in one kelvo run"""
     bl_idname = "kelvo.palettise_frames"
     bl_label = "Palettise Rendered Frames"
 
     def execute(self, context):
-        scene = context.scene
-        frames = range(scene.frame_start, scene.frame_end + 1, scene.frame_step)
-        problems = [p for p in (palettise_frame(scene, frame) for frame in frames) if p]
-        for problem in problems:
+        frames = _scene_frames(context.scene)
+        problem = palettise(context.scene, frames)
+        if problem:
             self.report({"ERROR"}, problem)
-        if problems:
             return {"CANCELLED"}
         self.report({"INFO"}, "kelvo palettised %d frames" % len(frames))
         return {"FINISHED"}
@@ -219,6 +344,20 @@ class KELVO_UL_ranges(bpy.types.UIList):
         row.prop(item, "first", text="")
         row.prop(item, "last", text="")
         row.prop(item, "dither", text="", icon="TEXTURE")
+        row.prop(item, "use_levels", text="", icon="IMAGE_ZDEPTH")
+
+
+def _draw_program(layout, scene):
+    """Says which kelvo the add-on runs, or that it finds none."""
+    program, problem = _find_kelvo(scene)
+    column = layout.column(align=True)
+    if problem:
+        column.alert = True
+        found, _, hint = problem.partition("; ")
+        column.label(text=found, icon="ERROR")
+        column.label(text=hint[:1].upper() + hint[1:])
+    else:
+        column.label(text="kelvo: " + program, icon="CHECKMARK")
 
 
 class KELVO_PT_output(bpy.types.Panel):
@@ -243,22 +382,56 @@ class KELVO_PT_output(bpy.types.Panel):
         buttons = row.column(align=True)
         buttons.operator("kelvo.range_add", icon="ADD", text="")
         buttons.operator("kelvo.range_remove", icon="REMOVE", text="")
+        if 0 <= settings.active_range < len(settings.ranges):
+            item = settings.ranges[settings.active_range]
+            row = layout.row(heading="Levels")
+            row.prop(item, "use_levels", text="")
+            span = row.row(align=True)
+            span.active = item.use_levels
+            span.prop(item, "level_low")
+            span.prop(item, "level_high")
+        layout.prop(settings, "levels_auto")
+        row = layout.row(heading="Background ID")
+        row.prop(settings, "use_background_id", text="")
+        value = row.row()
+        value.active = settings.use_background_id
+        value.prop(settings, "background_id", text="")
+        value = layout.row()
+        value.active = settings.use_background_id
+        value.prop(settings, "alpha_threshold")
         layout.prop(settings, "output")
-        layout.prop(settings, "kelvo")
+        layout.prop(settings, "png")
+        layout.prop(settings, "gif")
+        row = layout.row(heading="Transparent Entry")
+        row.prop(settings, "use_transparent", text="")
+        value = row.row()
+        value.active = settings.use_transparent
+        value.prop(settings, "transparent", text="")
+        if _whole_sequence(settings):
+            layout.label(text="All frames are palettised together when the animation "
+                              "render completes (GIF, Auto Levels)", icon="INFO")
+        if settings.kelvo not in ("", "kelvo"):
+            layout.prop(settings, "kelvo")
+        _draw_program(layout, context.scene)
         layout.operator("kelvo.set_up", icon="RENDERLAYERS")
         layout.operator("kelvo.palettise_frames", icon="IMAGE_DATA")
 
 
-_classes = (KelvoRange, KelvoSettings, KELVO_OT_report, KELVO_OT_set_up,
+_classes = (KelvoPreferences, KelvoRange, KelvoSettings, KELVO_OT_report, KELVO_OT_set_up,
             KELVO_OT_palettise_frames, KELVO_OT_range_add, KELVO_OT_range_remove,
             KELVO_UL_ranges, KELVO_PT_output)
+_handlers = ((bpy.app.handlers.render_init, _on_render_init),
+             (bpy.app.handlers.render_write, _after_frame_written),
+             (bpy.app.handlers.render_complete, _on_render_complete),
+             (bpy.app.handlers.render_cancel, _on_render_cancel))
 
 
 def register():
     for cls in _classes:
         bpy.utils.register_class(cls)
     bpy.types.Scene.kelvo = PointerProperty(type=KelvoSettings)
-    bpy.app.handlers.render_write.append(_after_frame_written)
+    for handlers, handler in _handlers:
+        handlers.append(handler)
     if not bpy.app.background:
         bpy.app.timers.register(_flush_reports, persistent=True)
 
@@ -266,8 +439,9 @@ def register():
 def unregister():
     if bpy.app.timers.is_registered(_flush_reports):
         bpy.app.timers.unregister(_flush_reports)
-    if _after_frame_written in bpy.app.handlers.render_write:
-        bpy.app.handlers.render_write.remove(_after_frame_written)
+    for handlers, handler in _handlers:
+        if handler in handlers:
+            handlers.remove(handler)
     del bpy.types.Scene.kelvo
     for cls in reversed(_classes):
         bpy.utils.unregister_class(cls)

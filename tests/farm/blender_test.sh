@@ -1,88 +1,152 @@
 #!/bin/bash
-# The Blender add-on (blender/kelvo_blender) in Debian's Blender, headless: a scene saved with
-# the add-on's settings renders 2 frames as a farm worker would (blender -b scene.blend -a),
-# and the add-on's PCX frames must be those of kelvo run directly on the same OpenEXR files,
-# which also proves the pass channel names; the operator palettises rendered frames from the
-# Material Index pass; a wrong palette path is reported.
+# The Blender add-on as users install it, in Debian's Blender, headless, with a configuration of
+# its own: the zip (packaging/blender/build-addon-zip.sh) installed and enabled through
+# Blender's operators and the preferences saved; a scene saved with the add-on's settings
+# renders 2 frames as a farm worker would (blender -b scene.blend -a), once with kelvo on the
+# PATH (PCX and indexed PNG frames per frame, a background identifier for the transparent sky)
+# and once with kelvo found through the saved preference (auto levels and a GIF: one run over
+# both frames when the render completes). Every file must equal that of kelvo run directly on
+# the same OpenEXR files, which also proves the pass channel names. A failing palettisation and
+# a missing kelvo are reported and make Blender exit 1; the add-on, loaded as 4.2+ loads an
+# extension, palettises rendered frames from the Material Index pass with the kelvo a .blend
+# names in its scene.
 #   blender_test.sh KELVO
 set -euo pipefail
 kelvo=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-addon=$(cd "$here/../../blender/kelvo_blender" && pwd)
+root=$(cd "$here/../.." && pwd)
 started=$SECONDS
 step() { echo "== $(printf '%3d' $((SECONDS - started)))s: $*"; }
 fail() {
     echo "FAILED: $*" >&2
     exit 1
 }
-command -v blender >/dev/null || fail "blender is missing: run scripts/install-deps.sh all"
+blender=$(command -v blender) || fail "blender is missing: run scripts/install-deps.sh all"
+timeout=$(command -v timeout)
 
 work=$(mktemp -d /tmp/kelvo-blender.XXXXXX)
-trap '[ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
-mkdir -p "$work/scripts/addons" "$work/home" "$work/direct"
-ln -s "$addon" "$work/scripts/addons/kelvo_blender"
-# The add-on is found in a scripts folder of the test's own; Blender keeps its settings in a
-# home of the test's own.
-export BLENDER_USER_SCRIPTS=$work/scripts HOME=$work/home
-blend() {
-    local status=0
-    blender -b --factory-startup --python-exit-code 3 "$@" \
-        >>"$work/blender.log" 2>&1 || status=$?
-    if [ $status -ne 0 ] || grep -q "Traceback" "$work/blender.log"; then
-        tail -n 30 "$work/blender.log"
-        fail "blender $* exited $status"
+blender_pid=
+cleanup() {
+    if [ -n "$blender_pid" ]; then
+        kill "$blender_pid" 2>/dev/null || true
+        wait "$blender_pid" 2>/dev/null || true
+    fi
+    [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+mkdir -p "$work/config" "$work/scripts" "$work/home" "$work/system" "$work/kelvo-bin" \
+    "$work/direct"
+# Blender keeps its preferences, add-ons and home in the test's own folders. Its PATH holds
+# Blender alone ($work/system), and kelvo ($work/kelvo-bin) only where a step says so.
+export BLENDER_USER_CONFIG=$work/config BLENDER_USER_SCRIPTS=$work/scripts HOME=$work/home
+ln -s "$blender" "$work/system/blender"
+ln -s "$kelvo" "$work/kelvo-bin/kelvo"
+log=$work/blender.log
+# run_blender STATUS PATH ARG...: Blender, headless, must exit with STATUS; its output is in $log.
+run_blender() {
+    local expected=$1 path=$2 status=0
+    shift 2
+    PATH=$path "$timeout" -k 5 120 blender -b --python-exit-code 3 "$@" >"$log" 2>&1 &
+    blender_pid=$!
+    wait "$blender_pid" || status=$?
+    blender_pid=
+    if [ "$status" -ne "$expected" ] || grep -q "Traceback" "$log"; then
+        tail -n 30 "$log"
+        fail "blender $* exited $status, not $expected"
     fi
 }
-"$kelvo" demo -q "$work/demo"
-ranges=(--range 0:0-31 --range 1:32-95:dither --range 2:96-159:dither --range 3:160-223)
-same_frames() {
-    for n in 1 2; do
-        cmp "$1$n.pcx" "$2$n.pcx" || fail "$1$n.pcx and $2$n.pcx differ"
+expect_log() {
+    grep -q -- "$1" "$log" || {
+        cat "$log"
+        fail "Blender did not print $1"
+    }
+}
+same_files() { # DIR_A DIR_B NAME...
+    local a=$1 b=$2 name
+    shift 2
+    for name in "$@"; do
+        cmp "$a/$name" "$b/$name" || fail "$a/$name and $b/$name differ"
     done
 }
+"$kelvo" demo -q "$work/demo"
+frames=(frame_0001.pcx frame_0002.pcx frame_0001.png frame_0002.png)
+direct() { # DIR OPTION...: kelvo itself on the rendered files, as the scene's settings say
+    local dir=$1
+    shift
+    "$kelvo" render -q --palette "$work/demo/demo-palette.pcx" --method uniform \
+        --range 0:0-31 --range 1:32-95:dither --range 2:96-159:dither --range 3:160-223 \
+        --range 4:224-239 --background-id 4 --alpha-threshold 0.5 --transparent 224 \
+        --output "$work/direct/$dir/frame_####.pcx" --png "$work/direct/$dir/frame_####.png" \
+        "$@" "$work"/render/shot_000[12].exr
+}
 
-step "the scene, saved with the add-on's settings"
-blend --addons kelvo_blender --python "$here/blender_scene.py" -- "$work" "$kelvo"
-step "an animation render of the saved scene (Cycles, 2 frames)"
-blend --addons kelvo_blender "$work/scene.blend" -a
-"$kelvo" render -q --palette "$work/demo/demo-palette.pcx" --method uniform --source object \
-    --id-channel ViewLayer.IndexOB.X "${ranges[@]}" --output "$work/direct/object_####.pcx" \
-    "$work"/render/shot_000[12].exr
-same_frames "$work/addon/frame_000" "$work/direct/object_000"
-step "the add-on's frames are kelvo's own (ViewLayer.IndexOB.X)"
+zip=$work/kelvo-blender-$("$root/scripts/project-version.sh").zip
+"$root/packaging/blender/build-addon-zip.sh" "$("$root/scripts/project-version.sh")" "$zip"
+run_blender 0 "$work/system" --python-expr "
+import bpy
+assert bpy.ops.preferences.addon_install(filepath='$zip') == {'FINISHED'}
+assert bpy.ops.preferences.addon_enable(module='kelvo_blender') == {'FINISHED'}
+bpy.ops.wm.save_userpref()"
+for file in scripts/addons/kelvo_blender/blender_manifest.toml config/userpref.blend; do
+    [ -f "$work/$file" ] || fail "$work/$file is missing after the install"
+done
+step "$(basename "$zip") installed and enabled in a fresh configuration"
+
+run_blender 0 "$work/system" --python "$here/blender_scene.py" -- "$work"
+run_blender 0 "$work/system:$work/kelvo-bin" "$work/scene.blend" -a
+direct object --source object --id-channel ViewLayer.IndexOB.X
+same_files "$work/addon" "$work/direct/object" "${frames[@]}"
+step "an animation render, kelvo on the PATH: PCX and PNG frames are kelvo's own"
+
+run_blender 0 "$work/system" "$work/scene.blend" --python-expr "
+import bpy
+bpy.context.preferences.addons['kelvo_blender'].preferences.kelvo = '$kelvo'
+bpy.ops.wm.save_userpref()
+settings = bpy.context.scene.kelvo
+settings.levels_auto = True
+settings.output, settings.png = '//sequence/frame_####.pcx', '//sequence/frame_####.png'
+settings.gif = '//sequence/shot.gif'" -a
+direct sequence --source object --id-channel ViewLayer.IndexOB.X --levels auto \
+    --gif "$work/direct/sequence/shot.gif" --fps 10
+same_files "$work/sequence" "$work/direct/sequence" "${frames[@]}" shot.gif
+step "kelvo from the preferences, auto levels and a GIF: the files are kelvo's own"
+
+run_blender 1 "$work/system" "$work/scene.blend" --python-expr "
+import bpy
+settings = bpy.context.scene.kelvo
+settings.palette = '//no-such-palette.pcx'
+settings.output = '//wrong/frame_####.pcx'" -f 1
+expect_log "Error: kelvo failed on frame 1 (exit code 2): kelvo: cannot read.*no-such-palette.pcx"
+[ ! -e "$work/wrong" ] || fail "a frame was written without its palette"
+step "a failing palettisation exits 1: $(grep -m1 -o 'Error: kelvo failed.*' "$log")"
+
+run_blender 1 "$work/system" "$work/scene.blend" --python-expr "
+import bpy
+bpy.context.preferences.addons['kelvo_blender'].preferences.kelvo = ''
+bpy.context.scene.kelvo.output = '//wrong/frame_####.pcx'" -f 1
+expect_log "Error: kelvo not found: no 'kelvo' on the PATH; set its path in the add-on's pref"
+[ ! -e "$work/wrong" ] || fail "a frame was written without kelvo"
+step "a missing kelvo exits 1: $(grep -m1 -o 'Error: kelvo not found.*' "$log")"
 
 # Loaded as Blender 4.2 and later load an extension, as a module of another package
 # (bl_ext.REPOSITORY.NAME): nothing in the add-on may name its own module.
 mkdir -p "$work/ext/bl_ext/user_default"
 touch "$work/ext/bl_ext/__init__.py" "$work/ext/bl_ext/user_default/__init__.py"
-ln -s "$addon" "$work/ext/bl_ext/user_default/kelvo_blender"
-blend "$work/scene.blend" --python-expr "
+cp -r "$work/scripts/addons/kelvo_blender" "$work/ext/bl_ext/user_default/"
+run_blender 0 "$work/system" --factory-startup "$work/scene.blend" --python-expr "
 import bpy, importlib, sys
 sys.path.insert(0, '$work/ext')
 importlib.import_module('bl_ext.user_default.kelvo_blender').register()
 settings = bpy.context.scene.kelvo
+settings.kelvo = '$kelvo'
 settings.source = 'MATERIAL'
-settings.output = '//material/frame_####.pcx'
+settings.output, settings.png = '//material/frame_####.pcx', '//material/frame_####.png'
 assert bpy.ops.kelvo.palettise_frames() == {'FINISHED'}"
-"$kelvo" render -q --palette "$work/demo/demo-palette.pcx" --method uniform --source material \
-    --id-channel ViewLayer.IndexMA.X "${ranges[@]}" --output "$work/direct/material_####.pcx" \
-    "$work"/render/shot_000[12].exr
-same_frames "$work/material/frame_000" "$work/direct/material_000"
+direct material --source material --id-channel ViewLayer.IndexMA.X
+same_files "$work/material" "$work/direct/material" "${frames[@]}"
 cmp -s "$work/material/frame_0001.pcx" "$work/addon/frame_0001.pcx" &&
     fail "the Material Index frames are the Object Index ones"
-step "the operator palettises rendered frames (ViewLayer.IndexMA.X), in an extension's package"
-
-: >"$work/blender.log"
-blend --addons kelvo_blender "$work/scene.blend" --python-expr "
-import bpy
-settings = bpy.context.scene.kelvo
-settings.palette = '//no-such-palette.pcx'
-settings.output = '//wrong/frame_####.pcx'" -f 1
-grep -q "Error: kelvo failed on frame 1 (exit code 2): kelvo: cannot read.*no-such-palette.pcx" \
-    "$work/blender.log" || {
-    cat "$work/blender.log"
-    fail "the wrong palette path was not reported"
-}
-[ ! -e "$work/wrong" ] || fail "a frame was written without its palette"
-step "a wrong palette path is reported: $(grep -m1 -o 'Error: kelvo.*' "$work/blender.log")"
+step "in an extension's package, with the kelvo a .blend names: Material Index frames"
 echo "passed in $((SECONDS - started)) s"
