@@ -118,9 +118,11 @@ def WriteMarkdownPages(out: Path, pages, manuals):
         converter = markdown.Markdown(extensions=["tables", "fenced_code", "toc", "sane_lists"],
                                       output_format="html")
         body = converter.convert(page.source.read_text(encoding="utf-8"))
-        body = re.sub(r'(href|src)="([^"]*)"',
-                      lambda m: f'{m.group(1)}="{MapLink(html.unescape(m.group(2)), page, targets)}"',
-                      body)
+        def Rewrite(match):
+            link = MapLink(html.unescape(match.group(2)), page, targets)
+            return f'{match.group(1)}="{html.escape(link)}"'
+
+        body = re.sub(r'(href|src)="([^"]*)"', Rewrite, body)
         text = Document(page.title, Relative("kelvo.css", page.target),
                         Nav(page, pages, manuals), body)
         (out / page.target).parent.mkdir(parents=True, exist_ok=True)
