@@ -22,6 +22,7 @@ import queue
 import shutil
 import subprocess
 import sys
+import textwrap
 
 import bpy
 from bpy.app.handlers import persistent
@@ -73,7 +74,7 @@ class KelvoPreferences(bpy.types.AddonPreferences):
 
     def draw(self, context):
         self.layout.prop(self, "kelvo")
-        _draw_program(self.layout, context.scene)
+        _draw_program(self.layout, context)
 
 
 class KelvoRange(bpy.types.PropertyGroup):
@@ -347,17 +348,24 @@ class KELVO_UL_ranges(bpy.types.UIList):
         row.prop(item, "use_levels", text="", icon="IMAGE_ZDEPTH")
 
 
-def _draw_program(layout, scene):
-    """Says which kelvo the add-on runs, or that it finds none."""
-    program, problem = _find_kelvo(scene)
+def _draw_text(layout, context, text, icon, alert=False):
+    """A label wrapped to the region's width, which a long message would overflow."""
+    width = max(20, int(context.region.width / (7 * context.preferences.system.ui_scale)))
     column = layout.column(align=True)
+    column.alert = alert
+    for number, line in enumerate(textwrap.wrap(text, width)):
+        column.label(text=line, icon=icon if number == 0 else "BLANK1")
+
+
+def _draw_program(layout, context):
+    """Says which kelvo the add-on runs, or that it finds none."""
+    program, problem = _find_kelvo(context.scene)
     if problem:
-        column.alert = True
         found, _, hint = problem.partition("; ")
-        column.label(text=found, icon="ERROR")
-        column.label(text=hint[:1].upper() + hint[1:])
+        _draw_text(layout, context, found + ". " + hint[:1].upper() + hint[1:] + ".", "ERROR",
+                   alert=True)
     else:
-        column.label(text="kelvo: " + program, icon="CHECKMARK")
+        _draw_text(layout, context, "kelvo: " + program, "CHECKMARK")
 
 
 class KELVO_PT_output(bpy.types.Panel):
@@ -408,11 +416,12 @@ class KELVO_PT_output(bpy.types.Panel):
         value.active = settings.use_transparent
         value.prop(settings, "transparent", text="")
         if _whole_sequence(settings):
-            layout.label(text="All frames are palettised together when the animation "
-                              "render completes (GIF, Auto Levels)", icon="INFO")
+            _draw_text(layout, context, "With a GIF or Auto Levels, kelvo palettises the frame "
+                                        "range in one run when the animation render completes",
+                       "INFO")
         if settings.kelvo not in ("", "kelvo"):
             layout.prop(settings, "kelvo")
-        _draw_program(layout, context.scene)
+        _draw_program(layout, context)
         layout.operator("kelvo.set_up", icon="RENDERLAYERS")
         layout.operator("kelvo.palettise_frames", icon="IMAGE_DATA")
 

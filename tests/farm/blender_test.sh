@@ -7,9 +7,10 @@
 # and once with kelvo found through the saved preference (auto levels and a GIF: one run over
 # both frames when the render completes). Every file must equal that of kelvo run directly on
 # the same OpenEXR files, which also proves the pass channel names. A failing palettisation and
-# a missing kelvo are reported and make Blender exit 1; the add-on, loaded as 4.2+ loads an
+# a missing kelvo are reported and make Blender exit 1; the panel, drawn in a window (Xvfb),
+# names the kelvo it runs or says it is missing; the add-on, loaded as 4.2+ loads an
 # extension, palettises rendered frames from the Material Index pass with the kelvo a .blend
-# names in its scene.
+# names in its scene. Every Blender run ends within 120 s, and is ended on every way out.
 #   blender_test.sh KELVO
 set -euo pipefail
 kelvo=$(realpath "$1")
@@ -37,18 +38,24 @@ trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 mkdir -p "$work/config" "$work/scripts" "$work/home" "$work/system" "$work/kelvo-bin" \
-    "$work/direct"
+    "$work/direct" "$work/tmp"
 # Blender keeps its preferences, add-ons and home in the test's own folders. Its PATH holds
 # Blender alone ($work/system), and kelvo ($work/kelvo-bin) only where a step says so.
-export BLENDER_USER_CONFIG=$work/config BLENDER_USER_SCRIPTS=$work/scripts HOME=$work/home
+export BLENDER_USER_CONFIG=$work/config BLENDER_USER_SCRIPTS=$work/scripts HOME=$work/home \
+    TMPDIR=$work/tmp
 ln -s "$blender" "$work/system/blender"
 ln -s "$kelvo" "$work/kelvo-bin/kelvo"
 log=$work/blender.log
 # run_blender STATUS PATH ARG...: Blender, headless, must exit with STATUS; its output is in $log.
+# With PATH "window", Blender has a window, on a display of its own.
 run_blender() {
     local expected=$1 path=$2 status=0
     shift 2
-    PATH=$path "$timeout" -k 5 120 blender -b --python-exit-code 3 "$@" >"$log" 2>&1 &
+    if [ "$path" = window ]; then
+        "$timeout" -k 5 120 xvfb-run -a blender --python-exit-code 3 "$@" >"$log" 2>&1 &
+    else
+        PATH=$path "$timeout" -k 5 120 blender -b --python-exit-code 3 "$@" >"$log" 2>&1 &
+    fi
     blender_pid=$!
     wait "$blender_pid" || status=$?
     blender_pid=
@@ -129,6 +136,41 @@ bpy.context.scene.kelvo.output = '//wrong/frame_####.pcx'" -f 1
 expect_log "Error: kelvo not found: no 'kelvo' on the PATH; set its path in the add-on's pref"
 [ ! -e "$work/wrong" ] || fail "a frame was written without kelvo"
 step "a missing kelvo exits 1: $(grep -m1 -o 'Error: kelvo not found.*' "$log")"
+
+# The panel, drawn in a window, says which kelvo the preferences name, or that it is missing.
+run_blender 0 window "$work/scene.blend" --python-expr "
+import bpy, sys
+addon = sys.modules['kelvo_blender']
+draw_text = addon._draw_text
+shown = []
+def drawn(layout, context, text, *args, **options):
+    shown.append(text)
+    draw_text(layout, context, text, *args, **options)
+addon._draw_text = drawn
+bpy.context.preferences.use_preferences_save = False
+preferences = bpy.context.preferences.addons['kelvo_blender'].preferences
+paths = ['$work/no-such-kelvo', '$kelvo']
+def show():
+    # The Output properties with each path in turn, once drawn with the one before.
+    window = bpy.context.window_manager.windows[0]
+    area = next(a for a in window.screen.areas if a.type == 'PROPERTIES')
+    area.spaces.active.context = 'OUTPUT'
+    area.tag_redraw()
+    if len(paths) < 2:
+        if not shown:
+            return 0.2
+        print('PANEL:', shown[-1], flush=True)
+    if not paths:
+        bpy.ops.wm.quit_blender()
+        return None
+    preferences.kelvo = paths.pop(0)
+    shown.clear()
+    return 0.2
+bpy.app.timers.register(show, first_interval=0.5)
+bpy.app.timers.register(lambda: bpy.ops.wm.quit_blender() and None, first_interval=30)"
+expect_log "PANEL: kelvo not found: '$work/no-such-kelvo' (set in the add-on's preferences) is"
+expect_log "PANEL: kelvo: $kelvo"
+step "the panel names the kelvo it runs, or says it is missing"
 
 # Loaded as Blender 4.2 and later load an extension, as a module of another package
 # (bl_ext.REPOSITORY.NAME): nothing in the add-on may name its own module.
