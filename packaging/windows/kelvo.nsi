@@ -238,7 +238,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "MIT licence; see LICENSE
 !insertmacro PATH_FUNCTIONS ""
 !insertmacro PATH_FUNCTIONS "un."
 
-Section "kelvo program and manual" SecProgram
+Section "kelvo and its manual" SecProgram
     SectionIn RO
     SetOutPath "$INSTDIR"
     !insertmacro KELVO_INSTALL_FILES
