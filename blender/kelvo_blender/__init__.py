@@ -7,9 +7,9 @@ then may name one in its scene, which is used while the preference is empty). Th
 when kelvo is not found.
 
 After each frame an animation render writes, kelvo palettises that multilayer OpenEXR file into
-a PCX frame (and an indexed PNG). An animated GIF, or levels measured over the whole sequence,
-need every frame at once: then nothing runs per frame, and one kelvo run palettises the scene's
-frame range when the render completes.
+a PCX frame (and an indexed PNG when one is set). An animated GIF, or levels measured over the
+whole sequence, need every frame at once: then nothing runs per frame, and one kelvo run
+palettises the scene's frame range when the render completes.
 
 Failures go to the report area (status bar, Info editor). Without a window (`blender -b ...
 -a`) they are printed as `Error: ...` on stderr, and when the render completes after any
@@ -17,7 +17,6 @@ failure, Blender exits with code 1 (sys.exit in the render_complete handler: Ble
 there with that code, so a farm sees the failure; arguments after -a are then not run).
 """
 
-import os
 import queue
 import shutil
 import subprocess
@@ -37,7 +36,7 @@ bl_info = {
     "version": (1, 0, 0),
     "blender": (3, 4, 0),
     "location": "Properties > Output > Kelvo Palette",
-    "description": "Palettise each rendered frame into an 8-bit PCX file with kelvo",
+    "description": "Palettise rendered frames into 8-bit PCX, PNG and GIF files with kelvo",
     "category": "Render",
 }
 
@@ -251,8 +250,8 @@ def _on_render_complete(scene, *args):
     _written.clear()
     if _failures and bpy.app.background:
         # A farm judges a task by its exit code; Blender's own would be 0.
-        print("Error: kelvo: %d failure(s) in this render, so Blender exits with code 1"
-              % len(_failures), file=sys.stderr, flush=True)
+        print("Error: the render's palettisation failed, so Blender exits with code 1",
+              file=sys.stderr, flush=True)
         sys.stdout.flush()
         sys.exit(1)
     _failures.clear()

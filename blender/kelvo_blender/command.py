@@ -120,6 +120,7 @@ def find_program(path, origin, which):
 
     `origin` says where `path` was set, for the message.
     """
+    path = os.path.expanduser(path)
     if os.sep in path or (os.altsep and os.altsep in path):
         if os.path.isfile(path) and os.access(path, os.X_OK):
             return path, None
