@@ -9,7 +9,7 @@ shift || true
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=($(ls tests/fuzz/corpus))
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(ls tests/fuzz/corpus)
 
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"

@@ -11,8 +11,8 @@
 #                             files), and Slurm, munge, iproute2 and Blender (tests/farm: kelvo
 #                             in job arrays and the Blender add-on); and what the packages are
 #                             made and checked with (scripts/package.sh, tests/install): NSIS,
-#                             dpkg-dev, lintian, mmdebstrap, mandoc, Python-Markdown, zip,
-#                             shellcheck and bash-completion
+#                             dpkg-dev, lintian, mmdebstrap, mandoc, Python-Markdown, zip, the
+#                             shell script checker and bash-completion
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev libgif-dev

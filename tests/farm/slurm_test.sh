@@ -162,7 +162,7 @@ same_files() {
 "$kelvo" demo -q "$work/demo"
 settings=(--settings "$work/demo/demo.settings")
 "$kelvo" render -q "${settings[@]}" --output "$work/local/f_####.pcx" "$work"/demo/demo00??.png
-[ "$(ls "$work/local" | wc -l)" -eq 24 ] || fail "the local run wrote no 24 frames"
+[ "$(find "$work/local" -mindepth 1 -maxdepth 1 | wc -l)" -eq 24 ] || fail "the local run wrote no 24 frames"
 export KELVO=$kelvo
 
 # A stand-in renderer, as the render array of the dependency example runs it: it "renders"
@@ -250,7 +250,7 @@ result=$(task_result "${job}_0")
 [[ $result == *" 130:0" ]] || fail "the cancelled task ended '$result', not with exit code 130"
 grep -q "interrupted; frames written: 1" "$work/log/kelvo-${job}_0.log" ||
     fail "kelvo did not say it was interrupted"
-written=$(ls "$work/bigout" | wc -l)
+written=$(find "$work/bigout" -mindepth 1 -maxdepth 1 | wc -l)
 [ "$written" -lt 40 ] || fail "the cancelled task wrote every frame"
 for file in "$work"/bigout/*; do
     [[ $file == *.pcx ]] || fail "'$file' is left behind"

@@ -26,7 +26,7 @@ check_fault() {
         return
     fi
     [ "$(cat "$dir/frame0001.pcx")" = "older frame" ] || fail "$fault: the older frame was damaged"
-    [ "$(ls -A "$dir")" = frame0001.pcx ] || fail "$fault: left behind: $(ls -A "$dir" | tr '\n' ' ')"
+    [ "$(find "$dir" -mindepth 1 -printf '%f\n')" = frame0001.pcx ] || fail "$fault: left behind: $(find "$dir" -mindepth 1 -printf '%f ')"
 }
 
 for fault in enospc:0 enospc:100 enospc:128 enospc:5000 enospc:19000 close eacces vanish; do
@@ -36,7 +36,7 @@ done
 # Without a fault the same run replaces the older frame.
 dir=$work/control
 mkdir -p "$dir" && printf 'older frame' >"$dir/frame0001.pcx"
-KELVO_FAULT= KELVO_FAULT_DIR=$dir LD_PRELOAD=$shim "$render" "$dir/frame.pcx" 1 >/dev/null
+KELVO_FAULT="" KELVO_FAULT_DIR=$dir LD_PRELOAD=$shim "$render" "$dir/frame.pcx" 1 >/dev/null
 size=$(stat -c %s "$dir/frame0001.pcx")
 [ "$size" -gt 897 ] || fail "control: frame not written (size $size)"
 
