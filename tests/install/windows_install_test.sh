@@ -34,7 +34,7 @@ for file in "$setup" "$zip" "$host" "$golden"; do
 done
 started=$SECONDS
 
-tmp=$(mktemp -d)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-windows-install.XXXXXX")
 cleanup() {
     wineserver -k 2>/dev/null || true
     rm -rf "$tmp"
