@@ -1,16 +1,11 @@
 #!/bin/bash
-# The Blender add-on as users install it, in Debian's Blender, headless, with a configuration of
-# its own: the zip (packaging/blender/build-addon-zip.sh) installed and enabled through
-# Blender's operators and the preferences saved; a scene saved with the add-on's settings
-# renders 2 frames as a farm worker would (blender -b scene.blend -a), once with kelvo on the
-# PATH (PCX and indexed PNG frames per frame, a background identifier for the transparent sky)
-# and once with kelvo found through the saved preference (auto levels and a GIF: one run over
-# both frames when the render completes). Every file must equal that of kelvo run directly on
-# the same OpenEXR files, which also proves the pass channel names. A failing palettisation and
-# a missing kelvo are reported and make Blender exit 1; the panel, drawn in a window (Xvfb),
-# names the kelvo it runs or says it is missing; the add-on, loaded as 4.2+ loads an
-# extension, palettises rendered frames from the Material Index pass with the kelvo a .blend
-# names in its scene. Every Blender run ends within 120 s, and is ended on every way out.
+# The Blender add-on as users install it, in Debian's Blender with a configuration of its own:
+# the zip installed and enabled by Blender's operators; a saved scene rendered headless as a
+# farm worker would (blender -b scene.blend -a), kelvo found once on the PATH (PCX and PNG per
+# frame) and once through the saved preference (auto levels and a GIF, one run at the end):
+# every file equals kelvo's own on the same OpenEXR files. A failing palettisation and a missing
+# kelvo make Blender exit 1; the panel, in a window (Xvfb), says which kelvo it runs or that it
+# is missing; loaded as 4.2+ loads an extension, the add-on runs the kelvo an old .blend names.
 #   blender_test.sh KELVO
 set -euo pipefail
 kelvo=$(realpath "$1")
@@ -120,40 +115,29 @@ direct sequence --source object --id-channel ViewLayer.IndexOB.X --levels auto \
 same_files "$work/sequence" "$work/direct/sequence" "${frames[@]}" shot.gif
 step "kelvo from the preferences, auto levels and a GIF: the files are kelvo's own"
 
-run_blender 1 "$work/system" "$work/scene.blend" --python-expr "
-import bpy
-settings = bpy.context.scene.kelvo
-settings.palette = '//no-such-palette.pcx'
-settings.output = '//wrong/frame_####.pcx'" -f 1
-expect_log "Error: kelvo failed on frame 1 (exit code 2): kelvo: cannot read.*no-such-palette.pcx"
-[ ! -e "$work/wrong" ] || fail "a frame was written without its palette"
-step "a failing palettisation exits 1: $(grep -m1 -o 'Error: kelvo failed.*' "$log")"
+fails() { # MESSAGE PYTHON: frame 1 rendered after PYTHON reports MESSAGE and exits 1
+    run_blender 1 "$work/system" "$work/scene.blend" --python-expr "import bpy
+bpy.context.scene.kelvo.output = '//wrong/frame_####.pcx'
+$2" -f 1
+    expect_log "$1"
+    [ ! -e "$work/wrong" ] || fail "a frame was written nonetheless"
+    step "exit code 1: $(grep -m1 -o "Error: kelvo.*" "$log")"
+}
+fails "Error: kelvo failed on frame 1 (exit code 2): kelvo: cannot read.*no-such-palette.pcx" \
+    "bpy.context.scene.kelvo.palette = '//no-such-palette.pcx'"
+fails "Error: kelvo not found: no 'kelvo' on the PATH; set its path in the add-on's pref" \
+    "bpy.context.preferences.addons['kelvo_blender'].preferences.kelvo = ''"
 
-run_blender 1 "$work/system" "$work/scene.blend" --python-expr "
-import bpy
-bpy.context.preferences.addons['kelvo_blender'].preferences.kelvo = ''
-bpy.context.scene.kelvo.output = '//wrong/frame_####.pcx'" -f 1
-expect_log "Error: kelvo not found: no 'kelvo' on the PATH; set its path in the add-on's pref"
-[ ! -e "$work/wrong" ] || fail "a frame was written without kelvo"
-step "a missing kelvo exits 1: $(grep -m1 -o 'Error: kelvo not found.*' "$log")"
-
-# The panel, drawn in a window, says which kelvo the preferences name, or that it is missing.
 run_blender 0 window "$work/scene.blend" --python-expr "
 import bpy, sys
-addon = sys.modules['kelvo_blender']
+addon, shown, paths = sys.modules['kelvo_blender'], [], ['$work/no-such-kelvo', '$kelvo']
 draw_text = addon._draw_text
-shown = []
-def drawn(layout, context, text, *args, **options):
-    shown.append(text)
-    draw_text(layout, context, text, *args, **options)
-addon._draw_text = drawn
+addon._draw_text = lambda layout, context, text, *rest, **options: (
+    shown.append(text), draw_text(layout, context, text, *rest, **options))
 bpy.context.preferences.use_preferences_save = False
-preferences = bpy.context.preferences.addons['kelvo_blender'].preferences
-paths = ['$work/no-such-kelvo', '$kelvo']
-def show():
-    # The Output properties with each path in turn, once drawn with the one before.
-    window = bpy.context.window_manager.windows[0]
-    area = next(a for a in window.screen.areas if a.type == 'PROPERTIES')
+def show():  # the Output properties with each path in turn, once drawn with the one before
+    screen = bpy.context.window_manager.windows[0].screen
+    area = next(a for a in screen.areas if a.type == 'PROPERTIES')
     area.spaces.active.context = 'OUTPUT'
     area.tag_redraw()
     if len(paths) < 2:
@@ -161,9 +145,8 @@ def show():
             return 0.2
         print('PANEL:', shown[-1], flush=True)
     if not paths:
-        bpy.ops.wm.quit_blender()
-        return None
-    preferences.kelvo = paths.pop(0)
+        return bpy.ops.wm.quit_blender() and None
+    bpy.context.preferences.addons['kelvo_blender'].preferences.kelvo = paths.pop(0)
     shown.clear()
     return 0.2
 bpy.app.timers.register(show, first_interval=0.5)
