@@ -35,12 +35,17 @@ done
 started=$SECONDS
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-windows-install.XXXXXX")
+# Stops this prefix's Wine server and with it every Windows process of the test; never
+# another prefix's.
 cleanup() {
-    wineserver -k 2>/dev/null || true
+    if [ -d "$tmp/prefix" ]; then
+        WINEPREFIX=$tmp/prefix wineserver -k 2>/dev/null || true
+    fi
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
 # Wine writes menu entries and file associations under HOME: keep them in the throwaway tree.
 export HOME=$tmp/home
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME
