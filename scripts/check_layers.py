@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Checks that every #include "..." of the product's code keeps to the layers of the README's
-Layout section. Usage:
+"""Checks that every #include "..." of the product's code keeps to the layers of the Layout
+section of docs/developers.md. Usage:
 
   check_layers.py              check the tree this script belongs to; exit 1 on a breach
   check_layers.py --self-test  add a forbidden include in memory; exit 0 only if it is found

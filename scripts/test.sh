@@ -4,12 +4,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
 
-# The include rules of the README's Layout section, and proof that the check bites; then the
-# formatting of every C++ file against .clang-format.
-echo "== layers and formatting"
+# The include rules of the Layout section of docs/developers.md, and proof that the check bites; then the
+# formatting of every C++ file against .clang-format; every shell script through shellcheck.
+echo "== layers, formatting and shell scripts"
 python3 scripts/check_layers.py
 python3 scripts/check_layers.py --self-test
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+git ls-files '*.sh' '*.sbatch' .ci/run | xargs shellcheck -s bash
 
 for preset in native-debug native-release; do
     echo "== $preset"
@@ -26,6 +27,22 @@ scripts/build-windows-deps.sh
 cmake --preset windows-release
 cmake --build --preset windows-release -j2
 xvfb-run -a ctest --preset windows-release
+
+# The packages, each installed where its users install it and removed again: the Debian
+# package in a fresh Debian root, the Windows installer and zip in a fresh Wine prefix (the
+# add-on zip is installed by tests/farm/blender_test.sh above). Then what the manual says:
+# its examples, man pages and completion, against kelvo installed under a fresh prefix.
+echo "== packages"
+scripts/package.sh build/packages
+tests/install/debian_package_test.sh "build/packages/kelvo_$(scripts/project-version.sh)_$(dpkg --print-architecture).deb"
+tests/install/windows_install_test.sh build/packages build/windows-release
+echo "== manual"
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install build/native-release --prefix "$prefix" >/dev/null
+tests/docs/man_lint.sh docs/man "$prefix/bin/kelvo"
+tests/docs/completion_test.sh "$prefix/share/bash-completion/completions/kelvo"
+python3 tests/docs/run_examples.py --prefix "$prefix"
 
 # Every fuzz target for a bounded time on its seed corpus.
 echo "== fuzz"
