@@ -208,6 +208,21 @@ mkdir -p "$tmp/fresh"
 check_programs portable "$tmp/fresh/kelvo-$version-win32/kelvo.exe" \
     "$tmp/fresh/kelvo-$version-win32/Kelvo.flt"
 
+# A second install over the first takes back what the first made and the second does not keep.
+echo "Installing again over an install, with another plug-in folder and without PATH"
+status=0
+run_batch "\"$(windows_path "$setup")\" /S /PLUGINDIR=C:\Host A /ADDTOPATH /D=C:\Kelvo Again" ||
+    status=$?
+run_batch "\"$(windows_path "$setup")\" /S /PLUGINDIR=C:\Host B /D=C:\Kelvo Again" || status=$?
+check "both installers exit 0" test "$status" -eq 0
+check "the first plug-in folder, which Setup made, is gone" test ! -e "$drive_c/Host A"
+check "Kelvo.flt is in the second plug-in folder" test -f "$drive_c/Host B/Kelvo.flt"
+check "the user's PATH is as it was" test "$(reg_value 'HKCU\Environment' Path)" = "$user_path"
+status=0
+run_batch '"C:\Kelvo Again\Uninstall.exe" /S' || status=$?
+check "the uninstaller removes the second install and its plug-in folder" \
+    test "$status" -eq 0 -a ! -e "$drive_c/Kelvo Again" -a ! -e "$drive_c/Host B"
+
 # NSIS strings hold 1023 characters: a longer PATH must be left whole, not cut short.
 echo "Installing with a PATH too long for the installer to change"
 long_path='C:\Tools'
