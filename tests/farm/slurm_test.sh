@@ -3,9 +3,12 @@
 # and stops: munged as the munge user, slurmctld and slurmd from a generated slurm.conf, all in
 # a network namespace of their own (so no port opens on the machine), reached with nsenter.
 #   slurm_test.sh KELVO
-# Exit codes: 0 passed, 1 failed, 77 skipped (no network namespace can be made here). Every
-# wait is bounded, so the test ends (and cleans up) in about 5 minutes at worst; KEEP_WORK=1
-# keeps its directory and the daemons' logs.
+# Exit codes: 0 passed, 1 failed, 77 skipped (no network namespace can be made here), 130 and
+# 143 interrupted (SIGINT, SIGTERM). Every wait is bounded, so the test ends (and cleans up) in
+# about 5 minutes at worst; KEEP_WORK=1 keeps its directory and the daemons' logs. On every way
+# out the daemons are stopped by PID; a process the test started that is still there after
+# them (found by a variable that every process of the test inherits) is killed and fails the
+# test.
 set -euo pipefail
 kelvo=$(realpath "$1")
 farm=$(cd "$(dirname "$0")/../../farm/slurm" && pwd)
@@ -29,9 +32,30 @@ done
 # pass through the work directory (mktemp makes it 0700).
 work=$(mktemp -d /tmp/kelvo-slurm.XXXXXX)
 chmod 0755 "$work"
+# Each process this test starts carries this in its environment (sbatch passes it on to the jobs).
+export KELVO_SLURM_TEST=$work
 pids=()
+# Whether process $1 runs (not gone, nor a zombie waiting to be reaped).
+alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+# The processes other than this shell that carry this test's mark.
+left_behind() {
+    local proc pid
+    for proc in /proc/[0-9]*; do
+        pid=${proc#/proc/}
+        [ "$pid" != $$ ] || continue
+        tr '\0' '\n' 2>/dev/null <"$proc/environ" | grep -qxF "KELVO_SLURM_TEST=$work" &&
+            echo "$pid"
+    done
+    return 0
+}
 cleanup() {
     local status=$?
+    trap - EXIT INT TERM HUP
     # Jobs still running (only after a failure) end before the daemons do, within 15 s.
     if [ ${#pids[@]} -gt 3 ]; then
         inns scancel --full --user=root 2>/dev/null || true
@@ -45,11 +69,22 @@ cleanup() {
     done
     for pid in "${pids[@]}"; do
         for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
+            alive "$pid" || break
             sleep 0.1
         done
         kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
     done
+    local stray
+    stray=$(left_behind)
+    if [ -n "$stray" ]; then
+        echo "FAILED: processes of the test outlived it:" >&2
+        for pid in $stray; do
+            echo "  $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+        done
+        [ $status -ne 0 ] || status=1
+    fi
     if [ $status -ne 0 ]; then
         for log in "$work"/log/*; do
             [ -f "$log" ] && { echo "--- $log"; tail -n 20 "$log"; }
@@ -59,12 +94,17 @@ cleanup() {
     exit $status
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # The namespace lives as long as its holder. The second loopback address gives the node a
 # name lookup that works: without it the daemons find no address but the loopback one.
 unshare --net sh -c 'ip link set lo up && ip addr add 127.0.0.2/32 dev lo && exec sleep 600' &
 pids+=($!)
 ns=/proc/${pids[0]}/ns/net
+# Daemons are started with nsenter itself, not through inns, so that $! is the daemon: nsenter
+# execs it, where a function run in the background is a subshell of its own.
 inns() { nsenter --net="$ns" -- "$@"; }
 for _ in $(seq 50); do
     inns ip -o addr show lo 2>/dev/null | grep -q 127.0.0.2 && break
@@ -78,7 +118,7 @@ dd if=/dev/urandom of="$work/munge/munge.key" bs=1024 count=1 status=none
 chown munge:munge "$work/munge/munge.key"
 chmod 0400 "$work/munge/munge.key"
 socket=$work/munge/munge.socket
-inns setpriv --reuid=munge --regid=munge --init-groups munged --foreground \
+nsenter --net="$ns" -- setpriv --reuid=munge --regid=munge --init-groups munged --foreground \
     --socket="$socket" --key-file="$work/munge/munge.key" --pid-file="$work/munge/munged.pid" \
     --seed-file="$work/munge/munged.seed" --log-file="$work/log/munged.log" \
     >"$work/log/munged.out" 2>&1 &
@@ -118,9 +158,9 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 [ -S "$socket" ] || fail "munged did not start"
-inns slurmctld -D -i -f "$SLURM_CONF" >"$work/log/slurmctld.out" 2>&1 &
+nsenter --net="$ns" -- slurmctld -D -i -f "$SLURM_CONF" >"$work/log/slurmctld.out" 2>&1 &
 pids+=($!)
-inns slurmd -D -N kelvo-node -f "$SLURM_CONF" >"$work/log/slurmd.out" 2>&1 &
+nsenter --net="$ns" -- slurmd -D -N kelvo-node -f "$SLURM_CONF" >"$work/log/slurmd.out" 2>&1 &
 pids+=($!)
 
 step "waiting for the node"
