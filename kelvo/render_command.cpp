@@ -214,7 +214,7 @@ int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
     const FrameSize largest = LargestFrame(inputs, options.input);
     const int64_t pixels = int64_t{largest.width} * largest.height;
     auto frameBytes = static_cast<uint64_t>(pixels * FRAME_BYTES_PER_PIXEL);
-    const uint64_t physical = PhysicalMemoryBytes();
+    const uint64_t physical = UsableMemoryBytes();
     int fitting = WorkersWithinMemory(workers, frameBytes, physical);
     if (fitting < ProcessorCount()) {
         frameBytes =

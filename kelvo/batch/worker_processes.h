@@ -50,7 +50,8 @@ public:
     virtual void End() = 0;
 };
 
-// The number of processors, at least 1: the default number of workers.
+// The processors this process may use (its affinity and CPU quota: UsableProcessorCount), 1 to
+// 256: the default number of workers.
 int ProcessorCount();
 
 // Starts `run.jobs` workers, each running RunWorker with a filter of its own configured as

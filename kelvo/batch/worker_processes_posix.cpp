@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/os/process_limits.h"
 
 namespace {
 
@@ -216,6 +217,5 @@ std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
 }
 
 int ProcessorCount() {
-    const long count = sysconf(_SC_NPROCESSORS_ONLN);
-    return count < 1 ? 1 : (count > 256 ? 256 : static_cast<int>(count));
+    return UsableProcessorCount();
 }

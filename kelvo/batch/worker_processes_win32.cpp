@@ -14,6 +14,7 @@
 #include "kelvo/batch/render_worker.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/batch/worker_setup.h"
+#include "kelvo/os/process_limits.h"
 
 namespace {
 
@@ -396,11 +397,5 @@ std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
 }
 
 int ProcessorCount() {
-    DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    if (count == 0) {
-        SYSTEM_INFO system{};
-        GetSystemInfo(&system);
-        count = system.dwNumberOfProcessors;
-    }
-    return count < 1 ? 1 : (count > 256 ? 256 : static_cast<int>(count));
+    return UsableProcessorCount();
 }

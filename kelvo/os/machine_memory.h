@@ -5,3 +5,7 @@
 
 // The machine's physical memory in bytes; 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
+
+// The memory this process may use: the physical memory, or its cgroup's memory limit where that
+// is lower (Linux); 0 when neither is known.
+uint64_t UsableMemoryBytes();

@@ -9,3 +9,7 @@ uint64_t PhysicalMemoryBytes() {
     status.dwLength = sizeof status;
     return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
+
+uint64_t UsableMemoryBytes() {
+    return PhysicalMemoryBytes();
+}
