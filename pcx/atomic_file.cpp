@@ -1,7 +1,9 @@
 // All-or-nothing file writing through a temporary file beside the target.
 #include "pcx/atomic_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -21,28 +23,69 @@ private:
     FILE* file_;
 };
 
+// The generator of temporary names: a counter stepped atomically (threads may write files at
+// once), each step mixed into a name (splitmix64), and the process it was seeded in.
+std::atomic<uint64_t> nameState{0};
+std::atomic<uint64_t> nameProcess{0};
+
+uint64_t Mixed(uint64_t value) {
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
+    return value ^ (value >> 31);
+}
+
+uint64_t NextNameBits() {
+    const uint64_t process = CurrentProcessId();
+    if (nameProcess.load() != process) {
+        // First use in this process, or a child of fork holding its parent's state. The
+        // system's randomness alone can repeat (some C++ runtimes seed it with a constant).
+        uint64_t seed = 0;
+        try {
+            seed = std::random_device{}();
+        } catch (...) {
+            // The process ID and the clock remain.
+        }
+        seed = seed << 32 ^ Mixed(process) ^
+               static_cast<uint64_t>(
+                   std::chrono::high_resolution_clock::now().time_since_epoch().count());
+        nameState.store(Mixed(seed));
+        nameProcess.store(process);
+    }
+    return Mixed(nameState.fetch_add(0x9E3779B97F4A7C15u));
+}
+
 }  // namespace
 
+void SeedTemporaryNames(uint64_t seed) {
+    nameState.store(seed);
+    nameProcess.store(CurrentProcessId());
+}
+
 std::string TemporaryNameBeside(const char* path) {
-    static std::minstd_rand generator{std::random_device{}()};
     char name[16];
-    std::snprintf(name, sizeof name, "~%07x.tmp", static_cast<unsigned>(generator()) & 0xFFFFFFFu);
+    std::snprintf(name, sizeof name, "~%07x.tmp",
+                  static_cast<unsigned>(NextNameBits() >> 36) & 0xFFFFFFFu);
     return std::string(path, FileNameStart(path)) + name;
 }
 
 int WriteFileAtomically(const char* path, FileContents contents, void* context) {
     // Out of memory fails the write like a failed write: the module runs inside the host,
     // which must never see an exception, and no temporary file may be left behind.
+    // The temporary file is made new (never one of another writer's), under another name
+    // while the name drawn is taken.
     std::string temporary;
-    try {
-        temporary = TemporaryNameBeside(path);
-    } catch (...) {
-        errno = ENOMEM;
-        return 0;
-    }
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return 0;
+    FILE* file = nullptr;
+    for (int tries = 0; file == nullptr; ++tries) {
+        try {
+            temporary = TemporaryNameBeside(path);
+        } catch (...) {
+            errno = ENOMEM;
+            return 0;
+        }
+        file = CreateNewFile(temporary.c_str());
+        if (file == nullptr && (errno != EEXIST || tries + 1 == TEMPORARY_NAME_TRIES)) {
+            return 0;
+        }
     }
     std::setvbuf(file, nullptr, _IOFBF, FILE_BUFFER_SIZE);
     FileSink sink(file);

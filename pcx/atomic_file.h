@@ -3,6 +3,8 @@
 // way the module and kelvo write files.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "pcx/byte_sink.h"
@@ -28,8 +30,24 @@ int WriteFileAtomically(const char* path, Contents&& contents) {
 // The temporary file of `path`: in the same directory, so that the final rename stays on one
 // file system, with a file name of its own ("~", seven hex digits, ".tmp"), different on each
 // call. Twelve characters, no longer than any frame file's name ("0001.pcx" and more), so a
-// path the system takes for the frame it takes for the temporary file too.
+// path the system takes for the frame it takes for the temporary file too. The names come from
+// a generator seeded per process (its ID, a clock and the system's randomness), seeded again
+// in a child that inherited it through fork, so that no two processes draw the same names.
 std::string TemporaryNameBeside(const char* path);
+
+// How many names WriteFileAtomically tries when the temporary file's name is taken.
+constexpr int TEMPORARY_NAME_TRIES = 64;
+
+// For tests: seeds this process's generator of temporary names with `seed`, so that the names
+// it draws next can be known (and taken) beforehand.
+void SeedTemporaryNames(uint64_t seed);
+
+// Creates `path` for writing, binary, only when no file of that name exists (O_EXCL,
+// CREATE_NEW): null with errno EEXIST when one does, or another errno.
+FILE* CreateNewFile(const char* path);
+
+// This process's ID.
+uint64_t CurrentProcessId();
 
 // Where the file-name part of `path` begins: after this system's last directory separator.
 size_t FileNameStart(const char* path);

@@ -1,10 +1,35 @@
-// Replacing a file and finding its name, as Windows does: MoveFileEx (the C runtime's rename
+// Creating a file only when it is new (_O_EXCL), replacing a file and finding its name, as
+// Windows does: MoveFileEx (the C runtime's rename
 // refuses existing targets), and a backslash, '/' or a drive's ':' before the name.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cerrno>
 
 #include "pcx/atomic_file.h"
+
+FILE* CreateNewFile(const char* path) {
+    // _O_EXCL is CREATE_NEW: the C runtime fails with EEXIST when the file is there.
+    const int descriptor = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                                 _S_IREAD | _S_IWRITE);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        const int reason = errno;
+        _close(descriptor);
+        DeleteFileA(path);
+        errno = reason;
+    }
+    return file;
+}
+
+uint64_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
 
 namespace {
 
