@@ -3,10 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -20,17 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
-void Put(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// Names taken by another writer's temporary files are passed over: the file is written under
-// the next name, and the other files are left as they were; when every try finds its name taken,
-// the write fails with EEXIST and leaves the target as it was.
+// Names another writer's temporary files hold are passed over and those files left as they
+// are; when every try finds its name taken, the write fails with EEXIST and changes nothing.
 TEST(AtomicFileTest, TakenTemporaryNamesArePassedOver) {
     const fs::path directory =
         fs::temp_directory_path() / ("kelvo-atomic-" + std::to_string(CurrentProcessId()));
@@ -38,71 +32,53 @@ TEST(AtomicFileTest, TakenTemporaryNamesArePassedOver) {
     for (const int taken : {0, 1, 3, TEMPORARY_NAME_TRIES - 1, TEMPORARY_NAME_TRIES}) {
         fs::remove_all(directory);
         fs::create_directories(directory);
-        Put(target, "old");
+        std::ofstream(target) << "old";
         SeedTemporaryNames(12345);
-        std::vector<std::string> names;
         for (int k = 0; k < taken; ++k) {
-            names.push_back(TemporaryNameBeside(target.c_str()));
-            Put(names.back(), "another writer's " + std::to_string(k));
+            std::ofstream(TemporaryNameBeside(target.c_str())) << "other";
         }
         SeedTemporaryNames(12345);
-        errno = 0;
         const int written = WriteFileAtomically(target.c_str(), [](ByteSink& sink) {
             return sink.Write(reinterpret_cast<const uint8_t*>("new"), 3);
         });
         const bool fits = taken < TEMPORARY_NAME_TRIES;
         EXPECT_EQ(written, fits ? 1 : 0) << taken;
+        EXPECT_TRUE(fits || errno == EEXIST) << taken;
         EXPECT_EQ(Contents(target), fits ? "new" : "old") << taken;
-        if (!fits) {
-            EXPECT_EQ(errno, EEXIST);
+        int others = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(directory)) {
+            others += entry.path() != target && Contents(entry.path()) == "other";
         }
-        for (int k = 0; k < taken; ++k) {
-            EXPECT_EQ(Contents(names[k]), "another writer's " + std::to_string(k)) << taken;
-        }
-        EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()),
-                  taken + 1)
-            << "a temporary file is left, " << taken << " taken";
+        EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), taken + 1) << taken;
+        EXPECT_EQ(others, taken) << taken;
     }
     fs::remove_all(directory);
 }
 
 #ifndef _WIN32
-// A child of fork draws names of its own, not its parent's next ones.
+// A child of fork draws names of its own, none of its parent's next ones.
 TEST(AtomicFileTest, ForkedChildDrawsOtherNamesThanItsParent) {
-    constexpr int NAMES = 8;
     TemporaryNameBeside("f.pcx");  // the parent's generator is seeded
     int link[2];
     ASSERT_EQ(pipe(link), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
+    std::string names;
+    for (int k = 0; k < 8; ++k) {
+        names += TemporaryNameBeside("f.pcx");
+    }
     if (child == 0) {
-        std::string names;
-        for (int k = 0; k < NAMES; ++k) {
-            names += TemporaryNameBeside("f.pcx");
-        }
-        const bool sent =
-            write(link[1], names.data(), names.size()) == static_cast<ssize_t>(names.size());
-        _exit(sent ? 0 : 1);
+        _exit(write(link[1], names.data(), names.size()) == 96 ? 0 : 1);
     }
-    close(link[1]);
-    std::set<std::string> parent;
-    for (int k = 0; k < NAMES; ++k) {
-        parent.insert(TemporaryNameBeside("f.pcx"));
-    }
-    std::string received(NAMES * 12, '\0');
-    size_t got = 0;
-    ssize_t n = 0;
-    while (got < received.size() &&
-           (n = read(link[0], &received[got], received.size() - got)) > 0) {
-        got += static_cast<size_t>(n);
-    }
-    close(link[0]);
+    std::string childNames(96, '\0');
     int status = 0;
+    ASSERT_EQ(read(link[0], &childNames[0], 96), 96);  // a pipe's write of 96 bytes is whole
     waitpid(child, &status, 0);
-    ASSERT_EQ(got, received.size());
-    for (int k = 0; k < NAMES; ++k) {
-        EXPECT_EQ(parent.count(received.substr(k * 12, 12)), 0u)
-            << "the child drew its parent's name " << received.substr(k * 12, 12);
+    close(link[0]);
+    close(link[1]);
+    for (size_t at = 0; at < 96; at += 12) {
+        EXPECT_EQ(names.find(childNames.substr(at, 12)), std::string::npos)
+            << "the child drew its parent's name " << childNames.substr(at, 12);
     }
 }
 #endif
