@@ -129,7 +129,11 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
     }
     // Inputs first, so that every clash names the input before what would overwrite it.
     inputFiles.insert(inputFiles.end(), outputFiles.begin(), outputFiles.end());
-    return CheckRunFiles(inputFiles, error);
+    if (!CheckRunFiles(inputFiles, error)) {
+        return 0;
+    }
+    // The GIF is written once every frame is: a name it cannot have is refused now, not then.
+    return options.gifFile.empty() || CheckOutputFileName({options.gifFile, "--gif", true}, error);
 }
 
 // Creates the missing directories of the frame files, previews and saved settings; says which
@@ -326,16 +330,20 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
     return EXIT_DONE;
 }
 
-// Checks what the options ask of the frames now that the check has seen them, and settles the
+// Checks what the options ask of the frames now that the check has seen those to render
+// (`checked`; the sizes of those --skip-existing left out are in `skipped`), and settles the
 // levels: 1, or 0 with the reason in `error`.
-int SettleChecked(const RenderOptions& options, const CheckedFrames& checked, LevelSpans& levels,
-                  std::string& error) {
-    if (!options.gifFile.empty() &&
-        (checked.minWidth != checked.maxWidth || checked.minHeight != checked.maxHeight)) {
+int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
+                  const CheckedFrames& skipped, LevelSpans& levels, std::string& error) {
+    const int minWidth = std::min(checked.minWidth, skipped.minWidth);
+    const int maxWidth = std::max(checked.maxWidth, skipped.maxWidth);
+    const int minHeight = std::min(checked.minHeight, skipped.minHeight);
+    const int maxHeight = std::max(checked.maxHeight, skipped.maxHeight);
+    if (!options.gifFile.empty() && (minWidth != maxWidth || minHeight != maxHeight)) {
         error = "--gif '" + options.gifFile + "': the frames are of different sizes (" +
-                std::to_string(checked.minWidth) + " to " + std::to_string(checked.maxWidth) +
-                " wide, " + std::to_string(checked.minHeight) + " to " +
-                std::to_string(checked.maxHeight) + " high); one GIF holds frames of one size";
+                std::to_string(minWidth) + " to " + std::to_string(maxWidth) + " wide, " +
+                std::to_string(minHeight) + " to " + std::to_string(maxHeight) +
+                " high); one GIF holds frames of one size";
         return 0;
     }
     std::string used;
@@ -442,12 +450,13 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     // Finished frames leave the run here, before any check or worker sees them: no process
     // decodes, renders or touches them.
     std::vector<int> skipped;
+    CheckedFrames skippedSizes;
     // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
     const std::vector<FramePlan> sequence =
         options.gifFile.empty() ? std::vector<FramePlan>{} : plans;
     if (options.skipExisting) {
         const std::vector<bool> finished =
-            FindFinishedFrames(plans, inputs, options.input, settings.palette);
+            FindFinishedFrames(plans, inputs, options.input, settings.palette, skippedSizes);
         size_t kept = 0;
         for (size_t i = 0; i < plans.size(); ++i) {
             if (finished[i]) {
@@ -467,9 +476,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     int refusal = EXIT_NOT_WRITTEN;
     CheckedFrames found;
     LevelSpans levels;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &levels]() {
+    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &skippedSizes,
+                                 &levels]() {
         std::string problem;
-        if (!SettleChecked(options, found, levels, problem)) {
+        if (!SettleChecked(options, found, skippedSizes, levels, problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
             return 0;
         }

@@ -1,6 +1,7 @@
 // Which frames of a run already have their complete file, for --skip-existing.
 #include "kelvo/batch/finished_frames.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -8,7 +9,8 @@
 
 std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
                                      const std::vector<InputFrame>& inputs,
-                                     const InputOptions& options, const PaletteEntry* palette) {
+                                     const InputOptions& options, const PaletteEntry* palette,
+                                     CheckedFrames& finishedSizes) {
     std::vector<bool> finished(plans.size(), false);
     for (size_t i = 0; i < plans.size() && i < inputs.size(); ++i) {
         std::error_code error;
@@ -24,6 +26,12 @@ std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
         finished[i] = FrameSizeFromHeaders(inputs[i], options, width, height) &&
                       ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
                       std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0;
+        if (finished[i]) {
+            finishedSizes.minWidth = std::min(finishedSizes.minWidth, width);
+            finishedSizes.maxWidth = std::max(finishedSizes.maxWidth, width);
+            finishedSizes.minHeight = std::min(finishedSizes.minHeight, height);
+            finishedSizes.maxHeight = std::max(finishedSizes.maxHeight, height);
+        }
     }
     return finished;
 }

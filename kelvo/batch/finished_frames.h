@@ -12,7 +12,9 @@
 // BMP, when asked for, exist (they are written all or nothing). Only those files and
 // the colour file's headers are read; nothing is written, so a finished frame's files keep
 // their modification times. A frame whose size the headers do not give is not finished: the
-// input check then says what is wrong with it.
+// input check then says what is wrong with it. `finishedSizes` gets the smallest and largest
+// sizes of the finished frames, which the run's check of the inputs does not see.
 std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
                                      const std::vector<InputFrame>& inputs,
-                                     const InputOptions& options, const PaletteEntry* palette);
+                                     const InputOptions& options, const PaletteEntry* palette,
+                                     CheckedFrames& finishedSizes);

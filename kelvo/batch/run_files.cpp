@@ -1,7 +1,8 @@
-// The files one run reads and writes, and the check that no file is written twice or written
-// over an input.
+// The files one run reads and writes, and the checks that no file is written twice or written
+// over an input, and that a file written is not a directory.
 #include "kelvo/batch/run_files.h"
 
+#include <filesystem>
 #include <map>
 #include <utility>
 
@@ -48,6 +49,20 @@ int CheckRunFiles(const std::vector<RunFile>& files, std::string& error) {
         if (identified) {
             into.files.emplace(key, i);
         }
+    }
+    return 1;
+}
+
+int CheckOutputFileName(const RunFile& file, std::string& error) {
+    const std::string name = std::filesystem::path(file.path).filename().string();
+    std::error_code status;
+    if (name.empty() || name == "." || name == "..") {
+        error = "'" + file.path + "' (" + file.role + ") names a directory, not a file";
+        return 0;
+    }
+    if (std::filesystem::is_directory(file.path, status)) {
+        error = "'" + file.path + "' (" + file.role + ") is a directory";
+        return 0;
     }
     return 1;
 }

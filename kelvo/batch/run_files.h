@@ -1,5 +1,5 @@
-// The files one run reads and writes, and the check that no file is written twice or written
-// over an input.
+// The files one run reads and writes, and the checks that no file is written twice or written
+// over an input, and that a file written is not a directory.
 #pragma once
 
 #include <string>
@@ -16,3 +16,8 @@ struct RunFile {
 // another it writes or reads: by file identity where both exist, by their comparable names
 // otherwise. Files that are only read may repeat.
 [[nodiscard]] int CheckRunFiles(const std::vector<RunFile>& files, std::string& error);
+
+// 0, with `error` ("'out/anim.gif' (--gif) is a directory"), when `file` cannot be written as
+// a file: it is an existing directory, or its name ends in none ("out/", "out/.."). A
+// missing directory of it is no problem here: it is made after the check.
+[[nodiscard]] int CheckOutputFileName(const RunFile& file, std::string& error);
