@@ -170,6 +170,63 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
     return 1;
 }
 
+// Where the digits that end the stem of the file name in `path` are, as FrameNumberInName
+// reads them: `count` of them at `at`, in a file name starting at `nameAt`.
+struct StemDigits {
+    size_t nameAt = 0;
+    size_t at = 0;
+    size_t count = 0;  // 0: the stem ends in no digit
+};
+
+StemDigits FindStemDigits(const std::string& path) {
+    const std::filesystem::path name = std::filesystem::path(path).filename();
+    const size_t nameSize = name.string().size();
+    if (nameSize == 0 || path.size() < nameSize) {
+        return {};
+    }
+    StemDigits digits;
+    digits.nameAt = path.size() - nameSize;
+    digits.at = path.size() - name.extension().string().size();
+    while (digits.at > digits.nameAt && path[digits.at - 1] >= '0' && path[digits.at - 1] <= '9') {
+        --digits.at;
+        ++digits.count;
+    }
+    return digits;
+}
+
+// An unquoted --ids pattern (render/id_*.png) is expanded by the shell: --ids gets its first
+// file and the colour inputs the others, which would render as frames. 0, with `error` saying
+// to quote it, when a colour input is in the directory of an --ids file without '#' and has its
+// name but for the digits that end the stem.
+int CheckIdsNotExpanded(const RenderOptions& options, std::string& error) {
+    const std::string& ids = options.input.idsPattern;
+    const StemDigits idDigits = FindStemDigits(ids);
+    if (HasFramePattern(ids) || idDigits.count == 0) {
+        return 1;
+    }
+    const auto directory = [](const std::string& path) {
+        const std::filesystem::path parent =
+            std::filesystem::path(path).parent_path().lexically_normal();
+        return parent.empty() ? std::filesystem::path(".") : parent;
+    };
+    const auto bareName = [](const std::string& path, const StemDigits& digits) {
+        return path.substr(digits.nameAt, digits.at - digits.nameAt) +
+               path.substr(digits.at + digits.count);
+    };
+    for (const std::string& color : options.colorFiles) {
+        const StemDigits digits = FindStemDigits(color);
+        if (digits.count > 0 && bareName(color, digits) == bareName(ids, idDigits) &&
+            directory(color) == directory(ids)) {
+            error = "'" + color + "' looks like an identifier pass of --ids '" + ids +
+                    "' (the shell expanded a pattern?): quote it, --ids '" +
+                    ids.substr(0, idDigits.at) + std::string(idDigits.count, '#') +
+                    ids.substr(idDigits.at + idDigits.count) + "'";
+            return 0;
+        }
+    }
+    return 1;
+}
+
 }  // namespace
 
 int ParseDecimal(const std::string& text, double minimum, double maximum, double& value) {
@@ -493,6 +550,9 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     }
     if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
         error = "--ids and --id-channel both name the identifiers; give one of them";
+        return 0;
+    }
+    if (!CheckIdsNotExpanded(options, error)) {
         return 0;
     }
     const struct {

@@ -296,6 +296,42 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
     }
 }
 
+// An unquoted --ids pattern: the shell gives kelvo its first file as --ids and the others as
+// colour inputs, which are refused. One ID file for every frame, colour and ID files of other
+// names or directories, and patterns are not.
+TEST(CliOptionsTest, RefusesIdentifierPassesTheShellMadeColourInputs) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"the shell's expansion",
+         {"--ids", "render/id_0001.png", "render/id_0002.png", "render/beauty_0001.png"},
+         "'render/id_0002.png' looks like an identifier pass of --ids 'render/id_0001.png' (the "
+         "shell expanded a pattern?): quote it, --ids 'render/id_####.png'"},
+        {"after the colour files, other digits",
+         {"b_1.png", "id.17.png", "--ids", "./id.9.png"},
+         "'id.17.png' looks like an identifier pass of --ids './id.9.png' (the shell expanded a "
+         "pattern?): quote it, --ids './id.#.png'"},
+        {"one ID file for every frame",
+         {"--ids", "r/mask.png", "r/b_0001.png", "r/b_0002.png"},
+         ""},
+        {"an ID file of a frame", {"--ids", "r/id_0001.png", "r/beauty_0001.png"}, ""},
+        {"the same name in another directory", {"--ids", "i/f_0001.png", "c/f_0002.png"}, ""},
+        {"another extension", {"--ids", "r/f_0001.png", "r/f_0002.exr"}, ""},
+        {"an ID pattern", {"--ids", "r/id_####.png", "r/b_0001.png", "r/b_0002.png"}, ""},
+        {"--frames", {"--ids", "r/id_####.png", "--frames", "1-3", "r/b_####.png"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RenderOptions options;
+        std::string error;
+        EXPECT_EQ(ParseRenderOptions(c.args, options, error), c.error.empty() ? 1 : 0);
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 TEST(CliOptionsTest, HelpWinsOverEverythingElse) {
     RenderOptions options;
     std::string error;
