@@ -26,6 +26,7 @@
 #include "kelvo/os/machine_memory.h"
 #include "kelvo/usage_text.h"
 #include "render/frame_file.h"
+#include "render/palette_mapping.h"
 
 namespace {
 
@@ -167,6 +168,41 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
         Complain((created.size() == 1 ? "created directory " : "created directories ") + list);
     }
     return 1;
+}
+
+// A --range that runs downwards is valid, and what the filter makes of it surprises: says so in
+// a note per identifier whose last --range does, with the entries the filter's own rules give.
+void NoteDescendingRanges(const std::vector<RangeEdit>& edits,
+                          const PaletteRenderSettings& settings) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        const RangeEdit* given = nullptr;
+        for (const RangeEdit& edit : edits) {
+            given = edit.id == id ? &edit : given;
+        }
+        if (given == nullptr || given->first <= given->last) {
+            continue;
+        }
+        const ColorRange& range = settings.ranges[id];
+        const bool uniform = settings.method == METHOD_UNIFORM;
+        const double white = Luminance(65535, 65535, 65535);
+        const bool dither = range.dither != 0;
+        const int blackEntry = !uniform ? range.first
+                               : dither ? DitheredIndex(range, 0.0, 0, 0)
+                                        : UniformIndex(range, 0.0);
+        const int whiteEntry = !uniform ? range.first
+                               : dither ? DitheredIndex(range, white, 0, 0)
+                                        : UniformIndex(range, white);
+        const std::string what = blackEntry != whiteEntry
+                                     ? "brighter pixels take lower entries, from " +
+                                           std::to_string(blackEntry) + " for black to " +
+                                           std::to_string(whiteEntry) + " for white"
+                                     : std::string(uniform ? "" : "with --method nearest ") +
+                                           "every pixel of identifier " + std::to_string(id) +
+                                           " takes entry " + std::to_string(blackEntry);
+        Complain("note: --range " + std::to_string(id) + ":" + std::to_string(given->first) + "-" +
+                 std::to_string(given->last) + (given->dither ? ":dither" : "") +
+                 " runs downwards: " + what);
+    }
 }
 
 // Warns of pixels whose identifier has a range nobody set (it maps everything to entry 0),
@@ -424,6 +460,9 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     }
     PaletteRenderSettings settings;
     std::memcpy(&settings, block.data(), sizeof settings);
+    if (!options.quiet) {
+        NoteDescendingRanges(options.edits.ranges, settings);
+    }
 
     std::vector<FramePlan> plans;
     std::vector<InputFrame> inputs;

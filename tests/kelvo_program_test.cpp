@@ -833,6 +833,25 @@ TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
          {"warning: identifiers of 16 or more (2 pixels in 1 frame, first in frame 8: " +
           Fixture("rgb8.png") + ") are mapped with identifier 0's range"},
          {"has no --range"}},
+        {"descending ranges",
+         {"--range", "0:0-31", "--range", "1:79-48", "--range", "2:10-9", "--range",
+          "3:200-100:dither"},
+         {"note: --range 1:79-48 runs downwards: brighter pixels take lower entries, from 79 for "
+          "black to 50 for white\n",
+          "note: --range 3:200-100:dither runs downwards: brighter pixels take lower entries, "
+          "from 200 for black to 101 for white\n",
+          "note: --range 2:10-9 runs downwards: every pixel of identifier 2 takes entry 10\n"},
+         {"0:0-31 runs"}},
+        {"a descending range with nearest colour, one given again ascending",
+         {"--method", "nearest", "--range", "0:31-0", "--range", "0:0-31", "--range", "1:79-48",
+          "--range", "2:0-9", "--range", "3:0-9"},
+         {"note: --range 1:79-48 runs downwards: with --method nearest every pixel of "
+          "identifier 1 takes entry 79\n"},
+         {"0:31-0"}},
+        {"a descending range, quiet",
+         {"-q", "--range", "0:9-0", "--range", "1:0-9", "--range", "2:0-9", "--range", "3:0-9"},
+         {},
+         {"note:"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
