@@ -215,7 +215,9 @@ int CheckIdsNotExpanded(const RenderOptions& options, std::string& error) {
     };
     for (const std::string& color : options.colorFiles) {
         const StemDigits digits = FindStemDigits(color);
+        // The --ids file itself as colour too is no sibling: rendering it says what is wrong.
         if (digits.count > 0 && bareName(color, digits) == bareName(ids, idDigits) &&
+            color.substr(digits.at, digits.count) != ids.substr(idDigits.at, idDigits.count) &&
             directory(color) == directory(ids)) {
             error = "'" + color + "' looks like an identifier pass of --ids '" + ids +
                     "' (the shell expanded a pattern?): quote it, --ids '" +

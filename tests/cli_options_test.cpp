@@ -320,6 +320,7 @@ TEST(CliOptionsTest, RefusesIdentifierPassesTheShellMadeColourInputs) {
         {"an ID file of a frame", {"--ids", "r/id_0001.png", "r/beauty_0001.png"}, ""},
         {"the same name in another directory", {"--ids", "i/f_0001.png", "c/f_0002.png"}, ""},
         {"another extension", {"--ids", "r/f_0001.png", "r/f_0002.exr"}, ""},
+        {"the ID file as colour too", {"--ids", "r/f_0001.png", "r/f_0001.png"}, ""},
         {"an ID pattern", {"--ids", "r/id_####.png", "r/b_0001.png", "r/b_0002.png"}, ""},
         {"--frames", {"--ids", "r/id_####.png", "--frames", "1-3", "r/b_####.png"}, ""},
     };
