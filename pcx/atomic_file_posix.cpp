@@ -1,27 +1,15 @@
 // Creating a file only when it is new, replacing a file and finding its name, as POSIX systems
-// do: open(2) with O_EXCL, rename(2), '/' separators.
-#include <fcntl.h>
+// do: fopen's "x" (O_EXCL), rename(2), '/' separators.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "pcx/atomic_file.h"
 
+// C11's "x" is O_EXCL: fopen fails with EEXIST when the file is there.
 FILE* CreateNewFile(const char* path) {
-    const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) {
-        return nullptr;
-    }
-    FILE* file = fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        const int reason = errno;
-        close(descriptor);
-        unlink(path);
-        errno = reason;
-    }
-    return file;
+    return std::fopen(path, "wbx");
 }
 
 uint64_t CurrentProcessId() {
