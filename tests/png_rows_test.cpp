@@ -5,6 +5,8 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -250,6 +252,40 @@ TEST(PngFastPathTest, DecodesAndRefusesAsLibpngDoes) {
                         << refused.error;
                 }
             }
+        }
+    }
+}
+
+// The inflated rows' size against a reference in double (exact below 2^53), at this program's
+// limit and at a 32-bit build's, where 16-bit RGBA rows, a filter byte a row more than the
+// pixels, are past 4 GiB for frames whose pixels are not: computed in a 32-bit size_t, the
+// 8193 x 65528 frame's rows came to 65464 bytes.
+TEST(PngFastPathTest, CountsImageBytesWithoutWrapping) {
+    const uint64_t bits32 = UINT32_MAX;
+    struct Case {
+        uint64_t width, height;
+        int channels, bitDepth;
+        uint64_t limit;
+    };
+    const Case cases[] = {
+        {1, 1, 1, 1, SIZE_MAX},        {3, 2, 1, 2, SIZE_MAX},
+        {4096, 4096, 3, 8, SIZE_MAX},  {4096, 4096, 4, 16, SIZE_MAX},
+        {8192, 65535, 4, 16, bits32},  {8193, 65528, 4, 16, bits32},
+        {65535, 65535, 4, 16, bits32}, {65535, 65535, 4, 16, UINT64_MAX},
+        {65535, 65535, 3, 8, bits32},  {21845, 65535, 3, 8, bits32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << c.channels
+                                        << " x " << c.bitDepth << " bits, limit " << c.limit);
+        const double rowBytes =
+            std::ceil(static_cast<double>(c.width) * c.channels * c.bitDepth / 8);
+        const double reference = static_cast<double>(c.height) * (1 + rowBytes);
+        const bool fits = reference <= static_cast<double>(std::min<uint64_t>(c.limit, SIZE_MAX));
+        size_t bytes = 0;
+        EXPECT_EQ(CountPngImageBytes(c.width, c.height, c.channels, c.bitDepth, c.limit, bytes),
+                  fits);
+        if (fits) {
+            EXPECT_EQ(static_cast<double>(bytes), reference);
         }
     }
 }

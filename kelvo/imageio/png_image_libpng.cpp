@@ -182,11 +182,12 @@ constexpr uint64_t MAX_DEFLATE_RATIO = 1032;
 // Checked from the header, before anything is allocated: a frame has at most 65535 pixels on
 // a side and `maxPixels` in all; its pixels of `pixelBytes` each must be countable in this
 // program's memory, which a 32-bit build's is not for the largest frames (the product would
-// wrap and the buffer come out too small); and its image data must fit in the file's
-// `fileBytes` (UINTMAX_MAX: not known), so that a header of a few bytes claiming a large frame
-// is refused before its rows are allocated.
+// wrap and the buffer come out too small), and so must its image data inflated, `imageBytes`,
+// which the fast path holds at once (for 16-bit RGBA a little more than the pixels); and that
+// data must fit in the file's `fileBytes` (UINTMAX_MAX: not known), so that a header of a few
+// bytes claiming a large frame is refused before its rows are allocated.
 int CheckSize(uintmax_t fileBytes, const PngLayout& layout, int64_t maxPixels, size_t pixelBytes,
-              std::string& error) {
+              size_t& imageBytes, std::string& error) {
     const std::string size = std::to_string(layout.width) + " x " + std::to_string(layout.height);
     if (layout.width > FRAME_MAX_SIDE || layout.height > FRAME_MAX_SIDE) {
         error = size + " pixels is larger than the 65535 x 65535 a frame can have";
@@ -200,9 +201,11 @@ int CheckSize(uintmax_t fileBytes, const PngLayout& layout, int64_t maxPixels, s
         return 0;
     }
     // Each row is a filter byte and its samples, as stored (interlaced images hold more).
-    const uint64_t rowBits = uint64_t{layout.width} * static_cast<uint64_t>(layout.channels) *
-                             static_cast<uint64_t>(layout.bitDepth);
-    const uint64_t imageBytes = uint64_t{layout.height} * (1 + (rowBits + 7) / 8);
+    if (!CountPngImageBytes(layout.width, layout.height, layout.channels, layout.bitDepth, SIZE_MAX,
+                            imageBytes)) {
+        error = size + " pixels do not fit in memory";
+        return 0;
+    }
     if (imageBytes / MAX_DEFLATE_RATIO > fileBytes) {
         error = "damaged: its " + std::to_string(fileBytes) +
                 " bytes cannot hold the image data of " + size + " pixels";
@@ -294,16 +297,14 @@ struct FreeDecompressor {
 // which are unfiltered and widened into `pixels`, width x height x 8 bytes. About twice as
 // fast as libpng's row-by-row inflating through zlib. What GatherPngImageData finds unusual,
 // and image data that inflates to more than the rows (which libpng takes with a warning), is
-// left to libpng.
-FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, uint8_t* pixels,
-                           std::string& error) {
+// left to libpng. `imageBytes` is what the rows take, as CheckSize counted them.
+FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
+                           uint8_t* pixels, std::string& error) {
     PngRowLayout rows;
     rows.width = layout.width;
     rows.height = layout.height;
     rows.channels = layout.colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
     rows.bitDepth = layout.bitDepth;
-    // CheckSize has bounded the rows by the file's size, and width x height x 8 by SIZE_MAX.
-    const size_t imageBytes = rows.height * (1 + rows.RowBytes());
     if (reader.fileBytes == UINTMAX_MAX || reader.fileBytes < reader.consumed) {
         return FAST_LEFT_TO_LIBPNG;
     }
@@ -397,7 +398,8 @@ int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t 
     layout.bitDepth = header.bitDepth;
     layout.colorType = header.colorType;
     layout.channels = header.channels;
-    return CheckSize(FileBytes(path), layout, maxPixels, pixelBytes, error);
+    size_t imageBytes = 0;
+    return CheckSize(FileBytes(path), layout, maxPixels, pixelBytes, imageBytes, error);
 }
 
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,
@@ -416,7 +418,9 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
         error = reader.message;
         return 0;
     }
-    if (!CheckSize(reader.fileBytes, layout, maxPixels, sizeof image.rgba[0] * 4, error)) {
+    size_t imageBytes = 0;
+    if (!CheckSize(reader.fileBytes, layout, maxPixels, sizeof image.rgba[0] * 4, imageBytes,
+                   error)) {
         return 0;
     }
     // The fast path needs none of libpng's transformations.
@@ -445,7 +449,7 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
         pixels = reinterpret_cast<uint8_t*>(image.rgba.data());
     }
     if (fast) {
-        switch (DecodeCommonPng(reader, layout, pixels, error)) {
+        switch (DecodeCommonPng(reader, layout, imageBytes, pixels, error)) {
             case FAST_DECODED:
                 return 1;
             case FAST_REFUSED:
@@ -485,7 +489,8 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
     // The rows as stored, and the identifiers.
     const size_t pixelBytes =
         static_cast<size_t>(channels * layout.bitDepth / 8) + sizeof image.ids[0];
-    if (!CheckSize(reader.fileBytes, layout, maxPixels, pixelBytes, error)) {
+    size_t imageBytes = 0;
+    if (!CheckSize(reader.fileBytes, layout, maxPixels, pixelBytes, imageBytes, error)) {
         return 0;
     }
     if (!SetTransformations(reader, PNG_FOR_IDS, layout)) {

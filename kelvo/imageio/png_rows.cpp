@@ -248,6 +248,18 @@ PngDataVerdict GatherPngImageData(uint8_t* bytes, size_t size, uint32_t firstLen
     }
 }
 
+bool CountPngImageBytes(uint64_t width, uint64_t height, int channels, int bitDepth, uint64_t limit,
+                        size_t& bytes) {
+    const uint64_t rowBits =
+        width * static_cast<uint64_t>(channels) * static_cast<uint64_t>(bitDepth);
+    const uint64_t imageBytes = height * (1 + (rowBits + 7) / 8);
+    if (imageBytes > limit || imageBytes > SIZE_MAX) {
+        return false;
+    }
+    bytes = static_cast<size_t>(imageBytes);
+    return true;
+}
+
 bool UnfilterPngRow(uint8_t filter, size_t pixelBytes, const uint8_t* prior, uint8_t* row,
                     size_t rowBytes) {
     switch (filter) {

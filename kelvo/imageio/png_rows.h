@@ -40,6 +40,14 @@ struct PngRowLayout {
     size_t RowBytes() const { return width * PixelBytes(); }
 };
 
+// The bytes of a PNG's image data inflated, into `bytes`: `height` rows of a filter byte and the
+// samples of `width` pixels of `channels` samples of `bitDepth` bits (1 to 16), as stored, not
+// interlaced. Computed in 64 bits, which sides of up to 65535 cannot wrap, and refused (false)
+// when more than `limit`: SIZE_MAX, what this program can count (a 32-bit build's is 4 GiB less
+// one byte, below a 16-bit RGBA frame of 8193 x 65528 pixels, whose pixels fit).
+[[nodiscard]] bool CountPngImageBytes(uint64_t width, uint64_t height, int channels, int bitDepth,
+                                      uint64_t limit, size_t& bytes);
+
 // Undoes the PNG `filter` (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth) of one row of `rowBytes`
 // bytes in place; `prior` is the row above, already unfiltered, or null for the first row.
 // `pixelBytes` is 3, 4, 6 or 8. False for an unknown filter type, the row unchanged.
