@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -24,7 +25,7 @@ private:
 };
 
 // The generator of temporary names: a counter stepped atomically (threads may write files at
-// once), each step mixed into a name (splitmix64), and the process it was seeded in.
+// once), started at a random place in each process, and the process it was started in.
 std::atomic<uint64_t> nameState{0};
 std::atomic<uint64_t> nameProcess{0};
 
@@ -34,7 +35,8 @@ uint64_t Mixed(uint64_t value) {
     return value ^ (value >> 31);
 }
 
-uint64_t NextNameBits() {
+// The number of this process's next name, 0 to TEMPORARY_NAME_TRIES - 1.
+uint64_t NextNameNumber() {
     const uint64_t process = CurrentProcessId();
     if (nameProcess.load() != process) {
         // First use in this process, or a child of fork holding its parent's state. The
@@ -51,7 +53,12 @@ uint64_t NextNameBits() {
         nameState.store(Mixed(seed));
         nameProcess.store(process);
     }
-    return Mixed(nameState.fetch_add(0x9E3779B97F4A7C15u));
+    return nameState.fetch_add(1) % TEMPORARY_NAME_TRIES;
+}
+
+// The seven hex digits of a name of `process`: its ID (22 bits), then the name's number (6).
+unsigned NameDigits(uint64_t process, uint64_t number) {
+    return static_cast<unsigned>((process & 0x3FFFFFu) << 6 | number);
 }
 
 }  // namespace
@@ -63,9 +70,16 @@ void SeedTemporaryNames(uint64_t seed) {
 
 std::string TemporaryNameBeside(const char* path) {
     char name[16];
-    std::snprintf(name, sizeof name, "~%07x.tmp",
-                  static_cast<unsigned>(NextNameBits() >> 36) & 0xFFFFFFFu);
+    std::snprintf(name, sizeof name, "~%07x.tmp", NameDigits(CurrentProcessId(), NextNameNumber()));
     return std::string(path, FileNameStart(path)) + name;
+}
+
+bool IsTemporaryNameOf(const std::string& fileName, uint64_t process) {
+    const char* name = fileName.c_str();
+    return fileName.size() == 12 && name[0] == '~' &&
+           std::strspn(name + 1, "0123456789abcdef") == 7 && std::strcmp(name + 8, ".tmp") == 0 &&
+           std::strtoul(fileName.substr(1, 7).c_str(), nullptr, 16) >> 6 ==
+               NameDigits(process, 0) >> 6;
 }
 
 int WriteFileAtomically(const char* path, FileContents contents, void* context) {

@@ -28,14 +28,24 @@ int WriteFileAtomically(const char* path, Contents&& contents) {
 }
 
 // The temporary file of `path`: in the same directory, so that the final rename stays on one
-// file system, with a file name of its own ("~", seven hex digits, ".tmp"), different on each
-// call. Twelve characters, no longer than any frame file's name ("0001.pcx" and more), so a
-// path the system takes for the frame it takes for the temporary file too. The names come from
-// a generator seeded per process (its ID, a clock and the system's randomness), seeded again
-// in a child that inherited it through fork, so that no two processes draw the same names.
+// file system, with a file name of its own ("~", seven hex digits, ".tmp"). Twelve characters,
+// no longer than any frame file's name ("0001.pcx" and more), so a path the system takes for
+// the frame it takes for the temporary file too. The digits say which process made the file:
+// its ID (the low 22 bits: every process ID Linux gives), then one of TEMPORARY_NAME_TRIES
+// numbers, drawn in turn from a place picked at random in each process (seeded again in a
+// child that inherited the generator through fork). Processes running at once on one machine
+// draw names of their own (on Windows, whose IDs can be longer, unless two IDs share their
+// low 22 bits), and what a process that was killed left can be found by its ID. A name that
+// is taken (a file left by an earlier process of the same ID, or made on another machine
+// sharing the directory) is passed over.
 std::string TemporaryNameBeside(const char* path);
 
-// How many names WriteFileAtomically tries when the temporary file's name is taken.
+// True when `fileName` (no directory) is a temporary file's name TemporaryNameBeside gives in
+// the process `process`.
+bool IsTemporaryNameOf(const std::string& fileName, uint64_t process);
+
+// How many names WriteFileAtomically tries when the temporary file's name is taken: every name
+// of this process.
 constexpr int TEMPORARY_NAME_TRIES = 64;
 
 // For tests: seeds this process's generator of temporary names with `seed`, so that the names

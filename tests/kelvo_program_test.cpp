@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -1179,7 +1180,9 @@ TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
 // A worker stuck on a frame longer than --frame-timeout is ended: a frame it was rendering is
 // not written (exit code 1) while a new worker renders the rest, with -j 1 too; one it was
 // checking ends the run as a worker lost while checking does: named with its frame, nothing
-// rendered (exit code 1), the other workers not waited for.
+// rendered (exit code 1), the other workers not waited for. What the ended worker left decides:
+// a frame file it had put in place (over an old one) is written, one it was writing is not, its
+// old file stays, and no temporary file remains.
 TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
     const auto input = [this](const char* name) {
         const std::string path = dir.File(name);
@@ -1189,6 +1192,8 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
         return path;
     };
     const std::string stuck = input("stall_render_0002.png");
+    const std::string stuckWriting = input("stall_writing_0002.png");
+    const std::string stuckWritten = input("stall_written_0002.png");
     const std::string stuckChecking = input("stall_check_0005.png");
     const std::string crashing = input("crash_check_0006.png");
     const std::vector<std::string> others = {input("a_0001.png"), input("a_0003.png"),
@@ -1203,7 +1208,10 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
         int exitCode;
         std::vector<std::string> said;
         std::vector<std::string> written;
+        bool replacesOld = false;  // shot0002.pcx, there before the run, is replaced
     };
+    const std::vector<std::string> all = {"shot0001.pcx", "shot0002.pcx", "shot0003.pcx",
+                                          "shot0004.pcx"};
     const Case cases[] = {
         {"rendering",
          // The worker started in its place is sent the levels too.
@@ -1214,6 +1222,19 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
               "' was not written: rendering it" + ended,
           "1 of 4 frames not written (2); frames written: 1, 3-4"},
          {"shot0001.pcx", "shot0003.pcx", "shot0004.pcx"}},
+        {"writing",
+         {"-j", "1", "--frame-timeout", "2", others[0], stuckWriting, others[1], others[2]},
+         1,
+         {"frame 2 (" + stuckWriting + "): '" + Out("writing/shot0002.pcx") +
+              "' was not written: rendering it" + ended,
+          "1 of 4 frames not written (2); frames written: 1, 3-4"},
+         all},
+        {"written",
+         {"-j", "1", "--frame-timeout", "2", others[0], stuckWritten, others[1], others[2]},
+         0,
+         {"kelvo: 4 frames written (1-4)"},
+         all,
+         true},
         {"checking",
          {"-j", "2", "--frame-timeout=2", others[0], stuckChecking, others[1]},
          1,
@@ -1229,6 +1250,10 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
         SCOPED_TRACE(c.name);
         const std::string out = Out(c.name);
         std::filesystem::create_directory(out);
+        const std::string old = out + "/shot0002.pcx";
+        if (c.written.size() == all.size()) {
+            std::ofstream(old, std::ios::binary) << "old";
+        }
         std::vector<std::string> args = {StallingKelvoProgram(), "render", "--output",
                                          out + "/shot.pcx"};
         args.insert(args.end(), c.args.begin(), c.args.end());
@@ -1243,6 +1268,11 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
         }
         std::sort(written.begin(), written.end());
         EXPECT_EQ(written, c.written);
+        if (c.written.size() == all.size()) {
+            DecodedPcx frame;
+            std::string error;
+            EXPECT_EQ(DecodePcx(ReadWholeFile(old), frame, error), c.replacesOld) << error;
+        }
     }
 }
 

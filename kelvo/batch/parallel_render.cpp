@@ -10,13 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 
+#include "kelvo/batch/finished_frames.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/os/console.h"
+#include "kelvo/os/file_identity.h"
 #include "kelvo/os/interrupt.h"
+#include "pcx/atomic_file.h"
 
 namespace {
 
@@ -34,6 +38,8 @@ constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written,
 constexpr size_t CHECKED_FIELDS = 4 + 1;
 constexpr size_t FRAME_FIELDS = 6 + RANGE_COUNT + 1;
 constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
+constexpr char MESSAGE_PROCESS = 'P';  // the worker's process ID, its first message: the names
+                                       // of its temporary files hold it
 
 // The host answers on each worker's own pipe with 32-bit words: the index of the frame to
 // check or render next, NO_MORE_FRAMES, or (after the check) RENDER followed by one word per
@@ -143,13 +149,65 @@ WorkerFrameHook frameHook = nullptr;
 
 // What the host knows of one worker.
 struct Worker {
-    std::string buffer;  // bytes received that do not make a whole message yet
+    std::string buffer;    // bytes received that do not make a whole message yet
+    uint64_t process = 0;  // its process ID, once it said
     bool checked = false;
     bool gone = false;           // its pipe has closed, or the host ended it
     std::deque<size_t> frames;   // frames it checked and has not rendered, ascending
     size_t busyWith = NO_FRAME;  // the frame it was ordered to check or render, until it answers
     Clock::time_point since;     // when that order went out
+    // With a frame timeout, the versions of the frame's files (frame, PNG, BMP) when it was
+    // ordered to render it.
+    std::vector<FileIdentity> filesBefore;
 };
+
+// The versions of the files `plan` writes: frame, PNG and BMP.
+std::vector<FileIdentity> IdentifyFrameFiles(const FramePlan& plan) {
+    return {IdentifyFile(plan.file), IdentifyFile(plan.previewPath), IdentifyFile(plan.bmpPath)};
+}
+
+// Removes the temporary files that `process`, a worker that has ended, left beside the files of
+// `plan`: their names hold its process ID (TemporaryNameBeside).
+void SweepTemporaryFiles(const FramePlan& plan, uint64_t process) {
+    if (process == 0) {
+        return;
+    }
+    for (const std::string* path : {&plan.file, &plan.previewPath, &plan.bmpPath}) {
+        if (path->empty()) {
+            continue;
+        }
+        std::filesystem::path directory = std::filesystem::path(*path).parent_path();
+        directory = directory.empty() ? std::filesystem::path(".") : directory;
+        std::error_code error;
+        std::vector<std::filesystem::path> left;
+        for (std::filesystem::directory_iterator entry(directory, error), end;
+             !error && entry != end; entry.increment(error)) {
+            if (IsTemporaryNameOf(entry->path().filename().string(), process)) {
+                left.push_back(entry->path());
+            }
+        }
+        for (const std::filesystem::path& file : left) {
+            std::filesystem::remove(file, error);
+        }
+    }
+}
+
+// True when a worker ended while rendering `index` left its files written: each one asked for
+// was replaced since `before`, and the frame reads back complete, of its size and palette.
+bool LeftWritten(const ParallelRender& run, size_t index, const std::vector<FileIdentity>& before) {
+    const FramePlan& plan = (*run.plans)[index];
+    const std::vector<FileIdentity> after = IdentifyFrameFiles(plan);
+    const std::string* paths[] = {&plan.file, &plan.previewPath, &plan.bmpPath};
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (!paths[i]->empty() && (i >= before.size() || SameFileVersion(before[i], after[i]))) {
+            return false;
+        }
+    }
+    CheckedFrames sizes;
+    return FindFinishedFrames({plan}, {(*run.inputs)[index]}, *run.inputOptions,
+                              run.settings->palette, sizes)
+        .front();
+}
 
 // Waits for messages from the workers whose pipes are open and hands each to `handle`, and
 // each worker whose pipe closed to `closed`, until `done` answers true or every pipe has
@@ -191,17 +249,25 @@ void StartRendering(WorkerProcesses& processes, const ParallelRender& run, size_
     }
 }
 
-// Orders `worker` to check or render `index`, and notes when.
-void Assign(WorkerProcesses& processes, std::vector<Worker>& workers, size_t worker, size_t index) {
+// Orders `worker` to check or render `index`, and notes when (and, with a frame timeout, the
+// versions of the files rendering it writes).
+void Assign(const ParallelRender& run, WorkerProcesses& processes, std::vector<Worker>& workers,
+            size_t worker, size_t index, bool rendering) {
     workers[worker].busyWith = index;
+    workers[worker].filesBefore.clear();
+    if (rendering && run.frameTimeoutSeconds > 0) {
+        workers[worker].filesBefore = IdentifyFrameFiles((*run.plans)[index]);
+    }
     workers[worker].since = Clock::now();
     processes.Order(worker, static_cast<uint32_t>(index));
 }
 
 // Ends every worker that has spent longer than `run.frameTimeoutSeconds` on its frame, hands
-// that frame to `timedOut`, and starts a worker in its place.
-void EndStuckWorkers(const ParallelRender& run, WorkerProcesses& processes,
-                     std::vector<Worker>& workers, const std::function<void(size_t)>& timedOut) {
+// that frame and its files' versions from before to `timedOut` once the worker has ended, and
+// starts a worker in its place.
+void EndStuckWorkers(
+    const ParallelRender& run, WorkerProcesses& processes, std::vector<Worker>& workers,
+    const std::function<void(size_t, const std::vector<FileIdentity>&)>& timedOut) {
     if (run.frameTimeoutSeconds <= 0) {
         return;
     }
@@ -216,7 +282,11 @@ void EndStuckWorkers(const ParallelRender& run, WorkerProcesses& processes,
         processes.EndWorker(worker);
         workers[worker].gone = true;
         workers[worker].busyWith = NO_FRAME;
-        timedOut(index);
+        const std::vector<FileIdentity> before = std::move(workers[worker].filesBefore);
+        if (index < run.plans->size()) {
+            SweepTemporaryFiles((*run.plans)[index], workers[worker].process);
+        }
+        timedOut(index, before);
         if (processes.AddWorker()) {
             workers.emplace_back();
         }
@@ -268,6 +338,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
     // worker takes is dropped.
     const bool readAhead = run.jobs < ProcessorCount();
     std::vector<size_t> mine;  // the frames it checked, ascending
+    Send(link, MESSAGE_PROCESS, {std::to_string(CurrentProcessId())});
     for (;;) {
         Send(link, MESSAGE_NEXT, {});
         const uint32_t index = ReadWord(link);
@@ -276,7 +347,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         mine.push_back(index);
         if (frameHook != nullptr) {
-            frameHook((*run.inputs)[index], false);
+            frameHook((*run.inputs)[index], plans[index], WORKER_CHECKING);
         }
         std::string error;
         if (!source.CheckFrame(index, error)) {
@@ -309,7 +380,7 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
             break;
         }
         if (frameHook != nullptr) {
-            frameHook((*run.inputs)[index], true);
+            frameHook((*run.inputs)[index], plans[index], WORKER_RENDERING);
         }
         const auto after = std::upper_bound(mine.begin(), mine.end(), size_t{index});
         OneFrameSource frame(source, index, readAhead && after != mine.end() ? *after : SIZE_MAX);
@@ -321,6 +392,9 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
             break;
         }
         const FrameOutcome& outcome = one.frames.front();
+        if (frameHook != nullptr) {
+            frameHook((*run.inputs)[index], plans[index], WORKER_RENDERED);
+        }
         std::vector<std::string> said = {std::to_string(index), outcome.written ? "1" : "0",
                                          outcome.file,          outcome.reason,
                                          outcome.previewReason, outcome.bmpReason};
@@ -364,11 +438,14 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     PumpMessages(
         *processes, workers, forwarded,
         [&](size_t worker, const Message& message) {
-            if (message.kind == MESSAGE_NEXT) {
+            if (message.kind == MESSAGE_PROCESS) {
+                const size_t process = IndexField(message);
+                workers[worker].process = process != SIZE_MAX ? process : 0;
+            } else if (message.kind == MESSAGE_NEXT) {
                 workers[worker].busyWith = NO_FRAME;
                 if (nextToCheck < plans.size() && !forwarded) {
                     workers[worker].frames.push_back(nextToCheck);
-                    Assign(*processes, workers, worker, nextToCheck++);
+                    Assign(run, *processes, workers, worker, nextToCheck++, false);
                 } else {
                     processes->Order(worker, NO_MORE_FRAMES);
                 }
@@ -396,7 +473,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         [&] {
             // Ended like a lost worker, not refused as a bad input: the file may be sound and
             // the machine slow, so the run is worth trying again (exit code 1, not 2).
-            EndStuckWorkers(run, *processes, workers, [&](size_t index) {
+            EndStuckWorkers(run, *processes, workers, [&](size_t index, const auto&) {
                 problems[index] = frameName(index) + "checking it " + timeout;
                 lost = true;
             });
@@ -462,6 +539,11 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
     PumpMessages(
         *processes, workers, forwarded,
         [&](size_t worker, const Message& message) {
+            if (message.kind == MESSAGE_PROCESS) {
+                const size_t process = IndexField(message);
+                workers[worker].process = process != SIZE_MAX ? process : 0;
+                return;
+            }
             if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
                 workers[worker].checked = true;
                 StartRendering(*processes, run, worker);
@@ -474,7 +556,7 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                 if (next == NO_MORE_FRAMES) {
                     processes->Order(worker, NO_MORE_FRAMES);
                 } else {
-                    Assign(*processes, workers, worker, next);
+                    Assign(run, *processes, workers, worker, next, true);
                 }
                 return;
             }
@@ -502,15 +584,21 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             settle(index, outcome);
         },
         [&](size_t worker) {
+            // Its pipe closes as it ends: what it was writing stays half done.
+            if (workers[worker].busyWith < plans.size()) {
+                SweepTemporaryFiles(plans[workers[worker].busyWith], workers[worker].process);
+            }
             workers[worker].gone = true;
             workers[worker].busyWith = NO_FRAME;
         },
         [&] {
-            EndStuckWorkers(run, *processes, workers, [&](size_t index) {
+            EndStuckWorkers(run, *processes, workers, [&](size_t index, const auto& before) {
+                // Ended after its files were in place: they are the frame's, written whole.
                 FrameOutcome outcome;
                 outcome.frameNumber = plans[index].frameNumber;
                 outcome.file = plans[index].file;
-                outcome.reason = "rendering it " + timeout;
+                outcome.written = LeftWritten(run, index, before);
+                outcome.reason = outcome.written ? "" : "rendering it " + timeout;
                 settle(index, outcome);
             });
         },

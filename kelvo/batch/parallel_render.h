@@ -53,7 +53,10 @@ struct ParallelRender {
 // Ctrl-C or Ctrl-Break on Windows) reaches every worker. A worker that spends longer than
 // `run.frameTimeoutSeconds` on a frame is ended and another started: a frame it was checking
 // is reported through `reportBadInput` and ends the run as a lost worker does
-// (PARALLEL_WORKER_LOST); one it was rendering is reported as not written.
+// (PARALLEL_WORKER_LOST). For one it was rendering, what is on disk decides: when the worker
+// had replaced the frame file, and the PNG and BMP asked for, since the frame was handed to it,
+// and the frame file reads back complete (FindFinishedFrames), the frame is written; otherwise
+// it is reported as not written, and its old files are as they were.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,
@@ -64,10 +67,17 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
 // does not say (0), all of them.
 int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes);
 
-// Called by a worker before it checks (`rendering` false) or renders each frame. kelvo sets
-// none, and nothing a user gives sets one: tests set one in a build of their own
-// (tests/stalling_kelvo.cpp) to hold a worker on a frame.
-using WorkerFrameHook = void (*)(const InputFrame& input, bool rendering);
+// When a worker calls the hook on each frame.
+enum WorkerStage {
+    WORKER_CHECKING,   // before it checks the frame
+    WORKER_RENDERING,  // before it renders the frame
+    WORKER_RENDERED,   // after its files were written, before the host is told
+};
+
+// Called by a worker at each stage of each frame. kelvo sets none, and nothing a user gives
+// sets one: tests set one in a build of their own (tests/stalling_kelvo.cpp) to hold a worker
+// on a frame.
+using WorkerFrameHook = void (*)(const InputFrame& input, const FramePlan& plan, WorkerStage stage);
 void SetWorkerFrameHook(WorkerFrameHook hook);
 
 class HostLink;

@@ -122,6 +122,17 @@ public:
         if (ended.pid > 0 && !ended.killed) {
             kill(ended.pid, SIGKILL);
             ended.killed = true;
+            // Gone before the host looks at what it left on disk (a rename it was making is
+            // over), unless it is stuck in the kernel.
+            int status = 0;
+            for (int waited = 0; waited < KILLED_WAIT_MILLISECONDS; waited += 10) {
+                const pid_t reaped = waitpid(ended.pid, &status, WNOHANG);
+                if (reaped == ended.pid || (reaped < 0 && errno != EINTR)) {
+                    ended.pid = -1;
+                    break;
+                }
+                usleep(10000);
+            }
         }
         CloseFd(ended.orders);
         CloseFd(ended.messages);

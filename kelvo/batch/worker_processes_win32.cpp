@@ -263,6 +263,8 @@ public:
         StartedWorker& ended = workers_[worker];
         ended.ended = true;
         TerminateProcess(ended.process.Get(), 1);
+        // Gone before the host looks at what it left on disk (a rename it was making is over).
+        WaitForSingleObject(ended.process.Get(), INFINITE);
         ended.orders.Close();
     }
 
