@@ -253,12 +253,12 @@ int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
                          const RenderOptions& options) {
     const FrameSize largest = LargestFrame(inputs, options.input);
     const int64_t pixels = int64_t{largest.width} * largest.height;
-    auto frameBytes = static_cast<uint64_t>(pixels * FRAME_BYTES_PER_PIXEL);
+    auto frameBytes = static_cast<uint64_t>(pixels * RENDER_BYTES_PER_PIXEL);
     const uint64_t physical = UsableMemoryBytes();
     int fitting = WorkersWithinMemory(workers, frameBytes, physical);
     if (fitting < ProcessorCount()) {
         frameBytes =
-            static_cast<uint64_t>(pixels * (FRAME_BYTES_PER_PIXEL + READ_AHEAD_BYTES_PER_PIXEL));
+            static_cast<uint64_t>(pixels * (RENDER_BYTES_PER_PIXEL + READ_AHEAD_BYTES_PER_PIXEL));
         fitting = WorkersWithinMemory(fitting, frameBytes, physical);
     }
     if (fitting < workers && !options.quiet) {

@@ -15,13 +15,23 @@ constexpr int FRAME_MAX_SIDE = 65535;
 // decompression bombs, this keeps such a claim from taking the machine's memory.
 constexpr int64_t DEFAULT_MAX_PIXELS = int64_t{1} << 27;
 
-// What one frame costs kelvo while it renders: its decoded colour and identifiers (8 + 2 bytes
-// a pixel) beside the host's bitmap they are copied into (8 + 1 + 2). Measured as the peak
-// resident size of renders of 4096 x 4096 frames, PNG and OpenEXR, with identifiers or none.
+// What an OpenEXR frame costs kelvo while it renders: its decoded colour and identifiers (8 + 2
+// bytes a pixel) beside the host's bitmap they are copied into (8 + 1 + 2). Decoding a part may
+// take as much again (ExrReadOptions::maxPixels).
 constexpr int64_t FRAME_BYTES_PER_PIXEL = 21;
+// What a frame costs a worker at its peak, of either kind, for the memory bound. A PNG frame is
+// decoded straight into the host's bitmap (8 + 1 + 2 bytes a pixel) beside its identifiers (2),
+// but the fast path holds the rest of the file and all inflated rows at once: up to 8 + 8 more
+// for 16-bit RGBA that does not compress. Measured as the peak resident size of `kelvo render
+// -j 1` of one 4096 x 4096 PNG frame, with an identifier pass or none, less the 7 MB of a tiny
+// frame's: 27.0 bytes a pixel for 16-bit RGBA of noise, 19.0 for a smooth one, 17.0 for 8-bit
+// RGB of noise; an OpenEXR frame takes FRAME_BYTES_PER_PIXEL.
+constexpr int64_t RENDER_BYTES_PER_PIXEL = 28;
 // What decoding the next frame while one renders adds: a second bitmap it is decoded into
-// (8 + 1 + 2 bytes a pixel) and its identifiers.
-constexpr int64_t READ_AHEAD_BYTES_PER_PIXEL = 13;
+// (8 + 1 + 2 bytes a pixel) and its identifiers. Measured as above, three frames against one:
+// 13.2 more bytes a pixel without identifiers and 14.2 with them, 8-bit and 16-bit alike (the
+// decoding of the next frame and the writing of the one before do not peak together).
+constexpr int64_t READ_AHEAD_BYTES_PER_PIXEL = 15;
 
 // 1 when a frame of `width` x `height` pixels is within `maxPixels`; otherwise 0, and `error`
 // says so: "30000 x 30000 pixels is more than --max-pixels 134217728".
