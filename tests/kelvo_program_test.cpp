@@ -838,16 +838,16 @@ TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
          {"--range", "0:0-31", "--range", "1:79-48", "--range", "2:10-9", "--range",
           "3:200-100:dither"},
          {"note: --range 1:79-48 runs downwards: brighter pixels take lower entries, from 79 for "
-          "black to 50 for white\n",
+          "black to 50 for white",
           "note: --range 3:200-100:dither runs downwards: brighter pixels take lower entries, "
-          "from 200 for black to 101 for white\n",
-          "note: --range 2:10-9 runs downwards: every pixel of identifier 2 takes entry 10\n"},
+          "from 200 for black to 101 for white",
+          "note: --range 2:10-9 runs downwards: every pixel of identifier 2 takes entry 10"},
          {"0:0-31 runs"}},
         {"a descending range with nearest colour, one given again ascending",
          {"--method", "nearest", "--range", "0:31-0", "--range", "0:0-31", "--range", "1:79-48",
           "--range", "2:0-9", "--range", "3:0-9"},
          {"note: --range 1:79-48 runs downwards: with --method nearest every pixel of "
-          "identifier 1 takes entry 79\n"},
+          "identifier 1 takes entry 79"},
          {"0:31-0"}},
         {"a descending range, quiet",
          {"-q", "--range", "0:9-0", "--range", "1:0-9", "--range", "2:0-9", "--range", "3:0-9"},
