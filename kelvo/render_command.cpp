@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <utility>
 
 #include "host/filter_factory.h"
@@ -16,16 +17,20 @@
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/batch/run_files.h"
+#include "kelvo/batch/run_record.h"
 #include "kelvo/batch/sequence_gif.h"
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/build_commit.h"
 #include "kelvo/cli_options.h"
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
+#include "kelvo/os/file_identity.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
 #include "kelvo/os/machine_memory.h"
 #include "kelvo/usage_text.h"
 #include "render/frame_file.h"
+#include "plugin/version.h"
 #include "render/palette_mapping.h"
 
 namespace {
@@ -368,9 +373,11 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
 
 // Checks what the options ask of the frames now that the check has seen those to render
 // (`checked`; the sizes of those --skip-existing left out are in `skipped`), and settles the
-// levels: 1, or 0 with the reason in `error`.
+// levels: those `known` before the check, else measured by it. 1, or 0 with the reason in
+// `error`.
 int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
-                  const CheckedFrames& skipped, LevelSpans& levels, std::string& error) {
+                  const CheckedFrames& skipped, const LevelSpans* known, LevelSpans& levels,
+                  std::string& error) {
     const int minWidth = std::min(checked.minWidth, skipped.minWidth);
     const int maxWidth = std::max(checked.maxWidth, skipped.maxWidth);
     const int minHeight = std::min(checked.minHeight, skipped.minHeight);
@@ -384,8 +391,8 @@ int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
     }
     std::string used;
     for (int id = 0; id < RANGE_COUNT; ++id) {
-        levels[id] = options.levels[id];
-        if (!levels[id] && options.levelsAuto) {
+        levels[id] = known != nullptr ? (*known)[id] : options.levels[id];
+        if (!levels[id] && options.levelsAuto && known == nullptr) {
             levels[id] = RobustSpan(checked.luminance, id);
         }
         if (levels[id]) {
@@ -396,6 +403,146 @@ int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
         Complain("levels used:" + used);
     }
     return 1;
+}
+
+// What makes a run's frames what they are, for the record beside them (run_record.h).
+struct RunKeys {
+    uint64_t frames = 0;  // kelvo's version, the settings block, the input and output options
+    uint64_t levels = 0;  // what measuring the frames' luminance depends on
+    std::map<int, uint64_t> inputs;  // by frame number: the path, size and time of its files
+    std::string recordPath;
+};
+
+RunKeys KeysOfRun(const RenderOptions& options, const SettingsBlock& block,
+                  const std::vector<FramePlan>& plans, const std::vector<InputFrame>& inputs) {
+    const InputOptions& input = options.input;
+    RecordHash decoding;
+    decoding.Add(std::string(KELVO_VERSION)).Add(std::string(KELVO_COMMIT));
+    decoding.Add(input.exr.layer).Add(input.exr.idChannel).Add(input.exr.view);
+    decoding.Add(uint64_t{input.exr.linear}).Add(static_cast<uint64_t>(input.exr.window));
+    decoding.Add(static_cast<uint64_t>(input.exr.maxId));
+    for (const auto& [value, id] : input.idMap) {
+        decoding.Add(uint64_t{value} << 16 | id);
+    }
+    decoding.Add(static_cast<uint64_t>(input.backgroundId)).Add(uint64_t{input.alphaBelow});
+    RunKeys keys;
+    keys.levels = decoding.Value();
+    decoding.Add(block.data(), block.size());
+    decoding.Add(static_cast<uint64_t>(options.transparentIndex)).Add(uint64_t{options.bmpRle});
+    keys.frames = decoding.Value();
+    for (const InputFrame& frame : inputs) {
+        RecordHash files;
+        const auto add = [&files](const std::string& path) {
+            const FileIdentity file = IdentifyFile(path);
+            files.Add(path).Add(file.size).Add(static_cast<uint64_t>(file.modified));
+        };
+        add(frame.colorPath);
+        if (!input.idsPattern.empty()) {
+            add(ExpandFramePattern(input.idsPattern, frame.sourceNumber));
+        }
+        keys.inputs[frame.frameNumber] = files.Value();
+    }
+    keys.recordPath = RunRecordPath(plans.front().file);
+    return keys;
+}
+
+// The key of one frame as this run makes it with `levels`.
+uint64_t FrameKey(const RunKeys& keys, const FramePlan& plan, const LevelSpans& levels) {
+    RecordHash hash;
+    hash.Add(keys.frames).Add(keys.inputs.at(plan.frameNumber));
+    for (const auto& span : levels) {
+        hash.Add(uint64_t{EncodeLevelSpan(span)});
+    }
+    return hash.Add(plan.previewPath).Add(plan.bmpPath).Value();
+}
+
+// The spans known before anything is measured: those given by hand and, with --levels auto, the
+// spans the record keeps from a measurement over every frame of this run and maybe more (the
+// whole sequence, when a run measured it). 0 when --levels auto has none: the check measures
+// the frames of this run, and a run over part of the sequence says so.
+int KnownLevels(const RenderOptions& options, const RunRecord& record, const RunKeys& keys,
+                LevelSpans& known) {
+    std::copy(std::begin(options.levels), std::end(options.levels), std::begin(known));
+    if (!options.levelsAuto) {
+        return 1;
+    }
+    const auto numbers = [](const std::map<int, uint64_t>& inputs) {
+        std::vector<int> list;
+        for (const auto& input : inputs) {
+            list.push_back(input.first);
+        }
+        return DescribeFrameNumbers(list);
+    };
+    const LevelsMeasurement* kept = FindMeasurement(record, keys.levels, keys.inputs);
+    if (kept == nullptr) {
+        if ((options.frames || options.skipExisting) && !options.quiet) {
+            Complain("note: --levels auto: no spans measured over a sequence holding frames " +
+                     numbers(keys.inputs) + " are kept in '" + keys.recordPath +
+                     "', so the spans come from these frames only" +
+                     (options.skipExisting ? ", and every one is rendered again to take them"
+                                           : ""));
+        }
+        return 0;
+    }
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        known[id] = known[id] ? known[id] : kept->spans[id];
+    }
+    if (kept->inputs.size() != keys.inputs.size() && !options.quiet) {
+        Complain("note: --levels auto: taking the spans an earlier run measured over frames " +
+                 numbers(kept->inputs) + ", kept in '" + keys.recordPath + "'");
+    }
+    return 1;
+}
+
+// Takes the frames about to render out of the record before any of their files is touched,
+// so that a run that ends half way leaves no claim on them.
+void ForgetFrames(const RunKeys& keys, const std::vector<FramePlan>& plans) {
+    RunRecord record = ReadRunRecord(keys.recordPath);
+    size_t forgotten = 0;
+    for (const FramePlan& plan : plans) {
+        forgotten += record.frames.erase(std::filesystem::path(plan.file).filename().string());
+    }
+    std::string error;
+    if (forgotten > 0 && !WriteRunRecord(keys.recordPath, record, error)) {
+        Complain("warning: cannot write '" + keys.recordPath + "': " + error);
+    }
+}
+
+// Adds the frames written whole (their PNG and BMP too) to the record, read again so that runs
+// over other frames into the same directory lose as little as may be, and the spans measured
+// in this run (`measured`, from the check of every frame of it).
+void RecordFrames(const RunKeys& keys, const std::vector<FramePlan>& plans,
+                  const RenderReport& report, const LevelSpans& levels,
+                  const CheckedFrames* measured) {
+    if (report.frames.empty() && measured == nullptr) {
+        return;
+    }
+    RunRecord record = ReadRunRecord(keys.recordPath);
+    const std::string before = EncodeRunRecord(record);
+    for (const FrameOutcome& outcome : report.frames) {
+        const auto plan = std::find_if(plans.begin(), plans.end(), [&outcome](const FramePlan& p) {
+            return p.frameNumber == outcome.frameNumber;
+        });
+        if (plan != plans.end() && outcome.written && outcome.content != 0 &&
+            outcome.previewReason.empty() && outcome.bmpReason.empty()) {
+            record.frames[std::filesystem::path(plan->file).filename().string()] = {
+                FrameKey(keys, *plan, levels), outcome.content};
+        }
+    }
+    if (measured != nullptr) {
+        LevelsMeasurement measurement;
+        measurement.key = keys.levels;
+        for (int id = 0; id < RANGE_COUNT; ++id) {
+            measurement.spans[id] = RobustSpan(measured->luminance, id);
+        }
+        measurement.inputs = keys.inputs;
+        KeepMeasurement(record, std::move(measurement));
+    }
+    std::string error;
+    if (EncodeRunRecord(record) != before && !WriteRunRecord(keys.recordPath, record, error)) {
+        Complain("warning: cannot write '" + keys.recordPath + "': " + error +
+                 "; --skip-existing will render these frames again");
+    }
 }
 
 }  // namespace
@@ -486,16 +633,28 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!exrNote.empty() && !options.quiet) {
         Complain("note: " + exrNote);
     }
+    // The record of what made the frames already there, and the spans known before measuring.
+    const RunKeys keys = KeysOfRun(options, block, plans, inputs);
+    const RunRecord record = ReadRunRecord(keys.recordPath);
+    LevelSpans known;
+    const bool levelsKnown = KnownLevels(options, record, keys, known);
+    options.input.measureLuminance = options.levelsAuto && !levelsKnown;
     // Finished frames leave the run here, before any check or worker sees them: no process
-    // decodes, renders or touches them.
+    // decodes, renders or touches them. Without known spans none is finished: the frames
+    // rendered take spans measured over them, and those left would keep others.
     std::vector<int> skipped;
     CheckedFrames skippedSizes;
     // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
     const std::vector<FramePlan> sequence =
         options.gifFile.empty() ? std::vector<FramePlan>{} : plans;
-    if (options.skipExisting) {
-        const std::vector<bool> finished =
-            FindFinishedFrames(plans, inputs, options.input, settings.palette, skippedSizes);
+    if (options.skipExisting && levelsKnown) {
+        std::vector<uint64_t> frameKeys;
+        for (const FramePlan& plan : plans) {
+            frameKeys.push_back(FrameKey(keys, plan, known));
+        }
+        const FrameClaims claims{&record, &frameKeys};
+        const std::vector<bool> finished = FindFinishedFrames(
+            plans, inputs, options.input, settings.palette, &claims, skippedSizes);
         size_t kept = 0;
         for (size_t i = 0; i < plans.size(); ++i) {
             if (finished[i]) {
@@ -516,9 +675,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     CheckedFrames found;
     LevelSpans levels;
     const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &skippedSizes,
-                                 &levels]() {
+                                 &levels, &keys, &known, levelsKnown]() {
         std::string problem;
-        if (!SettleChecked(options, found, skippedSizes, levels, problem)) {
+        if (!SettleChecked(options, found, skippedSizes, levelsKnown ? &known : nullptr, levels,
+                           problem)) {
             refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
             return 0;
         }
@@ -532,8 +692,10 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
                                                  "': " + problem + "; nothing was rendered");
             return 0;
         }
+        ForgetFrames(keys, plans);
         return 1;
     };
+    const CheckedFrames* measured = levelsKnown ? nullptr : &found;
     ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, plans.size());
     RenderReport report;
 
@@ -592,6 +754,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
                             "a worker process ended while checking the inputs; nothing was "
                             "rendered");
             case PARALLEL_RENDERED:
+                RecordFrames(keys, plans, report, levels, measured);
                 WarnOfIdentifiers(report, plans, rangeSet);
                 return Conclude(report, plans.size(), skipped, options,
                                 WriteGifOfRun(options, report, plans.size(), sequence, settings));
@@ -613,6 +776,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     }
     source.SetLevels(levels);
     RenderFrames(filter, settings, plans, source, progress, report, outputs);
+    RecordFrames(keys, plans, report, levels, measured);
     WarnOfIdentifiers(report, plans, rangeSet);
     return Conclude(report, plans.size(), skipped, options,
                     WriteGifOfRun(options, report, plans.size(), sequence, settings));

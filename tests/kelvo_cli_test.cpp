@@ -102,8 +102,11 @@ protected:
     std::string Out(const std::string& name = "") const { return dir.File("out/" + name); }
     std::vector<std::string> OutEntries() const {
         std::vector<std::string> names;
+        // All but the record of what made the frames, which --skip-existing reads.
         for (const auto& entry : std::filesystem::directory_iterator(Out())) {
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename() != ".kelvo-frames") {
+                names.push_back(entry.path().filename().string());
+            }
         }
         std::sort(names.begin(), names.end());
         return names;

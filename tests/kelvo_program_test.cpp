@@ -98,8 +98,11 @@ protected:
     std::string Out(const std::string& name = "") const { return dir.File("out/" + name); }
     std::vector<std::string> OutEntries() const {
         std::vector<std::string> names;
+        // All but the record of what made the frames, which --skip-existing reads.
         for (const auto& entry : std::filesystem::directory_iterator(Out())) {
-            names.push_back(entry.path().filename().string());
+            if (entry.path().filename() != ".kelvo-frames") {
+                names.push_back(entry.path().filename().string());
+            }
         }
         std::sort(names.begin(), names.end());
         return names;
@@ -1264,7 +1267,9 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
         }
         std::vector<std::string> written;
         for (const auto& entry : std::filesystem::directory_iterator(out)) {
-            written.push_back(entry.path().filename().string());
+            if (entry.path().filename() != ".kelvo-frames") {
+                written.push_back(entry.path().filename().string());
+            }
         }
         std::sort(written.begin(), written.end());
         EXPECT_EQ(written, c.written);

@@ -10,7 +10,7 @@
 std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
                                      const std::vector<InputFrame>& inputs,
                                      const InputOptions& options, const PaletteEntry* palette,
-                                     CheckedFrames& finishedSizes) {
+                                     const FrameClaims* claims, CheckedFrames& finishedSizes) {
     std::vector<bool> finished(plans.size(), false);
     for (size_t i = 0; i < plans.size() && i < inputs.size(); ++i) {
         std::error_code error;
@@ -20,12 +20,26 @@ std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
              !std::filesystem::is_regular_file(plans[i].bmpPath, error))) {
             continue;
         }
+        const FrameRecord* claim = nullptr;
+        if (claims != nullptr) {
+            const auto found = claims->record->frames.find(
+                std::filesystem::path(plans[i].file).filename().string());
+            claim = found != claims->record->frames.end() && found->second.key == (*claims->keys)[i]
+                        ? &found->second
+                        : nullptr;
+            if (claim == nullptr) {
+                continue;
+            }
+        }
         int width = 0;
         int height = 0;
         PcxFrame frame;
-        finished[i] = FrameSizeFromHeaders(inputs[i], options, width, height) &&
-                      ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
-                      std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0;
+        finished[i] =
+            FrameSizeFromHeaders(inputs[i], options, width, height) &&
+            ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
+            std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0 &&
+            (claim == nullptr ||
+             FrameContentHash(width, height, frame.indices, frame.palette) == claim->content);
         if (finished[i]) {
             finishedSizes.minWidth = std::min(finishedSizes.minWidth, width);
             finishedSizes.maxWidth = std::max(finishedSizes.maxWidth, width);

@@ -33,10 +33,10 @@ constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame i
                                          // histogram (LuminanceHistogram::Encode)
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, why
                                          // the PNG and the BMP were not written (empty when they
-                                         // were), and the pixels of identifiers 0-15 and of 16
-                                         // and more
+                                         // were), what the file holds (FrameContentHash), and
+                                         // the pixels of identifiers 0-15 and of 16 and more
 constexpr size_t CHECKED_FIELDS = 4 + 1;
-constexpr size_t FRAME_FIELDS = 6 + RANGE_COUNT + 1;
+constexpr size_t FRAME_FIELDS = 7 + RANGE_COUNT + 1;
 constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 constexpr char MESSAGE_PROCESS = 'P';  // the worker's process ID, its first message: the names
                                        // of its temporary files hold it
@@ -205,7 +205,7 @@ bool LeftWritten(const ParallelRender& run, size_t index, const std::vector<File
     }
     CheckedFrames sizes;
     return FindFinishedFrames({plan}, {(*run.inputs)[index]}, *run.inputOptions,
-                              run.settings->palette, sizes)
+                              run.settings->palette, nullptr, sizes)
         .front();
 }
 
@@ -397,7 +397,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         }
         std::vector<std::string> said = {std::to_string(index), outcome.written ? "1" : "0",
                                          outcome.file,          outcome.reason,
-                                         outcome.previewReason, outcome.bmpReason};
+                                         outcome.previewReason, outcome.bmpReason,
+                                         std::to_string(outcome.content)};
         for (uint64_t pixels : outcome.ids.pixels) {
             said.push_back(std::to_string(pixels));
         }
@@ -577,8 +578,9 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
             outcome.reason = message.fields[3];
             outcome.previewReason = message.fields[4];
             outcome.bmpReason = message.fields[5];
+            outcome.content = std::strtoull(message.fields[6].c_str(), nullptr, 10);
             for (size_t id = 0; id <= RANGE_COUNT; ++id) {
-                const uint64_t pixels = std::strtoull(message.fields[6 + id].c_str(), nullptr, 10);
+                const uint64_t pixels = std::strtoull(message.fields[7 + id].c_str(), nullptr, 10);
                 (id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond) = pixels;
             }
             settle(index, outcome);

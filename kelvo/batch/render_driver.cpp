@@ -10,6 +10,7 @@
 #include "host/filter_driver.h"
 #include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
+#include "kelvo/batch/run_record.h"
 #include "kelvo/imageio/bmp_image.h"
 #include "kelvo/imageio/frame_image.h"
 #include "kelvo/imageio/png_preview.h"
@@ -104,6 +105,7 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
     if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices, outcome.reason)) {
         return 0;
     }
+    outcome.content = FrameContentHash(bitmap.Width(), bitmap.Height(), indices, settings.palette);
     // The frame file stands whatever becomes of its PNG and BMP, which are reported on their
     // own.
     if (!plan.previewPath.empty() &&

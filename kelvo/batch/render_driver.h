@@ -64,6 +64,7 @@ struct FrameOutcome {
     std::string reason;         // why not, when not written
     std::string previewReason;  // why the asked-for PNG was not written; empty when it was
     std::string bmpReason;      // why the asked-for BMP was not written; empty when it was
+    uint64_t content = 0;       // what the written frame file holds (FrameContentHash); 0: unknown
     IdCounts ids;               // the identifiers of its pixels, once it was read
 };
 
