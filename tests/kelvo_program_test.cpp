@@ -1368,6 +1368,86 @@ TEST_F(KelvoProgramTest, SkipExistingLeavesOnlyCompleteFramesAlone) {
     EXPECT_FALSE(Contains(previews.err, "skipped")) << previews.err;
 }
 
+// A frame is skipped only when the record beside it says this run would write it: the same
+// settings, options, levels, inputs and kelvo. Whatever changed, or a record kelvo cannot
+// read, renders every frame it touches again.
+TEST_F(KelvoProgramTest, SkipExistingRendersAgainWhatChangedSince) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;  // on the second run
+        const char* record;                // written over the record before it; null: kept
+        const char* written;               // what the second run says it wrote
+    };
+    const Case cases[] = {
+        {"nothing changed", {}, nullptr, "no frame was written; 3 frames skipped"},
+        {"a range dithered", {"--range", "2:96-159:dither"}, nullptr, "3 frames written (7-9)"},
+        {"levels by hand", {"--levels", "1:0.2-0.8"}, nullptr, "3 frames written (7-9)"},
+        {"a PNG with a transparent entry",
+         {"--png", "p_####.png", "--transparent", "3"}, nullptr, "3 frames written (7-9)"},
+        {"frame 8's colour file touched", {"touch"}, nullptr, "1 frame written (8); 2 frames"},
+        {"a damaged record", {}, "kelvo-frames 1\nframe zz\n\x01\xff", "3 frames written (7-9)"},
+        {"a record of another kind", {}, "kelvo-frames 9\n", "3 frames written (7-9)"},
+    };
+    for (const std::string frame : {"7", "8", "9"}) {
+        std::filesystem::copy_file(Fixture("beauty_000" + frame + ".png"),
+                                   dir.File("b_000" + frame + ".png"));
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Out());
+        std::vector<std::string> args = {"render", "--ids", Fixture("ids_####.png"), "--output",
+                                         Out("s_####.pcx")};
+        args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+        std::vector<std::string> first = args;
+        first.insert(first.end(), {"-j", "2", "--frames", "7-9", dir.File("b_####.png")});
+        ASSERT_EQ(Kelvo(first).exitCode, 0);
+        for (const std::string& option : c.options) {
+            if (option == "touch") {
+                const auto file = dir.File("b_0008.png");
+                std::filesystem::last_write_time(
+                    file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+            } else {
+                args.push_back(option.ends_with(".png") ? Out(option) : option);
+            }
+        }
+        if (c.record != nullptr) {
+            WriteBytes(Out(".kelvo-frames"), c.record);
+        }
+        args.insert(args.end(), {"--skip-existing", "--frames", "7-9", dir.File("b_####.png")});
+        const ProcessResult again = Kelvo(args);
+        ASSERT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_TRUE(Contains(again.err, std::string("kelvo: ") + c.written)) << again.err;
+    }
+}
+
+// --levels auto over the whole sequence; then frame 8 again, as the one frame left by
+// --skip-existing and as a chunk of its own: the same spans, so the same file. A chunk whose
+// sequence was never measured says its spans are its own.
+TEST_F(KelvoProgramTest, PartialRunsTakeTheSpansOfTheWholeSequence) {
+    std::vector<std::string> args = {"render",   "--levels", "auto", "--ids",
+                                     Fixture("ids_####.png"), "--output", Out("s_####.pcx")};
+    args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
+    const auto run = [&](std::vector<std::string> extra, const std::string& said) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), extra.begin(), extra.end());
+        all.push_back(Fixture("beauty_####.png"));
+        const ProcessResult result = Kelvo(all);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(Contains(result.err, said)) << said << "\n" << result.err;
+        const std::vector<uint8_t> frame = ReadWholeFile(Out("s_0008.pcx"));
+        return std::string(frame.begin(), frame.end());
+    };
+    const std::string whole = run({"--frames", "7-9"}, "kelvo: 3 frames written (7-9)");
+    std::filesystem::remove(Out("s_0008.pcx"));
+    EXPECT_EQ(run({"--frames", "7-9", "--skip-existing", "-j", "2"},
+                  "1 frame written (8); 2 frames skipped"),
+              whole);
+    EXPECT_EQ(run({"--frames", "8"}, "taking the spans an earlier run measured over frames 7-9"),
+              whole);
+    std::filesystem::remove_all(Out());
+    EXPECT_NE(run({"--frames", "8"}, "so the spans come from these frames only"), whole);
+}
+
 // A run still busy when its first frame is shown: a small frame, then frames of 2000 x 1500
 // (one file, named again and again) for two workers.
 class LongRunTest : public KelvoProgramTest {
