@@ -29,8 +29,8 @@
 #include "kelvo/os/interrupt.h"
 #include "kelvo/os/machine_memory.h"
 #include "kelvo/usage_text.h"
-#include "render/frame_file.h"
 #include "plugin/version.h"
+#include "render/frame_file.h"
 #include "render/palette_mapping.h"
 
 namespace {
@@ -476,11 +476,11 @@ int KnownLevels(const RenderOptions& options, const RunRecord& record, const Run
     const LevelsMeasurement* kept = FindMeasurement(record, keys.levels, keys.inputs);
     if (kept == nullptr) {
         if ((options.frames || options.skipExisting) && !options.quiet) {
-            Complain("note: --levels auto: no spans measured over a sequence holding frames " +
-                     numbers(keys.inputs) + " are kept in '" + keys.recordPath +
-                     "', so the spans come from these frames only" +
-                     (options.skipExisting ? ", and every one is rendered again to take them"
-                                           : ""));
+            Complain(
+                "note: --levels auto: no spans measured over a sequence holding frames " +
+                numbers(keys.inputs) + " are kept in '" + keys.recordPath +
+                "', so the spans come from these frames only" +
+                (options.skipExisting ? ", and every one is rendered again to take them" : ""));
         }
         return 0;
     }
@@ -497,13 +497,15 @@ int KnownLevels(const RenderOptions& options, const RunRecord& record, const Run
 // Takes the frames about to render out of the record before any of their files is touched,
 // so that a run that ends half way leaves no claim on them.
 void ForgetFrames(const RunKeys& keys, const std::vector<FramePlan>& plans) {
-    RunRecord record = ReadRunRecord(keys.recordPath);
-    size_t forgotten = 0;
-    for (const FramePlan& plan : plans) {
-        forgotten += record.frames.erase(std::filesystem::path(plan.file).filename().string());
-    }
     std::string error;
-    if (forgotten > 0 && !WriteRunRecord(keys.recordPath, record, error)) {
+    if (!UpdateRunRecord(
+            keys.recordPath,
+            [&plans](RunRecord& record) {
+                for (const FramePlan& plan : plans) {
+                    record.frames.erase(std::filesystem::path(plan.file).filename().string());
+                }
+            },
+            error)) {
         Complain("warning: cannot write '" + keys.recordPath + "': " + error);
     }
 }
@@ -517,29 +519,29 @@ void RecordFrames(const RunKeys& keys, const std::vector<FramePlan>& plans,
     if (report.frames.empty() && measured == nullptr) {
         return;
     }
-    RunRecord record = ReadRunRecord(keys.recordPath);
-    const std::string before = EncodeRunRecord(record);
-    for (const FrameOutcome& outcome : report.frames) {
-        const auto plan = std::find_if(plans.begin(), plans.end(), [&outcome](const FramePlan& p) {
-            return p.frameNumber == outcome.frameNumber;
-        });
-        if (plan != plans.end() && outcome.written && outcome.content != 0 &&
-            outcome.previewReason.empty() && outcome.bmpReason.empty()) {
-            record.frames[std::filesystem::path(plan->file).filename().string()] = {
-                FrameKey(keys, *plan, levels), outcome.content};
+    const auto add = [&](RunRecord& record) {
+        for (const FrameOutcome& outcome : report.frames) {
+            const auto plan = std::find_if(
+                plans.begin(), plans.end(),
+                [&outcome](const FramePlan& p) { return p.frameNumber == outcome.frameNumber; });
+            if (plan != plans.end() && outcome.written && outcome.content != 0 &&
+                outcome.previewReason.empty() && outcome.bmpReason.empty()) {
+                record.frames[std::filesystem::path(plan->file).filename().string()] = {
+                    FrameKey(keys, *plan, levels), outcome.content};
+            }
         }
-    }
-    if (measured != nullptr) {
-        LevelsMeasurement measurement;
-        measurement.key = keys.levels;
-        for (int id = 0; id < RANGE_COUNT; ++id) {
-            measurement.spans[id] = RobustSpan(measured->luminance, id);
+        if (measured != nullptr) {
+            LevelsMeasurement measurement;
+            measurement.key = keys.levels;
+            for (int id = 0; id < RANGE_COUNT; ++id) {
+                measurement.spans[id] = RobustSpan(measured->luminance, id);
+            }
+            measurement.inputs = keys.inputs;
+            KeepMeasurement(record, std::move(measurement));
         }
-        measurement.inputs = keys.inputs;
-        KeepMeasurement(record, std::move(measurement));
-    }
+    };
     std::string error;
-    if (EncodeRunRecord(record) != before && !WriteRunRecord(keys.recordPath, record, error)) {
+    if (!UpdateRunRecord(keys.recordPath, add, error)) {
         Complain("warning: cannot write '" + keys.recordPath + "': " + error +
                  "; --skip-existing will render these frames again");
     }

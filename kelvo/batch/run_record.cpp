@@ -3,12 +3,16 @@
 #include "kelvo/batch/run_record.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "kelvo/os/file_io.h"
+#include "pcx/atomic_file.h"
 
 namespace {
 
@@ -16,6 +20,10 @@ constexpr char HEADER[] = "kelvo-frames 1";
 // A record of 100,000 frames is some 5 MB: a larger file is not one kelvo wrote.
 constexpr uintmax_t MAX_RECORD_BYTES = 64u << 20;
 constexpr size_t MAX_MEASUREMENTS = 32;
+// A run holds the lock for the milliseconds a read and a write take.
+constexpr auto LOCK_WAIT = std::chrono::milliseconds(20);
+constexpr int LOCK_WAITS = 250;
+constexpr auto STALE_LOCK = std::chrono::minutes(1);
 
 std::string Hex(uint64_t value) {
     char text[17];
@@ -25,8 +33,7 @@ std::string Hex(uint64_t value) {
 
 // Exactly 16 lower-case hex digits, as Hex writes them.
 bool ParseHex(const std::string& text, uint64_t& value) {
-    if (text.size() != 16 ||
-        !std::all_of(text.begin(), text.end(), [](char c) {
+    if (text.size() != 16 || !std::all_of(text.begin(), text.end(), [](char c) {
             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
         })) {
         return false;
@@ -211,7 +218,34 @@ RunRecord ReadRunRecord(const std::string& path) {
     return DecodeRunRecord(std::string(bytes.begin(), bytes.end()));
 }
 
-int WriteRunRecord(const std::string& path, const RunRecord& record, std::string& error) {
+int UpdateRunRecord(const std::string& path, const std::function<void(RunRecord&)>& change,
+                    std::string& error) {
+    const std::string lock = path + ".lock";
+    FILE* held = nullptr;
+    for (int wait = 0; wait < LOCK_WAITS && held == nullptr; ++wait) {
+        held = CreateNewFile(lock.c_str());
+        if (held == nullptr && errno != EEXIST) {
+            break;  // no lock can be made here (and no record written, most likely)
+        }
+        std::error_code status;
+        const auto since = std::filesystem::last_write_time(lock, status);
+        if (held == nullptr && !status &&
+            std::filesystem::file_time_type::clock::now() - since > STALE_LOCK) {
+            std::filesystem::remove(lock, status);
+        } else if (held == nullptr) {
+            std::this_thread::sleep_for(LOCK_WAIT);
+        }
+    }
+    RunRecord record = ReadRunRecord(path);
+    const std::string before = EncodeRunRecord(record);
+    change(record);
     const std::string text = EncodeRunRecord(record);
-    return WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
+    const int written = text == before ||
+                        WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
+    if (held != nullptr) {
+        std::fclose(held);
+        std::error_code status;
+        std::filesystem::remove(lock, status);
+    }
+    return written;
 }

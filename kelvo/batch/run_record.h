@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -75,6 +76,12 @@ std::string RunRecordPath(const std::string& frameFile);
 // one.
 RunRecord ReadRunRecord(const std::string& path);
 
-// Writes the record all or nothing. On 0, `error` holds the reason.
-[[nodiscard]] int WriteRunRecord(const std::string& path, const RunRecord& record,
-                                 std::string& error);
+// Reads the record at `path` (ReadRunRecord), lets `change` change it, and writes it back all
+// or nothing when it changed. Runs over other frames into one directory (the chunks of a farm
+// job) take turns through a lock file beside it, `path` with ".lock", made exclusively and
+// removed after; one left by a run that was killed is taken as stale after a minute. Where the
+// turn does not come within a few seconds it writes anyway: what a lost update costs is frames
+// rendered again, never a frame skipped wrongly. On 0, `error` holds the reason.
+[[nodiscard]] int UpdateRunRecord(const std::string& path,
+                                  const std::function<void(RunRecord&)>& change,
+                                  std::string& error);
