@@ -47,7 +47,8 @@ std::string EncodeSpans(const LevelSpans& spans) {
     std::string text;
     for (int id = 0; id < RANGE_COUNT; ++id) {
         if (spans[id]) {
-            text += (text.empty() ? "" : ",") + FormatLevelSpan(id, *spans[id]);
+            // (appended in steps: GCC 12 warns, wrongly, on a short literal plus a string)
+            text.append(text.empty() ? "" : ",").append(FormatLevelSpan(id, *spans[id]));
         }
     }
     return text.empty() ? "-" : text;
@@ -121,17 +122,19 @@ uint64_t FrameContentHash(int width, int height, const std::vector<uint8_t>& ind
 }
 
 std::string EncodeRunRecord(const RunRecord& record) {
-    std::string text = std::string(HEADER) +
-                       "\n# What made each frame file here, for kelvo render --skip-existing, and "
-                       "the --levels auto spans measured over its sequences. Safe to delete: "
-                       "the frames are then rendered again.\n";
+    std::string text = HEADER;
+    text +=
+        "\n# What made each frame file here, for kelvo render --skip-existing, and "
+        "the --levels auto spans measured over its sequences. Safe to delete: "
+        "the frames are then rendered again.\n";
     for (const auto& [name, frame] : record.frames) {
         text += "frame " + Hex(frame.key) + " " + Hex(frame.content) + " " + name + "\n";
     }
     for (const LevelsMeasurement& measurement : record.measurements) {
         std::string inputs;
         for (const auto& [number, hash] : measurement.inputs) {
-            inputs += (inputs.empty() ? "" : ",") + std::to_string(number) + "=" + Hex(hash);
+            inputs.append(inputs.empty() ? "" : ",").append(std::to_string(number));
+            inputs.append("=").append(Hex(hash));
         }
         text += "levels " + Hex(measurement.key) + " " + EncodeSpans(measurement.spans) + " " +
                 inputs + "\n";
