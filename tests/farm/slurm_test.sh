@@ -204,7 +204,7 @@ same_files() {
 "$kelvo" demo -q "$work/demo"
 settings=(--settings "$work/demo/demo.settings")
 "$kelvo" render -q "${settings[@]}" --output "$work/local/f_####.pcx" "$work"/demo/demo00??.png
-[ "$(find "$work/local" -mindepth 1 -maxdepth 1 | wc -l)" -eq 24 ] || fail "the local run wrote no 24 frames"
+[ "$(find "$work/local" -mindepth 1 -maxdepth 1 -name '*.pcx' | wc -l)" -eq 24 ] || fail "the local run wrote no 24 frames"
 export KELVO=$kelvo
 
 # A stand-in renderer, as the render array of the dependency example runs it: it "renders"
@@ -257,7 +257,7 @@ job=$(submit --array=0-4 "$farm/kelvo-array.sbatch" 1-24 5 "${settings[@]}" --sk
 wait_job "$job"
 for task in 0 1 2 3 4; do expect_task "${job}_$task" "COMPLETED 0:0"; done
 same_files "$work/local" "$work/out"
-renewed=$(find "$work/out" -type f -newermt '2001-02-04' -printf '%f\n' | sort | tr '\n' ' ')
+renewed=$(find "$work/out" -name '*.pcx' -newermt '2001-02-04' -printf '%f\n' | sort | tr '\n' ' ')
 [ "$renewed" = "f_0002.pcx f_0003.pcx f_0004.pcx f_0017.pcx f_0018.pcx " ] ||
     fail "re-written: '$renewed', not frames 2-4, 17 and 18"
 grep -q "3 frames written (2-4); 2 frames skipped, already complete (1, 5)" \
@@ -292,7 +292,7 @@ result=$(task_result "${job}_0")
 [[ $result == *" 130:0" ]] || fail "the cancelled task ended '$result', not with exit code 130"
 grep -q "interrupted; frames written: 1" "$work/log/kelvo-${job}_0.log" ||
     fail "kelvo did not say it was interrupted"
-written=$(find "$work/bigout" -mindepth 1 -maxdepth 1 | wc -l)
+written=$(find "$work/bigout" -mindepth 1 -maxdepth 1 -name '*.pcx' | wc -l)
 [ "$written" -lt 40 ] || fail "the cancelled task wrote every frame"
 for file in "$work"/bigout/*; do
     [[ $file == *.pcx ]] || fail "'$file' is left behind"
