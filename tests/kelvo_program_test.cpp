@@ -1383,7 +1383,9 @@ TEST_F(KelvoProgramTest, SkipExistingRendersAgainWhatChangedSince) {
         {"a range dithered", {"--range", "2:96-159:dither"}, nullptr, "3 frames written (7-9)"},
         {"levels by hand", {"--levels", "1:0.2-0.8"}, nullptr, "3 frames written (7-9)"},
         {"a PNG with a transparent entry",
-         {"--png", "p_####.png", "--transparent", "3"}, nullptr, "3 frames written (7-9)"},
+         {"--png", "p_####.png", "--transparent", "3"},
+         nullptr,
+         "3 frames written (7-9)"},
         {"frame 8's colour file touched", {"touch"}, nullptr, "1 frame written (8); 2 frames"},
         {"a damaged record", {}, "kelvo-frames 1\nframe zz\n\x01\xff", "3 frames written (7-9)"},
         {"a record of another kind", {}, "kelvo-frames 9\n", "3 frames written (7-9)"},
@@ -1424,8 +1426,9 @@ TEST_F(KelvoProgramTest, SkipExistingRendersAgainWhatChangedSince) {
 // --skip-existing and as a chunk of its own: the same spans, so the same file. A chunk whose
 // sequence was never measured says its spans are its own.
 TEST_F(KelvoProgramTest, PartialRunsTakeTheSpansOfTheWholeSequence) {
-    std::vector<std::string> args = {"render",   "--levels", "auto", "--ids",
-                                     Fixture("ids_####.png"), "--output", Out("s_####.pcx")};
+    std::vector<std::string> args = {
+        "render",   "--levels",       "auto", "--ids", Fixture("ids_####.png"),
+        "--output", Out("s_####.pcx")};
     args.insert(args.end(), SEQUENCE_RANGES.begin(), SEQUENCE_RANGES.end());
     const auto run = [&](std::vector<std::string> extra, const std::string& said) {
         std::vector<std::string> all = args;

@@ -34,12 +34,11 @@ std::vector<bool> FindFinishedFrames(const std::vector<FramePlan>& plans,
         int width = 0;
         int height = 0;
         PcxFrame frame;
-        finished[i] =
-            FrameSizeFromHeaders(inputs[i], options, width, height) &&
-            ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
-            std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0 &&
-            (claim == nullptr ||
-             FrameContentHash(width, height, frame.indices, frame.palette) == claim->content);
+        finished[i] = FrameSizeFromHeaders(inputs[i], options, width, height) &&
+                      ReadPcxFrameOfSize(plans[i].file.c_str(), width, height, frame) &&
+                      std::memcmp(frame.palette, palette, PALETTE_BYTES) == 0 &&
+                      (claim == nullptr || FrameContentHash(width, height, frame.indices,
+                                                            frame.palette) == claim->content);
         if (finished[i]) {
             finishedSizes.minWidth = std::min(finishedSizes.minWidth, width);
             finishedSizes.maxWidth = std::max(finishedSizes.maxWidth, width);

@@ -395,9 +395,12 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         if (frameHook != nullptr) {
             frameHook((*run.inputs)[index], plans[index], WORKER_RENDERED);
         }
-        std::vector<std::string> said = {std::to_string(index), outcome.written ? "1" : "0",
-                                         outcome.file,          outcome.reason,
-                                         outcome.previewReason, outcome.bmpReason,
+        std::vector<std::string> said = {std::to_string(index),
+                                         outcome.written ? "1" : "0",
+                                         outcome.file,
+                                         outcome.reason,
+                                         outcome.previewReason,
+                                         outcome.bmpReason,
                                          std::to_string(outcome.content)};
         for (uint64_t pixels : outcome.ids.pixels) {
             said.push_back(std::to_string(pixels));
