@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "plugin/palette_render_filter.h"
+#include "render/frame_engine.h"
 #include "render/frame_file.h"
 #include "render/frame_mapper.h"
 
@@ -36,26 +37,6 @@ struct RowBuffer {
     BMM_Color_64* pixels;
     uint8_t* indices;
 };
-
-// A pixel as one 64-bit word (red in the low 16 bits, alpha in the high 16).
-constexpr uint64_t COLOUR_BITS = 0x0000FFFFFFFFFFFFull;
-constexpr uint64_t ALPHA_BITS = 0xFFFF000000000000ull;
-
-uint64_t BitsOf(const BMM_Color_64& pixel) {
-    uint64_t bits;
-    std::memcpy(&bits, &pixel, sizeof bits);
-    return bits;
-}
-
-// Every palette entry as the red, green and blue it gives the bitmap (bytes x 256).
-void FillColourBits(const PaletteEntry* palette, uint64_t* bits) {
-    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
-        const uint64_t red = palette[i].red;
-        const uint64_t green = palette[i].green;
-        const uint64_t blue = palette[i].blue;
-        bits[i] = (red << 8) | (green << 24) | (blue << 40);
-    }
-}
 
 // Maps again the one pixel whose one-pixel read differs from the whole-row read.
 [[gnu::noinline]] int RemapPixel(FrameMapper& mapper, BMM_Color_64 pixel, unsigned id, int x, int y,
@@ -93,14 +74,14 @@ int RenderRows(Bitmap& bitmap, HWND hostWindow, const Id* ids, int width, int he
         uint8_t* const rowIndices = row.indices;
         for (int x = 0; x < width; ++x) {
             bitmap.ReadPixels(x, y, 1, &pixel);
-            uint64_t bits = BitsOf(pixel);
+            const uint64_t bits = PixelBits(pixel);
             unsigned index = rowIndices[x];
-            if (((bits ^ BitsOf(rowPixels[x])) & COLOUR_BITS) != 0) [[unlikely]] {
+            if (((bits ^ PixelBits(rowPixels[x])) & PIXEL_COLOUR_BITS) != 0) [[unlikely]] {
                 index =
                     static_cast<unsigned>(RemapPixel(mapper, pixel, idRow[x], x, y, rowIndices));
             }
-            bits = (bits & ALPHA_BITS) | colourBits[index];
-            std::memcpy(&pixel, &bits, sizeof pixel);
+            const uint64_t palettised = PalettisedBits(bits, colourBits[index]);
+            std::memcpy(&pixel, &palettised, sizeof pixel);
             bitmap.PutPixels(x, y, 1, &pixel);
         }
         std::memcpy(indices + rowStart, row.indices, static_cast<size_t>(width));
@@ -137,7 +118,7 @@ int PaletteRenderFilter::RenderFrame(HWND hostWindow) {
 
     FrameMapper mapper(settings);
     uint64_t colourBits[PALETTE_ENTRIES];
-    FillColourBits(settings.palette, colourBits);
+    FillEntryColourBits(settings.palette, colourBits);
     const int completed = channel == CHANNEL_MATERIAL_EFFECTS
                               ? RenderRows(*bitmap, hostWindow, static_cast<const uint8_t*>(ids),
                                            width, height, row, mapper, colourBits, indices.get())
