@@ -716,7 +716,6 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     // (With every frame skipped there is nothing for a worker to do.)
     if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
         ParallelRender run;
-        run.filter = &filter;
         run.pluginPath = pluginPath;
         run.settings = &settings;
         run.plans = &plans;
@@ -777,7 +776,7 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         return refusal;
     }
     source.SetLevels(levels);
-    RenderFrames(filter, settings, plans, source, progress, report, outputs);
+    RenderFrames(settings, plans, source, progress, report, outputs);
     RecordFrames(keys, plans, report, levels, measured);
     WarnOfIdentifiers(report, plans, rangeSet);
     return Conclude(report, plans.size(), skipped, options,

@@ -19,9 +19,10 @@ MODULE = ["plugin/", "render/", "ui/", "hostapi/", "pcx/"]
 LAYERS = [
     ("kelvo/os/", ["kelvo/os/", "pcx/"]),
     ("kelvo/imageio/", ["kelvo/imageio/", "kelvo/os/", "pcx/"]),
-    # The plug-in only through its data contract: the settings block and the frame file name.
+    # The plug-in only through its data contract (the settings block and the frame file name)
+    # and the engine it renders with.
     ("kelvo/batch/", ["kelvo/batch/", "kelvo/imageio/", "kelvo/os/", "host/", "hostapi/", "pcx/",
-                      "plugin/settings.h", "render/frame_file.h"]),
+                      "plugin/settings.h", "render/frame_file.h", "render/frame_engine.h"]),
     ("kelvo/", ["kelvo/", "host/", "win32_standin/"] + MODULE),
     ("host/", ["host/", "win32_standin/"] + MODULE),
     ("plugin/", MODULE),

@@ -25,9 +25,8 @@ enum ParallelResult {
 };
 
 struct ParallelRender {
-    ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
     std::string pluginPath;  // as --plugin named it: a worker on Windows loads the module itself
-    const PaletteRenderSettings* settings = nullptr;  // the ones `filter` holds
+    const PaletteRenderSettings* settings = nullptr;  // the configured filter's
     const std::vector<FramePlan>* plans = nullptr;
     const std::vector<InputFrame>* inputs = nullptr;  // one per plan
     const InputOptions* inputOptions = nullptr;
@@ -81,6 +80,6 @@ using WorkerFrameHook = void (*)(const InputFrame& input, const FramePlan& plan,
 void SetWorkerFrameHook(WorkerFrameHook hook);
 
 class HostLink;
-// A worker's whole life over `link`, rendering with `run.filter`: it checks the frames it is
+// A worker's whole life over `link`, rendering with `run.settings`: it checks the frames it is
 // given, waits for the verdict, renders the frames it is given, and returns.
 void RunWorker(const ParallelRender& run, HostLink& link);

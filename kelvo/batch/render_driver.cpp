@@ -1,26 +1,22 @@
-// Renders a sequence of frames through one filter instance and checks every frame's file.
+// Renders a sequence of frames through the palettisation engine and writes their files.
 #include "kelvo/batch/render_driver.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <optional>
 
-#include "host/filter_driver.h"
-#include "host/render_window.h"
 #include "kelvo/batch/frame_check.h"
 #include "kelvo/batch/run_record.h"
 #include "kelvo/imageio/bmp_image.h"
 #include "kelvo/imageio/frame_image.h"
 #include "kelvo/imageio/png_preview.h"
 #include "kelvo/os/interrupt.h"
+#include "render/frame_file.h"
 
 namespace {
-
-// A pixel of the host's bitmap: its colour and both identifier channels.
-constexpr uint64_t BITMAP_BYTES_PER_PIXEL =
-    sizeof(BMM_Color_64) + sizeof(uint8_t) + sizeof(uint16_t);
 
 IdCounts CountIds(const DecodedFrame& frame) {
     IdCounts counts;
@@ -34,28 +30,19 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
-// Fills `bitmap`, of the frame's size, with the frame's pixels (unless they were decoded into
-// it) and identifiers (none: all 0).
-void FillBitmap(DecodedFrame& frame, MemoryBitmap& bitmap) {
-    std::vector<BMM_Color_64>& pixels = bitmap.Pixels();
+// The frame's pixels: in the bitmap lent for them (which TakeBitmap has brought to `memory`),
+// or in the frame's own values.
+const uint16_t* PixelsOf(const DecodedFrame& frame, RenderMemory& memory) {
     if (!frame.color.lent) {
-        // BMM_Color_64 is four 16-bit values in RGBA order, as the decoded pixels are.
-        std::memcpy(pixels.data(), frame.color.rgba.data(), pixels.size() * sizeof pixels[0]);
+        return frame.color.rgba.data();
     }
-    if (!frame.ids.ids.empty()) {
-        // Identifiers above 255 were refused for the material channel before rendering; for
-        // the object channel the 8-bit copy is not read.
-        std::transform(frame.ids.ids.begin(), frame.ids.ids.end(), bitmap.MaterialIds().begin(),
-                       [](uint16_t id) { return static_cast<uint8_t>(id); });
-        bitmap.ObjectIds() = std::move(frame.ids.ids);
-    } else {
-        std::fill(bitmap.MaterialIds().begin(), bitmap.MaterialIds().end(), uint8_t{0});
-        bitmap.ObjectIds().assign(pixels.size(), 0);
-    }
-    frame.color.rgba = {};
+    assert(memory.bitmap && memory.bitmap->Width() == frame.color.width &&
+           memory.bitmap->Height() == frame.color.height);
+    // BMM_Color_64 is four 16-bit values in RGBA order; the engine copies them bytewise.
+    return reinterpret_cast<const uint16_t*>(memory.bitmap->Pixels().data());
 }
 
-int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const FramePlan& plan,
+int RenderOne(const PaletteRenderSettings& settings, const FramePlan& plan,
               const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
               ProgressDisplay& progress, RenderMemory& memory, FrameOutcome& outcome,
               bool& interrupted) {
@@ -71,52 +58,51 @@ int RenderOne(ImageFilter& filter, const PaletteRenderSettings& settings, const 
         return 0;
     }
     outcome.ids = CountIds(frame);
-    const auto width = static_cast<WORD>(frame.color.width);
-    const auto height = static_cast<WORD>(frame.color.height);
-    // The host's bitmap is the largest allocation of a render; where it cannot be had, the
-    // frame is not written and the message says how much it asked for.
-    try {
-        FitBitmap(memory.bitmap, width, height);
-        FillBitmap(frame, *memory.bitmap);
-    } catch (const std::bad_alloc&) {
-        memory.bitmap.reset();
-        outcome.reason = DescribeNoMemory(uint64_t{width} * height * BITMAP_BYTES_PER_PIXEL);
-        return 0;
-    }
-    MemoryBitmap& bitmap = *memory.bitmap;
-
-    const FileIdentity before = IdentifyFile(outcome.file);
-    // Rows go to the display; after SIGINT or SIGTERM the next abort poll says stop.
-    bool aborted = false;
-    RenderWindow window;
-    window.SetProgressHook([&progress, &aborted](int row, int lastRow) {
-        progress.Row(row, lastRow);
-        aborted = aborted || InterruptRequested();
-        return aborted;
-    });
-    progress.StartFrame(index);
-    RenderFilterFrame(filter, bitmap, plan.frameNumber, window);
-    if (aborted) {
-        interrupted = true;
-        outcome.reason = "interrupted";
-        return 0;
-    }
+    const int width = frame.color.width;
+    const int height = frame.color.height;
+    const FramePixels pixels{width, height, PixelsOf(frame, memory),
+                             frame.ids.ids.empty() ? nullptr : frame.ids.ids.data()};
+    FrameEngine& engine = *memory.engine;
+    // Where the index image or the engine's rows cannot be had, the frame is not written and
+    // the message says how much was asked for.
     std::vector<uint8_t> indices;
-    if (!CheckFrameFile(outcome.file, before, bitmap, settings.palette, indices, outcome.reason)) {
+    const size_t pixelCount = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (!AllocateValues(indices, pixelCount, uint8_t{0}, outcome.reason)) {
         return 0;
     }
-    outcome.content = FrameContentHash(bitmap.Width(), bitmap.Height(), indices, settings.palette);
+    if (!engine.FitRows(width)) {
+        outcome.reason = DescribeNoMemory(uint64_t{static_cast<uint32_t>(width)} *
+                                          (sizeof(BMM_Color_64) + sizeof(uint8_t)));
+        return 0;
+    }
+    progress.StartFrame(index);
+    for (int y = 0; y < height; ++y) {
+        // After SIGINT or SIGTERM the frame stops before its next row.
+        progress.Row(y, height - 1);
+        if (InterruptRequested()) {
+            interrupted = true;
+            outcome.reason = "interrupted";
+            return 0;
+        }
+        engine.MapRow(pixels, y,
+                      indices.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
+    }
+    if (!WriteFrameFile(settings, plan.frameNumber, indices.data(), width, height)) {
+        outcome.reason = DiagnoseUnwritable(outcome.file);
+        return 0;
+    }
+    outcome.content = FrameContentHash(width, height, indices, settings.palette);
     // The frame file stands whatever becomes of its PNG and BMP, which are reported on their
     // own.
     if (!plan.previewPath.empty() &&
-        !WriteIndexedPng(plan.previewPath, indices.data(), bitmap.Width(), bitmap.Height(),
-                         settings.palette, outputs.transparentIndex, outcome.previewReason) &&
+        !WriteIndexedPng(plan.previewPath, indices.data(), width, height, settings.palette,
+                         outputs.transparentIndex, outcome.previewReason) &&
         outcome.previewReason.empty()) {
         outcome.previewReason = "not written";
     }
     if (!plan.bmpPath.empty() &&
-        !WriteIndexedBmp(plan.bmpPath, indices.data(), bitmap.Width(), bitmap.Height(),
-                         settings.palette, outputs.bmpRle, outcome.bmpReason) &&
+        !WriteIndexedBmp(plan.bmpPath, indices.data(), width, height, settings.palette,
+                         outputs.bmpRle, outcome.bmpReason) &&
         outcome.bmpReason.empty()) {
         outcome.bmpReason = "not written";
     }
@@ -151,12 +137,15 @@ void IdCounts::Add(const IdCounts& other) {
     beyond += other.beyond;
 }
 
-int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
-                 const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs,
-                 RenderMemory* memory) {
+int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FramePlan>& plans,
+                 FrameSource& source, ProgressDisplay& progress, RenderReport& report,
+                 const FrameOutputs& outputs, RenderMemory* memory) {
     RenderMemory own;
     RenderMemory& kept = memory != nullptr ? *memory : own;
+    if (!kept.engine || std::memcmp(&kept.engine->Settings(), &settings, sizeof settings) != 0) {
+        kept.engine.reset();
+        kept.engine.emplace(settings);
+    }
     // Frames are decoded straight into the bitmap where the source can; the loan ends here.
     BitmapLender lender(kept.bitmap);
     struct Loan {
@@ -172,8 +161,8 @@ int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
         }
         FrameOutcome outcome;
         outcome.frameNumber = plans[index].frameNumber;
-        outcome.written = RenderOne(filter, settings, plans[index], outputs, index, index + 1,
-                                    source, progress, kept, outcome, report.interrupted) != 0;
+        outcome.written = RenderOne(settings, plans[index], outputs, index, index + 1, source,
+                                    progress, kept, outcome, report.interrupted) != 0;
         if (report.interrupted) {
             break;  // the interrupted frame has no file and is not reported as a failure
         }

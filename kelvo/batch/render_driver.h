@@ -1,4 +1,4 @@
-// Renders a sequence of frames through one filter instance and checks every frame's file.
+// Renders a sequence of frames through the palettisation engine and writes their files.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +12,14 @@
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/imageio/frame_image.h"
 #include "plugin/settings.h"
+#include "render/frame_engine.h"
 
-// One frame to render. Frames are independent: any subset can be rendered by another filter
-// instance with the same settings.
+// One frame to render. Frames are independent: any subset can be rendered by another process
+// with the same settings.
 struct FramePlan {
     int frameNumber = 0;
     std::string label;        // where the frame came from, for messages
-    std::string file;         // the frame file the filter names from its outputName
+    std::string file;         // the frame file named from the settings' outputName
     std::string previewPath;  // the indexed PNG (--png, --preview); empty: none
     std::string bmpPath;      // the 8-bit BMP (--bmp); empty: none
 };
@@ -73,10 +74,12 @@ struct RenderReport {
     bool interrupted = false;          // stopped by SIGINT or SIGTERM
 };
 
-// What one frame's render leaves for the next: the host's bitmap, which a frame of the same
-// size fills again rather than allocating and clearing its own.
+// What one frame's render leaves for the next: the bitmap a frame may be decoded into, which a
+// frame of the same size takes again rather than allocating its own, and the engine with the
+// nearest-colour searches it has made.
 struct RenderMemory {
     std::optional<MemoryBitmap> bitmap;
+    std::optional<FrameEngine> engine;
 };
 
 // Makes `bitmap` `width` x `height`; an old one of another size goes first, so that the two are
@@ -93,19 +96,17 @@ private:
     std::optional<MemoryBitmap>& bitmap_;
 };
 
-// Renders the frames in order through `filter`, which holds `settings`. Each frame: the bitmap
-// and both identifier channels are filled (the identifiers counted in the outcome), the next
-// frame is announced to `source` (Prefetch), the frame number goes in through SetFilterInfo,
-// RenderFrame runs with a host window that reports rows to `progress` and answers abort polls
-// from the interrupt flag; then the plan's file must be a new version holding exactly the
-// palettised frame in the settings' palette, and the PNG and BMP are written from its indices
-// as `outputs` says. `memory`, when given, carries the bitmap over from earlier calls. Stops
-// early only when interrupted. Returns 1 when every frame and every
-// PNG and BMP was written.
-int RenderFrames(ImageFilter& filter, const PaletteRenderSettings& settings,
-                 const std::vector<FramePlan>& plans, FrameSource& source,
-                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {},
-                 RenderMemory* memory = nullptr);
+// Renders the frames in order under `settings`, through the engine the plug-in's render uses.
+// Each frame: its identifiers are counted in the outcome, the next frame is announced to
+// `source` (Prefetch), its rows are mapped one by one, each reported to `progress`, and the
+// interrupt flag is looked at before each row (an interrupted frame gets no file); then the
+// plan's file is written with the plug-in's frame file writer, and the PNG and BMP from the
+// same indices as `outputs` says. `memory`, when given, carries the bitmap and the engine over
+// from earlier calls with the same settings. Stops early only when interrupted. Returns 1 when
+// every frame and every PNG and BMP was written.
+int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FramePlan>& plans,
+                 FrameSource& source, ProgressDisplay& progress, RenderReport& report,
+                 const FrameOutputs& outputs = {}, RenderMemory* memory = nullptr);
 
 // What went wrong with a frame, one line each, as reported: "frame 12 (beauty_0012.png):
 // 'out/shot0012.pcx' was not written: REASON" for its file; else "frame 12

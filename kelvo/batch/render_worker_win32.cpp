@@ -130,7 +130,6 @@ int RunRenderWorker(const std::vector<std::string>& args) {
     PaletteRenderSettings settings;
     std::memcpy(&settings, setup.settingsBlock.data(), sizeof settings);
     ParallelRender run;
-    run.filter = &plugin.Filter();
     run.settings = &settings;
     run.pluginPath = setup.pluginPath;
     run.plans = &setup.plans;
