@@ -522,7 +522,7 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
                  return 0;
              }
              options.frames = std::move(frames);
-             options.framesSpec = value;
+             options.framesList = value;
              return 1;
          }});
     specs.push_back(

@@ -39,7 +39,7 @@ struct RenderOptions {
     std::optional<int> start;
     // --frames LIST: the frames, ascending, that the one COLOR pattern gives files for.
     std::optional<std::vector<int>> frames;
-    std::string framesSpec;      // as given, for messages
+    std::string framesList;      // as given, for messages
     bool skipExisting = false;   // leave frames whose file is already complete
     std::string previewPattern;  // --png, or its first name --preview: indexed PNG per frame
     std::string bmpPattern;      // --bmp: 8-bit BMP per frame

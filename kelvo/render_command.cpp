@@ -62,7 +62,7 @@ int CheckSelectedFramesExist(const RenderOptions& options, const std::vector<std
     if (missing.empty()) {
         return 1;
     }
-    error = "--frames " + options.framesSpec + ": '" + options.colorFiles.front() +
+    error = "--frames " + options.framesList + ": '" + options.colorFiles.front() +
             "' has no file for " + (missing.size() == 1 ? "frame " : "frames ") +
             DescribeFrameNumbers(missing) + " (" + examples + (missing.size() > 3 ? ", ..." : "") +
             ")";

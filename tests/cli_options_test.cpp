@@ -129,7 +129,7 @@ TEST(FramePatternTest, NumbersFramesByTheirNamesOrFromStart) {
     }
 }
 
-TEST(FramePatternTest, SelectsTheFramesOfASpec) {
+TEST(FramePatternTest, SelectsTheFramesOfAList) {
     struct Case {
         const char* list;
         std::vector<int> frames;  // empty: refused
