@@ -184,7 +184,10 @@ public:
     // SIGTERM, which the workers' handlers (installed before the fork) take as an interrupt.
     void Interrupt() override {
         for (const ForkedWorker& worker : workers_) {
-            kill(worker.pid, SIGTERM);
+            // Never -1, a worker already ended and reaped: kill would signal every process.
+            if (worker.pid > 0 && !worker.killed) {
+                kill(worker.pid, SIGTERM);
+            }
         }
     }
 
