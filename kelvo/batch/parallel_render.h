@@ -26,7 +26,7 @@ enum ParallelResult {
 
 struct ParallelRender {
     ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
-    std::string pluginPath;  // as --plugin named it: a worker on Windows loads the module itself
+    std::string pluginPath;         // as --plugin named it: each worker loads the module itself
     const PaletteRenderSettings* settings = nullptr;  // the ones `filter` holds
     const std::vector<FramePlan>* plans = nullptr;
     const std::vector<InputFrame>* inputs = nullptr;  // one per plan
