@@ -716,7 +716,6 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     // (With every frame skipped there is nothing for a worker to do.)
     if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
         ParallelRender run;
-        run.filter = &filter;
         run.pluginPath = pluginPath;
         run.settings = &settings;
         run.plans = &plans;

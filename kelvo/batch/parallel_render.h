@@ -25,7 +25,7 @@ enum ParallelResult {
 };
 
 struct ParallelRender {
-    ImageFilter* filter = nullptr;  // configured; every worker renders with its own copy
+    ImageFilter* filter = nullptr;  // what RunWorker renders with: the worker's own
     std::string pluginPath;         // as --plugin named it: each worker loads the module itself
     const PaletteRenderSettings* settings = nullptr;  // the ones `filter` holds
     const std::vector<FramePlan>* plans = nullptr;
