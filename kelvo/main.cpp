@@ -39,7 +39,7 @@ int TakePluginOption(std::vector<std::string>& args, std::string& pluginPath) {
 }
 
 int Run(std::vector<std::string> args) {
-    // kelvo.exe started by itself to render; not a command anyone types.
+    // kelvo started by itself to render; not a command anyone types.
     int workerExit = EXIT_DONE;
     if (RunAsRenderWorker(args, workerExit)) {
         return workerExit;

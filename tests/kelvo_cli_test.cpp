@@ -631,6 +631,40 @@ TEST_F(KelvoTest, LevelsUseTheDemosRampsAndItsGifHasOneColourTable) {
     }
 }
 
+// kelvo in worker mode refuses to run unless a kelvo render started it, and fails with a clear
+// message on a setup that does not decode, which `kelvo render` then reports as a lost worker.
+TEST_F(KelvoTest, WorkerRefusesWhatNoKelvoRenderSent) {
+    struct Case {
+        const char* name;
+        const char* sent;  // printf's escapes, into a pipe; null: standard input /dev/null
+        const char* says;
+    };
+    const std::string byHand = "--render-worker is for kelvo's own use";
+    const std::string damaged = "render worker: the setup from 'kelvo render' is damaged";
+    const Case cases[] = {
+        {"by hand", nullptr, "exit 2"},
+        {"nothing sent", "", "exit 2"},
+        {"cut short", "\\100\\0\\0\\0KLVW", "exit 1"},
+        {"another version", "\\010\\0\\0\\0KLVW\\377\\0\\0\\0", "exit 1"},
+        {"over the size limit", "\\377\\377\\377\\177", "exit 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult run =
+            c.sent == nullptr
+                ? RunProcess({"/bin/sh", "-c", "\"$0\" --render-worker; echo \"exit $?\" >&2",
+                              KELVO_PROGRAM})
+                : RunProcess(
+                      {"/bin/sh", "-c",
+                       "printf \"$1\" | (\"$0\" --render-worker; echo \"exit $?\" >&2) | cat",
+                       KELVO_PROGRAM, c.sent});
+        EXPECT_TRUE(Contains(run.err, std::string(c.says) == "exit 2" ? byHand : damaged))
+            << run.err;
+        EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
 TEST_F(KelvoTest, DemoWritesFramesPreviewsPaletteAndSettings) {
     const ProcessResult run = Kelvo({"demo", Out("demo")});
     ASSERT_EQ(run.exitCode, 0) << run.err;

@@ -25,7 +25,7 @@ enum ParallelResult {
 };
 
 struct ParallelRender {
-    std::string pluginPath;  // as --plugin named it: a worker on Windows loads the module itself
+    std::string pluginPath;  // as --plugin named it: each worker loads the module itself
     const PaletteRenderSettings* settings = nullptr;  // the configured filter's
     const std::vector<FramePlan>* plans = nullptr;
     const std::vector<InputFrame>* inputs = nullptr;  // one per plan

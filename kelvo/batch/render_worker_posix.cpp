@@ -1,6 +1,103 @@
-// POSIX workers are forked by kelvo render; a command line never makes one.
-#include "kelvo/batch/render_worker.h"
+// How kelvo, started by `kelvo render -j N` as a worker, takes its pipes from the parent: its
+// standard input and output.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-bool RunAsRenderWorker(const std::vector<std::string>&, int&) {
-    return false;
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "kelvo/batch/render_worker.h"
+#include "kelvo/os/interrupt.h"
+
+namespace {
+
+bool IsPipe(int fd) {
+    struct stat status {};
+    return fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+class PipeLink final : public WorkerLink {
+public:
+    PipeLink(int toHost, int fromHost) : toHost_(toHost), fromHost_(fromHost) {}
+    ~PipeLink() override {
+        close(toHost_);
+        close(fromHost_);
+    }
+    PipeLink(const PipeLink&) = delete;
+    PipeLink& operator=(const PipeLink&) = delete;
+    int Write(const char* data, size_t size) override {
+        while (size > 0) {
+            const ssize_t written = write(toHost_, data, size);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return 0;
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return 1;
+    }
+    int Read(char* data, size_t size) override {
+        while (size > 0) {
+            const ssize_t part = read(fromHost_, data, size);
+            if (part < 0 && errno == EINTR) {
+                continue;
+            }
+            if (part <= 0) {
+                return 0;
+            }
+            data += part;
+            size -= static_cast<size_t>(part);
+        }
+        return 1;
+    }
+
+private:
+    int toHost_;
+    int fromHost_;
+};
+
+// This process's own copy of standard descriptor `fd`, kept from programs it might start; the
+// standard stream then reads or writes the null device, so that nothing printed by accident
+// can reach the pipe between the processes. -1 when the system refuses.
+int TakeStandardDescriptor(int fd, FILE* stream, const char* mode) {
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (own >= 0 && std::freopen("/dev/null", mode, stream) == nullptr) {
+        close(own);
+        return -1;
+    }
+    return own;
+}
+
+}  // namespace
+
+std::unique_ptr<WorkerLink> TakeWorkerLink(const std::vector<std::string>& args) {
+    if (!args.empty() || !IsPipe(STDIN_FILENO) || !IsPipe(STDOUT_FILENO)) {
+        return nullptr;
+    }
+    const int fromHost = TakeStandardDescriptor(STDIN_FILENO, stdin, "r");
+    const int toHost = TakeStandardDescriptor(STDOUT_FILENO, stdout, "w");
+    if (fromHost < 0 || toHost < 0) {
+        for (const int taken : {fromHost, toHost}) {
+            if (taken >= 0) {
+                close(taken);
+            }
+        }
+        return nullptr;
+    }
+    // A host that has gone away makes writes fail rather than end this process.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The host started this process with SIGINT and SIGTERM blocked, so that one that came
+    // before the handlers were in place waits for them rather than ending it.
+    InstallInterruptHandlers();
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
+    return std::make_unique<PipeLink>(toHost, fromHost);
 }

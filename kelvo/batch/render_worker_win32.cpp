@@ -1,30 +1,16 @@
-// kelvo.exe started by `kelvo render -j N` as one of its workers: takes its setup and pipes
-// from the parent, loads the plug-in module itself and renders what the parent hands it.
+// How kelvo.exe, started by `kelvo render -j N` as a worker, takes its pipes from the parent:
+// its standard input and output, and the parent's stop event named on its command line.
 #include <windows.h>
 
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
-#include "host/filter_driver.h"
-#include "host/filter_factory.h"
-#include "kelvo/batch/exit_codes.h"
 #include "kelvo/batch/render_worker.h"
-#include "kelvo/batch/worker_processes.h"
-#include "kelvo/batch/worker_setup.h"
 #include "kelvo/os/interrupt.h"
 
 namespace {
-
-int Refuse() {
-    std::fprintf(stderr,
-                 "kelvo: %s is for kelvo's own use: 'kelvo render -j N' starts it, with pipes "
-                 "for its input and output\n",
-                 WORKER_ARGUMENT);
-    return EXIT_BAD_INPUT;
-}
 
 int ReadAll(HANDLE pipe, void* data, size_t size) {
     auto* bytes = static_cast<char*>(data);
@@ -40,9 +26,15 @@ int ReadAll(HANDLE pipe, void* data, size_t size) {
     return 1;
 }
 
-class PipeLink final : public HostLink {
+class PipeLink final : public WorkerLink {
 public:
     PipeLink(HANDLE toHost, HANDLE fromHost) : toHost_(toHost), fromHost_(fromHost) {}
+    ~PipeLink() override {
+        CloseHandle(toHost_);
+        CloseHandle(fromHost_);
+    }
+    PipeLink(const PipeLink&) = delete;
+    PipeLink& operator=(const PipeLink&) = delete;
     int Write(const char* data, size_t size) override {
         while (size > 0) {
             DWORD written = 0;
@@ -91,23 +83,24 @@ HANDLE TakeStandardHandle(DWORD which, FILE* stream, const char* mode) {
     return own;
 }
 
-// kelvo.exe as a worker: its setup and pipes from the parent, RunWorker over them.
-int RunRenderWorker(const std::vector<std::string>& args) {
+}  // namespace
+
+std::unique_ptr<WorkerLink> TakeWorkerLink(const std::vector<std::string>& args) {
     const HANDLE stop = args.size() == 1 ? ParseStopEvent(args[0]) : nullptr;
     if (stop == nullptr || GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_PIPE ||
         GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_PIPE) {
-        return Refuse();
+        return nullptr;
     }
     const HANDLE fromHost = TakeStandardHandle(STD_INPUT_HANDLE, stdin, "rb");
     const HANDLE toHost = TakeStandardHandle(STD_OUTPUT_HANDLE, stdout, "wb");
-    WorkerSetup setup;
-    if (fromHost == nullptr || toHost == nullptr ||
-        !ReadFramedWorkerSetup(
-            [fromHost](uint8_t* data, size_t size) { return ReadAll(fromHost, data, size); },
-            setup)) {
-        return Refuse();
+    if (fromHost == nullptr || toHost == nullptr) {
+        for (const HANDLE taken : {fromHost, toHost}) {
+            if (taken != nullptr) {
+                CloseHandle(taken);
+            }
+        }
+        return nullptr;
     }
-
     // A worker that fails ends at once, without a dialog; the parent reports it as lost.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // Ctrl-C on the shared console reaches this process directly; the parent's event covers
@@ -118,37 +111,5 @@ int RunRenderWorker(const std::vector<std::string>& args) {
             RequestInterrupt();
         }
     }).detach();
-
-    PluginFilter plugin;
-    std::string error;
-    if (!plugin.Open(setup.pluginPath, error)) {
-        return Fail(EXIT_NOT_WRITTEN, "render worker: " + error);
-    }
-    if (!LoadFilterBlock(plugin.Filter(), setup.settingsBlock.data(), setup.settingsBlock.size())) {
-        return Fail(EXIT_NOT_WRITTEN, "render worker: the filter refused the settings block");
-    }
-    PaletteRenderSettings settings;
-    std::memcpy(&settings, setup.settingsBlock.data(), sizeof settings);
-    ParallelRender run;
-    run.settings = &settings;
-    run.pluginPath = setup.pluginPath;
-    run.plans = &setup.plans;
-    run.inputs = &setup.inputs;
-    run.inputOptions = &setup.inputOptions;
-    run.outputs = setup.outputs;
-    run.cacheBytes = setup.cacheBytes > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(setup.cacheBytes);
-    run.jobs = setup.jobs > INT_MAX ? INT_MAX : static_cast<int>(setup.jobs);
-    PipeLink link(toHost, fromHost);
-    RunWorker(run, link);
-    return EXIT_DONE;
-}
-
-}  // namespace
-
-bool RunAsRenderWorker(const std::vector<std::string>& args, int& exitCode) {
-    if (args.empty() || args[0] != WORKER_ARGUMENT) {
-        return false;
-    }
-    exitCode = RunRenderWorker(std::vector<std::string>(args.begin() + 1, args.end()));
-    return true;
+    return std::make_unique<PipeLink>(toHost, fromHost);
 }

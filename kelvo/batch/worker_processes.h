@@ -54,6 +54,7 @@ public:
 // 256: the default number of workers.
 int ProcessorCount();
 
-// Starts `run.jobs` workers, each running RunWorker with `run.settings`. Null, with none left
-// running, when the system refuses a process or pipe.
+// Starts `run.jobs` workers, each kelvo itself in its worker mode (render_worker.h) sent the
+// run's WorkerSetup, so that it renders with `run.settings`. Null, with none left running,
+// when the system refuses a process or pipe.
 std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run);

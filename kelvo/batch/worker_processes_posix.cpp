@@ -1,5 +1,8 @@
-// Forks kelvo's render workers and reaches them through a pair of pipes each.
+// Starts kelvo's render workers as processes of kelvo itself in its worker mode and reaches
+// them through a pair of pipes each, their standard input and output.
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +11,13 @@
 #include <csignal>
 #include <cstdio>
 
+#include "kelvo/batch/render_worker.h"
 #include "kelvo/batch/worker_processes.h"
+#include "kelvo/batch/worker_setup.h"
 #include "kelvo/os/process_limits.h"
+#include "kelvo/os/program_location.h"
+
+extern char** environ;
 
 namespace {
 
@@ -35,31 +43,7 @@ void CloseFd(int& fd) {
     }
 }
 
-class PipeLink final : public HostLink {
-public:
-    PipeLink(int toHost, int fromHost) : toHost_(toHost), fromHost_(fromHost) {}
-    int Write(const char* data, size_t size) override { return WriteAll(toHost_, data, size); }
-    int Read(char* data, size_t size) override {
-        while (size > 0) {
-            const ssize_t part = read(fromHost_, data, size);
-            if (part < 0 && errno == EINTR) {
-                continue;
-            }
-            if (part <= 0) {
-                return 0;
-            }
-            data += part;
-            size -= static_cast<size_t>(part);
-        }
-        return 1;
-    }
-
-private:
-    int toHost_;
-    int fromHost_;
-};
-
-struct ForkedWorker {
+struct StartedWorker {
     pid_t pid = -1;
     int messages = -1;  // the read end of the worker's message pipe; -1 once closed
     int orders = -1;    // the write end of the host's pipe to the worker; -1 once closed
@@ -70,55 +54,109 @@ struct ForkedWorker {
 // network file system) may not end at once, and is left to the system rather than waited for.
 constexpr int KILLED_WAIT_MILLISECONDS = 1000;
 
-class ForkedWorkers final : public WorkerProcesses {
-public:
-    explicit ForkedWorkers(const ParallelRender& run) : run_(run) {}
-    ~ForkedWorkers() override { End(); }
+// A pipe whose ends are kept from every program kelvo starts, unless handed on by name, and
+// are not standard descriptors (one kelvo was started without), which a worker's own would
+// replace. False, with none left open, when the system refuses.
+bool OpenPipe(int ends[2]) {
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return false;
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (ends[k] <= STDERR_FILENO) {
+            const int moved = fcntl(ends[k], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            close(ends[k]);
+            ends[k] = moved;
+        }
+    }
+    if (ends[0] < 0 || ends[1] < 0) {
+        CloseFd(ends[0]);
+        CloseFd(ends[1]);
+        return false;
+    }
+    return true;
+}
 
-    // Forks one worker; false when the system refuses a pipe or the process.
+class SpawnedWorkers final : public WorkerProcesses {
+public:
+    explicit SpawnedWorkers(std::vector<uint8_t> setup) : setup_(std::move(setup)) {
+        // The program itself, as its file is named, so that workers show as kelvo does; where
+        // that name is gone (the file was replaced during the run), the running program.
+        program_ = RunningProgramPath();
+        if (program_.empty() || access(program_.c_str(), X_OK) != 0) {
+            program_ = "/proc/self/exe";
+        }
+    }
+    ~SpawnedWorkers() override { End(); }
+
+    // Starts one worker, which is sent its setup by Begin; false when the system refuses a
+    // pipe or the process.
     bool Add() {
-        // Buffered output would otherwise be written once more by the worker.
-        std::fflush(nullptr);
-        int messages[2];
-        int orders[2];
-        if (pipe(messages) != 0) {
+        int messages[2] = {-1, -1};
+        int orders[2] = {-1, -1};
+        if (!OpenPipe(messages)) {
             return false;
         }
-        if (pipe(orders) != 0) {
-            close(messages[0]);
-            close(messages[1]);
+        if (!OpenPipe(orders)) {
+            CloseFd(messages[0]);
+            CloseFd(messages[1]);
             return false;
         }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(messages[0]);
-            close(orders[1]);
-            for (ForkedWorker& earlier : workers_) {
-                CloseFd(earlier.messages);
-                CloseFd(earlier.orders);
-            }
-            PipeLink link(messages[1], orders[0]);
-            RunWorker(run_, link);
-            // Nothing of the host's (buffers, destructors, exit handlers) runs twice.
-            _exit(0);
-        }
-        close(messages[1]);
-        close(orders[0]);
-        if (pid < 0) {
-            close(messages[0]);
-            close(orders[1]);
+        // Its ends of the pipes become its standard input and output, standard error is
+        // kelvo's, and nothing else of kelvo's goes with it. It starts with SIGINT and SIGTERM
+        // blocked, in kelvo's process group (Ctrl-C reaches it too), and unblocks them once
+        // its handlers are in place.
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attributes;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        sigaddset(&interrupts, SIGINT);
+        sigaddset(&interrupts, SIGTERM);
+        std::string argument = WORKER_ARGUMENT;
+        char* const argv[] = {program_.data(), argument.data(), nullptr};
+        pid_t pid = -1;
+        const bool started =
+            posix_spawn_file_actions_adddup2(&actions, orders[0], STDIN_FILENO) == 0 &&
+            posix_spawn_file_actions_adddup2(&actions, messages[1], STDOUT_FILENO) == 0 &&
+            posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0 &&
+            posix_spawnattr_setsigmask(&attributes, &interrupts) == 0 &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK) == 0 &&
+            posix_spawn(&pid, program_.c_str(), &actions, &attributes, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        CloseFd(messages[1]);
+        CloseFd(orders[0]);
+        if (!started) {
+            CloseFd(messages[0]);
+            CloseFd(orders[1]);
             return false;
         }
         workers_.push_back({pid, messages[0], orders[1], false});
         return true;
     }
 
+    // Sends every worker started so far its setup. One that cannot take it has ended, and its
+    // closed pipe tells the host so.
+    void Begin() {
+        for (const StartedWorker& worker : workers_) {
+            WriteAll(worker.orders, reinterpret_cast<const char*>(setup_.data()), setup_.size());
+        }
+    }
+
     size_t Count() const override { return workers_.size(); }
 
-    bool AddWorker() override { return Add(); }
+    bool AddWorker() override {
+        if (!Add()) {
+            return false;
+        }
+        WriteAll(workers_.back().orders, reinterpret_cast<const char*>(setup_.data()),
+                 setup_.size());
+        return true;
+    }
 
     void EndWorker(size_t worker) override {
-        ForkedWorker& ended = workers_[worker];
+        StartedWorker& ended = workers_[worker];
         if (ended.pid > 0 && !ended.killed) {
             kill(ended.pid, SIGKILL);
             ended.killed = true;
@@ -165,7 +203,7 @@ public:
             if (polled[p].revents == 0) {
                 continue;
             }
-            ForkedWorker& worker = workers_[owners[p]];
+            StartedWorker& worker = workers_[owners[p]];
             char chunk[4096];
             const ssize_t got = read(worker.messages, chunk, sizeof chunk);
             if (got < 0 && errno == EINTR) {
@@ -181,18 +219,22 @@ public:
         return 1;
     }
 
-    // SIGTERM, which the workers' handlers (installed before the fork) take as an interrupt.
+    // SIGTERM, which the workers' handlers take as an interrupt (one that comes before they
+    // are in place waits for them).
     void Interrupt() override {
-        for (const ForkedWorker& worker : workers_) {
-            kill(worker.pid, SIGTERM);
+        for (const StartedWorker& worker : workers_) {
+            // Never -1, a worker already ended and reaped: kill would signal every process.
+            if (worker.pid > 0 && !worker.killed) {
+                kill(worker.pid, SIGTERM);
+            }
         }
     }
 
     void End() override {
-        for (ForkedWorker& worker : workers_) {
+        for (StartedWorker& worker : workers_) {
             CloseFd(worker.orders);
         }
-        for (ForkedWorker& worker : workers_) {
+        for (StartedWorker& worker : workers_) {
             CloseFd(worker.messages);
             int status = 0;
             for (int waited = 0;
@@ -209,8 +251,9 @@ public:
     }
 
 private:
-    const ParallelRender& run_;
-    std::vector<ForkedWorker> workers_;
+    std::vector<uint8_t> setup_;  // what every worker is sent first, framed
+    std::string program_;         // the program each worker runs
+    std::vector<StartedWorker> workers_;
 };
 
 }  // namespace
@@ -218,12 +261,21 @@ private:
 std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
     // A worker that has ended must not end the host when it is written to.
     std::signal(SIGPIPE, SIG_IGN);
-    auto workers = std::make_unique<ForkedWorkers>(run);
+    std::vector<uint8_t> setup = FrameWorkerSetup(WorkerSetupOf(run));
+    if (setup.empty()) {
+        return nullptr;
+    }
+    auto workers = std::make_unique<SpawnedWorkers>(std::move(setup));
     for (int k = 0; k < run.jobs; ++k) {
         if (!workers->Add()) {
+            // Ended unsent, rather than told there is no setup: they would say so.
+            for (size_t started = 0; started < workers->Count(); ++started) {
+                workers->EndWorker(started);
+            }
             return nullptr;
         }
     }
+    workers->Begin();
     return workers;
 }
 

@@ -370,17 +370,7 @@ private:
 }  // namespace
 
 std::unique_ptr<WorkerProcesses> StartWorkers(const ParallelRender& run) {
-    WorkerSetup setup;
-    const auto* settings = reinterpret_cast<const uint8_t*>(run.settings);
-    setup.settingsBlock.assign(settings, settings + sizeof *run.settings);
-    setup.pluginPath = run.pluginPath;
-    setup.jobs = static_cast<uint32_t>(run.jobs);
-    setup.cacheBytes = run.cacheBytes;
-    setup.inputOptions = *run.inputOptions;
-    setup.outputs = run.outputs;
-    setup.plans = *run.plans;
-    setup.inputs = *run.inputs;
-    std::vector<uint8_t> bytes = FrameWorkerSetup(setup);
+    std::vector<uint8_t> bytes = FrameWorkerSetup(WorkerSetupOf(run));
     if (bytes.empty()) {
         return nullptr;
     }

@@ -1,5 +1,5 @@
-// What a worker process started by kelvo.exe is sent before it renders: everything a forked
-// worker finds in its memory, as length-prefixed bytes.
+// What a worker process started by `kelvo render -j N` is sent before it renders, as
+// length-prefixed bytes.
 #include "kelvo/batch/worker_setup.h"
 
 #include <cstring>
@@ -123,6 +123,20 @@ bool ReadIdMap(SetupReader& in, InputOptions& options) {
 }
 
 }  // namespace
+
+WorkerSetup WorkerSetupOf(const ParallelRender& run) {
+    WorkerSetup setup;
+    const auto* settings = reinterpret_cast<const uint8_t*>(run.settings);
+    setup.settingsBlock.assign(settings, settings + sizeof *run.settings);
+    setup.pluginPath = run.pluginPath;
+    setup.jobs = static_cast<uint32_t>(run.jobs);
+    setup.cacheBytes = run.cacheBytes;
+    setup.inputOptions = *run.inputOptions;
+    setup.outputs = run.outputs;
+    setup.plans = *run.plans;
+    setup.inputs = *run.inputs;
+    return setup;
+}
 
 std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     std::vector<uint8_t> out(SETUP_TAG, SETUP_TAG + sizeof SETUP_TAG);

@@ -1,5 +1,5 @@
-// What a worker process started by kelvo.exe is sent before it renders: everything a forked
-// worker finds in its memory, as length-prefixed bytes.
+// What a worker process started by `kelvo render -j N` is sent before it renders: everything
+// of the run it needs, as length-prefixed bytes.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kelvo/batch/frame_input.h"
+#include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/render_driver.h"
 
 struct WorkerSetup {
@@ -21,6 +22,10 @@ struct WorkerSetup {
     std::vector<FramePlan> plans;
     std::vector<InputFrame> inputs;  // one per plan
 };
+
+// What `run` gives each of its workers: the block of the settings it holds, its plug-in, plans,
+// inputs and outputs.
+WorkerSetup WorkerSetupOf(const ParallelRender& run);
 
 // A worker holds its whole setup in memory; a larger one is refused rather than allocated.
 constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
