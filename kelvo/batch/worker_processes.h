@@ -1,5 +1,5 @@
-// The processes that render for `kelvo render -j N` and the pipes to them: parallel_render.cpp
-// speaks the protocol, worker_processes_posix.cpp and worker_processes_win32.cpp carry it.
+// The processes that render for `kelvo render -j N` and the pipes to them: worker_messages.h
+// is the protocol, worker_processes_posix.cpp and worker_processes_win32.cpp carry it.
 #pragma once
 
 #include <cstddef>
