@@ -229,6 +229,262 @@ int CheckIdsNotExpanded(const RenderOptions& options, std::string& error) {
     return 1;
 }
 
+// An option that names a file (or a layer, view or channel): any value but an empty one.
+void AddStringOption(std::vector<OptionSpec>& specs, const char* name, std::string& target) {
+    specs.push_back(
+        {name, nullptr, true, [name, &target](const std::string& value, std::string& problem) {
+             return SetPath(name, target, value, problem);
+         }});
+}
+
+// An option that takes no value and sets `target`.
+void AddFlag(std::vector<OptionSpec>& specs, const char* name, const char* shortName,
+             bool& target) {
+    specs.push_back({name, shortName, false, [&target](const std::string&, std::string&) {
+                         target = true;
+                         return 1;
+                     }});
+}
+
+// The options that say how the inputs are read: identifiers, OpenEXR channels and windows.
+void AddInputOptions(std::vector<OptionSpec>& specs, RenderOptions& options) {
+    AddStringOption(specs, "--ids", options.input.idsPattern);
+    AddStringOption(specs, "--id-channel", options.input.exr.idChannel);
+    AddStringOption(specs, "--layer", options.input.exr.layer);
+    AddStringOption(specs, "--view", options.input.exr.view);
+    specs.push_back(
+        {"--background-id", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long id = 0;
+             if (!ParseInteger(value, 0, 65535, id) || value[0] == '+' || value[0] == '-') {
+                 problem = "--background-id needs an identifier 0..65535, not '" + value + "'";
+                 return 0;
+             }
+             options.input.backgroundId = static_cast<int>(id);
+             return 1;
+         }});
+    specs.push_back({"--alpha-threshold", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         double threshold = 0;
+                         if (!ParseDecimal(value, 0.0, 1.0, threshold)) {
+                             problem = "--alpha-threshold needs an alpha from 0 to 1, not '" +
+                                       value + "'";
+                             return 0;
+                         }
+                         options.alphaThreshold = threshold;
+                         return 1;
+                     }});
+    specs.push_back(
+        {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             const size_t colon = value.find(':');
+             long long stored = 0;
+             long long id = 0;
+             if (colon == std::string::npos ||
+                 !ParseInteger(value.substr(0, colon), 0, 65535, stored) ||
+                 !ParseInteger(value.substr(colon + 1), 0, 65535, id) || value[0] == '+' ||
+                 value[colon + 1] == '+') {
+                 problem = "bad --id-map '" + value + "': expected VALUE:ID, both 0..65535";
+                 return 0;
+             }
+             options.input.idMap.emplace_back(static_cast<uint16_t>(stored),
+                                              static_cast<uint16_t>(id));
+             return 1;
+         }});
+    AddFlag(specs, "--linear", nullptr, options.input.exr.linear);
+    specs.push_back(
+        {"--window", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             if (value != "display" && value != "data") {
+                 problem = "--window must be display or data, not '" + value + "'";
+                 return 0;
+             }
+             options.input.exr.window = value == "data" ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
+             return 1;
+         }});
+    specs.push_back(
+        {"--max-pixels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             long long pixels = 0;
+             if (!ParseInteger(value, 1, MAX_MAX_PIXELS, pixels) || value[0] == '+') {
+                 problem = "--max-pixels needs a number of pixels from 1 to " +
+                           std::to_string(MAX_MAX_PIXELS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.input.exr.maxPixels = pixels;
+             return 1;
+         }});
+}
+
+// The options that name the files written besides the frames, and what goes in them.
+// `pngNames` counts which of --png and --preview were given.
+void AddOutputOptions(std::vector<OptionSpec>& specs, RenderOptions& options, int& pngNames) {
+    AddStringOption(specs, "--settings", options.settingsFile);
+    AddStringOption(specs, "--save-settings", options.saveSettingsFile);
+    // --png is the name of what --preview has always written; one of them names it.
+    for (const char* name : {"--png", "--preview"}) {
+        specs.push_back({name, nullptr, true,
+                         [name, &options, &pngNames, used = false](const std::string& value,
+                                                                   std::string& problem) mutable {
+                             pngNames += used ? 0 : 1;
+                             used = true;
+                             return SetPath(name, options.previewPattern, value, problem);
+                         }});
+    }
+    AddStringOption(specs, "--bmp", options.bmpPattern);
+    AddStringOption(specs, "--gif", options.gifFile);
+    AddFlag(specs, "--bmp-rle", nullptr, options.bmpRle);
+    specs.push_back(
+        {"--fps", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             double fps = 0;
+             if (!ParseDecimal(value, 0.0, 100.0, fps) || fps <= 0.0) {
+                 problem =
+                     "--fps needs frames per second above 0 and up to 100, not '" + value + "'";
+                 return 0;
+             }
+             options.fps = fps;
+             return 1;
+         }});
+    specs.push_back(
+        {"--transparent", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long index = 0;
+             if (!ParseInteger(value, 0, 255, index) || value[0] == '+' || value[0] == '-') {
+                 problem = "--transparent needs a palette index 0..255, not '" + value + "'";
+                 return 0;
+             }
+             options.transparentIndex = static_cast<int>(index);
+             return 1;
+         }});
+}
+
+// The options that say which frames render, and how: levels, workers, memory, time, output.
+void AddRunOptions(std::vector<OptionSpec>& specs, RenderOptions& options) {
+    specs.push_back(
+        {"--levels", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             if (value == "auto") {
+                 options.levelsAuto = true;
+                 return 1;
+             }
+             int id = 0;
+             LevelSpan span;
+             if (!ParseLevelSpan(value, id, span, problem)) {
+                 return 0;
+             }
+             options.levels[id] = span;
+             return 1;
+         }});
+    AddFlag(specs, "--quiet", "-q", options.quiet);
+    specs.push_back(
+        {"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
+             long long jobs = 0;
+             if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
+                 problem = "--jobs needs a number of workers from 1 to " +
+                           std::to_string(MAX_JOBS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.jobs = static_cast<int>(jobs);
+             return 1;
+         }});
+    specs.push_back({"--frame-cache", nullptr, true,
+                     [&options](const std::string& value, std::string& problem) {
+                         long long mib = 0;
+                         if (!ParseInteger(value, 0, MAX_FRAME_CACHE_MIB, mib) || value[0] == '+') {
+                             problem = "--frame-cache needs a size in MiB from 0 to " +
+                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value +
+                                       "'";
+                             return 0;
+                         }
+                         options.frameCacheMib = mib;
+                         return 1;
+                     }});
+    specs.push_back(
+        {"--frame-timeout", nullptr, true,
+         [&options](const std::string& value, std::string& problem) {
+             long long seconds = 0;
+             if (!ParseInteger(value, 1, MAX_FRAME_TIMEOUT_SECONDS, seconds) || value[0] == '+') {
+                 problem = "--frame-timeout needs a number of seconds from 1 to " +
+                           std::to_string(MAX_FRAME_TIMEOUT_SECONDS) + ", not '" + value + "'";
+                 return 0;
+             }
+             options.frameTimeoutSeconds = static_cast<int>(seconds);
+             return 1;
+         }});
+    specs.push_back(
+        {"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             long long start = 0;
+             if (!ParseInteger(value, INT_MIN, INT_MAX, start)) {
+                 problem = "--start needs a frame number, not '" + value + "'";
+                 return 0;
+             }
+             options.start = static_cast<int>(start);
+             return 1;
+         }});
+    specs.push_back(
+        {"--frames", nullptr, true, [&options](const std::string& value, std::string& problem) {
+             std::vector<int> frames;
+             if (!ParseFrameList(value, frames, problem)) {
+                 return 0;
+             }
+             options.frames = std::move(frames);
+             options.framesList = value;
+             return 1;
+         }});
+    AddFlag(specs, "--skip-existing", nullptr, options.skipExisting);
+}
+
+// What the options given say together: the refusals of options that contradict or need
+// another, and the values worked out from several.
+int CheckRenderOptions(RenderOptions& options, int pngNames, std::string& error) {
+    if (options.colorFiles.empty()) {
+        error = "no COLOR files given";
+        return 0;
+    }
+    if (options.frames &&
+        (options.colorFiles.size() != 1 || !HasFramePattern(options.colorFiles.front()))) {
+        error =
+            "--frames takes one COLOR pattern whose run of '#' the frame number replaces "
+            "(beauty_####.png), not " +
+            (options.colorFiles.size() == 1
+                 ? "'" + options.colorFiles.front() + "'"
+                 : std::to_string(options.colorFiles.size()) + " COLOR arguments");
+        return 0;
+    }
+    if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
+        error = "--ids and --id-channel both name the identifiers; give one of them";
+        return 0;
+    }
+    if (!CheckIdsNotExpanded(options, error)) {
+        return 0;
+    }
+    const struct {
+        bool given;
+        const char* option;
+        const char* needs;
+    } lonely[] = {
+        {options.alphaThreshold.has_value() && options.input.backgroundId < 0, "--alpha-threshold",
+         "--background-id"},
+        {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
+        {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
+    };
+    for (const auto& check : lonely) {
+        if (check.given) {
+            error = std::string(check.option) + " needs " + check.needs;
+            return 0;
+        }
+    }
+    if (pngNames > 1) {
+        error =
+            "--png and --preview name the same file (--preview is --png's older name); "
+            "give one of them";
+        return 0;
+    }
+    if (options.alphaThreshold) {
+        // alpha < A x 65535 is alpha < that rounded up, for whole 16-bit alphas.
+        options.input.alphaBelow =
+            static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
+    }
+    options.input.measureLuminance = options.levelsAuto;
+    return 1;
+}
+
 }  // namespace
 
 int ParseDecimal(const std::string& text, double minimum, double maximum, double& value) {
@@ -338,254 +594,15 @@ int ParseRange(const std::string& text, RangeEdit& range, std::string& error) {
 int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
                        std::string& error) {
     std::vector<OptionSpec> specs;
-    AddSettingsEditOptions(specs, options.edits);
-    auto stringOption = [&specs](const char* name, std::string& target) {
-        specs.push_back(
-            {name, nullptr, true, [name, &target](const std::string& value, std::string& problem) {
-                 return SetPath(name, target, value, problem);
-             }});
-    };
-    stringOption("--settings", options.settingsFile);
-    stringOption("--save-settings", options.saveSettingsFile);
-    stringOption("--ids", options.input.idsPattern);
-    stringOption("--id-channel", options.input.exr.idChannel);
-    stringOption("--layer", options.input.exr.layer);
-    stringOption("--view", options.input.exr.view);
-    // --png is the name of what --preview has always written; one of them names it.
     int pngNames = 0;
-    for (const char* name : {"--png", "--preview"}) {
-        specs.push_back({name, nullptr, true,
-                         [name, &options, &pngNames, used = false](const std::string& value,
-                                                                   std::string& problem) mutable {
-                             pngNames += used ? 0 : 1;
-                             used = true;
-                             return SetPath(name, options.previewPattern, value, problem);
-                         }});
-    }
-    stringOption("--bmp", options.bmpPattern);
-    stringOption("--gif", options.gifFile);
-    specs.push_back({"--bmp-rle", nullptr, false, [&options](const std::string&, std::string&) {
-                         options.bmpRle = true;
-                         return 1;
-                     }});
-    specs.push_back(
-        {"--fps", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             double fps = 0;
-             if (!ParseDecimal(value, 0.0, 100.0, fps) || fps <= 0.0) {
-                 problem =
-                     "--fps needs frames per second above 0 and up to 100, not '" + value + "'";
-                 return 0;
-             }
-             options.fps = fps;
-             return 1;
-         }});
-    specs.push_back(
-        {"--transparent", nullptr, true,
-         [&options](const std::string& value, std::string& problem) {
-             long long index = 0;
-             if (!ParseInteger(value, 0, 255, index) || value[0] == '+' || value[0] == '-') {
-                 problem = "--transparent needs a palette index 0..255, not '" + value + "'";
-                 return 0;
-             }
-             options.transparentIndex = static_cast<int>(index);
-             return 1;
-         }});
-    specs.push_back(
-        {"--background-id", nullptr, true,
-         [&options](const std::string& value, std::string& problem) {
-             long long id = 0;
-             if (!ParseInteger(value, 0, 65535, id) || value[0] == '+' || value[0] == '-') {
-                 problem = "--background-id needs an identifier 0..65535, not '" + value + "'";
-                 return 0;
-             }
-             options.input.backgroundId = static_cast<int>(id);
-             return 1;
-         }});
-    specs.push_back({"--alpha-threshold", nullptr, true,
-                     [&options](const std::string& value, std::string& problem) {
-                         double threshold = 0;
-                         if (!ParseDecimal(value, 0.0, 1.0, threshold)) {
-                             problem = "--alpha-threshold needs an alpha from 0 to 1, not '" +
-                                       value + "'";
-                             return 0;
-                         }
-                         options.alphaThreshold = threshold;
-                         return 1;
-                     }});
-    specs.push_back(
-        {"--levels", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             if (value == "auto") {
-                 options.levelsAuto = true;
-                 return 1;
-             }
-             int id = 0;
-             LevelSpan span;
-             if (!ParseLevelSpan(value, id, span, problem)) {
-                 return 0;
-             }
-             options.levels[id] = span;
-             return 1;
-         }});
-    specs.push_back(
-        {"--id-map", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             const size_t colon = value.find(':');
-             long long stored = 0;
-             long long id = 0;
-             if (colon == std::string::npos ||
-                 !ParseInteger(value.substr(0, colon), 0, 65535, stored) ||
-                 !ParseInteger(value.substr(colon + 1), 0, 65535, id) || value[0] == '+' ||
-                 value[colon + 1] == '+') {
-                 problem = "bad --id-map '" + value + "': expected VALUE:ID, both 0..65535";
-                 return 0;
-             }
-             options.input.idMap.emplace_back(static_cast<uint16_t>(stored),
-                                              static_cast<uint16_t>(id));
-             return 1;
-         }});
-    specs.push_back({"--linear", nullptr, false, [&options](const std::string&, std::string&) {
-                         options.input.exr.linear = true;
-                         return 1;
-                     }});
-    specs.push_back(
-        {"--window", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             if (value != "display" && value != "data") {
-                 problem = "--window must be display or data, not '" + value + "'";
-                 return 0;
-             }
-             options.input.exr.window = value == "data" ? EXR_WINDOW_DATA : EXR_WINDOW_DISPLAY;
-             return 1;
-         }});
-    specs.push_back({"--quiet", "-q", false, [&options](const std::string&, std::string&) {
-                         options.quiet = true;
-                         return 1;
-                     }});
-    specs.push_back(
-        {"--jobs", "-j", true, [&options](const std::string& value, std::string& problem) {
-             long long jobs = 0;
-             if (!ParseInteger(value, 1, MAX_JOBS, jobs) || value[0] == '+') {
-                 problem = "--jobs needs a number of workers from 1 to " +
-                           std::to_string(MAX_JOBS) + ", not '" + value + "'";
-                 return 0;
-             }
-             options.jobs = static_cast<int>(jobs);
-             return 1;
-         }});
-    specs.push_back({"--frame-cache", nullptr, true,
-                     [&options](const std::string& value, std::string& problem) {
-                         long long mib = 0;
-                         if (!ParseInteger(value, 0, MAX_FRAME_CACHE_MIB, mib) || value[0] == '+') {
-                             problem = "--frame-cache needs a size in MiB from 0 to " +
-                                       std::to_string(MAX_FRAME_CACHE_MIB) + ", not '" + value +
-                                       "'";
-                             return 0;
-                         }
-                         options.frameCacheMib = mib;
-                         return 1;
-                     }});
-    specs.push_back(
-        {"--max-pixels", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             long long pixels = 0;
-             if (!ParseInteger(value, 1, MAX_MAX_PIXELS, pixels) || value[0] == '+') {
-                 problem = "--max-pixels needs a number of pixels from 1 to " +
-                           std::to_string(MAX_MAX_PIXELS) + ", not '" + value + "'";
-                 return 0;
-             }
-             options.input.exr.maxPixels = pixels;
-             return 1;
-         }});
-    specs.push_back(
-        {"--frame-timeout", nullptr, true,
-         [&options](const std::string& value, std::string& problem) {
-             long long seconds = 0;
-             if (!ParseInteger(value, 1, MAX_FRAME_TIMEOUT_SECONDS, seconds) || value[0] == '+') {
-                 problem = "--frame-timeout needs a number of seconds from 1 to " +
-                           std::to_string(MAX_FRAME_TIMEOUT_SECONDS) + ", not '" + value + "'";
-                 return 0;
-             }
-             options.frameTimeoutSeconds = static_cast<int>(seconds);
-             return 1;
-         }});
-    specs.push_back(
-        {"--start", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             long long start = 0;
-             if (!ParseInteger(value, INT_MIN, INT_MAX, start)) {
-                 problem = "--start needs a frame number, not '" + value + "'";
-                 return 0;
-             }
-             options.start = static_cast<int>(start);
-             return 1;
-         }});
-    specs.push_back(
-        {"--frames", nullptr, true, [&options](const std::string& value, std::string& problem) {
-             std::vector<int> frames;
-             if (!ParseFrameList(value, frames, problem)) {
-                 return 0;
-             }
-             options.frames = std::move(frames);
-             options.framesList = value;
-             return 1;
-         }});
-    specs.push_back(
-        {"--skip-existing", nullptr, false, [&options](const std::string&, std::string&) {
-             options.skipExisting = true;
-             return 1;
-         }});
+    AddSettingsEditOptions(specs, options.edits);
+    AddInputOptions(specs, options);
+    AddOutputOptions(specs, options, pngNames);
+    AddRunOptions(specs, options);
     if (!ParseArguments(args, specs, options.help, options.colorFiles, error)) {
         return 0;
     }
-    if (options.help) {
-        return 1;
-    }
-    if (options.colorFiles.empty()) {
-        error = "no COLOR files given";
-        return 0;
-    }
-    if (options.frames &&
-        (options.colorFiles.size() != 1 || !HasFramePattern(options.colorFiles.front()))) {
-        error =
-            "--frames takes one COLOR pattern whose run of '#' the frame number replaces "
-            "(beauty_####.png), not " +
-            (options.colorFiles.size() == 1
-                 ? "'" + options.colorFiles.front() + "'"
-                 : std::to_string(options.colorFiles.size()) + " COLOR arguments");
-        return 0;
-    }
-    if (!options.input.idsPattern.empty() && !options.input.exr.idChannel.empty()) {
-        error = "--ids and --id-channel both name the identifiers; give one of them";
-        return 0;
-    }
-    if (!CheckIdsNotExpanded(options, error)) {
-        return 0;
-    }
-    const struct {
-        bool given;
-        const char* option;
-        const char* needs;
-    } lonely[] = {
-        {options.alphaThreshold.has_value() && options.input.backgroundId < 0, "--alpha-threshold",
-         "--background-id"},
-        {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
-        {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
-    };
-    for (const auto& check : lonely) {
-        if (check.given) {
-            error = std::string(check.option) + " needs " + check.needs;
-            return 0;
-        }
-    }
-    if (pngNames > 1) {
-        error =
-            "--png and --preview name the same file (--preview is --png's older name); "
-            "give one of them";
-        return 0;
-    }
-    if (options.alphaThreshold) {
-        // alpha < A x 65535 is alpha < that rounded up, for whole 16-bit alphas.
-        options.input.alphaBelow =
-            static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
-    }
-    options.input.measureLuminance = options.levelsAuto;
-    return 1;
+    return options.help ? 1 : CheckRenderOptions(options, pngNames, error);
 }
 
 int ParseSettingsNewOptions(const std::vector<std::string>& args, SettingsNewOptions& options,
