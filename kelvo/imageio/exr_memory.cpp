@@ -23,7 +23,9 @@ namespace {
 // reader, and a file it finds damage in, or one claiming a window no frame can have or more
 // chunks than the file could hold, is refused before the full reader sees it. The two readers
 // do not always read damaged bytes alike, so the full reader then works under an allocation
-// cap too (OpenFullReader, DecodeUnderCap).
+// cap too (OpenFullReader, DecodeUnderCap). The core reader cannot decode in its place, which
+// would make the cap needless: the library's 3.1 releases, which kelvo is built with on every
+// system, do not decompress DWAA or DWAB.
 void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* message) {
     void* data = nullptr;
     if (exr_get_user_data(context, &data) == EXR_ERR_SUCCESS && data != nullptr) {
