@@ -6,8 +6,6 @@
 #include <map>
 #include <utility>
 
-#include "kelvo/os/file_identity.h"
-
 namespace {
 
 // Where each file was first met, by name and by identity.
@@ -16,15 +14,32 @@ struct Seen {
     std::map<std::pair<uint64_t, uint64_t>, size_t> files;
 };
 
+// ComparableName of `path`, its directory resolved once for every file in it (`directories`,
+// by the name given). A file that is a link is found by its identity instead.
+std::string NameOf(const std::string& path, std::map<std::string, std::string>& directories) {
+    const std::filesystem::path whole(path);
+    const std::filesystem::path fileName = whole.filename();
+    if (fileName.empty() || fileName == "." || fileName == "..") {
+        return ComparableName(path);
+    }
+    const std::string parent = whole.parent_path().string();
+    auto found = directories.find(parent);
+    if (found == directories.end()) {
+        found = directories.emplace(parent, ComparableName(parent.empty() ? "." : parent)).first;
+    }
+    return ComparableNameIn(found->second, fileName.string());
+}
+
 }  // namespace
 
 int CheckRunFiles(const std::vector<RunFile>& files, std::string& error) {
     Seen read;
     Seen written;
+    std::map<std::string, std::string> directories;
     for (size_t i = 0; i < files.size(); ++i) {
         const RunFile& file = files[i];
-        const std::string name = ComparableName(file.path);
-        const FileIdentity identity = IdentifyFile(file.path);
+        const std::string name = NameOf(file.path, directories);
+        const FileIdentity identity = file.identity ? *file.identity : IdentifyFile(file.path);
         const bool identified = identity.exists && identity.inode != 0;
         const std::pair<uint64_t, uint64_t> key{identity.device, identity.inode};
         // A written file may meet nothing before it; a read one no written one.
