@@ -7,26 +7,156 @@
 # machine falls on all alike; the fastest run of each counts. Peak memory is that of the whole
 # process tree (kelvo's workers included). For each tool: the share of pixels not given the
 # nearest entry in 8-bit RGB.
+# Then sprites: 2,000 frames of 128 x 128 RGBA, with an identifier pass and without, against
+# ffmpeg's default threads, with the processor seconds of each, and the system calls kelvo
+# makes a frame (strace -c -f over 200 frames, with -j 1 and -j 2; left out without strace).
 #   bench/compare_peers.sh [RUNS] [WIDTH] [HEIGHT] [SEED]   (defaults: 3, 1920, 1080, 1)
+#   bench/compare_peers.sh sprites [RUNS]                   (the sprites alone)
 # SEED picks ffmpeg's gradient pattern: the tools' speeds depend on it (by a fifth between
-# patterns), so runs compare only with the same seed.
+# patterns), so runs compare only with the same seed. KELVO=PATH measures that kelvo rather
+# than the one built with the native-release preset.
 # Run it alone on a quiet machine: its figures go in the README's Performance section.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sprites_only=0
+if [ "${1:-}" = sprites ]; then
+    sprites_only=1
+    shift
+fi
 runs=${1:-3}
 width=${2:-1920}
 height=${3:-1080}
 seed=${4:-1}
 
-scripts/install-deps.sh bench
-cmake --preset native-release >/dev/null
-cmake --build --preset native-release --target kelvo >/dev/null
-kelvo=$PWD/build/native-release/kelvo
+if [ -n "${KELVO:-}" ]; then
+    kelvo=$(realpath "$KELVO")
+else
+    scripts/install-deps.sh bench
+    cmake --preset native-release >/dev/null
+    cmake --build --preset native-release --target kelvo >/dev/null
+    kelvo=$PWD/build/native-release/kelvo
+fi
 # Debian's Python, which Debian's Pillow and NumPy belong to (another python3 may come first).
 py=/usr/bin/python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# Writes ffmpeg's palette image `$1` as the PCX file `$2` with a 256-colour palette, for kelvo.
+pcx_palette() {
+    "$py" - "$1" "$2" <<'PY'
+import sys
+from PIL import Image
+colours = list(Image.open(sys.argv[1]).convert("RGB").getdata())
+colours += [(0, 0, 0)] * (256 - len(colours))
+pcx = Image.new("P", (1, 1))
+pcx.putpalette([c for colour in colours for c in colour])
+pcx.save(sys.argv[2])
+PY
+}
+
+sprites=2000
+# Sprite frames: a shaded disc moving over a transparent background, and its identifiers (1 the
+# disc, 2 its centre, 0 the background) as a grey PNG; ffmpeg's palette for them.
+make_sprites() {
+    mkdir -p "$work/spr"
+    "$py" - "$work/spr" "$sprites" <<'PY'
+import math
+import sys
+from PIL import Image, ImageDraw
+out, count = sys.argv[1], int(sys.argv[2])
+for i in range(1, count + 1):
+    t = i / count
+    colour = Image.new("RGBA", (128, 128), (0, 0, 0, 0))
+    ids = Image.new("L", (128, 128), 0)
+    x = 64 + 30 * math.cos(2 * math.pi * 3 * t)
+    y = 64 + 30 * math.sin(2 * math.pi * 5 * t)
+    for r in range(40, 0, -4):
+        shade = 255 * r // 40
+        ImageDraw.Draw(colour).ellipse((x - r, y - r, x + r, y + r),
+                                       fill=(shade, int(255 * t), 255 - shade, 255))
+    ImageDraw.Draw(ids).ellipse((x - 40, y - 40, x + 40, y + 40), fill=1)
+    ImageDraw.Draw(ids).ellipse((x - 12, y - 12, x + 12, y + 12), fill=2)
+    colour.save("%s/s_%04d.png" % (out, i))
+    ids.save("%s/id_%04d.png" % (out, i))
+PY
+    ffmpeg -v error -i "$work/spr/s_%04d.png" \
+        -vf "palettegen=max_colors=256:reserve_transparent=0" -frames:v 1 "$work/spr-palette.png"
+    pcx_palette "$work/spr-palette.png" "$work/spr-palette.pcx"
+}
+
+# One run of a tool on the sprites: "SECONDS PEAK_MIB CPU_SECONDS".
+run_sprites() {
+    local tool=$1 out=$2
+    rm -rf "$out" && mkdir -p "$out"
+    case $tool in
+        kelvo) "$py" bench/measure.py --cpu "$kelvo" render -q --palette "$work/spr-palette.pcx" \
+                   --output "$out/k.pcx" "$work"/spr/s_*.png ;;
+        kelvo-ids) "$py" bench/measure.py --cpu "$kelvo" render -q \
+                       --palette "$work/spr-palette.pcx" --ids "$work/spr/id_####.png" \
+                       --output "$out/k.pcx" "$work"/spr/s_*.png ;;
+        ffmpeg) "$py" bench/measure.py --cpu ffmpeg -v error -i "$work/spr/s_%04d.png" \
+                    -i "$work/spr-palette.png" -lavfi "paletteuse=dither=none" "$out/f_%04d.pcx" ;;
+    esac
+}
+
+# The fastest of `runs` alternating runs of each tool on the sprites, reported with the
+# processor seconds of that run, and kelvo's system calls a frame.
+compare_sprites() {
+    local -A best
+    for _ in $(seq "$runs"); do
+        for tool in kelvo kelvo-ids ffmpeg; do
+            local result
+            result=$(run_sprites "$tool" "$work/out-spr-$tool")
+            if [ -z "${best[$tool]:-}" ] || awk -v a="${result%% *}" -v b="${best[$tool]%% *}" \
+                'BEGIN { exit !(a < b) }'; then
+                best[$tool]=$result
+            fi
+        done
+    done
+    echo "== $sprites sprite frames of 128 x 128 RGBA, nearest over 256, PCX out"
+    for tool in kelvo kelvo-ids ffmpeg; do
+        echo "$tool ${best[$tool]}"
+    done | awk -v frames="$sprites" '
+        { seconds[$1] = $2; peak[$1] = $3; cpu[$1] = $4; order[++n] = $1 }
+        END {
+            for (i = 1; i <= n; ++i) {
+                t = order[i]
+                printf "%-10s %7.3f s  %7.1f frames/s  CPU %6.3f s  peak %6.1f MiB\n", t,
+                       seconds[t], frames / seconds[t], cpu[t], peak[t]
+            }
+            for (i = 1; i <= 2; ++i) {
+                t = order[i]
+                printf "%s against ffmpeg: %.2f x the throughput (target >= 1.5 x), " \
+                       "%.2f x its CPU seconds (target <= 1)\n", t,
+                       seconds["ffmpeg"] / seconds[t], cpu[t] / cpu["ffmpeg"]
+            }
+        }'
+    if ! command -v strace >/dev/null; then
+        echo "system calls a frame: strace is not installed"
+        return
+    fi
+    for jobs in 1 2; do
+        rm -rf "$work/out-strace"
+        strace -c -f -o "$work/strace-$jobs" "$kelvo" render -q -j "$jobs" --frames 1-200 \
+            --palette "$work/spr-palette.pcx" --output "$work/out-strace/f_####.pcx" \
+            "$work/spr/s_####.png"
+        awk -v jobs="$jobs" '
+            # Columns: % time, seconds, usecs/call, calls, [errors,] syscall.
+            $NF == "total" { total = $4 }
+            $1 ~ /^[0-9.]+$/ && $NF != "total" && $4 / 200 >= 0.5 {
+                parts = parts sprintf(" %s %.1f,", $NF, $4 / 200)
+            }
+            END { printf "system calls a frame, -j %d (strace -c -f, 200 frames): %.1f (%s )\n",
+                         jobs, total / 200, parts }' "$work/strace-$jobs"
+    done
+}
+
+if [ "$sprites_only" = 1 ]; then
+    make_sprites
+    compare_sprites
+    exit 0
+fi
 
 # Frames: ffmpeg's moving colour gradients, 8-bit RGB, and a 16-bit copy of the first 16.
 ffmpeg -v error -f lavfi -i "gradients=s=${width}x${height}:n=6:speed=0.02:r=24:seed=${seed}" \
@@ -44,15 +174,7 @@ done
 # with a 256-colour palette that kelvo reads.
 ffmpeg -v error -i "$work/in8_%04d.png" -vf "palettegen=max_colors=256:reserve_transparent=0" \
     -frames:v 1 "$work/palette.png"
-"$py" - "$work/palette.png" "$work/palette.pcx" <<'PY'
-import sys
-from PIL import Image
-colours = list(Image.open(sys.argv[1]).convert("RGB").getdata())
-colours += [(0, 0, 0)] * (256 - len(colours))
-pcx = Image.new("P", (1, 1))
-pcx.putpalette([c for colour in colours for c in colour])
-pcx.save(sys.argv[2])
-PY
+pcx_palette "$work/palette.png" "$work/palette.pcx"
 cat >"$work/pillow.py" <<'PY'
 import sys
 from PIL import Image
@@ -137,3 +259,5 @@ echo "pixels not at the nearest entry (8-bit RGB, frames 1-4):" \
      "Pillow $(share "$work/out-pillow/p_%04d.pcx")"
 compare "$work/seq64" kelvo ffmpeg | report 64 "64 frames, 8-bit"
 compare "$work/deep16" kelvo ffmpeg | report 16 "16 frames, 16-bit"
+make_sprites
+compare_sprites

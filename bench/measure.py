@@ -4,9 +4,12 @@ the whole process tree it starts (workers included), sampled every 20 ms from /p
 
   measure.py COMMAND [ARGS...]   prints "SECONDS PEAK_MIB" on stdout; the command's own
                                  output goes to /dev/null; exit code 1 when the command failed
+  measure.py --cpu COMMAND ...   prints "SECONDS PEAK_MIB CPU_SECONDS": the processor time, user
+                                 and system, of the command and every process it waited for
 """
 
 import os
+import resource
 import subprocess
 import sys
 import time
@@ -42,15 +45,22 @@ def tree_rss_kib(root):
 
 
 def main():
+    cpu = len(sys.argv) > 1 and sys.argv[1] == "--cpu"
+    command = sys.argv[2:] if cpu else sys.argv[1:]
     started = time.monotonic()
-    process = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL,
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     peak = 0
     while process.poll() is None:
         peak = max(peak, tree_rss_kib(process.pid))
         time.sleep(0.02)
     elapsed = time.monotonic() - started
-    print("%.3f %.1f" % (elapsed, peak / 1024.0))
+    if cpu:
+        # This script's only child, so its children's time is the command's.
+        used = resource.getrusage(resource.RUSAGE_CHILDREN)
+        print("%.3f %.1f %.3f" % (elapsed, peak / 1024.0, used.ru_utime + used.ru_stime))
+    else:
+        print("%.3f %.1f" % (elapsed, peak / 1024.0))
     return 0 if process.returncode == 0 else 1
 
 

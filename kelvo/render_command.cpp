@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "host/filter_factory.h"
@@ -47,12 +48,11 @@ constexpr size_t MAX_INPUT_REPORTS = 10;
 // With --frames, every selected frame's colour file must be there: a chunk of a farm job must
 // not pass over a frame that was never rendered. On 0, `error` names the frames missing.
 int CheckSelectedFramesExist(const RenderOptions& options, const std::vector<std::string>& files,
-                             std::string& error) {
+                             const std::vector<FileIdentity>& identities, std::string& error) {
     std::vector<int> missing;
     std::string examples;
     for (size_t i = 0; i < files.size(); ++i) {
-        std::error_code status;
-        if (!std::filesystem::exists(files[i], status)) {
+        if (!identities[i].exists) {
             missing.push_back((*options.frames)[i]);
             if (missing.size() <= 3) {
                 examples += (examples.empty() ? "'" : ", '") + files[i] + "'";
@@ -76,14 +76,26 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
     std::vector<int> numbers;
     std::vector<int> ownNumbers;
     std::vector<std::string> colorFiles = options.colorFiles;
+    // Each colour file is looked up once here, for every check that asks after it.
+    std::vector<FileIdentity> identities;
+    const auto identify = [&colorFiles, &identities] {
+        for (const std::string& file : colorFiles) {
+            identities.push_back(IdentifyFile(file));
+        }
+    };
     if (options.frames) {
         if (!SelectPatternFrames(options.colorFiles.front(), *options.frames, options.start,
-                                 colorFiles, numbers, ownNumbers, error) ||
-            !CheckSelectedFramesExist(options, colorFiles, error)) {
+                                 colorFiles, numbers, ownNumbers, error)) {
+            return 0;
+        }
+        identify();
+        if (!CheckSelectedFramesExist(options, colorFiles, identities, error)) {
             return 0;
         }
     } else if (!NumberFrames(colorFiles, options.start, numbers, ownNumbers, error)) {
         return 0;
+    } else {
+        identify();
     }
     const size_t count = colorFiles.size();
     for (const auto& [option, pattern] :
@@ -100,10 +112,10 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
         const int number = numbers[i];
         const std::string frame = "frame " + std::to_string(number) + "'s ";
         const std::string& color = colorFiles[i];
-        inputFiles.push_back({color, frame + "colour input", false});
+        inputFiles.push_back({color, frame + "colour input", false, identities[i]});
         if (!options.input.idsPattern.empty()) {
             inputFiles.push_back({ExpandFramePattern(options.input.idsPattern, ownNumbers[i]),
-                                  frame + "identifiers", false});
+                                  frame + "identifiers", false, std::nullopt});
         }
         char name[FRAME_NAME_SIZE];
         if (!BuildFrameFileName(settings.outputName, number, name)) {
@@ -115,23 +127,26 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
         plan.frameNumber = number;
         plan.label = color;
         plan.file = name;
-        outputFiles.push_back({plan.file, frame + "file", true});
+        outputFiles.push_back({plan.file, frame + "file", true, std::nullopt});
         if (!options.previewPattern.empty()) {
             plan.previewPath = ExpandFramePattern(options.previewPattern, number);
-            outputFiles.push_back({plan.previewPath, frame + "preview", true});
+            outputFiles.push_back({plan.previewPath, frame + "preview", true, std::nullopt});
         }
         if (!options.bmpPattern.empty()) {
             plan.bmpPath = ExpandFramePattern(options.bmpPattern, number);
-            outputFiles.push_back({plan.bmpPath, frame + "BMP", true});
+            outputFiles.push_back({plan.bmpPath, frame + "BMP", true, std::nullopt});
         }
         plans.push_back(plan);
-        inputs.push_back({color, number, ownNumbers[i]});
+        InputFrame input{color, number, ownNumbers[i], {}};
+        input.probe.colorFile = identities[i];
+        input.probe.colorIdentified = true;
+        inputs.push_back(std::move(input));
     }
     if (!options.saveSettingsFile.empty()) {
-        outputFiles.push_back({options.saveSettingsFile, "--save-settings", true});
+        outputFiles.push_back({options.saveSettingsFile, "--save-settings", true, std::nullopt});
     }
     if (!options.gifFile.empty()) {
-        outputFiles.push_back({options.gifFile, "--gif", true});
+        outputFiles.push_back({options.gifFile, "--gif", true, std::nullopt});
     }
     // Inputs first, so that every clash names the input before what would overwrite it.
     inputFiles.insert(inputFiles.end(), outputFiles.begin(), outputFiles.end());
@@ -139,7 +154,8 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
         return 0;
     }
     // The GIF is written once every frame is: a name it cannot have is refused now, not then.
-    return options.gifFile.empty() || CheckOutputFileName({options.gifFile, "--gif", true}, error);
+    return options.gifFile.empty() ||
+           CheckOutputFileName({options.gifFile, "--gif", true, std::nullopt}, error);
 }
 
 // Creates the missing directories of the frame files, previews and saved settings; says which
@@ -147,10 +163,16 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
 int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptions& options,
                           std::string& error) {
     std::vector<std::string> created;
-    const auto make = [&created, &error](const std::string& path) {
+    // The frames of a run share a few directories: each is looked at once.
+    std::set<std::string> seen;
+    const auto make = [&created, &seen, &error](const std::string& path) {
         std::string directory;
-        if (path.empty() || !MakeDirectoryFor(path, directory, error)) {
-            return path.empty();
+        if (path.empty() ||
+            !seen.insert(std::filesystem::path(path).parent_path().string()).second) {
+            return true;
+        }
+        if (!MakeDirectoryFor(path, directory, error)) {
+            return false;
         }
         if (!directory.empty()) {
             created.push_back("'" + directory + "'");
@@ -432,13 +454,15 @@ RunKeys KeysOfRun(const RenderOptions& options, const SettingsBlock& block,
     keys.frames = decoding.Value();
     for (const InputFrame& frame : inputs) {
         RecordHash files;
-        const auto add = [&files](const std::string& path) {
-            const FileIdentity file = IdentifyFile(path);
+        // The files as the probe found them, else as they are now.
+        const bool probed = frame.probe.kind != INPUT_NOT_PROBED;
+        const auto add = [&files, probed](const std::string& path, const FileIdentity& found) {
+            const FileIdentity file = probed ? found : IdentifyFile(path);
             files.Add(path).Add(file.size).Add(static_cast<uint64_t>(file.modified));
         };
-        add(frame.colorPath);
+        add(frame.colorPath, frame.probe.colorFile);
         if (!input.idsPattern.empty()) {
-            add(ExpandFramePattern(input.idsPattern, frame.sourceNumber));
+            add(ExpandFramePattern(input.idsPattern, frame.sourceNumber), frame.probe.idsFile);
         }
         keys.inputs[frame.frameNumber] = files.Value();
     }
@@ -631,6 +655,8 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
             "nor --gif is given");
     }
     const FrameOutputs outputs{options.transparentIndex, options.bmpRle};
+    // Every input's headers are read here, once; every later stage asks the probes.
+    ProbeInputs(inputs, options.input, [] { return InterruptRequested(); });
     const std::string exrNote = PrepareExrInputs(inputs, options.input);
     if (!exrNote.empty() && !options.quiet) {
         Complain("note: " + exrNote);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <random>
 
 namespace {
@@ -35,9 +37,8 @@ uint64_t Mixed(uint64_t value) {
     return value ^ (value >> 31);
 }
 
-// The number of this process's next name, 0 to TEMPORARY_NAME_TRIES - 1.
-uint64_t NextNameNumber() {
-    const uint64_t process = CurrentProcessId();
+// The number of the next name of this process, `process`, 0 to TEMPORARY_NAME_TRIES - 1.
+uint64_t NextNameNumber(uint64_t process) {
     if (nameProcess.load() != process) {
         // First use in this process, or a child of fork holding its parent's state. The
         // system's randomness alone can repeat (some C++ runtimes seed it with a constant).
@@ -70,7 +71,8 @@ void SeedTemporaryNames(uint64_t seed) {
 
 std::string TemporaryNameBeside(const char* path) {
     char name[16];
-    std::snprintf(name, sizeof name, "~%07x.tmp", NameDigits(CurrentProcessId(), NextNameNumber()));
+    const uint64_t process = CurrentProcessId();
+    std::snprintf(name, sizeof name, "~%07x.tmp", NameDigits(process, NextNameNumber(process)));
     return std::string(path, FileNameStart(path)) + name;
 }
 
@@ -101,7 +103,9 @@ int WriteFileAtomically(const char* path, FileContents contents, void* context) 
             return 0;
         }
     }
-    std::setvbuf(file, nullptr, _IOFBF, FILE_BUFFER_SIZE);
+    // A buffer of our own spares the C library a look at the file for the size of its own.
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[FILE_BUFFER_SIZE]);
+    std::setvbuf(file, buffer.get(), _IOFBF, FILE_BUFFER_SIZE);
     FileSink sink(file);
     int written = 0;
     try {

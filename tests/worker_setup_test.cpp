@@ -5,6 +5,19 @@
 
 namespace {
 
+InputProbe Probe(InputKind kind, int width, int height, const char* colorError, int idsWidth,
+                 int idsHeight, const char* idsError) {
+    InputProbe probe;
+    probe.kind = kind;
+    probe.width = width;
+    probe.height = height;
+    probe.colorError = colorError;
+    probe.idsWidth = idsWidth;
+    probe.idsHeight = idsHeight;
+    probe.idsError = idsError;
+    return probe;
+}
+
 WorkerSetup TwoFrameSetup() {
     WorkerSetup setup;
     setup.settingsBlock = {101, 0, 0, 0, 0xFF, 0x80};
@@ -29,7 +42,8 @@ WorkerSetup TwoFrameSetup() {
     setup.outputs = {200, true};
     setup.plans = {{-2, "a b.png", "out-002.pcx", "", "b.bmp"},
                    {7, "", "out0007.pcx", "prev 0007.png", ""}};
-    setup.inputs = {{"a b.png", -2, 12}, {"c.exr", 7, 7}};
+    setup.inputs = {{"a b.png", -2, 12, Probe(INPUT_PNG, 64, 32, "", 64, 32, "ids: too small")},
+                    {"c.exr", 7, 7, Probe(INPUT_EXR, 0, 0, "'c.exr' has no colour", 0, 0, "")}};
     return setup;
 }
 
@@ -67,6 +81,15 @@ void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
         EXPECT_EQ(got.inputs[i].colorPath, want.inputs[i].colorPath);
         EXPECT_EQ(got.inputs[i].frameNumber, want.inputs[i].frameNumber);
         EXPECT_EQ(got.inputs[i].sourceNumber, want.inputs[i].sourceNumber);
+        const InputProbe& probe = got.inputs[i].probe;
+        const InputProbe& sent = want.inputs[i].probe;
+        EXPECT_EQ(probe.kind, sent.kind);
+        EXPECT_EQ(probe.width, sent.width);
+        EXPECT_EQ(probe.height, sent.height);
+        EXPECT_EQ(probe.colorError, sent.colorError);
+        EXPECT_EQ(probe.idsWidth, sent.idsWidth);
+        EXPECT_EQ(probe.idsHeight, sent.idsHeight);
+        EXPECT_EQ(probe.idsError, sent.idsError);
     }
 }
 
@@ -85,10 +108,10 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputOptions.backgroundId = 3;
     setup.outputs.transparentIndex = 0x80;
     setup.plans = {{-1, "L", "F", "V", "B"}};
-    setup.inputs = {{"C", 0x01020304, 9}};
+    setup.inputs = {{"C", 0x01020304, 9, Probe(INPUT_PNG, 0x80, 0x0102, "E", 3, 4, "")}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 7, 0, 0, 0,                  // tag, version 7
+        'K', 'L', 'V', 'W', 8, 0, 0, 0,                  // tag, version 8
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -110,7 +133,11 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         1, 0, 0, 0, 'L', 1, 0, 0, 0, 'F',                //   label, frame file,
         1, 0, 0, 0, 'V', 1, 0, 0, 0, 'B',                //   PNG, BMP
         1, 0, 0, 0, 'C', 4, 3, 2, 1,                     //   colour file, its frame number,
-        9, 0, 0, 0,                                      //   its own number
+        9, 0, 0, 0,                                      //   its own number,
+        2, 0, 0, 0,                                      //   probed as a PNG
+        0x80, 0, 0, 0, 2, 1, 0, 0,                       //   of 128 x 258,
+        1, 0, 0, 0, 'E',                                 //   refused for E,
+        3, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0,              //   identifiers 3 x 4, not refused
     };
     // clang-format on
     EXPECT_EQ(EncodeWorkerSetup(setup), want);
@@ -152,6 +179,11 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     ASSERT_EQ(good[backgroundAt], 15);
     ASSERT_EQ(good[maxPixelsAt + 4], 1);
     ASSERT_EQ(good[countAt], 2);
+    const FramePlan& plan = setup.plans[0];
+    const size_t kindAt = countAt + 4 + 4 + (4 + plan.label.size()) + (4 + plan.file.size()) +
+                          (4 + plan.previewPath.size()) + (4 + plan.bmpPath.size()) +
+                          (4 + setup.inputs[0].colorPath.size()) + 4 + 4;
+    ASSERT_EQ(good[kindAt], INPUT_PNG);
     struct Case {
         const char* name;
         size_t at;
@@ -159,7 +191,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 8},
+        {"later version", 4, 9},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
@@ -172,6 +204,8 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
         {"RLE8 neither 0 nor 1", backgroundAt + 16, 2},
         {"no pixels allowed", maxPixelsAt + 4, 0},
         {"more frames than bytes", countAt + 3, 0x10},
+        {"probe of no kind there is", kindAt, INPUT_EXR + 1},
+        {"probed width below 0", kindAt + 7, 0x80},
         {"one frame fewer: bytes left over", countAt, 1},
     };
     for (const Case& c : cases) {

@@ -14,6 +14,9 @@
 
 namespace {
 
+// Frames smaller than this are not read ahead (256 x 256).
+constexpr int64_t READ_AHEAD_MIN_PIXELS = 65536;
+
 enum ImageKind { IMAGE_UNREADABLE, IMAGE_PNG, IMAGE_EXR, IMAGE_OTHER };
 
 ImageKind SniffImage(const std::string& path, std::string& error) {
@@ -92,8 +95,7 @@ int ReadIdsHeader(const std::string& path, const InputOptions& options, PngHeade
     reason = RefuseIdPassLayout(header.colorType, header.bitDepth);
     // The rows as stored, and the identifiers.
     const auto pixelBytes = static_cast<size_t>(header.channels * header.bitDepth / 8 + 2);
-    return reason.empty() &&
-           CheckPngFrameSize(path, header, options.exr.maxPixels, pixelBytes, reason);
+    return reason.empty() && CheckPngFrameSize(header, options.exr.maxPixels, pixelBytes, reason);
 }
 
 // An identifier pass must have its colour file's size.
@@ -129,7 +131,11 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     std::string reason;
     const std::vector<uint16_t> standsFor = IdMapTable(options);
     bool idsMapped = false;
-    const ImageKind kind = SniffColorFile(path, options, error);
+    const InputProbe& probe = input.probe;
+    const ImageKind kind = probe.kind == INPUT_EXR   ? IMAGE_EXR
+                           : probe.kind != INPUT_PNG ? SniffColorFile(path, options, error)
+                           : CheckPngOptions(path, options, error) ? IMAGE_PNG
+                                                                   : IMAGE_UNREADABLE;
     if (kind == IMAGE_UNREADABLE) {
         return 0;
     }
@@ -162,9 +168,12 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
         idsFrom = "identifiers " + Quote(idsPath);
-        // The size from the header first: a pass of another size is refused undecoded.
+        // The size from the header first (the probe's, when it read it): a pass of another
+        // size is refused undecoded.
         PngHeader header;
-        if (!ReadPngHeader(idsPath, header, reason)) {
+        header.width = probe.idsWidth;
+        header.height = probe.idsHeight;
+        if (probe.idsWidth == 0 && !ReadPngHeader(idsPath, header, reason)) {
             error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
             return 0;
         }
@@ -208,19 +217,95 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
     return 1;
 }
 
+// Reads the colour file's headers into `probe`, whose `colorFile` is known: a PNG's through one
+// open, anything else sniffed first. The refusals are the check's, but for the run's OpenEXR
+// size.
+void ProbeColor(const std::string& path, const InputOptions& options, InputProbe& probe) {
+    std::string reason;
+    PngHeader header;
+    const int headerRead = ReadPngHeader(
+        path, header, reason, probe.colorFile.exists ? probe.colorFile.size : UINTMAX_MAX);
+    const ImageKind kind =
+        header.isPng ? IMAGE_PNG : SniffColorFile(path, options, probe.colorError);
+    probe.kind = kind == IMAGE_PNG ? INPUT_PNG : kind == IMAGE_EXR ? INPUT_EXR : INPUT_UNREADABLE;
+    if (kind == IMAGE_PNG) {
+        if (headerRead) {
+            probe.width = header.width;
+            probe.height = header.height;
+        }
+        if (CheckPngOptions(path, options, probe.colorError) &&
+            (!headerRead || !CheckPngFrameSize(header, options.exr.maxPixels, 8, reason))) {
+            probe.colorError = "cannot read " + Quote(path) + ": " + reason;
+        }
+    } else if (kind == IMAGE_EXR) {
+        ExrFrameInfo info;
+        if (!ReadExrFrameInfo(path, options.exr, info, reason)) {
+            probe.colorError = "cannot read " + Quote(path) + ": " + reason;
+            return;
+        }
+        probe.width = info.width;
+        probe.height = info.height;
+        probe.views = std::move(info.views);
+        probe.view = std::move(info.view);
+    }
+}
+
+void ProbeInput(InputFrame& input, const InputOptions& options) {
+    InputProbe& probe = input.probe;
+    const FileIdentity known = probe.colorFile;
+    const bool identified = probe.colorIdentified;
+    probe = InputProbe{};
+    probe.colorIdentified = true;
+    probe.colorFile = identified ? known : IdentifyFile(input.colorPath);
+    ProbeColor(input.colorPath, options, probe);
+    if (options.idsPattern.empty()) {
+        return;
+    }
+    const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
+    probe.idsFile = IdentifyFile(idsPath);
+    if (!probe.colorError.empty()) {
+        return;
+    }
+    PngHeader ids;
+    std::string reason;
+    if (!ReadIdsHeader(idsPath, options, ids, reason)) {
+        probe.idsError = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+        return;
+    }
+    probe.idsWidth = ids.width;
+    probe.idsHeight = ids.height;
+}
+
 size_t FrameBytes(const DecodedFrame& frame) {
     return frame.color.rgba.size() * sizeof(uint16_t) + frame.ids.ids.size() * sizeof(uint16_t);
 }
 
 }  // namespace
 
+void ProbeInputs(std::vector<InputFrame>& frames, const InputOptions& options,
+                 const std::function<bool()>& stop) {
+    for (InputFrame& frame : frames) {
+        if (stop()) {
+            return;
+        }
+        ProbeInput(frame, options);
+    }
+}
+
 std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options) {
     for (const InputFrame& frame : frames) {
         std::string reason;
         ExrFrameInfo info;
-        // A file that does not read is left to the check, which names it.
-        if (SniffImage(frame.colorPath, reason) != IMAGE_EXR ||
-            !ReadExrFrameInfo(frame.colorPath, options.exr, info, reason)) {
+        const InputProbe& probe = frame.probe;
+        if (probe.kind == INPUT_EXR && probe.colorError.empty()) {
+            info.width = probe.width;
+            info.height = probe.height;
+            info.views = probe.views;
+            info.view = probe.view;
+        } else if (probe.kind != INPUT_NOT_PROBED ||
+                   SniffImage(frame.colorPath, reason) != IMAGE_EXR ||
+                   !ReadExrFrameInfo(frame.colorPath, options.exr, info, reason)) {
+            // A file that does not read is left to the check, which names it.
             continue;
         }
         if (options.exr.window == EXR_WINDOW_DISPLAY) {
@@ -244,6 +329,22 @@ std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions
 
 int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, int& width,
                          int& height) {
+    const InputProbe& probe = input.probe;
+    // A PNG whose headers did not all read may still give its size from its first bytes.
+    if (probe.kind == INPUT_EXR || (probe.kind == INPUT_PNG && probe.width > 0)) {
+        if (probe.kind == INPUT_EXR &&
+            (!probe.colorError.empty() ||
+             (options.exrFrameWidth > 0 &&
+              (probe.width != options.exrFrameWidth || probe.height != options.exrFrameHeight)))) {
+            return 0;
+        }
+        width = probe.width;
+        height = probe.height;
+        return 1;
+    }
+    if (probe.kind == INPUT_UNREADABLE) {
+        return 0;
+    }
     std::string reason;
     switch (SniffImage(input.colorPath, reason)) {
         case IMAGE_PNG: {
@@ -274,47 +375,34 @@ int FrameSizeFromHeaders(const InputFrame& input, const InputOptions& options, i
 
 int CheckInputHeaders(const InputFrame& input, const InputOptions& options, int& width, int& height,
                       std::string& error) {
+    if (input.probe.kind == INPUT_NOT_PROBED) {
+        InputFrame probed = input;
+        ProbeInput(probed, options);
+        return CheckInputHeaders(probed, options, width, height, error);
+    }
+    const InputProbe& probe = input.probe;
     const std::string& path = input.colorPath;
-    std::string reason;
-    const ImageKind kind = SniffColorFile(path, options, error);
-    if (kind == IMAGE_UNREADABLE) {
+    if (!probe.colorError.empty()) {
+        error = probe.colorError;
         return 0;
     }
-    if (kind == IMAGE_PNG) {
-        PngHeader header;
-        if (!ReadPngHeader(path, header, reason)) {
-            error = "cannot read " + Quote(path) + ": " + reason;
-            return 0;
-        }
-        if (!CheckPngFrameSize(path, header, options.exr.maxPixels, 8, reason)) {
-            error = "cannot read " + Quote(path) + ": " + reason;
-            return 0;
-        }
-        width = header.width;
-        height = header.height;
-    } else {
-        ExrFrameInfo info;
-        if (!ReadExrFrameInfo(path, options.exr, info, reason)) {
-            error = "cannot read " + Quote(path) + ": " + reason;
-            return 0;
-        }
-        if (!CheckExrFrameSize(path, options, info.width, info.height, error)) {
-            return 0;
-        }
-        width = info.width;
-        height = info.height;
+    if (probe.kind == INPUT_EXR &&
+        !CheckExrFrameSize(path, options, probe.width, probe.height, error)) {
+        return 0;
     }
     if (!options.idsPattern.empty()) {
         const std::string idsPath = ExpandFramePattern(options.idsPattern, input.sourceNumber);
-        PngHeader ids;
-        if (!ReadIdsHeader(idsPath, options, ids, reason)) {
-            error = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
+        if (!probe.idsError.empty()) {
+            error = probe.idsError;
             return 0;
         }
-        if (!CheckIdsSize(idsPath, ids.width, ids.height, path, width, height, error)) {
+        if (!CheckIdsSize(idsPath, probe.idsWidth, probe.idsHeight, path, probe.width, probe.height,
+                          error)) {
             return 0;
         }
     }
+    width = probe.width;
+    height = probe.height;
     return 1;
 }
 
@@ -436,6 +524,13 @@ int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& e
 
 void FileFrameSource::Prefetch(size_t index) {
     if (index >= frames_.size() || cache_[index] || ahead_.joinable()) {
+        return;
+    }
+    // A thread of its own costs about what decoding a small frame does: those are read when
+    // they are asked for.
+    const InputProbe& probe = frames_[index].probe;
+    if (probe.kind != INPUT_NOT_PROBED &&
+        int64_t{probe.width} * probe.height < READ_AHEAD_MIN_PIXELS) {
         return;
     }
     aheadIndex_ = index;

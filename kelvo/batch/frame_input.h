@@ -14,16 +14,47 @@
 #include "kelvo/batch/levels.h"
 #include "kelvo/batch/render_driver.h"
 #include "kelvo/imageio/frame_image.h"
+#include "kelvo/os/file_identity.h"
 #include "plugin/settings.h"
+
+// What the input check needs of a frame's files, read from their headers once (ProbeInputs)
+// and reused by every later stage: the memory bound, --skip-existing, the record of the run,
+// the check and the decoder.
+enum InputKind : uint8_t { INPUT_NOT_PROBED, INPUT_UNREADABLE, INPUT_PNG, INPUT_EXR };
+struct InputProbe {
+    InputKind kind = INPUT_NOT_PROBED;
+    // The colour's frame, when its headers read (a PNG's even beyond the pixel budget).
+    int width = 0;
+    int height = 0;
+    std::string colorError;  // the check's refusal of the colour file; "" when it passes
+    // The identifier pass, read only when the colour passes: its size, and its refusal.
+    int idsWidth = 0;
+    int idsHeight = 0;
+    std::string idsError;
+    // The files as they were when probed, for the record of the run (not sent to workers); the
+    // colour file's as the plan found it, when `colorIdentified`.
+    bool colorIdentified = false;
+    FileIdentity colorFile;
+    FileIdentity idsFile;
+    std::vector<std::string> views;  // an OpenEXR file's, as ExrFrameInfo (not sent to workers)
+    std::string view;
+};
 
 struct InputFrame {
     std::string colorPath;
     int frameNumber = 0;
     int sourceNumber = 0;  // the input's own number, which finds its identifier pass
+    InputProbe probe;
 };
 
-// Reads the headers of the first OpenEXR file among `frames` that has readable ones: with
-// display windows, its frame's size becomes the one every OpenEXR frame of the run must have
+// Probes every frame's files (each opened once), in order, until `stop` answers true; frames
+// left unprobed are read when they are asked about. With `options` as the check will have them.
+void ProbeInputs(std::vector<InputFrame>& frames, const InputOptions& options,
+                 const std::function<bool()>& stop);
+
+// Takes the first OpenEXR file among `frames` whose headers read (from its probe, when it has
+// one): with display windows, its frame's size becomes the one every OpenEXR frame of the run must
+// have
 // (`options.exrFrameWidth` ...). Returns a note for the user when that file has several views
 // and `options.exr.view` names none: which view is read; otherwise "".
 std::string PrepareExrInputs(const std::vector<InputFrame>& frames, InputOptions& options);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "kelvo/batch/render_worker.h"
 #include "kelvo/os/interrupt.h"
@@ -22,26 +23,25 @@ class PipeLink final : public WorkerLink {
 public:
     PipeLink(int toHost, int fromHost) : toHost_(toHost), fromHost_(fromHost) {}
     ~PipeLink() override {
+        Flush();
         close(toHost_);
         close(fromHost_);
     }
     PipeLink(const PipeLink&) = delete;
     PipeLink& operator=(const PipeLink&) = delete;
+    // Held until the worker waits for the host (every message is followed by a wait, or by the
+    // end), so that the messages of a frame go out in one write.
     int Write(const char* data, size_t size) override {
-        while (size > 0) {
-            const ssize_t written = write(toHost_, data, size);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                return 0;
-            }
-            data += written;
-            size -= static_cast<size_t>(written);
+        if (gone_) {
+            return 0;
         }
+        pending_.append(data, size);
         return 1;
     }
     int Read(char* data, size_t size) override {
+        if (!Flush()) {
+            return 0;
+        }
         while (size > 0) {
             const ssize_t part = read(fromHost_, data, size);
             if (part < 0 && errno == EINTR) {
@@ -57,6 +57,27 @@ public:
     }
 
 private:
+    // Writes what is held; 0, from then on, when the host has gone away.
+    int Flush() {
+        const char* data = pending_.data();
+        size_t size = pending_.size();
+        while (size > 0 && !gone_) {
+            const ssize_t written = write(toHost_, data, size);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            gone_ = written <= 0;
+            if (!gone_) {
+                data += written;
+                size -= static_cast<size_t>(written);
+            }
+        }
+        pending_.clear();
+        return gone_ ? 0 : 1;
+    }
+
+    std::string pending_;
+    bool gone_ = false;
     int toHost_;
     int fromHost_;
 };

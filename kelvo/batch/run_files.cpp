@@ -6,8 +6,6 @@
 #include <map>
 #include <utility>
 
-#include "kelvo/os/file_identity.h"
-
 namespace {
 
 // Where each file was first met, by name and by identity.
@@ -16,15 +14,50 @@ struct Seen {
     std::map<std::pair<uint64_t, uint64_t>, size_t> files;
 };
 
+// A directory of the run's files: its ComparableName, and whether it is there.
+struct Directory {
+    std::string name;
+    bool exists = false;
+};
+
+// ComparableName of `path`, its directory resolved once for every file in it (`directories`,
+// by the name given), which `directory` is then set to (null for a path with no file name).
+// A file that is a link is found by its identity instead.
+std::string NameOf(const std::string& path, std::map<std::string, Directory>& directories,
+                   const Directory*& directory) {
+    const std::filesystem::path whole(path);
+    const std::filesystem::path fileName = whole.filename();
+    directory = nullptr;
+    if (fileName.empty() || fileName == "." || fileName == "..") {
+        return ComparableName(path);
+    }
+    const std::string parent = whole.parent_path().string();
+    auto found = directories.find(parent);
+    if (found == directories.end()) {
+        const std::string named = parent.empty() ? "." : parent;
+        found = directories
+                    .emplace(parent, Directory{ComparableName(named), IdentifyFile(named).exists})
+                    .first;
+    }
+    directory = &found->second;
+    return ComparableNameIn(found->second.name, fileName.string());
+}
+
 }  // namespace
 
 int CheckRunFiles(const std::vector<RunFile>& files, std::string& error) {
     Seen read;
     Seen written;
+    std::map<std::string, Directory> directories;
     for (size_t i = 0; i < files.size(); ++i) {
         const RunFile& file = files[i];
-        const std::string name = ComparableName(file.path);
-        const FileIdentity identity = IdentifyFile(file.path);
+        const Directory* directory = nullptr;
+        const std::string name = NameOf(file.path, directories, directory);
+        // Nothing is in a directory that is not there (the outputs of a first run).
+        const FileIdentity identity = file.identity ? *file.identity
+                                      : directory != nullptr && !directory->exists
+                                          ? FileIdentity{}
+                                          : IdentifyFile(file.path);
         const bool identified = identity.exists && identity.inode != 0;
         const std::pair<uint64_t, uint64_t> key{identity.device, identity.inode};
         // A written file may meet nothing before it; a read one no written one.

@@ -2,13 +2,17 @@
 // over an input, and that a file written is not a directory.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "kelvo/os/file_identity.h"
 
 struct RunFile {
     std::string path;
     std::string role;  // what the run does with it, for messages: "frame 7's file"
     bool written = false;
+    std::optional<FileIdentity> identity;  // as the run found it already; looked up when empty
 };
 
 // 0, with `error` naming both ("'out/a0007.png' (frame 7's preview) and 'out/a0007.png'

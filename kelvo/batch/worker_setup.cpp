@@ -7,9 +7,10 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 7;                // offset 4, 32 bits little-endian
-// A frame takes at least its three frame numbers and five string lengths.
-constexpr size_t MIN_FRAME_BYTES = 8 * 4;
+constexpr uint32_t SETUP_VERSION = 8;                // offset 4, 32 bits little-endian
+// A frame takes at least its three frame numbers, five numbers of its probe and seven string
+// lengths.
+constexpr size_t MIN_FRAME_BYTES = 15 * 4;
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -178,6 +179,14 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
         PutString(out, input.colorPath);
         PutLe32(out, static_cast<uint32_t>(input.frameNumber));
         PutLe32(out, static_cast<uint32_t>(input.sourceNumber));
+        const InputProbe& probe = input.probe;
+        PutLe32(out, probe.kind);
+        PutLe32(out, static_cast<uint32_t>(probe.width));
+        PutLe32(out, static_cast<uint32_t>(probe.height));
+        PutString(out, probe.colorError);
+        PutLe32(out, static_cast<uint32_t>(probe.idsWidth));
+        PutLe32(out, static_cast<uint32_t>(probe.idsHeight));
+        PutString(out, probe.idsError);
     }
     return out;
 }
@@ -218,12 +227,18 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     for (uint32_t i = 0; i < count; ++i) {
         FramePlan& plan = setup.plans[i];
         InputFrame& input = setup.inputs[i];
+        InputProbe& probe = input.probe;
+        uint32_t kind = 0;
         if (!in.Int(plan.frameNumber) || !in.String(plan.label) || !in.String(plan.file) ||
             !in.String(plan.previewPath) || !in.String(plan.bmpPath) ||
             !in.String(input.colorPath) || !in.Int(input.frameNumber) ||
-            !in.Int(input.sourceNumber)) {
+            !in.Int(input.sourceNumber) || !in.Le32(kind) || kind > INPUT_EXR ||
+            !in.Int(probe.width) || !in.Int(probe.height) || !in.String(probe.colorError) ||
+            !in.Int(probe.idsWidth) || !in.Int(probe.idsHeight) || !in.String(probe.idsError) ||
+            probe.width < 0 || probe.height < 0 || probe.idsWidth < 0 || probe.idsHeight < 0) {
             return 0;
         }
+        probe.kind = static_cast<InputKind>(kind);
     }
     return in.Left() == 0 ? 1 : 0;
 }

@@ -34,7 +34,9 @@ constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
 // input options: ids pattern, identifier channel, layer, linear, maxId, the id map, window (1:
 // data), view, frame width, height and the file that set them, background identifier (-1:
 // none), alphaBelow, measureLuminance and maxPixels; of the outputs: transparent index and
-// RLE8), each frame's plan and input together. Integers are little-endian (32 bits; 64 for
+// RLE8), each frame's plan and input together, the input with what the host probed (kind,
+// width, height, colour refusal, identifiers' width, height and refusal) so that no worker
+// reads the headers again. Integers are little-endian (32 bits; 64 for
 // cacheBytes and maxPixels); strings and the block are a 32-bit length and their bytes.
 std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup);
 

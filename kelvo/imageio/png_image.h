@@ -15,17 +15,22 @@ struct PngHeader {
     int colorType = 0;  // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
     int bitDepth = 0;   // 1, 2, 4, 8 or 16 bits per sample (per index for palettes)
     int channels = 0;   // samples per pixel as stored: 1 to 4, a palette index counting as 1
+    uintmax_t fileBytes = UINTMAX_MAX;  // the file's size; UINTMAX_MAX when the system hides it
+    bool isPng = false;                 // the file starts with the PNG signature
 };
 
-// Reads the signature and every chunk before the image data. On 0, `error` holds the reason.
-[[nodiscard]] int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error);
+// Reads the signature and every chunk before the image data, opening the file once. The file's
+// size is `fileBytes` when the caller has just looked it up, else asked of the system. On 0,
+// `error` holds the reason, and `header.isPng` says whether the file had the signature.
+[[nodiscard]] int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error,
+                                uintmax_t fileBytes = UINTMAX_MAX);
 
 // The refusals the readers below make from a header, before they allocate anything: a side
 // beyond 65535, more than `maxPixels` pixels, more than this program's memory can count (at
-// `pixelBytes` a pixel), or more image data than the file at `path` could hold. On 0, `error`
-// holds the reason.
-[[nodiscard]] int CheckPngFrameSize(const std::string& path, const PngHeader& header,
-                                    int64_t maxPixels, size_t pixelBytes, std::string& error);
+// `pixelBytes` a pixel), or more image data than the file (`header.fileBytes`) could hold. On
+// 0, `error` holds the reason.
+[[nodiscard]] int CheckPngFrameSize(const PngHeader& header, int64_t maxPixels, size_t pixelBytes,
+                                    std::string& error);
 
 // Any PNG: grey, grey+alpha, RGB, RGBA or palette, 1 to 16 bits. Palettes and low bit depths
 // are expanded to 8 bits. 8-bit colour values v become v x 256, the scale on which the filter

@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #include <libdeflate.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -33,6 +33,8 @@ struct PngReader {
     uint64_t consumed = 8;
     unsigned char lastHeader[8] = {};
     uintmax_t fileBytes = UINTMAX_MAX;  // unknown, when the file system would not say
+    // stdio's own buffer would cost a stat of the open file; this one is freed after the close.
+    std::unique_ptr<char[]> buffer;
 
     ~PngReader() {
         if (png != nullptr) {
@@ -88,25 +90,42 @@ void ReadFromFile(png_structp png, png_bytep data, size_t size) {
 
 enum PngPurpose { PNG_FOR_COLOR, PNG_FOR_IDS };
 
-// The size of the file at `path`; UINTMAX_MAX when the file system would not say.
-uintmax_t FileBytes(const std::string& path) {
-    std::error_code sizeError;
-    const uintmax_t bytes = std::filesystem::file_size(path, sizeError);
-    return sizeError ? UINTMAX_MAX : bytes;
+constexpr size_t READ_BUFFER_SIZE = size_t{64} << 10;
+
+// The size of the open `file`; UINTMAX_MAX when the file system would not say.
+uintmax_t FileBytes(FILE* file) {
+#ifdef _WIN32
+    struct _stat64 status {};
+    const bool known = _fstat64(_fileno(file), &status) == 0;
+#else
+    struct stat status {};
+    const bool known = fstat(fileno(file), &status) == 0;
+#endif
+    return known && status.st_size >= 0 ? static_cast<uintmax_t>(status.st_size) : UINTMAX_MAX;
 }
 
-int Open(const std::string& path, PngReader& reader, std::string& error) {
+// Opens the file once, and reads its signature: `isPng` says whether it has one. The file's size
+// is `knownBytes`, when the caller knows it, else asked of the system.
+int Open(const std::string& path, PngReader& reader, std::string& error, bool* isPng = nullptr,
+         uintmax_t knownBytes = UINTMAX_MAX) {
     reader.file = std::fopen(path.c_str(), "rb");
     if (reader.file == nullptr) {
         error = std::strerror(errno);
         return 0;
     }
-    reader.fileBytes = FileBytes(path);
+    reader.buffer.reset(new (std::nothrow) char[READ_BUFFER_SIZE]);
+    if (reader.buffer) {
+        std::setvbuf(reader.file, reader.buffer.get(), _IOFBF, READ_BUFFER_SIZE);
+    }
+    reader.fileBytes = knownBytes != UINTMAX_MAX ? knownBytes : FileBytes(reader.file);
     unsigned char signature[8] = {};
     if (std::fread(signature, 1, sizeof signature, reader.file) != sizeof signature ||
         !LooksLikePng(signature, sizeof signature)) {
         error = "not a PNG file";
         return 0;
+    }
+    if (isPng != nullptr) {
+        *isPng = true;
     }
     reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader, OnPngError, OnPngWarning);
     if (reader.png != nullptr) {
@@ -371,12 +390,15 @@ bool LooksLikePng(const unsigned char* head, size_t size) {
     return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
 }
 
-int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error) {
+int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error,
+                  uintmax_t fileBytes) {
     PngReader reader;
     PngLayout layout;
-    if (!Open(path, reader, error)) {
+    header.isPng = false;
+    if (!Open(path, reader, error, &header.isPng, fileBytes)) {
         return 0;
     }
+    header.fileBytes = reader.fileBytes;
     if (!ReadInfo(reader, layout)) {
         error = reader.message;
         return 0;
@@ -390,8 +412,8 @@ int ReadPngHeader(const std::string& path, PngHeader& header, std::string& error
     return 1;
 }
 
-int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t maxPixels,
-                      size_t pixelBytes, std::string& error) {
+int CheckPngFrameSize(const PngHeader& header, int64_t maxPixels, size_t pixelBytes,
+                      std::string& error) {
     PngLayout layout;
     layout.width = static_cast<png_uint_32>(header.width);
     layout.height = static_cast<png_uint_32>(header.height);
@@ -399,7 +421,7 @@ int CheckPngFrameSize(const std::string& path, const PngHeader& header, int64_t 
     layout.colorType = header.colorType;
     layout.channels = header.channels;
     size_t imageBytes = 0;
-    return CheckSize(FileBytes(path), layout, maxPixels, pixelBytes, imageBytes, error);
+    return CheckSize(header.fileBytes, layout, maxPixels, pixelBytes, imageBytes, error);
 }
 
 int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,

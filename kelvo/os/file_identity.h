@@ -27,6 +27,11 @@ inline bool SameFileVersion(const FileIdentity& a, const FileIdentity& b) {
 // and normalised, and on Windows, whose names ignore letter case, in lower case.
 std::string ComparableName(const std::string& path);
 
+// What ComparableName gives for the file `fileName` (no separator, not "." or "..") in the
+// directory whose ComparableName is `directory`, when that file is no link: the files of a run
+// share a few directories, which are each resolved once rather than once a file.
+std::string ComparableNameIn(const std::string& directory, const std::string& fileName);
+
 // True when both exist and are one file, whatever their names (case, links, "..").
 inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.exists && b.exists && a.inode != 0 && a.device == b.device && a.inode == b.inode;

@@ -43,3 +43,11 @@ std::string ComparableName(const std::string& path) {
     }
     return name;
 }
+
+std::string ComparableNameIn(const std::string& directory, const std::string& fileName) {
+    std::string name = fileName;
+    if (!name.empty()) {
+        CharLowerBuffA(name.data(), static_cast<DWORD>(name.size()));
+    }
+    return (std::filesystem::path(directory) / name).string();
+}
