@@ -571,34 +571,47 @@ void RecordFrames(const RunKeys& keys, const std::vector<FramePlan>& plans,
     }
 }
 
-}  // namespace
-
-int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
+// Everything a render carries from one stage to the next.
+struct RenderRun {
     RenderOptions options;
-    std::string error;
-    if (!ParseRenderOptions(args, options, error)) {
-        return Fail(EXIT_BAD_INPUT, error + " (see 'kelvo render --help')");
-    }
-    if (options.help) {
-        std::fputs(RENDER_USAGE, stdout);
-        return EXIT_DONE;
-    }
-    InstallInterruptHandlers();
+    // Open for the whole run, as the filter that gave the settings.
+    PluginFilter plugin;
+    SettingsBlock block{};
+    PaletteRenderSettings settings;
+    // A stored block's ranges count as set; so do the ranges of the nearest-colour default.
+    bool rangeSet[RANGE_COUNT] = {};
+    std::vector<FramePlan> plans;
+    std::vector<InputFrame> inputs;
+    // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
+    std::vector<FramePlan> sequence;
+    RunKeys keys;
+    RunRecord record;
+    LevelSpans known;
+    bool levelsKnown = false;
+    std::vector<int> skipped;
+    CheckedFrames skippedSizes;
+    // Filled by the check of the inputs, then by the outputs' preparation.
+    CheckedFrames found;
+    LevelSpans levels;
+};
+
+// The defaults and notes of the options chosen: the ranges set, and the nearest-colour default
+// where nothing is chosen.
+void SettleChoices(RenderRun& run) {
+    RenderOptions& options = run.options;
     if (!options.edits.outputNote.empty()) {
         Complain("warning: " + options.edits.outputNote);
     }
-    // A stored block's ranges count as set; so do the ranges of the nearest-colour default.
-    bool rangeSet[RANGE_COUNT] = {};
     for (const RangeEdit& range : options.edits.ranges) {
-        rangeSet[range.id] = true;
+        run.rangeSet[range.id] = true;
     }
     if (!options.settingsFile.empty()) {
-        std::fill(std::begin(rangeSet), std::end(rangeSet), true);
+        std::fill(std::begin(run.rangeSet), std::end(run.rangeSet), true);
     }
     // Nothing chosen: every pixel to the nearest colour of the palette, as palette-remapping
     // tools do, rather than the block's defaults, which map everything to entry 0.
     if (options.settingsFile.empty() && options.edits.ranges.empty() && !options.edits.method) {
-        std::fill(std::begin(rangeSet), std::end(rangeSet), true);
+        std::fill(std::begin(run.rangeSet), std::end(run.rangeSet), true);
         for (int id = 0; id < RANGE_COUNT; ++id) {
             options.edits.ranges.push_back({id, 0, 255, false});
         }
@@ -614,12 +627,17 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
         Complain("note: --ids '" + options.input.idsPattern +
                  "' has no '#' for the frame number: every frame takes its identifiers from it");
     }
+}
 
-    PluginFilter plugin;
-    if (!plugin.Open(pluginPath, error)) {
+// Stage 1: the filter's settings and the frames to render. Returns an exit code, or -1 to go on.
+int PlanRun(RenderRun& run, const std::string& pluginPath) {
+    RenderOptions& options = run.options;
+    SettleChoices(run);
+    std::string error;
+    if (!run.plugin.Open(pluginPath, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
-    ImageFilter& filter = plugin.Filter();
+    ImageFilter& filter = run.plugin.Filter();
     std::string paletteNote;
     if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote)) {
         return Fail(EXIT_BAD_INPUT, error);
@@ -627,22 +645,17 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!paletteNote.empty() && !options.quiet) {
         Complain("note: " + paletteNote);
     }
-    SettingsBlock block{};
-    if (!ReadFilterSettings(filter, block)) {
+    if (!ReadFilterSettings(filter, run.block)) {
         return Fail(EXIT_NOT_WRITTEN, "the filter did not give its settings block");
     }
-    PaletteRenderSettings settings;
-    std::memcpy(&settings, block.data(), sizeof settings);
+    std::memcpy(&run.settings, run.block.data(), sizeof run.settings);
     if (!options.quiet) {
-        NoteDescendingRanges(options.edits.ranges, settings);
+        NoteDescendingRanges(options.edits.ranges, run.settings);
     }
-
-    std::vector<FramePlan> plans;
-    std::vector<InputFrame> inputs;
-    if (!PlanFrames(options, settings, plans, inputs, error)) {
+    if (!PlanFrames(options, run.settings, run.plans, run.inputs, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
-    options.input.exr.maxId = settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
+    options.input.exr.maxId = run.settings.source == SOURCE_MATERIAL_EFFECTS ? 255 : 65535;
     if (options.input.backgroundId > options.input.exr.maxId) {
         return Fail(EXIT_BAD_INPUT, "--background-id " +
                                         std::to_string(options.input.backgroundId) +
@@ -654,141 +667,150 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
             "note: --transparent marks its entry in PNG and GIF files, and neither --png "
             "nor --gif is given");
     }
-    const FrameOutputs outputs{options.transparentIndex, options.bmpRle};
-    // Every input's headers are read here, once; every later stage asks the probes.
-    ProbeInputs(inputs, options.input, [] { return InterruptRequested(); });
-    const std::string exrNote = PrepareExrInputs(inputs, options.input);
+    return -1;
+}
+
+// Stage 2: every input's headers, read here once (every later stage asks the probes), the
+// record of what made the frames already there, and the finished frames taken out of the run.
+void ProbeRun(RenderRun& run) {
+    RenderOptions& options = run.options;
+    ProbeInputs(run.inputs, options.input, [] { return InterruptRequested(); });
+    const std::string exrNote = PrepareExrInputs(run.inputs, options.input);
     if (!exrNote.empty() && !options.quiet) {
         Complain("note: " + exrNote);
     }
     // The record of what made the frames already there, and the spans known before measuring.
-    const RunKeys keys = KeysOfRun(options, block, plans, inputs);
-    const RunRecord record = ReadRunRecord(keys.recordPath);
-    LevelSpans known;
-    const bool levelsKnown = KnownLevels(options, record, keys, known);
-    options.input.measureLuminance = options.levelsAuto && !levelsKnown;
+    run.keys = KeysOfRun(options, run.block, run.plans, run.inputs);
+    run.record = ReadRunRecord(run.keys.recordPath);
+    run.levelsKnown = KnownLevels(options, run.record, run.keys, run.known);
+    options.input.measureLuminance = options.levelsAuto && !run.levelsKnown;
+    if (!options.gifFile.empty()) {
+        run.sequence = run.plans;
+    }
     // Finished frames leave the run here, before any check or worker sees them: no process
     // decodes, renders or touches them. Without known spans none is finished: the frames
     // rendered take spans measured over them, and those left would keep others.
-    std::vector<int> skipped;
-    CheckedFrames skippedSizes;
-    // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
-    const std::vector<FramePlan> sequence =
-        options.gifFile.empty() ? std::vector<FramePlan>{} : plans;
-    if (options.skipExisting && levelsKnown) {
-        std::vector<uint64_t> frameKeys;
-        for (const FramePlan& plan : plans) {
-            frameKeys.push_back(FrameKey(keys, plan, known));
-        }
-        const FrameClaims claims{&record, &frameKeys};
-        const std::vector<bool> finished = FindFinishedFrames(
-            plans, inputs, options.input, settings.palette, &claims, skippedSizes);
-        size_t kept = 0;
-        for (size_t i = 0; i < plans.size(); ++i) {
-            if (finished[i]) {
-                skipped.push_back(plans[i].frameNumber);
-            } else if (kept++ != i) {
-                plans[kept - 1] = std::move(plans[i]);
-                inputs[kept - 1] = std::move(inputs[i]);
-            }
-        }
-        plans.resize(kept);
-        inputs.resize(kept);
-        std::sort(skipped.begin(), skipped.end());
+    if (!options.skipExisting || !run.levelsKnown) {
+        return;
     }
-    // Once every input is known to be good: the directories, then the saved settings. A
-    // directory that cannot be made is an input error; nothing has been written then.
-    const std::vector<uint8_t> blockBytes(block.begin(), block.end());
+    std::vector<FramePlan>& plans = run.plans;
+    std::vector<InputFrame>& inputs = run.inputs;
+    std::vector<uint64_t> frameKeys;
+    for (const FramePlan& plan : plans) {
+        frameKeys.push_back(FrameKey(run.keys, plan, run.known));
+    }
+    const FrameClaims claims{&run.record, &frameKeys};
+    const std::vector<bool> finished = FindFinishedFrames(
+        plans, inputs, options.input, run.settings.palette, &claims, run.skippedSizes);
+    size_t kept = 0;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (finished[i]) {
+            run.skipped.push_back(plans[i].frameNumber);
+        } else if (kept++ != i) {
+            plans[kept - 1] = std::move(plans[i]);
+            inputs[kept - 1] = std::move(inputs[i]);
+        }
+    }
+    plans.resize(kept);
+    inputs.resize(kept);
+    std::sort(run.skipped.begin(), run.skipped.end());
+}
+
+// Stage 3, once every input is known to be good: the levels, the directories, then the saved
+// settings, and the record's forgetting. A directory that cannot be made is an input error;
+// nothing has been written then. Returns -1 to go on, or the exit code.
+int PrepareOutputs(RenderRun& run) {
+    const RenderOptions& options = run.options;
+    std::string problem;
+    if (!SettleChecked(options, run.found, run.skippedSizes, run.levelsKnown ? &run.known : nullptr,
+                       run.levels, problem)) {
+        return Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
+    }
+    if (!MakeOutputDirectories(run.plans, options, problem)) {
+        return Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
+    }
+    const std::vector<uint8_t> blockBytes(run.block.begin(), run.block.end());
+    if (!options.saveSettingsFile.empty() &&
+        !WriteFileBytes(options.saveSettingsFile, blockBytes, problem)) {
+        return Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile +
+                                          "': " + problem + "; nothing was rendered");
+    }
+    ForgetFrames(run.keys, run.plans);
+    return -1;
+}
+
+// Stage 5: the record, the warnings, the GIF, the summary and the exit code.
+int ConcludeRun(RenderRun& run, const RenderReport& report) {
+    const CheckedFrames* measured = run.levelsKnown ? nullptr : &run.found;
+    RecordFrames(run.keys, run.plans, report, run.levels, measured);
+    WarnOfIdentifiers(report, run.plans, run.rangeSet);
+    return Conclude(
+        report, run.plans.size(), run.skipped, run.options,
+        WriteGifOfRun(run.options, report, run.plans.size(), run.sequence, run.settings));
+}
+
+// Stage 4 in worker processes: several frames and several jobs, or a frame timeout, which
+// needs a worker to end. Returns an exit code, or -1 where workers are not available here.
+int RenderRunInWorkers(RenderRun& run, const std::string& pluginPath, int workers,
+                       size_t cacheBytes, const FrameOutputs& outputs, ProgressDisplay& progress,
+                       RenderReport& report) {
+    const RenderOptions& options = run.options;
     int refusal = EXIT_NOT_WRITTEN;
-    CheckedFrames found;
-    LevelSpans levels;
-    const auto prepareOutputs = [&options, &plans, &blockBytes, &refusal, &found, &skippedSizes,
-                                 &levels, &keys, &known, levelsKnown]() {
-        std::string problem;
-        if (!SettleChecked(options, found, skippedSizes, levelsKnown ? &known : nullptr, levels,
-                           problem)) {
-            refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
+    const auto prepareOutputs = [&run, &refusal]() {
+        const int code = PrepareOutputs(run);
+        if (code >= 0) {
+            refusal = code;
             return 0;
         }
-        if (!MakeOutputDirectories(plans, options, problem)) {
-            refusal = Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
-            return 0;
-        }
-        if (!options.saveSettingsFile.empty() &&
-            !WriteFileBytes(options.saveSettingsFile, blockBytes, problem)) {
-            refusal = Fail(EXIT_NOT_WRITTEN, "cannot write '" + options.saveSettingsFile +
-                                                 "': " + problem + "; nothing was rendered");
-            return 0;
-        }
-        ForgetFrames(keys, plans);
         return 1;
     };
-    const CheckedFrames* measured = levelsKnown ? nullptr : &found;
-    ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, plans.size());
-    RenderReport report;
-
-    // Several frames and several jobs: worker processes check and render, each with its own
-    // filter; where none can be started, this process does it all. A frame timeout needs a
-    // worker to end, so with one workers are used even for one job or one frame.
-    const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
-    int workers = static_cast<int>(std::min(static_cast<size_t>(jobs), plans.size()));
-    if (workers > 1) {
-        workers = BoundWorkersByMemory(workers, inputs, options);
+    ParallelRender parallel;
+    parallel.pluginPath = pluginPath;
+    parallel.settings = &run.settings;
+    parallel.plans = &run.plans;
+    parallel.inputs = &run.inputs;
+    parallel.inputOptions = &options.input;
+    parallel.cacheBytes = cacheBytes;
+    parallel.jobs = workers;
+    parallel.maxReports = MAX_INPUT_REPORTS;
+    parallel.checked = &run.found;
+    parallel.outputs = outputs;
+    parallel.levels = &run.levels;
+    parallel.frameTimeoutSeconds = options.frameTimeoutSeconds.value_or(0);
+    switch (RenderInWorkers(parallel, Complain, prepareOutputs, progress, report)) {
+        case PARALLEL_UNAVAILABLE:
+            // Asked-for workers, and a frame timeout, are not silently dropped.
+            if (options.frameTimeoutSeconds) {
+                Complain(
+                    "warning: worker processes are not available here; rendering in this "
+                    "process, where --frame-timeout cannot end a frame");
+            } else if (options.jobs > 1 && !options.quiet) {
+                std::fprintf(stderr,
+                             "kelvo: note: -j %d: worker processes are not available here; "
+                             "rendering in this process\n",
+                             options.jobs);
+            }
+            return -1;
+        case PARALLEL_BAD_INPUT:
+            return Fail(EXIT_BAD_INPUT, "nothing was rendered");
+        case PARALLEL_INTERRUPTED:
+            return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
+        case PARALLEL_NOT_STARTED:
+            return refusal;
+        case PARALLEL_WORKER_LOST:
+            return Fail(EXIT_NOT_WRITTEN,
+                        "a worker process ended while checking the inputs; nothing was "
+                        "rendered");
+        case PARALLEL_RENDERED:
+            return ConcludeRun(run, report);
     }
-    // Bytes, held below what a size_t counts (a 32-bit process could not hold more anyway).
-    const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
-                                        static_cast<long long>(SIZE_MAX >> 20));
-    const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
-    // (With every frame skipped there is nothing for a worker to do.)
-    if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
-        ParallelRender run;
-        run.pluginPath = pluginPath;
-        run.settings = &settings;
-        run.plans = &plans;
-        run.inputs = &inputs;
-        run.inputOptions = &options.input;
-        run.cacheBytes = cacheBytes;
-        run.jobs = workers;
-        run.maxReports = MAX_INPUT_REPORTS;
-        run.checked = &found;
-        run.outputs = outputs;
-        run.levels = &levels;
-        run.frameTimeoutSeconds = options.frameTimeoutSeconds.value_or(0);
-        const ParallelResult result =
-            RenderInWorkers(run, Complain, prepareOutputs, progress, report);
-        switch (result) {
-            case PARALLEL_UNAVAILABLE:
-                // Asked-for workers, and a frame timeout, are not silently dropped.
-                if (options.frameTimeoutSeconds) {
-                    Complain(
-                        "warning: worker processes are not available here; rendering in this "
-                        "process, where --frame-timeout cannot end a frame");
-                } else if (options.jobs > 1 && !options.quiet) {
-                    std::fprintf(stderr,
-                                 "kelvo: note: -j %d: worker processes are not available here; "
-                                 "rendering in this process\n",
-                                 options.jobs);
-                }
-                break;
-            case PARALLEL_BAD_INPUT:
-                return Fail(EXIT_BAD_INPUT, "nothing was rendered");
-            case PARALLEL_INTERRUPTED:
-                return Fail(EXIT_INTERRUPTED, "interrupted before any frame was rendered");
-            case PARALLEL_NOT_STARTED:
-                return refusal;
-            case PARALLEL_WORKER_LOST:
-                return Fail(EXIT_NOT_WRITTEN,
-                            "a worker process ended while checking the inputs; nothing was "
-                            "rendered");
-            case PARALLEL_RENDERED:
-                RecordFrames(keys, plans, report, levels, measured);
-                WarnOfIdentifiers(report, plans, rangeSet);
-                return Conclude(report, plans.size(), skipped, options,
-                                WriteGifOfRun(options, report, plans.size(), sequence, settings));
-        }
-    }
+    return -1;
+}
 
-    FileFrameSource source(std::move(inputs), options.input, cacheBytes);
+// Stage 4 in this process: the check of the inputs, the outputs' preparation, the frames.
+int RenderRunHere(RenderRun& run, size_t cacheBytes, const FrameOutputs& outputs,
+                  ProgressDisplay& progress, RenderReport& report) {
+    FileFrameSource source(std::move(run.inputs), run.options.input, cacheBytes);
     const int inputsGood =
         source.Check(Complain, MAX_INPUT_REPORTS, [] { return InterruptRequested(); });
     if (InterruptRequested()) {
@@ -797,14 +819,55 @@ int RunRenderCommand(const std::vector<std::string>& args, const std::string& pl
     if (!inputsGood) {
         return Fail(EXIT_BAD_INPUT, "nothing was rendered");
     }
-    found = source.Checked();
-    if (!prepareOutputs()) {
+    run.found = source.Checked();
+    const int refusal = PrepareOutputs(run);
+    if (refusal >= 0) {
         return refusal;
     }
-    source.SetLevels(levels);
-    RenderFrames(settings, plans, source, progress, report, outputs);
-    RecordFrames(keys, plans, report, levels, measured);
-    WarnOfIdentifiers(report, plans, rangeSet);
-    return Conclude(report, plans.size(), skipped, options,
-                    WriteGifOfRun(options, report, plans.size(), sequence, settings));
+    source.SetLevels(run.levels);
+    RenderFrames(run.settings, run.plans, source, progress, report, outputs);
+    return ConcludeRun(run, report);
+}
+
+}  // namespace
+
+int RunRenderCommand(const std::vector<std::string>& args, const std::string& pluginPath) {
+    RenderRun run;
+    RenderOptions& options = run.options;
+    std::string error;
+    if (!ParseRenderOptions(args, options, error)) {
+        return Fail(EXIT_BAD_INPUT, error + " (see 'kelvo render --help')");
+    }
+    if (options.help) {
+        std::fputs(RENDER_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    InstallInterruptHandlers();
+    const int planned = PlanRun(run, pluginPath);
+    if (planned >= 0) {
+        return planned;
+    }
+    const FrameOutputs outputs{options.transparentIndex, options.bmpRle};
+    ProbeRun(run);
+    ProgressDisplay progress(ChooseProgressMode(options.quiet, stderr), stderr, run.plans.size());
+    RenderReport report;
+    const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
+    int workers = static_cast<int>(std::min(static_cast<size_t>(jobs), run.plans.size()));
+    if (workers > 1) {
+        workers = BoundWorkersByMemory(workers, run.inputs, options);
+    }
+    // Bytes, held below what a size_t counts (a 32-bit process could not hold more anyway).
+    const long long cacheMib = std::min(options.frameCacheMib.value_or(DEFAULT_FRAME_CACHE_MIB),
+                                        static_cast<long long>(SIZE_MAX >> 20));
+    const size_t cacheBytes = static_cast<size_t>(cacheMib) << 20;
+    // Where no worker can be started, this process does it all. (With every frame skipped
+    // there is nothing for a worker to do.)
+    if (workers > 1 || (workers == 1 && options.frameTimeoutSeconds)) {
+        const int code =
+            RenderRunInWorkers(run, pluginPath, workers, cacheBytes, outputs, progress, report);
+        if (code >= 0) {
+            return code;
+        }
+    }
+    return RenderRunHere(run, cacheBytes, outputs, progress, report);
 }
