@@ -92,6 +92,233 @@ uint32_t NextFrameFor(std::vector<WorkerRecord>& workers, size_t worker) {
     return static_cast<uint32_t>(index);
 }
 
+// One run's scheduling, stage by stage: the check, the report of bad inputs, the render and
+// the settling of frames left without an outcome.
+class Scheduling {
+public:
+    Scheduling(const ParallelRender& run, WorkerProcesses& processes)
+        : run_(run),
+          plans_(*run.plans),
+          processes_(processes),
+          workers_(processes.Count()),
+          timeout_("took longer than --frame-timeout " + std::to_string(run.frameTimeoutSeconds) +
+                   (run.frameTimeoutSeconds == 1 ? " second" : " seconds") +
+                   "; its worker process was ended") {}
+
+    // True once an interrupt was seen or passed on to the workers.
+    bool Interrupted() const { return InterruptRequested() || forwarded_; }
+
+    // The check: frames go out in order to whichever worker asks; each worker keeps a list
+    // of those it checked. A worker that ends before it has checked its frames (crashed,
+    // killed) ends the run, and so does one stuck on a frame, which is ended; a new one takes
+    // its place, so that every bad input is still reported. Returns the bad inputs, in frame
+    // order, and sets `lost` when a worker was lost or frames went unchecked.
+    std::map<size_t, std::string> Check(bool& lost) {
+        std::map<size_t, std::string> problems;
+        size_t nextToCheck = 0;
+        PumpMessages(
+            processes_, workers_, forwarded_,
+            [&](size_t worker, const WorkerMessage& message) {
+                if (message.kind == MESSAGE_PROCESS) {
+                    NoteProcess(worker, message);
+                } else if (message.kind == MESSAGE_NEXT) {
+                    workers_[worker].busyWith = NO_FRAME;
+                    if (nextToCheck < plans_.size() && !forwarded_) {
+                        workers_[worker].frames.push_back(nextToCheck);
+                        Assign(run_, processes_, workers_, worker, nextToCheck++, false);
+                    } else {
+                        processes_.Order(worker, NO_MORE_FRAMES);
+                    }
+                } else if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
+                    problems[IndexField(message)] = message.fields[1];
+                } else if (message.kind == MESSAGE_CHECKED && !workers_[worker].checked) {
+                    workers_[worker].checked = true;
+                    if (run_.checked != nullptr && message.fields.size() == CHECKED_FIELDS) {
+                        run_.checked->Add(ParseChecked(message.fields));
+                    }
+                }
+            },
+            [&](size_t worker) {
+                WorkerRecord& gone = workers_[worker];
+                if (!gone.gone && !gone.checked) {
+                    lost = true;
+                    if (gone.busyWith < plans_.size()) {
+                        problems[gone.busyWith] =
+                            FrameName(gone.busyWith) + "its worker process ended while checking it";
+                    }
+                }
+                gone.gone = true;
+                gone.busyWith = NO_FRAME;
+            },
+            [&] {
+                // Ended like a lost worker, not refused as a bad input: the file may be sound
+                // and the machine slow, so the run is worth trying again (exit code 1, not 2).
+                EndStuckWorkers(run_, processes_, workers_, [&](size_t index, const auto&) {
+                    problems[index] = FrameName(index) + "checking it " + timeout_;
+                    lost = true;
+                });
+            },
+            [&] {
+                return std::all_of(
+                    workers_.begin(), workers_.end(),
+                    [](const WorkerRecord& worker) { return worker.gone || worker.checked; });
+            });
+        lost = lost || nextToCheck != plans_.size();
+        return problems;
+    }
+
+    // The render: frames go out on demand, outcomes arrive in any order and are shown in
+    // frame order. A worker started in place of one that was stuck goes through an empty
+    // check first.
+    void Render(ProgressDisplay& progress, RenderReport& report) {
+        for (size_t worker = 0; worker < workers_.size(); ++worker) {
+            if (workers_[worker].checked) {
+                StartRendering(processes_, run_, worker);
+            }
+        }
+        outcomes_.assign(plans_.size(), std::nullopt);
+        PumpMessages(
+            processes_, workers_, forwarded_,
+            [&](size_t worker, const WorkerMessage& message) {
+                if (message.kind == MESSAGE_PROCESS) {
+                    NoteProcess(worker, message);
+                    return;
+                }
+                if (message.kind == MESSAGE_CHECKED && !workers_[worker].checked) {
+                    workers_[worker].checked = true;
+                    StartRendering(processes_, run_, worker);
+                    return;
+                }
+                if (message.kind == MESSAGE_NEXT) {
+                    const uint32_t next = !workers_[worker].checked || Interrupted()
+                                              ? NO_MORE_FRAMES
+                                              : NextFrameFor(workers_, worker);
+                    if (next == NO_MORE_FRAMES) {
+                        processes_.Order(worker, NO_MORE_FRAMES);
+                    } else {
+                        Assign(run_, processes_, workers_, worker, next, true);
+                    }
+                    return;
+                }
+                workers_[worker].busyWith = NO_FRAME;
+                if (message.kind == MESSAGE_STOPPED) {
+                    report.interrupted = true;
+                    return;
+                }
+                size_t index = 0;
+                FrameOutcome outcome;
+                if (!ParseFrameOutcome(message, plans_.size(), index, outcome)) {
+                    return;
+                }
+                outcome.frameNumber = plans_[index].frameNumber;
+                Settle(progress, index, outcome);
+            },
+            [&](size_t worker) {
+                // Its pipe closes as it ends: what it was writing stays half done.
+                if (workers_[worker].busyWith < plans_.size()) {
+                    SweepTemporaryFiles(plans_[workers_[worker].busyWith],
+                                        workers_[worker].process);
+                }
+                workers_[worker].gone = true;
+                workers_[worker].busyWith = NO_FRAME;
+            },
+            [&] {
+                EndStuckWorkers(run_, processes_, workers_, [&](size_t index, const auto& before) {
+                    // Ended after its files were in place: they are the frame's, written whole.
+                    FrameOutcome outcome;
+                    outcome.frameNumber = plans_[index].frameNumber;
+                    outcome.file = plans_[index].file;
+                    outcome.written = LeftWritten(run_, index, before);
+                    outcome.reason = outcome.written ? "" : "rendering it " + timeout_;
+                    Settle(progress, index, outcome);
+                });
+            },
+            [] { return false; });
+    }
+
+    // After the render: frames after a gap (an interrupted frame, or a worker that was lost)
+    // are shown now, and every outcome goes into `report`.
+    void SettleTheRest(ProgressDisplay& progress, RenderReport& report) {
+        // As in one process: a signal after the last frame was written interrupts nothing.
+        const bool allRendered =
+            std::all_of(outcomes_.begin(), outcomes_.end(),
+                        [](const auto& outcome) { return outcome.has_value(); });
+        report.interrupted = !allRendered && (report.interrupted || Interrupted());
+        for (size_t index = 0; index < plans_.size(); ++index) {
+            if (!outcomes_[index] && !report.interrupted) {
+                FrameOutcome lostFrame;
+                lostFrame.frameNumber = plans_[index].frameNumber;
+                lostFrame.file = plans_[index].file;
+                lostFrame.reason = "its worker process ended before it was rendered";
+                outcomes_[index] = lostFrame;
+            }
+            if (index >= nextShown_ && outcomes_[index]) {
+                Show(progress, index);
+            }
+            if (outcomes_[index]) {
+                report.frames.push_back(*outcomes_[index]);
+            }
+        }
+        progress.Finish();
+    }
+
+private:
+    std::string FrameName(size_t index) const {
+        return "frame " + std::to_string(plans_[index].frameNumber) + " (" + plans_[index].label +
+               "): ";
+    }
+
+    void NoteProcess(size_t worker, const WorkerMessage& message) {
+        const size_t process = IndexField(message);
+        workers_[worker].process = process != SIZE_MAX ? process : 0;
+    }
+
+    void Show(ProgressDisplay& progress, size_t index) const {
+        const FrameOutcome& outcome = *outcomes_[index];
+        const FramePlan& plan = plans_[index];
+        if (outcome.written) {
+            progress.StartFrame(index);
+            progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
+                                  ExtraFilesWritten(plan, outcome));
+        }
+        for (const std::string& problem : DescribeFrameProblems(plan, outcome)) {
+            progress.Error(problem);
+        }
+    }
+
+    // Notes `outcome` and shows every frame now ready in frame order.
+    void Settle(ProgressDisplay& progress, size_t index, const FrameOutcome& outcome) {
+        outcomes_[index] = outcome;
+        while (nextShown_ < plans_.size() && outcomes_[nextShown_]) {
+            Show(progress, nextShown_++);
+        }
+    }
+
+    const ParallelRender& run_;
+    const std::vector<FramePlan>& plans_;
+    WorkerProcesses& processes_;
+    std::vector<WorkerRecord> workers_;
+    bool forwarded_ = false;
+    const std::string timeout_;
+    std::vector<std::optional<FrameOutcome>> outcomes_;
+    size_t nextShown_ = 0;
+};
+
+// Reports the bad inputs in frame order, at most `maxReports` of them and then how many more.
+void ReportProblems(const std::map<size_t, std::string>& problems, size_t maxReports,
+                    const std::function<void(const std::string&)>& reportBadInput) {
+    size_t reported = 0;
+    for (const auto& [index, message] : problems) {
+        if (reported++ < maxReports) {
+            reportBadInput(message);
+        }
+    }
+    if (problems.size() > maxReports) {
+        reportBadInput("... and " + std::to_string(problems.size() - maxReports) +
+                       " more bad inputs");
+    }
+}
+
 }  // namespace
 
 int WorkersWithinMemory(int jobs, uint64_t frameBytes, uint64_t physicalBytes) {
@@ -106,93 +333,18 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,
                                RenderReport& report) {
-    const std::vector<FramePlan>& plans = *run.plans;
     const std::unique_ptr<WorkerProcesses> processes = StartWorkers(run);
     if (processes == nullptr) {
         return PARALLEL_UNAVAILABLE;
     }
-    std::vector<WorkerRecord> workers(processes->Count());
-    bool forwarded = false;
-    const std::string timeout =
-        "took longer than --frame-timeout " + std::to_string(run.frameTimeoutSeconds) +
-        (run.frameTimeoutSeconds == 1 ? " second" : " seconds") + "; its worker process was ended";
-    const auto frameName = [&plans](size_t index) {
-        return "frame " + std::to_string(plans[index].frameNumber) + " (" + plans[index].label +
-               "): ";
-    };
-
-    // The check: frames go out in order to whichever worker asks; each worker keeps a list
-    // of those it checked. A worker that ends before it has checked its frames (crashed,
-    // killed) ends the run, and so does one stuck on a frame, which is ended; a new one takes
-    // its place, so that every bad input is still reported.
-    std::map<size_t, std::string> problems;  // bad inputs, in frame order
+    Scheduling scheduling(run, *processes);
     bool lost = false;
-    size_t nextToCheck = 0;
-    PumpMessages(
-        *processes, workers, forwarded,
-        [&](size_t worker, const WorkerMessage& message) {
-            if (message.kind == MESSAGE_PROCESS) {
-                const size_t process = IndexField(message);
-                workers[worker].process = process != SIZE_MAX ? process : 0;
-            } else if (message.kind == MESSAGE_NEXT) {
-                workers[worker].busyWith = NO_FRAME;
-                if (nextToCheck < plans.size() && !forwarded) {
-                    workers[worker].frames.push_back(nextToCheck);
-                    Assign(run, *processes, workers, worker, nextToCheck++, false);
-                } else {
-                    processes->Order(worker, NO_MORE_FRAMES);
-                }
-            } else if (message.kind == MESSAGE_BAD_INPUT && message.fields.size() == 2) {
-                problems[IndexField(message)] = message.fields[1];
-            } else if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
-                workers[worker].checked = true;
-                if (run.checked != nullptr && message.fields.size() == CHECKED_FIELDS) {
-                    run.checked->Add(ParseChecked(message.fields));
-                }
-            }
-        },
-        [&](size_t worker) {
-            WorkerRecord& gone = workers[worker];
-            if (!gone.gone && !gone.checked) {
-                lost = true;
-                if (gone.busyWith < plans.size()) {
-                    problems[gone.busyWith] =
-                        frameName(gone.busyWith) + "its worker process ended while checking it";
-                }
-            }
-            gone.gone = true;
-            gone.busyWith = NO_FRAME;
-        },
-        [&] {
-            // Ended like a lost worker, not refused as a bad input: the file may be sound and
-            // the machine slow, so the run is worth trying again (exit code 1, not 2).
-            EndStuckWorkers(run, *processes, workers, [&](size_t index, const auto&) {
-                problems[index] = frameName(index) + "checking it " + timeout;
-                lost = true;
-            });
-        },
-        [&] {
-            return std::all_of(workers.begin(), workers.end(), [](const WorkerRecord& worker) {
-                return worker.gone || worker.checked;
-            });
-        });
-    if (InterruptRequested() || forwarded) {
+    const std::map<size_t, std::string> problems = scheduling.Check(lost);
+    if (scheduling.Interrupted()) {
         processes->End();
         return PARALLEL_INTERRUPTED;
     }
-    lost = lost || nextToCheck != plans.size();
-    if (!problems.empty()) {
-        size_t reported = 0;
-        for (const auto& [index, message] : problems) {
-            if (reported++ < run.maxReports) {
-                reportBadInput(message);
-            }
-        }
-        if (problems.size() > run.maxReports) {
-            reportBadInput("... and " + std::to_string(problems.size() - run.maxReports) +
-                           " more bad inputs");
-        }
-    }
+    ReportProblems(problems, run.maxReports, reportBadInput);
     if (lost || !problems.empty()) {
         processes->End();
         return lost ? PARALLEL_WORKER_LOST : PARALLEL_BAD_INPUT;
@@ -201,114 +353,8 @@ ParallelResult RenderInWorkers(const ParallelRender& run,
         processes->End();
         return PARALLEL_NOT_STARTED;
     }
-    for (size_t worker = 0; worker < workers.size(); ++worker) {
-        if (workers[worker].checked) {
-            StartRendering(*processes, run, worker);
-        }
-    }
-
-    // The render: frames go out on demand, outcomes arrive in any order and are shown in
-    // frame order. A worker started in place of one that was stuck goes through an empty check
-    // first.
-    std::vector<std::optional<FrameOutcome>> outcomes(plans.size());
-    size_t nextShown = 0;
-    const auto show = [&](size_t index) {
-        const FrameOutcome& outcome = *outcomes[index];
-        const FramePlan& plan = plans[index];
-        if (outcome.written) {
-            progress.StartFrame(index);
-            progress.FrameWritten(index, plan.frameNumber, plan.label, outcome.file,
-                                  ExtraFilesWritten(plan, outcome));
-        }
-        for (const std::string& problem : DescribeFrameProblems(plan, outcome)) {
-            progress.Error(problem);
-        }
-    };
-    const auto settle = [&](size_t index, const FrameOutcome& outcome) {
-        outcomes[index] = outcome;
-        while (nextShown < plans.size() && outcomes[nextShown]) {
-            show(nextShown++);
-        }
-    };
-    PumpMessages(
-        *processes, workers, forwarded,
-        [&](size_t worker, const WorkerMessage& message) {
-            if (message.kind == MESSAGE_PROCESS) {
-                const size_t process = IndexField(message);
-                workers[worker].process = process != SIZE_MAX ? process : 0;
-                return;
-            }
-            if (message.kind == MESSAGE_CHECKED && !workers[worker].checked) {
-                workers[worker].checked = true;
-                StartRendering(*processes, run, worker);
-                return;
-            }
-            if (message.kind == MESSAGE_NEXT) {
-                const uint32_t next = !workers[worker].checked || forwarded || InterruptRequested()
-                                          ? NO_MORE_FRAMES
-                                          : NextFrameFor(workers, worker);
-                if (next == NO_MORE_FRAMES) {
-                    processes->Order(worker, NO_MORE_FRAMES);
-                } else {
-                    Assign(run, *processes, workers, worker, next, true);
-                }
-                return;
-            }
-            workers[worker].busyWith = NO_FRAME;
-            if (message.kind == MESSAGE_STOPPED) {
-                report.interrupted = true;
-                return;
-            }
-            size_t index = 0;
-            FrameOutcome outcome;
-            if (!ParseFrameOutcome(message, plans.size(), index, outcome)) {
-                return;
-            }
-            outcome.frameNumber = plans[index].frameNumber;
-            settle(index, outcome);
-        },
-        [&](size_t worker) {
-            // Its pipe closes as it ends: what it was writing stays half done.
-            if (workers[worker].busyWith < plans.size()) {
-                SweepTemporaryFiles(plans[workers[worker].busyWith], workers[worker].process);
-            }
-            workers[worker].gone = true;
-            workers[worker].busyWith = NO_FRAME;
-        },
-        [&] {
-            EndStuckWorkers(run, *processes, workers, [&](size_t index, const auto& before) {
-                // Ended after its files were in place: they are the frame's, written whole.
-                FrameOutcome outcome;
-                outcome.frameNumber = plans[index].frameNumber;
-                outcome.file = plans[index].file;
-                outcome.written = LeftWritten(run, index, before);
-                outcome.reason = outcome.written ? "" : "rendering it " + timeout;
-                settle(index, outcome);
-            });
-        },
-        [] { return false; });
+    scheduling.Render(progress, report);
     processes->End();
-    // As in one process: a signal after the last frame was written interrupts nothing.
-    const bool allRendered = std::all_of(outcomes.begin(), outcomes.end(),
-                                         [](const auto& outcome) { return outcome.has_value(); });
-    report.interrupted = !allRendered && (report.interrupted || forwarded || InterruptRequested());
-
-    // Frames after a gap (an interrupted frame, or a worker that was lost) are shown now.
-    for (size_t index = 0; index < plans.size(); ++index) {
-        if (!outcomes[index] && !report.interrupted) {
-            FrameOutcome lostFrame;
-            lostFrame.frameNumber = plans[index].frameNumber;
-            lostFrame.file = plans[index].file;
-            lostFrame.reason = "its worker process ended before it was rendered";
-            outcomes[index] = lostFrame;
-        }
-        if (index >= nextShown && outcomes[index]) {
-            show(index);
-        }
-        if (outcomes[index]) {
-            report.frames.push_back(*outcomes[index]);
-        }
-    }
-    progress.Finish();
+    scheduling.SettleTheRest(progress, report);
     return PARALLEL_RENDERED;
 }
