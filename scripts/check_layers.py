@@ -22,7 +22,8 @@ LAYERS = [
     # The plug-in only through its data contract (the settings block and the frame file name)
     # and the engine it renders with.
     ("kelvo/batch/", ["kelvo/batch/", "kelvo/imageio/", "kelvo/os/", "host/", "hostapi/", "pcx/",
-                      "plugin/settings.h", "render/frame_file.h", "render/frame_engine.h"]),
+                      "plugin/settings.h", "render/frame_file.h", "render/frame_engine.h",
+                      "render/range_choices.h"]),
     ("kelvo/", ["kelvo/", "host/", "win32_standin/"] + MODULE),
     ("host/", ["host/", "win32_standin/"] + MODULE),
     ("plugin/", MODULE),
