@@ -29,26 +29,27 @@ class DemoFrameSource final : public FrameSource {
 public:
     explicit DemoFrameSource(std::filesystem::path inputs) : inputs_(std::move(inputs)) {}
 
-    int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override {
-        RenderDemoFrame(static_cast<int>(index), frame);
+    const DecodedFrame* LoadFrame(size_t index, std::string& error) override {
+        RenderDemoFrame(static_cast<int>(index), frame_);
         char number[16];
         std::snprintf(number, sizeof number, "%04d", static_cast<int>(index) + 1);
         const std::string color = (inputs_ / ("beauty_" + std::string(number) + ".png")).string();
         const std::string ids = (inputs_ / ("objid_" + std::string(number) + ".png")).string();
         std::string reason;
-        if (!WriteColorPng(color, frame.color, reason)) {
+        if (!WriteColorPng(color, frame_.color, reason)) {
             error = "cannot write '" + color + "': " + reason;
-            return 0;
+            return nullptr;
         }
-        if (!WriteIdPng(ids, frame.ids, reason)) {
+        if (!WriteIdPng(ids, frame_.ids, reason)) {
             error = "cannot write '" + ids + "': " + reason;
-            return 0;
+            return nullptr;
         }
-        return 1;
+        return &frame_;
     }
 
 private:
     std::filesystem::path inputs_;
+    DecodedFrame frame_;
 };
 
 // How the user's shell starts this very program: "kelvo" when the PATH finds it, else its

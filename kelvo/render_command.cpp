@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "host/filter_factory.h"
@@ -543,15 +544,19 @@ void RecordFrames(const RunKeys& keys, const std::vector<FramePlan>& plans,
     if (report.frames.empty() && measured == nullptr) {
         return;
     }
+    // Each outcome's plan, found by its frame number in one pass rather than a search apiece.
+    std::unordered_map<int, const FramePlan*> planOf;
+    for (const FramePlan& plan : plans) {
+        planOf.emplace(plan.frameNumber, &plan);
+    }
     const auto add = [&](RunRecord& record) {
         for (const FrameOutcome& outcome : report.frames) {
-            const auto plan = std::find_if(
-                plans.begin(), plans.end(),
-                [&outcome](const FramePlan& p) { return p.frameNumber == outcome.frameNumber; });
-            if (plan != plans.end() && outcome.written && outcome.content != 0 &&
+            const auto found = planOf.find(outcome.frameNumber);
+            if (found != planOf.end() && outcome.written && outcome.content != 0 &&
                 outcome.previewReason.empty() && outcome.bmpReason.empty()) {
-                record.frames[std::filesystem::path(plan->file).filename().string()] = {
-                    FrameKey(keys, *plan, levels), outcome.content};
+                const FramePlan& plan = *found->second;
+                record.frames[std::filesystem::path(plan.file).filename().string()] = {
+                    FrameKey(keys, plan, levels), outcome.content};
             }
         }
         if (measured != nullptr) {

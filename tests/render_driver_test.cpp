@@ -16,13 +16,14 @@ namespace {
 // Frames of a fixed grey level per frame, identifiers 0 and 1 alternating by column.
 class GreyFrames final : public FrameSource {
 public:
-    int LoadFrame(size_t index, DecodedFrame& frame, std::string&) override {
+    const DecodedFrame* LoadFrame(size_t index, std::string&) override {
         const auto grey = static_cast<uint16_t>(20000 * index + 1000);
         frame.color = {4, 2, std::vector<uint16_t>(4 * 2 * 4, grey)};
         frame.ids = {4, 2, {0, 1, 0, 1, 0, 1, 0, 1}};
         ++loads;
-        return 1;
+        return &frame;
     }
+    DecodedFrame frame;
     int loads = 0;
 };
 
@@ -91,10 +92,7 @@ TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
 TEST_F(RenderDriverTest, SaysHowMuchMemoryTheIndicesAskedFor) {
     class Held final : public FrameSource {
     public:
-        int LoadFrame(size_t, DecodedFrame& frame, std::string&) override {
-            frame = std::move(held);  // allocates nothing under the cap
-            return 1;
-        }
+        const DecodedFrame* LoadFrame(size_t, std::string&) override { return &held; }
         DecodedFrame held{{1024, 1024, std::vector<uint16_t>(size_t{1024} * 1024 * 4)}, {}};
     } large;
     RenderReport report;

@@ -126,7 +126,7 @@ std::vector<uint16_t> IdMapTable(const InputOptions& options) {
 }
 
 int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
-                std::string& error, PixelLender* lender) {
+                std::string& error) {
     const std::string& path = input.colorPath;
     std::string reason;
     const std::vector<uint16_t> standsFor = IdMapTable(options);
@@ -140,11 +140,13 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
         return 0;
     }
     if (kind == IMAGE_PNG) {
-        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels, lender)) {
+        if (!ReadColorPng(path, frame.color, reason, options.exr.maxPixels)) {
             error = "cannot read " + Quote(path) + ": " + reason;
             return 0;
         }
-        frame.ids = IdImage{};
+        frame.ids.width = 0;
+        frame.ids.height = 0;
+        frame.ids.ids.clear();
     } else {
         // With a map the stored values may be anything; the identifiers are checked below.
         // The reader maps them, so that pixels with no stored identifier take the background
@@ -422,9 +424,9 @@ FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions
 }
 
 int LoadInputFrame(const InputFrame& input, const InputOptions& options, DecodedFrame& frame,
-                   std::string& error, PixelLender* lender) {
+                   std::string& error) {
     try {
-        return LoadOrThrow(input, options, frame, error, lender);
+        return LoadOrThrow(input, options, frame, error);
     } catch (const std::bad_alloc&) {
         error = "not enough memory to read '" + input.colorPath + "'";
         return 0;
@@ -499,27 +501,28 @@ int FileFrameSource::CheckFrame(size_t index, std::string& error) {
     return 1;
 }
 
-int FileFrameSource::LoadFrame(size_t index, DecodedFrame& frame, std::string& error) {
+const DecodedFrame* FileFrameSource::LoadFrame(size_t index, std::string& error) {
     if (index >= frames_.size()) {
         error = "no such frame";
-        return 0;
+        return nullptr;
     }
-    aheadTaken_ = false;
-    const int ahead = TakeAhead(index, frame, error);
+    // The slot the frame given last is not in, which a frame read ahead went to.
+    DecodedFrame& frame = ring_[given_ ^ 1];
+    const int ahead = TakeAhead(index, error);
     if (ahead == 0) {
-        return 0;
+        return nullptr;
     }
     if (ahead == NOT_READ_AHEAD) {
         if (cache_[index]) {
             frame = std::move(*cache_[index]);
             cache_[index].reset();
-        } else if (!LoadInputFrame(frames_[index], options_, frame, error,
-                                   Lendable() ? lender_ : nullptr)) {
-            return 0;
+        } else if (!LoadInputFrame(frames_[index], options_, frame, error)) {
+            return nullptr;
         }
     }
+    given_ ^= 1;
     ApplyLevels(levels_, frame);
-    return 1;
+    return &frame;
 }
 
 void FileFrameSource::Prefetch(size_t index) {
@@ -534,15 +537,13 @@ void FileFrameSource::Prefetch(size_t index) {
         return;
     }
     aheadIndex_ = index;
-    aheadFrame_ = DecodedFrame{};
-    PixelLender* lender = Lendable() ? &aheadLender_ : nullptr;
     aheadError_.clear();
     aheadResult_ = 0;
     try {
-        ahead_ = std::thread([this, lender] {
+        // Into the slot the frame given last is not in: the one given before it is done with.
+        ahead_ = std::thread([this, &frame = ring_[given_ ^ 1]] {
             try {
-                aheadResult_ = LoadInputFrame(frames_[aheadIndex_], options_, aheadFrame_,
-                                              aheadError_, lender);
+                aheadResult_ = LoadInputFrame(frames_[aheadIndex_], options_, frame, aheadError_);
             } catch (const std::exception& failure) {
                 aheadError_ =
                     "cannot read '" + frames_[aheadIndex_].colorPath + "': " + failure.what();
@@ -555,36 +556,17 @@ void FileFrameSource::Prefetch(size_t index) {
     }
 }
 
-int FileFrameSource::TakeAhead(size_t index, DecodedFrame& frame, std::string& error) {
+int FileFrameSource::TakeAhead(size_t index, std::string& error) {
     if (!ahead_.joinable()) {
         return NOT_READ_AHEAD;
     }
     ahead_.join();
-    int result = NOT_READ_AHEAD;
-    if (aheadIndex_ == index) {
-        frame = std::move(aheadFrame_);
+    const int result = aheadIndex_ == index ? aheadResult_ : NOT_READ_AHEAD;
+    if (result == 0) {
         error = aheadError_;
-        result = aheadResult_;
-        aheadTaken_ = result == 1 && frame.color.lent;
     }
-    aheadFrame_ = DecodedFrame{};
     aheadIndex_ = SIZE_MAX;
     return result;
-}
-
-void FileFrameSource::TakeBitmap(std::optional<MemoryBitmap>& bitmap) {
-    if (aheadTaken_) {
-        std::swap(bitmap, aheadBitmap_);
-        aheadTaken_ = false;
-    }
-}
-
-// Levels and the background's alpha test read the values after decoding: those frames keep
-// their own memory.
-bool FileFrameSource::Lendable() const {
-    return options_.backgroundId < 0 &&
-           std::none_of(std::begin(levels_), std::end(levels_),
-                        [](const std::optional<LevelSpan>& span) { return span.has_value(); });
 }
 
 void FileFrameSource::SetLevels(const LevelSpans& spans) {

@@ -1,6 +1,7 @@
 // Reads the input frames named on the command line: colour files and identifier passes.
 #pragma once
 
+#include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -87,10 +88,9 @@ FrameSize LargestFrame(const std::vector<InputFrame>& frames, const InputOptions
 // Decodes one frame: its colour file (PNG or OpenEXR, told apart by content) and identifiers,
 // which must match the colour in size and fit `options.exr.maxId`; an OpenEXR frame must have
 // the run's size, when one is set. On 0, `error` is one line naming the file and the reason.
-// With a `lender`, a PNG frame's colour goes to the memory it lends, if it lends any.
+// Memory `frame` holds is reused where it fits.
 [[nodiscard]] int LoadInputFrame(const InputFrame& input, const InputOptions& options,
-                                 DecodedFrame& frame, std::string& error,
-                                 PixelLender* lender = nullptr);
+                                 DecodedFrame& frame, std::string& error);
 
 // What the input check found in the frames it checked.
 struct CheckedFrames {
@@ -123,17 +123,12 @@ public:
     // On 0, `error` says why, as Check would report it.
     [[nodiscard]] int CheckFrame(size_t index, std::string& error);
 
-    // The frame as the filter is to see it: with the levels set by SetLevels. On 0, `error`
-    // names the file and says why: what the check could not see in the headers.
-    [[nodiscard]] int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) override;
+    // The frame as the filter is to see it: with the levels set by SetLevels. On null,
+    // `error` names the file and says why: what the check could not see in the headers.
+    [[nodiscard]] const DecodedFrame* LoadFrame(size_t index, std::string& error) override;
     // Starts decoding frame `index` on a thread of its own, unless a frame is being read ahead
     // already or `index` is not a frame of the run.
     void Prefetch(size_t index) override;
-    // Lent memory is used for frames that are not cached or read ahead, when no levels or
-    // background identifier are set.
-    void LendPixels(PixelLender* lender) override { lender_ = lender; }
-    // A frame read ahead goes to a bitmap of the source's own, under the same conditions.
-    void TakeBitmap(std::optional<MemoryBitmap>& bitmap) override;
 
     // What the check found in every frame checked so far.
     const CheckedFrames& Checked() const { return checked_; }
@@ -143,13 +138,11 @@ public:
     void SetLevels(const LevelSpans& spans);
 
 private:
-    // Waits for the frame being read ahead, if any. When it is frame `index`, it moves to
-    // `frame` (or its reason to `error`) and the answer is LoadInputFrame's; any other is
-    // dropped, and the answer is NOT_READ_AHEAD.
+    // Waits for the frame being read ahead, if any. When it is frame `index` the answer is
+    // LoadInputFrame's (on 0 with its reason in `error`); any other is dropped, and the answer
+    // is NOT_READ_AHEAD.
     static constexpr int NOT_READ_AHEAD = -1;
-    int TakeAhead(size_t index, DecodedFrame& frame, std::string& error);
-    // Whether a frame's values may go to lent memory: nothing changes them after decoding.
-    bool Lendable() const;
+    int TakeAhead(size_t index, std::string& error);
 
     std::vector<InputFrame> frames_;
     InputOptions options_;
@@ -158,14 +151,13 @@ private:
     std::vector<std::optional<DecodedFrame>> cache_;
     CheckedFrames checked_;
     LevelSpans levels_;
-    PixelLender* lender_ = nullptr;
-    // The frame read ahead: written by `ahead_` until it is joined.
+    // A ring of two frames whose memory is decoded into again and again: the frame LoadFrame
+    // gave last, in ring_[given_], and the slot the next frame goes to (read ahead or not).
+    std::array<DecodedFrame, 2> ring_;
+    size_t given_ = 0;
+    // The frame read ahead into ring_[given_ ^ 1]: written by `ahead_` until it is joined.
     std::thread ahead_;
     size_t aheadIndex_ = SIZE_MAX;
-    DecodedFrame aheadFrame_;
-    std::optional<MemoryBitmap> aheadBitmap_;  // what `ahead_` decodes into, when lendable
-    BitmapLender aheadLender_{aheadBitmap_};
-    bool aheadTaken_ = false;  // the frame LoadFrame gave last is in `aheadBitmap_`
     std::string aheadError_;
     int aheadResult_ = 0;
 };

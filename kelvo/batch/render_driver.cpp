@@ -2,10 +2,8 @@
 #include "kelvo/batch/render_driver.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <optional>
 
 #include "kelvo/batch/frame_check.h"
@@ -30,38 +28,22 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
-// The frame's pixels: in the bitmap lent for them (which TakeBitmap has brought to `memory`),
-// or in the frame's own values.
-const uint16_t* PixelsOf(const DecodedFrame& frame, RenderMemory& memory) {
-    if (!frame.color.lent) {
-        return frame.color.rgba.data();
-    }
-    assert(memory.bitmap && memory.bitmap->Width() == frame.color.width &&
-           memory.bitmap->Height() == frame.color.height);
-    // BMM_Color_64 is four 16-bit values in RGBA order; the engine copies them bytewise.
-    return reinterpret_cast<const uint16_t*>(memory.bitmap->Pixels().data());
-}
-
 int RenderOne(const PaletteRenderSettings& settings, const FramePlan& plan,
               const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
               ProgressDisplay& progress, RenderMemory& memory, FrameOutcome& outcome,
               bool& interrupted) {
     outcome.file = plan.file;
-    DecodedFrame frame;
-    const int loaded = source.LoadFrame(index, frame, outcome.reason);
-    if (loaded) {
-        source.TakeBitmap(memory.bitmap);
-    }
+    const DecodedFrame* frame = source.LoadFrame(index, outcome.reason);
     // Asked for only now, so that at most two frames are held at once.
     source.Prefetch(next);
-    if (!loaded) {
+    if (frame == nullptr) {
         return 0;
     }
-    outcome.ids = CountIds(frame);
-    const int width = frame.color.width;
-    const int height = frame.color.height;
-    const FramePixels pixels{width, height, PixelsOf(frame, memory),
-                             frame.ids.ids.empty() ? nullptr : frame.ids.ids.data()};
+    outcome.ids = CountIds(*frame);
+    const int width = frame->color.width;
+    const int height = frame->color.height;
+    const FramePixels pixels{width, height, frame->color.rgba.data(),
+                             frame->ids.ids.empty() ? nullptr : frame->ids.ids.data()};
     FrameEngine& engine = *memory.engine;
     // Where the index image or the engine's rows cannot be had, the frame is not written and
     // the message says how much was asked for.
@@ -113,23 +95,6 @@ int RenderOne(const PaletteRenderSettings& settings, const FramePlan& plan,
 
 }  // namespace
 
-void FitBitmap(std::optional<MemoryBitmap>& bitmap, WORD width, WORD height) {
-    if (!bitmap || bitmap->Width() != width || bitmap->Height() != height) {
-        bitmap.reset();
-        bitmap.emplace(width, height);
-    }
-}
-
-uint8_t* BitmapLender::Lend(int width, int height) {
-    try {
-        FitBitmap(bitmap_, static_cast<WORD>(width), static_cast<WORD>(height));
-    } catch (const std::bad_alloc&) {
-        return nullptr;  // the frame is decoded into its own memory, or fails there
-    }
-    // BMM_Color_64 is four 16-bit values in RGBA order, as a decoder writes them.
-    return reinterpret_cast<uint8_t*>(bitmap_->Pixels().data());
-}
-
 void IdCounts::Add(const IdCounts& other) {
     for (int id = 0; id < RANGE_COUNT; ++id) {
         pixels[id] += other.pixels[id];
@@ -146,13 +111,6 @@ int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FrameP
         kept.engine.reset();
         kept.engine.emplace(settings);
     }
-    // Frames are decoded straight into the bitmap where the source can; the loan ends here.
-    BitmapLender lender(kept.bitmap);
-    struct Loan {
-        FrameSource& source;
-        ~Loan() { source.LendPixels(nullptr); }
-    } loan{source};
-    source.LendPixels(&lender);
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {
         if (InterruptRequested()) {

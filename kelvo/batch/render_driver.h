@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "host/memory_bitmap.h"
-#include "hostapi/host_api.h"
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/imageio/frame_image.h"
 #include "plugin/settings.h"
@@ -30,21 +28,15 @@ struct FrameOutputs {
     bool bmpRle = false;        // RLE8 rather than uncompressed rows
 };
 
-// Delivers the pixels and identifiers of frame `index` of the plans.
+// Delivers the pixels and identifiers of the frames of the plans.
 class FrameSource {
 public:
-    virtual int LoadFrame(size_t index, DecodedFrame& frame, std::string& error) = 0;
+    // Frame `index`, or null with `error` saying why. The frame is the source's and stays as
+    // given until the next call, which may decode into its memory.
+    virtual const DecodedFrame* LoadFrame(size_t index, std::string& error) = 0;
     // Says that frame `index` will be asked for next, so that a source may start on it while
     // the current frame renders. A hint: LoadFrame gives the same frame either way.
     virtual void Prefetch(size_t index) { static_cast<void>(index); }
-    // Memory that the colour of the frames LoadFrame gives from now on may be decoded into
-    // (null: none), which LoadFrame then marks `lent`. A hint too: a source may decode into
-    // memory of its own instead, a frame read ahead for one.
-    virtual void LendPixels(PixelLender* lender) { static_cast<void>(lender); }
-    // When the frame LoadFrame gave last went to a bitmap the source lent itself (one read
-    // ahead), exchanges that bitmap with `bitmap`: the frame is then in `bitmap`, and the old
-    // one is the source's to decode a later frame into. Otherwise does nothing.
-    virtual void TakeBitmap(std::optional<MemoryBitmap>& bitmap) { static_cast<void>(bitmap); }
 
 protected:
     ~FrameSource() = default;
@@ -74,26 +66,10 @@ struct RenderReport {
     bool interrupted = false;          // stopped by SIGINT or SIGTERM
 };
 
-// What one frame's render leaves for the next: the bitmap a frame may be decoded into, which a
-// frame of the same size takes again rather than allocating its own, and the engine with the
-// nearest-colour searches it has made.
+// What one frame's render leaves for the next: the engine with the nearest-colour searches it
+// has made.
 struct RenderMemory {
-    std::optional<MemoryBitmap> bitmap;
     std::optional<FrameEngine> engine;
-};
-
-// Makes `bitmap` `width` x `height`; an old one of another size goes first, so that the two are
-// never held at once. Throws std::bad_alloc, and then `bitmap` is empty.
-void FitBitmap(std::optional<MemoryBitmap>& bitmap, WORD width, WORD height);
-
-// Lends the pixels of `bitmap`, fitted to each frame (none when that fails).
-class BitmapLender final : public PixelLender {
-public:
-    explicit BitmapLender(std::optional<MemoryBitmap>& bitmap) : bitmap_(bitmap) {}
-    uint8_t* Lend(int width, int height) override;
-
-private:
-    std::optional<MemoryBitmap>& bitmap_;
 };
 
 // Renders the frames in order under `settings`, through the engine the plug-in's render uses.
@@ -101,7 +77,7 @@ private:
 // `source` (Prefetch), its rows are mapped one by one, each reported to `progress`, and the
 // interrupt flag is looked at before each row (an interrupted frame gets no file); then the
 // plan's file is written with the plug-in's frame file writer, and the PNG and BMP from the
-// same indices as `outputs` says. `memory`, when given, carries the bitmap and the engine over
+// same indices as `outputs` says. `memory`, when given, carries the engine over
 // from earlier calls with the same settings. Stops early only when interrupted. Returns 1 when
 // every frame and every PNG and BMP was written.
 int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FramePlan>& plans,

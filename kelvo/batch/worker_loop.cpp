@@ -17,12 +17,10 @@ class OneFrameSource final : public FrameSource {
 public:
     OneFrameSource(FileFrameSource& source, size_t index, size_t next)
         : source_(source), index_(index), next_(next) {}
-    int LoadFrame(size_t, DecodedFrame& frame, std::string& error) override {
-        return source_.LoadFrame(index_, frame, error);
+    const DecodedFrame* LoadFrame(size_t, std::string& error) override {
+        return source_.LoadFrame(index_, error);
     }
     void Prefetch(size_t) override { source_.Prefetch(next_); }
-    void LendPixels(PixelLender* lender) override { source_.LendPixels(lender); }
-    void TakeBitmap(std::optional<MemoryBitmap>& bitmap) override { source_.TakeBitmap(bitmap); }
 
 private:
     FileFrameSource& source_;

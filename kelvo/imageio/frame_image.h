@@ -59,25 +59,18 @@ template <typename T>
     return 0;
 }
 
+// Sizes `values` to `count` for a decoder that writes every one of them: values already held in
+// that number are kept as they are (a frame source's memory is reused frame after frame without
+// being filled first). On 0, `error` says how much was asked for.
+template <typename T>
+[[nodiscard]] int SizeValues(std::vector<T>& values, size_t count, std::string& error) {
+    return values.size() == count ? 1 : AllocateValues(values, count, T{}, error);
+}
+
 struct ColorImage {
     int width = 0;
     int height = 0;
     std::vector<uint16_t> rgba;  // 4 values per pixel, row-major, top row first
-    bool lent = false;           // the values went to a PixelLender's memory; `rgba` is empty
-};
-
-// Memory a caller lends a decoder for a frame's colour, so that the frame is decoded where it
-// is used rather than decoded and then copied there.
-class PixelLender {
-public:
-    // Room for `width` x `height` pixels of 16-bit RGBA (8 bytes a pixel, values in the
-    // machine's byte order, rows contiguous, top row first), or null when there is none to
-    // lend: the decoder then fills the image's own `rgba`. Decoders write it only bytewise
-    // (libraries' byte rows, memcpy, vector stores): it may hold the caller's pixel objects.
-    virtual uint8_t* Lend(int width, int height) = 0;
-
-protected:
-    ~PixelLender() = default;
 };
 
 struct IdImage {

@@ -39,10 +39,9 @@ struct PngHeader {
 // alpha is 65535; 16-bit values are taken as stored. No gamma correction. On 0, `error`
 // holds the reason. Both readers refuse, from the header and before anything is allocated, a
 // frame of more than `maxPixels` pixels and one whose image data could not fit in the file.
-// With a `lender`, the values go to the memory it lends, if it lends any (`image.lent`).
+// Values `image` already holds for a frame of this size are written over where they are.
 [[nodiscard]] int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
-                               int64_t maxPixels = DEFAULT_MAX_PIXELS,
-                               PixelLender* lender = nullptr);
+                               int64_t maxPixels = DEFAULT_MAX_PIXELS);
 
 // How ReadColorPngUsing decodes: libpng reads every header; the image data of 8- or 16-bit
 // RGB or RGBA frames, not interlaced and without tRNS, goes through a faster path of its own
@@ -54,8 +53,7 @@ enum PngDecoding { PNG_DECODE_FASTEST, PNG_DECODE_LIBPNG };
 // in one thing: image data whose zlib checksum is wrong is refused ("damaged: the image data
 // does not inflate ..."), where libpng may only warn once the rows are complete.
 [[nodiscard]] int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& error,
-                                    int64_t maxPixels, PngDecoding decoding,
-                                    PixelLender* lender = nullptr);
+                                    int64_t maxPixels, PngDecoding decoding);
 
 // A grey PNG of 8 or 16 bits whose values are the identifiers, taken as stored (not scaled),
 // or an RGB or RGBA one whose red, green and blue are equal everywhere (alpha is not read).

@@ -251,7 +251,7 @@ int ReadAllRows(PngReader& reader, const PngLayout& layout, size_t stride, uint8
 // first half; they become the row's 16-bit RGBA: colour values v become v x 256, alpha a
 // becomes a x 257 (so that 255 is as opaque as 65535). In place, from the last pixel back: a
 // pixel's 8 bytes cover only narrow pixels at or after it, which are already widened (or, four
-// at a time, held in a register). Bytewise stores only: the memory may be lent.
+// at a time, held in a register).
 void WidenRows(uint8_t* pixels, size_t width, size_t height) {
     // Per 16-bit lane: the byte in the high half for colour, in both halves for alpha.
     const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
@@ -424,13 +424,13 @@ int CheckPngFrameSize(const PngHeader& header, int64_t maxPixels, size_t pixelBy
     return CheckSize(header.fileBytes, layout, maxPixels, pixelBytes, imageBytes, error);
 }
 
-int ReadColorPng(const std::string& path, ColorImage& image, std::string& error, int64_t maxPixels,
-                 PixelLender* lender) {
-    return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_FASTEST, lender);
+int ReadColorPng(const std::string& path, ColorImage& image, std::string& error,
+                 int64_t maxPixels) {
+    return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_FASTEST);
 }
 
 int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& error,
-                      int64_t maxPixels, PngDecoding decoding, PixelLender* lender) {
+                      int64_t maxPixels, PngDecoding decoding) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
@@ -460,16 +460,11 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
     }
     image.width = static_cast<int>(layout.width);
     image.height = static_cast<int>(layout.height);
-    image.rgba.clear();
-    uint8_t* pixels = lender != nullptr ? lender->Lend(image.width, image.height) : nullptr;
-    image.lent = pixels != nullptr;
-    if (pixels == nullptr) {
-        if (!AllocateValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4,
-                            uint16_t{0}, error)) {
-            return 0;
-        }
-        pixels = reinterpret_cast<uint8_t*>(image.rgba.data());
+    // Both decoders write every value.
+    if (!SizeValues(image.rgba, static_cast<size_t>(layout.width) * layout.height * 4, error)) {
+        return 0;
     }
+    auto* pixels = reinterpret_cast<uint8_t*>(image.rgba.data());
     if (fast) {
         switch (DecodeCommonPng(reader, layout, imageBytes, pixels, error)) {
             case FAST_DECODED:
@@ -478,7 +473,7 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
                 return 0;
             case FAST_LEFT_TO_LIBPNG:
                 error.clear();
-                return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_LIBPNG, lender);
+                return ReadColorPngUsing(path, image, error, maxPixels, PNG_DECODE_LIBPNG);
         }
     }
     if (!ReadAllRows(reader, layout, stride, pixels, error)) {
