@@ -192,7 +192,12 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             id = standsFor[id];
         }
     }
-    for (size_t i = 0; i < frame.ids.ids.size(); ++i) {
+    // The largest first, in a loop the compiler vectorises; the pixel only when one is over.
+    uint16_t largest = 0;
+    for (const uint16_t id : frame.ids.ids) {
+        largest = std::max(largest, id);
+    }
+    for (size_t i = 0; largest > options.exr.maxId && i < frame.ids.ids.size(); ++i) {
         if (frame.ids.ids[i] > options.exr.maxId) {
             const auto width = static_cast<size_t>(frame.ids.width);
             error =
