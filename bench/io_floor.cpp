@@ -1,7 +1,9 @@
 // The floor under `kelvo render`'s figures in bench/compare_peers.sh: what reading its inputs
-// alone, and writing its outputs alone, take with kelvo's own readers and writer.
+// alone, and writing its outputs alone, take with kelvo's own readers and writer, in one
+// process.
 //   kelvo_io_floor decode FILE...            decodes each colour file (PNG or OpenEXR by its
-//                                             first bytes, as kelvo does)
+//                                             first bytes, as kelvo does), a PNG into memory
+//                                             kept from one frame to the next
 //   kelvo_io_floor decode-ids FILE...        decodes each as an identifier pass (PNG)
 //   kelvo_io_floor write W H COUNT PATTERN   writes COUNT PCX frames of W x H through the frame
 //                                             file writer, named as --output names them; each
@@ -20,7 +22,20 @@
 
 namespace {
 
+// One frame's memory, kept from frame to frame, as kelvo's render keeps its bitmap.
+class KeptPixels final : public PixelLender {
+public:
+    uint8_t* Lend(int width, int height) override {
+        pixels_.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 8);
+        return pixels_.data();
+    }
+
+private:
+    std::vector<uint8_t> pixels_;
+};
+
 int Decode(bool ids, int count, char** files) {
+    KeptPixels kept;
     for (int i = 0; i < count; ++i) {
         std::string error;
         int read = 0;
@@ -37,7 +52,7 @@ int Decode(bool ids, int count, char** files) {
             DecodedFrame frame;
             read = LooksLikeExr(head, got)
                        ? ReadExr(files[i], ExrRequest{}, frame.color, frame.ids, error)
-                       : ReadColorPng(files[i], frame.color, error);
+                       : ReadColorPng(files[i], frame.color, error, DEFAULT_MAX_PIXELS, &kept);
         }
         if (!read) {
             std::fprintf(stderr, "kelvo_io_floor: %s: %s\n", files[i], error.c_str());
