@@ -86,10 +86,11 @@ int CheckExrFrameSize(const std::string& path, const InputOptions& options, int 
     return 1;
 }
 
-// The header of an identifier pass, refused as ReadIdPng would refuse it.
+// The header of an identifier pass, refused as ReadIdPng would refuse it; the file's size is
+// `fileBytes` when the caller has just looked it up.
 int ReadIdsHeader(const std::string& path, const InputOptions& options, PngHeader& header,
-                  std::string& reason) {
-    if (!ReadPngHeader(path, header, reason)) {
+                  std::string& reason, uintmax_t fileBytes = UINTMAX_MAX) {
+    if (!ReadPngHeader(path, header, reason, fileBytes)) {
         return 0;
     }
     reason = RefuseIdPassLayout(header.colorType, header.bitDepth);
@@ -273,7 +274,8 @@ void ProbeInput(InputFrame& input, const InputOptions& options) {
     }
     PngHeader ids;
     std::string reason;
-    if (!ReadIdsHeader(idsPath, options, ids, reason)) {
+    if (!ReadIdsHeader(idsPath, options, ids, reason,
+                       probe.idsFile.exists ? probe.idsFile.size : UINTMAX_MAX)) {
         probe.idsError = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
         return;
     }
