@@ -2,13 +2,17 @@
 #include "kelvo/batch/frame_input.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <system_error>
 
 #include "kelvo/batch/frame_pattern.h"
+#include "kelvo/batch/worker_processes.h"
 #include "kelvo/imageio/exr_image.h"
 #include "kelvo/imageio/png_image.h"
 
@@ -16,6 +20,9 @@ namespace {
 
 // Frames smaller than this are not read ahead (256 x 256).
 constexpr int64_t READ_AHEAD_MIN_PIXELS = 65536;
+
+// Fewer frames than this a thread are probed by this thread alone.
+constexpr size_t PROBES_A_THREAD = 64;
 
 enum ImageKind { IMAGE_UNREADABLE, IMAGE_PNG, IMAGE_EXR, IMAGE_OTHER };
 
@@ -291,11 +298,38 @@ size_t FrameBytes(const DecodedFrame& frame) {
 
 void ProbeInputs(std::vector<InputFrame>& frames, const InputOptions& options,
                  const std::function<bool()>& stop) {
-    for (InputFrame& frame : frames) {
-        if (stop()) {
-            return;
+    // Reading headers is mostly waiting for the file system, one file after another: with
+    // several processors, threads take the frames in turn (each probe is the frame's own).
+    std::atomic<size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto probe = [&] {
+        try {
+            for (size_t i = next++; i < frames.size() && !stop(); i = next++) {
+                ProbeInput(frames[i], options);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = frames.size();
         }
-        ProbeInput(frame, options);
+    };
+    const size_t helpers =
+        std::min(static_cast<size_t>(ProcessorCount()) - 1, frames.size() / PROBES_A_THREAD);
+    std::vector<std::thread> threads;
+    try {
+        for (size_t k = 0; k < helpers; ++k) {
+            threads.emplace_back(probe);
+        }
+    } catch (const std::system_error&) {
+        // No more threads to be had: those started, and this one, probe every frame.
+    }
+    probe();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
