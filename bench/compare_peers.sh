@@ -60,7 +60,8 @@ PY
 }
 
 # The floor of a case: "floor: decode S s (LABEL), write S s (COUNT PCX of W x H)", each the
-# fastest of `runs`; left out when kelvo_io_floor is not built beside the measured kelvo.
+# fastest of `runs` (no write when COUNT is 0); left out when kelvo_io_floor is not built beside
+# the measured kelvo.
 #   show_floor LABEL WIDTH HEIGHT COUNT DECODE_ARGS...
 show_floor() {
     local label=$1 width=$2 height=$3 count=$4 decode=9e9 write=9e9 seconds
@@ -71,11 +72,16 @@ show_floor() {
     for _ in $(seq "$runs"); do
         seconds=$("$py" bench/measure.py "$floor" "$@")
         decode=$(awk -v a="${seconds%% *}" -v b="$decode" 'BEGIN { print (a < b ? a : b) }')
+        [ "$count" -gt 0 ] || continue
         rm -rf "$work/out-floor" && mkdir -p "$work/out-floor"
         seconds=$("$py" bench/measure.py "$floor" write "$width" "$height" "$count" \
             "$work/out-floor/w.pcx")
         write=$(awk -v a="${seconds%% *}" -v b="$write" 'BEGIN { print (a < b ? a : b) }')
     done
+    if [ "$count" -eq 0 ]; then
+        printf "floor: decode %.3f s (%s)\n" "$decode" "$label"
+        return
+    fi
     printf "floor: decode %.3f s (%s), write %.3f s (%d PCX of %d x %d)\n" "$decode" "$label" \
         "$write" "$count" "$width" "$height"
 }
