@@ -1,6 +1,8 @@
 // Chooses the palette indices of a frame's pixels, with the settings prepared once per frame.
 #include "render/frame_mapper.h"
 
+#include <cstring>
+
 #include "render/palette_mapping.h"
 
 FrameMapper::FrameMapper(const PaletteRenderSettings& settings)
@@ -14,17 +16,40 @@ FrameMapper::FrameMapper(const PaletteRenderSettings& settings)
 
 FrameMapper::~FrameMapper() = default;
 
+namespace {
+
+// Where the run of identifiers of range `rangeIndex` that starts at `x` ends: eight bytes of
+// identifiers at a time while they all hold `rangeIndex` itself (as frames without
+// identifiers do, all 0), then one at a time, through `rangeOf`.
+template <typename Id, typename RangeOf>
+int RunEnd(const Id* ids, int x, int count, unsigned rangeIndex, RangeOf rangeOf) {
+    constexpr int PER_WORD = static_cast<int>(sizeof(uint64_t) / sizeof(Id));
+    const uint64_t same = rangeIndex * (sizeof(Id) == 1 ? uint64_t{0x0101010101010101}
+                                                        : uint64_t{0x0001000100010001});
+    int end = x + 1;
+    for (uint64_t word = 0; end + PER_WORD <= count; end += PER_WORD) {
+        std::memcpy(&word, ids + end, sizeof word);
+        if (word != same) {
+            break;
+        }
+    }
+    while (end < count && rangeOf(ids[end]) == rangeIndex) {
+        ++end;
+    }
+    return end;
+}
+
+}  // namespace
+
 // Runs of pixels with one range go to its search together.
 template <typename Id>
 void FrameMapper::MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int count,
                                 uint8_t* indices) {
+    static_assert(sizeof(Id) == 1 || sizeof(Id) == 2);
     int x = 0;
     while (x < count) {
         const unsigned rangeIndex = RangeIndexOf(ids[x]);
-        int end = x + 1;
-        while (end < count && RangeIndexOf(ids[end]) == rangeIndex) {
-            ++end;
-        }
+        const int end = RunEnd(ids, x, count, rangeIndex, RangeIndexOf);
         NearestSearch* search = SearchFor(rangeIndex);
         if (search != nullptr) {
             search->FindAll(pixels + x, static_cast<size_t>(end - x), indices + x);

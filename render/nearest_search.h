@@ -1,8 +1,11 @@
 // Exact nearest palette entry of one colour range, through a lazily built grid of candidates.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "pcx/palette.h"
@@ -45,8 +48,7 @@ public:
         uint64_t previous = ~uint64_t{0};  // no colour: one above the 48 bits of a colour
         uint8_t previousIndex = 0;
         for (size_t i = 0; i < count; ++i) {
-            const uint64_t colour =
-                uint64_t{pixels[i].r} | uint64_t{pixels[i].g} << 16 | uint64_t{pixels[i].b} << 32;
+            const uint64_t colour = ColourOf(pixels[i]);
             if (colour != previous) {
                 previous = colour;
                 previousIndex = static_cast<uint8_t>(
@@ -57,6 +59,22 @@ public:
     }
 
 private:
+    // Red, green and blue as one word: of a pixel laid out as four 16-bit values, red first
+    // (as the bitmap holds them), its first eight bytes less alpha's, in one load.
+    template <typename Pixel>
+    static uint64_t ColourOf(const Pixel& pixel) {
+        if constexpr (sizeof(Pixel) == sizeof(uint64_t) && std::is_standard_layout_v<Pixel> &&
+                      std::endian::native == std::endian::little) {
+            if constexpr (offsetof(Pixel, r) == 0 && offsetof(Pixel, g) == 2 &&
+                          offsetof(Pixel, b) == 4) {
+                uint64_t word = 0;
+                std::memcpy(&word, &pixel, sizeof word);
+                return word & 0xFFFFFFFFFFFF;
+            }
+        }
+        return uint64_t{pixel.r} | uint64_t{pixel.g} << 16 | uint64_t{pixel.b} << 32;
+    }
+
     // What a cell knows. Choose `second` when (red, green, blue).C < bound, else `first`:
     // for two entries a < b this is the plane where their squared distances are equal
     // (a wins on it), with (red, green, blue) = a - b and bound = weight(a) - weight(b).

@@ -28,7 +28,8 @@ Answer Check(const InputFrame& input, const InputOptions& options) {
     return answer;
 }
 
-// The check of a probed frame gives what the check of its files gives, and needs them no more.
+// The check of a probed frame gives what the check of its files gives, and needs them no more;
+// so it does for each of many frames, which threads probe together.
 TEST(InputProbeTest, AnswersTheCheckAsTheFilesDidAfterTheyAreGone) {
     const TestPng rgba(4, 3, 6, 8, std::vector<uint16_t>(4 * 3 * 4, 200));
     const TestPng grey(4, 3, 0, 8, std::vector<uint16_t>(4 * 3, 1));
@@ -68,16 +69,18 @@ TEST(InputProbeTest, AnswersTheCheckAsTheFilesDidAfterTheyAreGone) {
             std::ofstream(input.colorPath) << "not an image at all\n";
         }
         const Answer files = Check(input, options);
-        std::vector<InputFrame> probed = {input};
+        std::vector<InputFrame> probed(300, input);
         ProbeInputs(probed, options, [] { return false; });
         std::filesystem::remove(input.colorPath);
         std::filesystem::remove(dir.File("i_0001.png"));
-        const Answer probe = Check(probed.front(), options);
-        EXPECT_EQ(probe.result, files.result);
-        EXPECT_EQ(probe.width, files.width);
-        EXPECT_EQ(probe.height, files.height);
-        EXPECT_EQ(probe.error, files.error);
-        EXPECT_EQ(probe.sized, files.sized);
+        for (const InputFrame& frame : probed) {
+            const Answer probe = Check(frame, options);
+            ASSERT_EQ(probe.result, files.result);
+            ASSERT_EQ(probe.width, files.width);
+            ASSERT_EQ(probe.height, files.height);
+            ASSERT_EQ(probe.error, files.error);
+            ASSERT_EQ(probe.sized, files.sized);
+        }
     }
 }
 

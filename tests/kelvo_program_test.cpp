@@ -1182,8 +1182,9 @@ TEST_F(KelvoProgramTest, WorkersNameEveryFrameNotWritten) {
 
 // A worker stuck on a frame longer than --frame-timeout is ended: a frame it was rendering is
 // not written (exit code 1) while a new worker renders the rest, with -j 1 too; one it was
-// checking ends the run as a worker lost while checking does: named with its frame, nothing
-// rendered (exit code 1), the other workers not waited for. What the ended worker left decides:
+// checking (--levels auto has the workers decode the inputs to measure them) ends the run as a
+// worker lost while checking does: named with its frame, nothing rendered (exit code 1), the
+// other workers not waited for. What the ended worker left decides:
 // a frame file it had put in place (over an old one) is written, one it was writing is not, its
 // old file stays, and no temporary file remains.
 TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
@@ -1239,12 +1240,12 @@ TEST_F(KelvoProgramTest, EndsWorkersStuckOnAFrameAndNamesThoseLost) {
          all,
          true},
         {"checking",
-         {"-j", "2", "--frame-timeout=2", others[0], stuckChecking, others[1]},
+         {"-j", "2", "--levels", "auto", "--frame-timeout=2", others[0], stuckChecking, others[1]},
          1,
          {"frame 5 (" + stuckChecking + "): checking it" + ended, nothing},
          {}},
         {"lost checking",
-         {"-j", "2", others[0], crashing, others[1]},
+         {"-j", "2", "--levels", "auto", others[0], crashing, others[1]},
          1,
          {"frame 6 (" + crashing + "): its worker process ended while checking it", nothing},
          {}},

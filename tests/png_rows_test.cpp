@@ -256,6 +256,80 @@ TEST(PngFastPathTest, DecodesAndRefusesAsLibpngDoes) {
     }
 }
 
+struct DecodedIds {
+    int result = 0;
+    std::string error;
+    std::vector<uint16_t> ids;
+};
+
+DecodedIds DecodeIds(const std::string& path, PngDecoding decoding) {
+    IdImage image;
+    DecodedIds decoded;
+    decoded.result = ReadIdPngUsing(path, image, decoded.error, DEFAULT_MAX_PIXELS, decoding);
+    decoded.ids = image.ids;
+    return decoded;
+}
+
+// Identifier passes in every layout one may have, every filter type and odd widths: grey as
+// drawn, RGB and RGBA with equal channels (alpha drawn), then with one pixel's green off, which
+// both paths refuse naming that pixel; and the wrong Adler-32 that only the fast path refuses.
+TEST(PngFastPathTest, DecodesIdentifierPassesAsLibpngDoes) {
+    TempDir dir;
+    std::mt19937 random(16);
+    const std::string path = dir.File("ids.png");
+    for (int type : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
+        for (int depth : {8, 16}) {
+            for (int filter = 0; filter < 5; ++filter) {
+                for (int width : {1, 37}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "type " << type << ", " << depth << " bits, filter " << filter
+                                 << ", width " << width);
+                    const int channels = type == PNG_COLOR_TYPE_GRAY ? 1 : type == 2 ? 3 : 4;
+                    std::vector<uint16_t> samples;
+                    for (int i = 0; i < width * 5; ++i) {
+                        const auto id = static_cast<uint16_t>(random() >> (depth == 8 ? 24 : 16));
+                        for (int c = 0; c < channels; ++c) {
+                            samples.push_back(c < 3 ? id : static_cast<uint16_t>(random() >> 24));
+                        }
+                    }
+                    for (bool ungrey : {false, true}) {
+                        if (ungrey && channels == 1) {
+                            continue;
+                        }
+                        if (ungrey) {
+                            samples[static_cast<size_t>((3 * width + width / 2) * channels + 1)] ^=
+                                1;
+                        }
+                        TestPng png(width, 5, type, depth, samples);
+                        png.filter = filter;
+                        WriteTestPng(path, png);
+                        const DecodedIds libpng = DecodeIds(path, PNG_DECODE_LIBPNG);
+                        const DecodedIds fast = DecodeIds(path, PNG_DECODE_FASTEST);
+                        ASSERT_EQ(libpng.result, ungrey ? 0 : 1) << libpng.error;
+                        EXPECT_EQ(fast.result, libpng.result);
+                        EXPECT_EQ(fast.error, libpng.error);
+                        if (!ungrey) {
+                            EXPECT_EQ(fast.ids, libpng.ids);
+                        }
+                    }
+                    const std::vector<uint8_t> file = ReadWholeFile(path);
+                    const auto chunks = SplitChunks(file);
+                    ASSERT_EQ(chunks.size(), 3u);
+                    std::vector<uint8_t> wrongAdler(chunks[1].begin() + 8, chunks[1].end() - 4);
+                    wrongAdler.back() ^= 1;
+                    WriteBytes(path, Join({{file.begin(), file.begin() + 8},
+                                           chunks[0],
+                                           Chunk("IDAT", wrongAdler),
+                                           chunks[2]}));
+                    EXPECT_EQ(DecodeIds(path, PNG_DECODE_FASTEST)
+                                  .error.rfind("damaged: the image data does not inflate", 0),
+                              0u);
+                }
+            }
+        }
+    }
+}
+
 // The inflated rows' size against a reference in double (exact below 2^53), at this program's
 // limit and at a 32-bit build's, where 16-bit RGBA rows, a filter byte a row more than the
 // pixels, are past 4 GiB for frames whose pixels are not: computed in a 32-bit size_t, the

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
+
+#include "kelvo/batch/worker_processes.h"
 
 namespace {
 
@@ -95,6 +98,55 @@ TEST(WorkerMessagesTest, ReadsBackAFrameOutcomeAndRefusesMalformedOnes) {
             EXPECT_EQ(got.bmpReason, sent.bmpReason);
             EXPECT_EQ(got.content, sent.content);
             EXPECT_EQ(0, std::memcmp(&got.ids, &sent.ids, sizeof got.ids));
+        }
+    }
+}
+
+// The host's words as a worker reads them, from memory.
+class WordsLink final : public HostLink {
+public:
+    explicit WordsLink(std::vector<uint32_t> words) : words_(std::move(words)) {}
+    int Write(const char*, size_t) override { return 1; }
+    int Read(char* data, size_t size) override {
+        if (size % sizeof(uint32_t) != 0 || size / sizeof(uint32_t) > words_.size() - at_) {
+            return 0;
+        }
+        std::memcpy(data, words_.data() + at_, size);
+        at_ += size / sizeof(uint32_t);
+        return 1;
+    }
+
+private:
+    std::vector<uint32_t> words_;
+    size_t at_ = 0;
+};
+
+// A block is read whole, up to MAX_BLOCK_FRAMES; the end of the frames, a closed pipe and blocks
+// that are none (empty, too long, a frame beyond the run, cut short) are refused.
+TEST(WorkerMessagesTest, ReadsABlockOfFramesAndRefusesWhatIsNotOne) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> words;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"a block", {3, 7, 2, 9}, true},
+        {"the most frames", std::vector<uint32_t>(1 + MAX_BLOCK_FRAMES, MAX_BLOCK_FRAMES), true},
+        {"no more frames", {NO_MORE_FRAMES}, false},
+        {"closed", {}, false},
+        {"empty", {0}, false},
+        {"too long", std::vector<uint32_t>(2 + MAX_BLOCK_FRAMES, MAX_BLOCK_FRAMES + 1), false},
+        {"a frame beyond the run", {2, 1, 20}, false},
+        {"cut short", {3, 1, 2}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WordsLink link(c.words);
+        std::deque<uint32_t> block;
+        ASSERT_EQ(ReadBlock(link, 20, block), c.taken);
+        if (c.taken) {
+            EXPECT_EQ(std::vector<uint32_t>(block.begin(), block.end()),
+                      std::vector<uint32_t>(c.words.begin() + 1, c.words.end()));
         }
     }
 }

@@ -2,13 +2,17 @@
 #include "kelvo/batch/frame_input.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <system_error>
 
 #include "kelvo/batch/frame_pattern.h"
+#include "kelvo/batch/worker_processes.h"
 #include "kelvo/imageio/exr_image.h"
 #include "kelvo/imageio/png_image.h"
 
@@ -16,6 +20,9 @@ namespace {
 
 // Frames smaller than this are not read ahead (256 x 256).
 constexpr int64_t READ_AHEAD_MIN_PIXELS = 65536;
+
+// Fewer frames than this a thread are probed by this thread alone.
+constexpr size_t PROBES_A_THREAD = 64;
 
 enum ImageKind { IMAGE_UNREADABLE, IMAGE_PNG, IMAGE_EXR, IMAGE_OTHER };
 
@@ -86,10 +93,11 @@ int CheckExrFrameSize(const std::string& path, const InputOptions& options, int 
     return 1;
 }
 
-// The header of an identifier pass, refused as ReadIdPng would refuse it.
+// The header of an identifier pass, refused as ReadIdPng would refuse it; the file's size is
+// `fileBytes` when the caller has just looked it up.
 int ReadIdsHeader(const std::string& path, const InputOptions& options, PngHeader& header,
-                  std::string& reason) {
-    if (!ReadPngHeader(path, header, reason)) {
+                  std::string& reason, uintmax_t fileBytes = UINTMAX_MAX) {
+    if (!ReadPngHeader(path, header, reason, fileBytes)) {
         return 0;
     }
     reason = RefuseIdPassLayout(header.colorType, header.bitDepth);
@@ -194,7 +202,12 @@ int LoadOrThrow(const InputFrame& input, const InputOptions& options, DecodedFra
             id = standsFor[id];
         }
     }
-    for (size_t i = 0; i < frame.ids.ids.size(); ++i) {
+    // The largest first, in a loop the compiler vectorises; the pixel only when one is over.
+    uint16_t largest = 0;
+    for (const uint16_t id : frame.ids.ids) {
+        largest = std::max(largest, id);
+    }
+    for (size_t i = 0; largest > options.exr.maxId && i < frame.ids.ids.size(); ++i) {
         if (frame.ids.ids[i] > options.exr.maxId) {
             const auto width = static_cast<size_t>(frame.ids.width);
             error =
@@ -270,7 +283,8 @@ void ProbeInput(InputFrame& input, const InputOptions& options) {
     }
     PngHeader ids;
     std::string reason;
-    if (!ReadIdsHeader(idsPath, options, ids, reason)) {
+    if (!ReadIdsHeader(idsPath, options, ids, reason,
+                       probe.idsFile.exists ? probe.idsFile.size : UINTMAX_MAX)) {
         probe.idsError = "cannot read identifiers " + Quote(idsPath) + ": " + reason;
         return;
     }
@@ -286,11 +300,38 @@ size_t FrameBytes(const DecodedFrame& frame) {
 
 void ProbeInputs(std::vector<InputFrame>& frames, const InputOptions& options,
                  const std::function<bool()>& stop) {
-    for (InputFrame& frame : frames) {
-        if (stop()) {
-            return;
+    // Reading headers is mostly waiting for the file system, one file after another: with
+    // several processors, threads take the frames in turn (each probe is the frame's own).
+    std::atomic<size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto probe = [&] {
+        try {
+            for (size_t i = next++; i < frames.size() && !stop(); i = next++) {
+                ProbeInput(frames[i], options);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureLock);
+            failure = std::current_exception();
+            next = frames.size();
         }
-        ProbeInput(frame, options);
+    };
+    const size_t helpers =
+        std::min(static_cast<size_t>(ProcessorCount()) - 1, frames.size() / PROBES_A_THREAD);
+    std::vector<std::thread> threads;
+    try {
+        for (size_t k = 0; k < helpers; ++k) {
+            threads.emplace_back(probe);
+        }
+    } catch (const std::system_error&) {
+        // No more threads to be had: those started, and this one, probe every frame.
+    }
+    probe();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

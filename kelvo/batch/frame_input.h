@@ -48,8 +48,9 @@ struct InputFrame {
     InputProbe probe;
 };
 
-// Probes every frame's files (each opened once), in order, until `stop` answers true; frames
-// left unprobed are read when they are asked about. With `options` as the check will have them.
+// Probes every frame's files (each opened once), until `stop` answers true; frames left
+// unprobed are read when they are asked about. With `options` as the check will have them. With
+// several processors and many frames, threads share the work: `stop` is then called from each.
 void ProbeInputs(std::vector<InputFrame>& frames, const InputOptions& options,
                  const std::function<bool()>& stop);
 

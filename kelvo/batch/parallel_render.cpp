@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,47 +51,106 @@ void PumpMessages(WorkerProcesses& processes, std::vector<WorkerRecord>& workers
     }
 }
 
-// Orders `worker` to render, with the level span of every identifier.
+// Frames of up to this many pixels go several to a block (a 1024 x 1024 frame alone).
+constexpr int64_t BLOCK_PIXELS = int64_t{1} << 20;
+
+// Orders `worker` to render, with the level span of every identifier, in one write.
 void StartRendering(WorkerProcesses& processes, const ParallelRender& run, size_t worker) {
-    processes.Order(worker, RENDER);
+    uint32_t words[1 + RANGE_COUNT] = {RENDER};
     for (int id = 0; id < RANGE_COUNT; ++id) {
-        processes.Order(worker,
-                        EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt));
+        words[1 + id] = EncodeLevelSpan(run.levels != nullptr ? (*run.levels)[id] : std::nullopt);
     }
+    processes.Order(worker, words, std::size(words));
 }
 
-// Orders `worker` to check or render `index`, and notes when (and, with a frame timeout, the
-// versions of the files rendering it writes).
-void Assign(const ParallelRender& run, WorkerProcesses& processes,
-            std::vector<WorkerRecord>& workers, size_t worker, size_t index, bool rendering) {
+// Orders `worker` to check `index`, and notes when.
+void AssignCheck(WorkerProcesses& processes, std::vector<WorkerRecord>& workers, size_t worker,
+                 size_t index) {
     workers[worker].busyWith = index;
     workers[worker].filesBefore.clear();
-    if (rendering && run.frameTimeoutSeconds > 0) {
-        workers[worker].filesBefore = IdentifyFrameFiles((*run.plans)[index]);
-    }
     workers[worker].since = Clock::now();
     processes.Order(worker, static_cast<uint32_t>(index));
 }
 
-// The frame for `worker` to render next: its own checked frames first (their decoded images
-// may be waiting in its memory), then the last frame of whichever worker has most left.
-uint32_t NextFrameFor(std::vector<WorkerRecord>& workers, size_t worker) {
+// Makes the first frame `worker` has been handed and not answered for its `busyWith`, from now
+// (none: NO_FRAME).
+void NextOfBlock(WorkerRecord& worker) {
+    worker.busyWith = NO_FRAME;
+    worker.filesBefore.clear();
+    if (!worker.queued.empty()) {
+        worker.busyWith = worker.queued.front().index;
+        worker.filesBefore = std::move(worker.queued.front().filesBefore);
+        worker.since = Clock::now();
+        worker.queued.pop_front();
+    }
+}
+
+// Orders `worker` to render `frames` in that order, noting (with a frame timeout) the versions
+// of the files each writes before the worker can touch them.
+void HandOut(const ParallelRender& run, WorkerProcesses& processes,
+             std::vector<WorkerRecord>& workers, size_t to, const std::vector<uint32_t>& frames) {
+    WorkerRecord& worker = workers[to];
+    std::vector<uint32_t> words = {static_cast<uint32_t>(frames.size())};
+    for (const uint32_t index : frames) {
+        WorkerRecord::Queued queued;
+        queued.index = index;
+        if (run.frameTimeoutSeconds > 0) {
+            queued.filesBefore = IdentifyFrameFiles((*run.plans)[index]);
+        }
+        worker.queued.push_back(std::move(queued));
+        words.push_back(index);
+    }
+    if (worker.busyWith == NO_FRAME) {
+        NextOfBlock(worker);
+    }
+    processes.Order(to, words.data(), words.size());
+}
+
+// The frames for `worker` to render next, at most MAX_BLOCK_FRAMES: its own checked frames
+// first (their decoded images may be waiting in its memory), then those of `pool` (in order),
+// then the last frames of whichever worker has most left. Several only where frames are small
+// (BLOCK_PIXELS), and then no more than leaves each worker two blocks of what is left.
+std::vector<uint32_t> NextBlockFor(const ParallelRender& run, std::vector<WorkerRecord>& workers,
+                                   std::deque<size_t>& pool, size_t worker) {
     std::deque<size_t>* from = &workers[worker].frames;
-    bool own = true;
+    bool front = true;
     if (from->empty()) {
-        own = false;
+        from = &pool;
+    }
+    if (from->empty()) {
+        front = false;
         for (WorkerRecord& other : workers) {
             if (other.frames.size() > from->size()) {
                 from = &other.frames;
             }
         }
     }
+    std::vector<uint32_t> block;
     if (from->empty()) {
-        return NO_MORE_FRAMES;
+        return block;
     }
-    const size_t index = own ? from->front() : from->back();
-    own ? from->pop_front() : from->pop_back();
-    return static_cast<uint32_t>(index);
+    size_t left = pool.size();
+    size_t busy = 0;
+    for (const WorkerRecord& other : workers) {
+        left += other.frames.size();
+        busy += other.gone ? 0 : 1;
+    }
+    const InputProbe& probe = (*run.inputs)[front ? from->front() : from->back()].probe;
+    const int64_t pixels = int64_t{probe.width} * probe.height;
+    size_t count =
+        pixels > 0
+            ? static_cast<size_t>(std::clamp<int64_t>(BLOCK_PIXELS / pixels, 1, MAX_BLOCK_FRAMES))
+            : 1;
+    count = std::min(count, std::max<size_t>(1, left / (2 * std::max<size_t>(busy, 1))));
+    count = std::min(count, front ? from->size() : std::max<size_t>(1, from->size() / 2));
+    for (size_t i = 0; i < count; ++i) {
+        block.push_back(static_cast<uint32_t>(front ? from->front() : from->back()));
+        front ? from->pop_front() : from->pop_back();
+    }
+    if (!front) {
+        std::reverse(block.begin(), block.end());
+    }
+    return block;
 }
 
 // One run's scheduling, stage by stage: the check, the report of bad inputs, the render and
@@ -103,7 +164,8 @@ public:
           workers_(processes.Count()),
           timeout_("took longer than --frame-timeout " + std::to_string(run.frameTimeoutSeconds) +
                    (run.frameTimeoutSeconds == 1 ? " second" : " seconds") +
-                   "; its worker process was ended") {}
+                   "; its worker process was ended"),
+          hostChecks_(!run.inputOptions->measureLuminance) {}
 
     // True once an interrupt was seen or passed on to the workers.
     bool Interrupted() const { return InterruptRequested() || forwarded_; }
@@ -114,6 +176,9 @@ public:
     // its place, so that every bad input is still reported. Returns the bad inputs, in frame
     // order, and sets `lost` when a worker was lost or frames went unchecked.
     std::map<size_t, std::string> Check(bool& lost) {
+        if (hostChecks_) {
+            return CheckHere();
+        }
         std::map<size_t, std::string> problems;
         size_t nextToCheck = 0;
         PumpMessages(
@@ -125,7 +190,7 @@ public:
                     workers_[worker].busyWith = NO_FRAME;
                     if (nextToCheck < plans_.size() && !forwarded_) {
                         workers_[worker].frames.push_back(nextToCheck);
-                        Assign(run_, processes_, workers_, worker, nextToCheck++, false);
+                        AssignCheck(processes_, workers_, worker, nextToCheck++);
                     } else {
                         processes_.Order(worker, NO_MORE_FRAMES);
                     }
@@ -190,21 +255,24 @@ public:
                     return;
                 }
                 if (message.kind == MESSAGE_NEXT) {
-                    const uint32_t next = !workers_[worker].checked || Interrupted()
-                                              ? NO_MORE_FRAMES
-                                              : NextFrameFor(workers_, worker);
-                    if (next == NO_MORE_FRAMES) {
+                    const std::vector<uint32_t> block =
+                        !workers_[worker].checked || Interrupted()
+                            ? std::vector<uint32_t>{}
+                            : NextBlockFor(run_, workers_, pool_, worker);
+                    if (block.empty()) {
                         processes_.Order(worker, NO_MORE_FRAMES);
                     } else {
-                        Assign(run_, processes_, workers_, worker, next, true);
+                        HandOut(run_, processes_, workers_, worker, block);
                     }
                     return;
                 }
-                workers_[worker].busyWith = NO_FRAME;
                 if (message.kind == MESSAGE_STOPPED) {
+                    workers_[worker].busyWith = NO_FRAME;
+                    workers_[worker].queued.clear();
                     report.interrupted = true;
                     return;
                 }
+                NextOfBlock(workers_[worker]);
                 size_t index = 0;
                 FrameOutcome outcome;
                 if (!ParseFrameOutcome(message, plans_.size(), index, outcome)) {
@@ -221,6 +289,7 @@ public:
                 }
                 workers_[worker].gone = true;
                 workers_[worker].busyWith = NO_FRAME;
+                GiveBack(workers_[worker]);
             },
             [&] {
                 EndStuckWorkers(run_, processes_, workers_, [&](size_t index, const auto& before) {
@@ -232,6 +301,14 @@ public:
                     outcome.reason = outcome.written ? "" : "rendering it " + timeout_;
                     Settle(progress, index, outcome);
                 });
+                for (size_t worker = 0; worker < workers_.size(); ++worker) {
+                    GiveBack(workers_[worker]);
+                    // A worker started in place of a stuck one has no check to go through.
+                    if (hostChecks_ && !workers_[worker].gone && !workers_[worker].checked) {
+                        workers_[worker].checked = true;
+                        StartRendering(processes_, run_, worker);
+                    }
+                }
             },
             [] { return false; });
     }
@@ -263,6 +340,47 @@ public:
     }
 
 private:
+    // The check from the headers every input's probe read, here: the workers need not read
+    // anything of a frame before they render it.
+    std::map<size_t, std::string> CheckHere() {
+        std::map<size_t, std::string> problems;
+        CheckedFrames found;
+        for (size_t index = 0; index < plans_.size() && !InterruptRequested(); ++index) {
+            int width = 0;
+            int height = 0;
+            std::string error;
+            if (!CheckInputHeaders((*run_.inputs)[index], *run_.inputOptions, width, height,
+                                   error)) {
+                problems[index] = error;
+                continue;
+            }
+            found.minWidth = std::min(found.minWidth, width);
+            found.maxWidth = std::max(found.maxWidth, width);
+            found.minHeight = std::min(found.minHeight, height);
+            found.maxHeight = std::max(found.maxHeight, height);
+            pool_.push_back(index);
+        }
+        if (run_.checked != nullptr) {
+            run_.checked->Add(found);
+        }
+        for (WorkerRecord& worker : workers_) {
+            worker.checked = true;
+        }
+        return problems;
+    }
+
+    // The frames handed to a worker that has gone and not begun go back to the pool, in order.
+    void GiveBack(WorkerRecord& worker) {
+        if (!worker.gone || worker.queued.empty()) {
+            return;
+        }
+        for (const WorkerRecord::Queued& frame : worker.queued) {
+            pool_.push_back(frame.index);
+        }
+        worker.queued.clear();
+        std::sort(pool_.begin(), pool_.end());
+    }
+
     std::string FrameName(size_t index) const {
         return "frame " + std::to_string(plans_[index].frameNumber) + " (" + plans_[index].label +
                "): ";
@@ -300,6 +418,8 @@ private:
     std::vector<WorkerRecord> workers_;
     bool forwarded_ = false;
     const std::string timeout_;
+    const bool hostChecks_;    // the host checks the inputs; the workers only render
+    std::deque<size_t> pool_;  // frames for any worker, in order
     std::vector<std::optional<FrameOutcome>> outcomes_;
     size_t nextShown_ = 0;
 };

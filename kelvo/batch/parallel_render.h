@@ -41,21 +41,23 @@ struct ParallelRender {
     int frameTimeoutSeconds = 0;
 };
 
-// Shares the frames among `jobs` worker processes, one frame at a time to whichever worker
-// is free. The inputs are checked first (FileFrameSource::Check); only when all of them passed,
-// and `beforeRender` answered 1 (by then `run.checked` holds what the workers found, and
-// `beforeRender` may set `*run.levels` from it), do the workers render, each frame as
-// RenderFrames renders it, with those levels (a worker renders the frames it checked first,
-// then takes over others'; with fewer workers than processors it decodes its next frame while
-// it renders one). Bad inputs go to `reportBadInput` and frame outcomes to `progress`, both in
-// frame order, the same lines a run in one process gives. An interrupt (SIGINT or SIGTERM;
-// Ctrl-C or Ctrl-Break on Windows) reaches every worker. A worker that spends longer than
-// `run.frameTimeoutSeconds` on a frame is ended and another started: a frame it was checking
-// is reported through `reportBadInput` and ends the run as a lost worker does
+// Shares the frames among `jobs` worker processes, a frame (small frames a block of a few) at
+// a time to whichever worker is free. The inputs are checked first (FileFrameSource::Check): by
+// the host from their probes, or with `measureLuminance` by the workers, which decode each
+// frame to measure it; only when all of them passed, and `beforeRender` answered 1 (by then
+// `run.checked` holds what the workers found, and `beforeRender` may set `*run.levels` from it), do
+// the workers render, each frame as RenderFrames renders it, with those levels (a worker renders
+// the frames it checked first, then takes over others'; with fewer workers than processors it
+// decodes its next frame while it renders one). Bad inputs go to `reportBadInput` and frame
+// outcomes to `progress`, both in frame order, the same lines a run in one process gives. An
+// interrupt (SIGINT or SIGTERM; Ctrl-C or Ctrl-Break on Windows) reaches every worker. A worker
+// that spends longer than `run.frameTimeoutSeconds` on a frame is ended and another started: a
+// frame it was checking is reported through `reportBadInput` and ends the run as a lost worker does
 // (PARALLEL_WORKER_LOST). For one it was rendering, what is on disk decides: when the worker
 // had replaced the frame file, and the PNG and BMP asked for, since the frame was handed to it,
 // and the frame file reads back complete (FindFinishedFrames), the frame is written; otherwise
-// it is reported as not written, and its old files are as they were.
+// it is reported as not written, and its old files are as they were. Frames of its block that
+// it had not begun go to the other workers, as those of a worker that ends do.
 ParallelResult RenderInWorkers(const ParallelRender& run,
                                const std::function<void(const std::string&)>& reportBadInput,
                                const std::function<int()>& beforeRender, ProgressDisplay& progress,

@@ -29,8 +29,8 @@ public:
     }
     PipeLink(const PipeLink&) = delete;
     PipeLink& operator=(const PipeLink&) = delete;
-    // Held until the worker waits for the host (every message is followed by a wait, or by the
-    // end), so that the messages of a frame go out in one write.
+    // Held until the worker waits for the host or flushes (every message is followed by one,
+    // or by the end), so that the messages of a frame go out in one write.
     int Write(const char* data, size_t size) override {
         if (gone_) {
             return 0;
@@ -56,9 +56,8 @@ public:
         return 1;
     }
 
-private:
     // Writes what is held; 0, from then on, when the host has gone away.
-    int Flush() {
+    int Flush() override {
         const char* data = pending_.data();
         size_t size = pending_.size();
         while (size > 0 && !gone_) {
@@ -76,6 +75,7 @@ private:
         return gone_ ? 0 : 1;
     }
 
+private:
     std::string pending_;
     bool gone_ = false;
     int toHost_;

@@ -117,3 +117,21 @@ uint32_t ReadWord(HostLink& link) {
     uint32_t word = 0;
     return link.Read(reinterpret_cast<char*>(&word), sizeof word) ? word : NO_MORE_FRAMES;
 }
+
+bool ReadBlock(HostLink& link, size_t frameCount, std::deque<uint32_t>& block) {
+    const uint32_t count = ReadWord(link);
+    if (count == 0 || count > MAX_BLOCK_FRAMES) {
+        return false;
+    }
+    uint32_t frames[MAX_BLOCK_FRAMES];
+    if (!link.Read(reinterpret_cast<char*>(frames), count * sizeof frames[0])) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (frames[i] >= frameCount) {
+            return false;
+        }
+        block.push_back(frames[i]);
+    }
+    return true;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,19 @@ constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered 
 constexpr char MESSAGE_PROCESS = 'P';  // the worker's process ID, its first message: the names
                                        // of its temporary files hold it
 
-// The host answers on each worker's own pipe with 32-bit words: the index of the frame to
-// check or render next, NO_MORE_FRAMES, or (after the check) RENDER followed by one word per
-// identifier 0-15, its level span (EncodeLevelSpan). A closed pipe means stop.
-// Frames go out one at a time to whichever worker asks, so a worker on a busier processor
-// simply does fewer of them.
+// The host answers on each worker's own pipe with 32-bit words: while the workers check
+// (only with --levels auto, which measures the frames), the index of the frame to check next or
+// NO_MORE_FRAMES; then RENDER followed by one word per identifier 0-15, its level span
+// (EncodeLevelSpan); then, to each MESSAGE_NEXT, a block: a count from 1 to MAX_BLOCK_FRAMES
+// and that many frame indices, which the worker renders in that order, or NO_MORE_FRAMES. A
+// closed pipe means stop. Blocks go out to whichever worker asks, so a worker on a busier
+// processor simply does fewer of them; small frames go several to a block, so that a frame
+// costs the host and the worker few system calls, large ones one at a time. A worker sends
+// each frame's MESSAGE_FRAME as soon as it is written, and after the block's last asks for the
+// next block in the same write.
 constexpr uint32_t NO_MORE_FRAMES = 0xFFFFFFFF;
 constexpr uint32_t RENDER = 0xFFFFFFFE;
+constexpr uint32_t MAX_BLOCK_FRAMES = 16;
 
 struct WorkerMessage {
     char kind = 0;
@@ -70,3 +77,7 @@ bool ParseFrameOutcome(const WorkerMessage& message, size_t frameCount, size_t& 
 
 // The host's next word for this worker; NO_MORE_FRAMES when the host has closed the pipe.
 uint32_t ReadWord(HostLink& link);
+
+// Reads the host's next block of frames (of `frameCount`) into `block`; false for
+// NO_MORE_FRAMES, a closed pipe or a block that is not one (a count or index out of range).
+bool ReadBlock(HostLink& link, size_t frameCount, std::deque<uint32_t>& block);

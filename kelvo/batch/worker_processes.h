@@ -18,6 +18,8 @@ public:
     virtual int Write(const char* data, size_t size) = 0;
     // Fills all `size` bytes; 0 when the host has closed the pipe (or it failed).
     virtual int Read(char* data, size_t size) = 0;
+    // Sends what Write holds now rather than at the next Read; 0 when the host has gone away.
+    virtual int Flush() { return 1; }
 
 protected:
     ~HostLink() = default;
@@ -29,8 +31,9 @@ public:
     virtual ~WorkerProcesses() = default;
 
     virtual size_t Count() const = 0;
-    // Sends one order word to `worker`; ignored when the worker has gone.
-    virtual void Order(size_t worker, uint32_t word) = 0;
+    // Sends `count` order words to `worker` in one write; ignored when the worker has gone.
+    virtual void Order(size_t worker, const uint32_t* words, size_t count) = 0;
+    void Order(size_t worker, uint32_t word) { Order(worker, &word, 1); }
     // Waits up to `milliseconds` for bytes from the workers whose pipes are open and hands
     // each piece to `take`; a pipe that has closed is handed over once, with size 0. Returns
     // 0, at once, when no pipe is open (or waiting for them fails).

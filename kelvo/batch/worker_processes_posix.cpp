@@ -176,9 +176,10 @@ public:
         CloseFd(ended.messages);
     }
 
-    void Order(size_t worker, uint32_t word) override {
+    void Order(size_t worker, const uint32_t* words, size_t count) override {
         if (workers_[worker].orders >= 0) {
-            WriteAll(workers_[worker].orders, reinterpret_cast<const char*>(&word), sizeof word);
+            WriteAll(workers_[worker].orders, reinterpret_cast<const char*>(words),
+                     count * sizeof *words);
         }
     }
 

@@ -268,9 +268,9 @@ public:
         ended.orders.Close();
     }
 
-    void Order(size_t worker, uint32_t word) override {
+    void Order(size_t worker, const uint32_t* words, size_t count) override {
         if (workers_[worker].orders.Get() != nullptr &&
-            !WriteAll(workers_[worker].orders.Get(), &word, sizeof word)) {
+            !WriteAll(workers_[worker].orders.Get(), words, count * sizeof *words)) {
             workers_[worker].orders.Close();
         }
     }

@@ -29,6 +29,14 @@ struct WorkerRecord {
     // With a frame timeout, the versions of the frame's files (frame, PNG, BMP) when it was
     // ordered to render it.
     std::vector<FileIdentity> filesBefore;
+    // The frames of its block after `busyWith`, in the order it renders them, each with its
+    // files' versions from when the block went out: the next becomes `busyWith` as the worker
+    // answers for the one before.
+    struct Queued {
+        size_t index = NO_FRAME;
+        std::vector<FileIdentity> filesBefore;
+    };
+    std::deque<Queued> queued;
 };
 
 // The versions of the files `plan` writes: frame, PNG and BMP.

@@ -292,6 +292,13 @@ bool TakesFastPath(const PngReader& reader, const PngLayout& layout) {
            std::memcmp(reader.lastHeader + 4, "IDAT", 4) == 0;
 }
 
+// The identifier passes it decodes: every layout one may have (grey, RGB or RGBA of 8 or 16
+// bits), not interlaced, no tRNS.
+bool IdsTakeFastPath(const PngReader& reader, const PngLayout& layout) {
+    return !layout.interlaced && !layout.transparency &&
+           std::memcmp(reader.lastHeader + 4, "IDAT", 4) == 0;
+}
+
 enum FastResult { FAST_DECODED, FAST_REFUSED, FAST_LEFT_TO_LIBPNG };
 
 // `count` bytes, not cleared: the file's rest and the inflated rows (6 MB for a 1080p frame)
@@ -311,19 +318,14 @@ struct FreeDecompressor {
     }
 };
 
-// Decodes what follows png_read_info without libpng: the rest of the file is read at once, its
-// IDAT data gathered (GatherPngImageData) and inflated in one call into the filtered rows,
-// which are unfiltered and widened into `pixels`, width x height x 8 bytes. About twice as
-// fast as libpng's row-by-row inflating through zlib. What GatherPngImageData finds unusual,
-// and image data that inflates to more than the rows (which libpng takes with a warning), is
-// left to libpng. `imageBytes` is what the rows take, as CheckSize counted them.
-FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
-                           uint8_t* pixels, std::string& error) {
-    PngRowLayout rows;
-    rows.width = layout.width;
-    rows.height = layout.height;
-    rows.channels = layout.colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
-    rows.bitDepth = layout.bitDepth;
+// Inflates what follows png_read_info without libpng: the rest of the file is read at once,
+// its IDAT data gathered (GatherPngImageData) and inflated in one call into `image`, the
+// filtered rows. About twice as fast as libpng's row-by-row inflating through zlib. What
+// GatherPngImageData finds unusual, and image data that inflates to more than the rows (which
+// libpng takes with a warning), is left to libpng. `imageBytes` is what the rows take, as
+// CheckSize counted them.
+FastResult InflateImageData(PngReader& reader, size_t imageBytes, std::unique_ptr<uint8_t[]>& image,
+                            std::string& error) {
     if (reader.fileBytes == UINTMAX_MAX || reader.fileBytes < reader.consumed) {
         return FAST_LEFT_TO_LIBPNG;
     }
@@ -354,7 +356,7 @@ FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t im
         case PNG_DATA_UNUSUAL:
             return FAST_LEFT_TO_LIBPNG;
     }
-    const std::unique_ptr<uint8_t[]> image = AllocateBytes(imageBytes, error);
+    image = AllocateBytes(imageBytes, error);
     if (!image) {
         return FAST_REFUSED;
     }
@@ -380,8 +382,55 @@ FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t im
                 "checksum)";
             return FAST_REFUSED;
     }
-    error = DecodePngRows(image.get(), rows, pixels);
+    return FAST_DECODED;
+}
+
+// The layout of the rows as stored, for the fast path's own decoding.
+PngRowLayout RowLayoutOf(const PngLayout& layout) {
+    PngRowLayout rows;
+    rows.width = layout.width;
+    rows.height = layout.height;
+    rows.channels = layout.channels;
+    rows.bitDepth = layout.bitDepth;
+    return rows;
+}
+
+// The fast path of a colour frame: its rows inflated (InflateImageData), unfiltered and widened
+// into `pixels`, width x height x 8 bytes.
+FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
+                           uint8_t* pixels, std::string& error) {
+    std::unique_ptr<uint8_t[]> image;
+    const FastResult inflated = InflateImageData(reader, imageBytes, image, error);
+    if (inflated != FAST_DECODED) {
+        return inflated;
+    }
+    error = DecodePngRows(image.get(), RowLayoutOf(layout), pixels);
     return error.empty() ? FAST_DECODED : FAST_REFUSED;
+}
+
+// The fast path of an identifier pass: its rows inflated, unfiltered and taken to identifiers
+// (DecodeIdRows) in `ids`, width x height of them.
+FastResult DecodeCommonIdPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
+                             uint16_t* ids, std::string& error) {
+    std::unique_ptr<uint8_t[]> image;
+    const FastResult inflated = InflateImageData(reader, imageBytes, image, error);
+    if (inflated != FAST_DECODED) {
+        return inflated;
+    }
+    int x = 0;
+    int y = 0;
+    uint16_t rgb[3] = {};
+    switch (DecodeIdRows(image.get(), RowLayoutOf(layout), ids, x, y, rgb)) {
+        case ID_ROWS_DECODED:
+            return FAST_DECODED;
+        case ID_ROWS_BAD_FILTER:
+            error = "bad adaptive filter value";  // libpng's words
+            return FAST_REFUSED;
+        case ID_ROWS_UNGREY:
+            error = DescribeUngreyIdPixel(x, y, rgb);
+            return FAST_REFUSED;
+    }
+    return FAST_REFUSED;
 }
 
 }  // namespace
@@ -486,6 +535,11 @@ int ReadColorPngUsing(const std::string& path, ColorImage& image, std::string& e
 }
 
 int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64_t maxPixels) {
+    return ReadIdPngUsing(path, image, error, maxPixels, PNG_DECODE_FASTEST);
+}
+
+int ReadIdPngUsing(const std::string& path, IdImage& image, std::string& error, int64_t maxPixels,
+                   PngDecoding decoding) {
     PngReader reader;
     PngLayout layout;
     if (!Open(path, reader, error)) {
@@ -510,11 +564,27 @@ int ReadIdPng(const std::string& path, IdImage& image, std::string& error, int64
     if (!CheckSize(reader.fileBytes, layout, maxPixels, pixelBytes, imageBytes, error)) {
         return 0;
     }
+    const size_t count = static_cast<size_t>(layout.width) * layout.height;
+    if (decoding == PNG_DECODE_FASTEST && IdsTakeFastPath(reader, layout)) {
+        if (!AllocateValues(image.ids, count, uint16_t{0}, error)) {
+            return 0;
+        }
+        switch (DecodeCommonIdPng(reader, layout, imageBytes, image.ids.data(), error)) {
+            case FAST_DECODED:
+                image.width = static_cast<int>(layout.width);
+                image.height = static_cast<int>(layout.height);
+                return 1;
+            case FAST_REFUSED:
+                return 0;
+            case FAST_LEFT_TO_LIBPNG:
+                error.clear();
+                return ReadIdPngUsing(path, image, error, maxPixels, PNG_DECODE_LIBPNG);
+        }
+    }
     if (!SetTransformations(reader, PNG_FOR_IDS, layout)) {
         error = reader.message;
         return 0;
     }
-    const size_t count = static_cast<size_t>(layout.width) * layout.height;
     std::vector<uint8_t> rows;
     if (!AllocateValues(rows, layout.rowBytes * layout.height, uint8_t{0}, error)) {
         return 0;

@@ -1,11 +1,13 @@
 // The pure parts of the PNG reader's fast path: the chunks that follow the first IDAT, and the
-// inflated rows of a non-interlaced 8- or 16-bit RGB or RGBA image unfiltered and widened.
+// inflated rows of a non-interlaced 8- or 16-bit RGB or RGBA image unfiltered and widened, or
+// an identifier pass's unfiltered and taken to identifiers.
 #include "kelvo/imageio/png_rows.h"
 
 #include <emmintrin.h>
 #include <libdeflate.h>
 #include <tmmintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -382,4 +384,60 @@ std::string DecodePngRows(uint8_t* image, const PngRowLayout& layout, uint8_t* p
         prior = row + 1;
     }
     return "";
+}
+
+IdRowsVerdict DecodeIdRows(uint8_t* image, const PngRowLayout& layout, uint16_t* ids, int& x,
+                           int& y, uint16_t (&rgb)[3]) {
+    const size_t rowBytes = layout.RowBytes();
+    const auto channels = static_cast<size_t>(layout.channels);
+    const bool wide = layout.bitDepth == 16;
+    const uint8_t* prior = nullptr;
+    for (size_t row = 0; row < layout.height; ++row) {
+        uint8_t* samples = image + row * (rowBytes + 1);
+        if (!UnfilterPngRow(samples[0], layout.PixelBytes(), prior, samples + 1, rowBytes)) {
+            return ID_ROWS_BAD_FILTER;
+        }
+        ++samples;
+        prior = samples;
+        uint16_t* out = ids + row * layout.width;
+        // Simple loops the compiler vectorises: grey rows are copied, colour rows compared
+        // whole before any pixel is looked for.
+        if (channels == 1 && !wide) {
+            std::copy_n(samples, layout.width, out);
+            continue;
+        }
+        if (channels == 1) {
+            for (size_t i = 0; i < layout.width; ++i) {
+                out[i] = static_cast<uint16_t>(samples[2 * i] << 8 | samples[2 * i + 1]);
+            }
+            continue;
+        }
+        const size_t step = channels * (wide ? 2 : 1);
+        const size_t sample = wide ? 2 : 1;
+        const auto value = [&](size_t i, size_t c) {
+            const uint8_t* at = samples + i * step + c * sample;
+            return static_cast<uint16_t>(wide ? at[0] << 8 | at[1] : at[0]);
+        };
+        unsigned differs = 0;
+        for (size_t i = 0; i < layout.width; ++i) {
+            const uint16_t red = value(i, 0);
+            differs |=
+                static_cast<unsigned>(red ^ value(i, 1)) | static_cast<unsigned>(red ^ value(i, 2));
+            out[i] = red;
+        }
+        if (differs == 0) {
+            continue;
+        }
+        for (size_t i = 0; i < layout.width; ++i) {
+            rgb[0] = value(i, 0);
+            rgb[1] = value(i, 1);
+            rgb[2] = value(i, 2);
+            if (rgb[0] != rgb[1] || rgb[1] != rgb[2]) {
+                x = static_cast<int>(i);
+                y = static_cast<int>(row);
+                return ID_ROWS_UNGREY;
+            }
+        }
+    }
+    return ID_ROWS_DECODED;
 }

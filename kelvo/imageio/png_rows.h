@@ -1,5 +1,6 @@
 // The pure parts of the PNG reader's fast path: the chunks that follow the first IDAT, and the
-// inflated rows of a non-interlaced 8- or 16-bit RGB or RGBA image unfiltered and widened.
+// inflated rows of a non-interlaced 8- or 16-bit RGB or RGBA image unfiltered and widened, or
+// an identifier pass's unfiltered and taken to identifiers.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +29,8 @@ enum PngDataVerdict {
                                                 uint64_t idatCap, size_t& dataBytes,
                                                 std::string& error);
 
-// The image rows of a non-interlaced PNG of `channels` (3 RGB, 4 RGBA) samples of `bitDepth`
-// (8 or 16) bits, `width` x `height` pixels.
+// The image rows of a non-interlaced PNG of `channels` (3 RGB, 4 RGBA; for identifier passes
+// also 1, grey) samples of `bitDepth` (8 or 16) bits, `width` x `height` pixels.
 struct PngRowLayout {
     size_t width = 0;
     size_t height = 0;
@@ -50,7 +51,7 @@ struct PngRowLayout {
 
 // Undoes the PNG `filter` (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth) of one row of `rowBytes`
 // bytes in place; `prior` is the row above, already unfiltered, or null for the first row.
-// `pixelBytes` is 3, 4, 6 or 8. False for an unknown filter type, the row unchanged.
+// `pixelBytes` is 1, 2, 3, 4, 6 or 8. False for an unknown filter type, the row unchanged.
 [[nodiscard]] bool UnfilterPngRow(uint8_t filter, size_t pixelBytes, const uint8_t* prior,
                                   uint8_t* row, size_t rowBytes);
 
@@ -64,3 +65,18 @@ void WidenPngRow(const uint8_t* row, const PngRowLayout& layout, uint8_t* out);
 // `layout.RowBytes()` bytes; they are unfiltered in place and widened into `pixels`
 // (width x height x 8 bytes, rows contiguous). Returns "" or the reason they are refused.
 std::string DecodePngRows(uint8_t* image, const PngRowLayout& layout, uint8_t* pixels);
+
+// What DecodeIdRows made of an identifier pass's rows.
+enum IdRowsVerdict {
+    ID_ROWS_DECODED,
+    ID_ROWS_BAD_FILTER,  // a row's filter type is unknown
+    ID_ROWS_UNGREY,      // an RGB or RGBA pixel's red, green and blue differ
+};
+
+// `image` holds the inflated image data of an identifier pass: grey (`layout.channels` 1), RGB
+// (3) or RGBA (4) of 8 or 16 bits. The rows are unfiltered in place, and each pixel's value (an
+// RGB one's red, when its green and blue are equal to it; alpha is not read) written to `ids`,
+// width x height of them, as stored (16-bit samples big-endian in the rows). On
+// ID_ROWS_UNGREY, `x`, `y` and `rgb` are the first such pixel, in row order.
+[[nodiscard]] IdRowsVerdict DecodeIdRows(uint8_t* image, const PngRowLayout& layout, uint16_t* ids,
+                                         int& x, int& y, uint16_t (&rgb)[3]);

@@ -136,10 +136,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        error.rfind("damaged: the image data does not inflate", 0) == 0);
         }
     } else if (choice % 3 == 1) {
+        // Identifier passes likewise.
+        IdImage libpng;
+        std::string libpngError;
+        const int libpngTakes =
+            ReadIdPngUsing(path, libpng, libpngError, FUZZ_MAX_PIXELS, PNG_DECODE_LIBPNG);
         if (ReadIdPng(path, ids, error, FUZZ_MAX_PIXELS)) {
             FUZZ_CHECK(ids.ids.size() == Pixels(ids.width, ids.height));
+            FUZZ_CHECK(libpngTakes && libpng.ids == ids.ids);
         } else {
             FUZZ_CHECK(!error.empty());
+            FUZZ_CHECK(!libpngTakes ||
+                       error.rfind("damaged: the image data does not inflate", 0) == 0);
         }
     } else {
         ExrRequest request;
