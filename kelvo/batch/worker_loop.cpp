@@ -90,7 +90,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
         const auto after = std::upper_bound(mine.begin(), mine.end(), size_t{index});
         OneFrameSource frame(source, index, readAhead && after != mine.end() ? *after : SIZE_MAX);
         RenderReport one;
-        RenderFrames(*run.settings, {plans[index]}, frame, silent, one, run.outputs, &memory);
+        RenderFrames(*run.settings, run.choices != nullptr ? *run.choices : RangeChoices{},
+                     {plans[index]}, frame, silent, one, run.outputs, &memory);
         if (one.interrupted || one.frames.empty()) {
             Send(link, MESSAGE_STOPPED, {});
             break;
