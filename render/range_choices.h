@@ -1,6 +1,7 @@
 // What kelvo may ask of the identifiers' ranges beyond what a settings block can hold:
 // reserved entries, ranges of several spans, a method and an ordered dither per range.
-// Plain data, shared by the command line, the settings text, the workers' setup and the engine.
+// Plain data, with its text and byte forms, shared by the command line, the settings text, the
+// workers' setup, the run's record and the engine.
 #pragma once
 
 #include <array>
