@@ -3,22 +3,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace {
 
 // M(2N) = [4 M(N), 4 M(N) + 2; 4 M(N) + 3, 4 M(N) + 1], from M(1) = [0].
-template <int N>
+template <size_t N>
 constexpr std::array<std::array<uint8_t, N>, N> BayerMatrix() {
     std::array<std::array<uint8_t, N>, N> matrix{};
-    if constexpr (N == 1) {
-        matrix[0][0] = 0;
-    } else {
-        constexpr auto half = BayerMatrix<N / 2>();
-        constexpr int offsets[2][2] = {{0, 2}, {3, 1}};
-        for (int y = 0; y < N; ++y) {
-            for (int x = 0; x < N; ++x) {
-                matrix[y][x] = static_cast<uint8_t>(4 * half[y % (N / 2)][x % (N / 2)] +
-                                                    offsets[y / (N / 2)][x / (N / 2)]);
+    if constexpr (N > 1) {
+        constexpr size_t HALF = N / 2;
+        constexpr auto half = BayerMatrix<HALF>();
+        constexpr uint8_t offsets[2][2] = {{0, 2}, {3, 1}};
+        for (size_t y = 0; y < N; ++y) {
+            for (size_t x = 0; x < N; ++x) {
+                matrix[y][x] = static_cast<uint8_t>(4 * half[y % HALF][x % HALF] +
+                                                    offsets[y / HALF][x / HALF]);
             }
         }
     }
@@ -102,7 +102,10 @@ uint32_t ClosedRanges(const PaletteRenderSettings& settings, const RangeChoices&
 
 int BayerValue(DitherPattern pattern, int x, int y) {
     // Masks keep negative coordinates in the pattern too.
-    return pattern == DitherPattern::Bayer8 ? BAYER8[y & 7][x & 7] : BAYER4[y & 3][x & 3];
+    const auto row = static_cast<size_t>(y);
+    const auto column = static_cast<size_t>(x);
+    return pattern == DitherPattern::Bayer8 ? BAYER8[row & 7][column & 7]
+                                            : BAYER4[row & 3][column & 3];
 }
 
 int SpreadPosition(int count, DitherPattern pattern, double strength, double luminance, int x,

@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // unless its range has no usable entry left, which kelvo refuses.
     RangeChoices choices;
     for (size_t i = 0; i < PALETTE_ENTRIES; ++i) {
-        choices.reserved[i] = input.Byte() % 8 == 0;
+        choices.reserved[i] = input.Byte() % 8 == 7;  // none once the input runs out
     }
     for (RangeChoice& choice : choices.ranges) {
         const uint8_t shape = input.Byte();
@@ -154,12 +154,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((chosen.ClosedRanges() >> k & 1) != 0) {
             continue;
         }
-        const ColorRange& block = settings.ranges[k];
+        const ColorRange& own = settings.ranges[k];
         std::vector<IndexSpan> spans = choices.ranges[k].spans;
         if (spans.empty()) {
-            spans.push_back({block.first, block.last});
-            if (block.first > block.last && block.first < 255) {
-                spans.push_back({block.first, static_cast<uint8_t>(block.first + 1)});
+            spans.push_back({own.first, own.last});
+            if (own.first > own.last && own.first < 255) {
+                spans.push_back({own.first, static_cast<uint8_t>(own.first + 1)});
             }
         }
         const int index = indices[i];
