@@ -192,7 +192,8 @@ _kelvo() {
                     return 0
                     ;;
                 --id-map | --id-channel | --layer | --view | --background-id | \
-                    --alpha-threshold | --start | --frames | --range | --fps | --transparent | \
+                    --alpha-threshold | --start | --frames | --range | --reserve | --fps | \
+                    --transparent | \
                     -j | --jobs | --frame-cache | --max-pixels | --frame-timeout)
                     # A number, a name or a list: nothing to offer.
                     return 0
@@ -205,8 +206,8 @@ _kelvo() {
             if [[ -z $options_ended && $cur == -* ]]; then
                 _kelvo_words "$cur" "--ids --id-map --id-channel --layer --view --linear
                     --window --background-id --alpha-threshold --levels --start --frames
-                    --skip-existing --settings --palette --palette-depth --range --method
-                    --source --output --save-settings --png --preview --bmp --bmp-rle --gif
+                    --skip-existing --settings --palette --palette-depth --range --reserve
+                    --method --source --output --save-settings --png --preview --bmp --bmp-rle --gif
                     --fps --transparent -q --quiet -j --jobs --frame-cache --max-pixels
                     --frame-timeout --plugin --help"
             else

@@ -549,45 +549,150 @@ int ParsePaletteDepth(const std::string& text, PaletteDepth& depth, std::string&
     return 1;
 }
 
-int ParseRange(const std::string& text, RangeEdit& range, std::string& error) {
-    const std::string syntax = "bad range '" + text + "': expected ID:FIRST-LAST[:dither]";
-    const size_t colon = text.find(':');
-    const size_t dash = colon == std::string::npos ? colon : text.find('-', colon + 1);
-    if (colon == std::string::npos || dash == std::string::npos) {
-        error = syntax;
-        return 0;
-    }
-    const size_t secondColon = text.find(':', dash + 1);
-    const std::string idText = text.substr(0, colon);
-    const std::string firstText = text.substr(colon + 1, dash - colon - 1);
-    const std::string lastText = text.substr(dash + 1, secondColon - dash - 1);
-    bool dither = false;
-    if (secondColon != std::string::npos) {
-        if (text.substr(secondColon + 1) != "dither") {
-            error = syntax;
-            return 0;
+namespace {
+
+// Splits at every `separator`; "a,,b" gives an empty part.
+std::vector<std::string> SplitAt(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (;;) {
+        const size_t at = text.find(separator, from);
+        parts.push_back(text.substr(from, at - from));
+        if (at == std::string::npos) {
+            return parts;
         }
-        dither = true;
+        from = at + 1;
     }
-    long long id = 0;
+}
+
+// "A" or "A-B" with A and B unsigned decimals; 0 when malformed, with `outOfRange` set for a
+// number above 255.
+int ParseSpan(const std::string& text, IndexSpan& span, bool& outOfRange) {
+    const size_t dash = text.find('-');
+    const std::string firstText = text.substr(0, dash);
+    const std::string lastText = dash == std::string::npos ? firstText : text.substr(dash + 1);
     long long first = 0;
     long long last = 0;
-    if (!ParseInteger(idText, 0, LLONG_MAX / 1000, id) ||
-        !ParseInteger(firstText, 0, LLONG_MAX / 1000, first) ||
-        !ParseInteger(lastText, 0, LLONG_MAX / 1000, last) || idText[0] == '+' ||
-        firstText[0] == '+' || lastText[0] == '+') {
+    if (!ParseInteger(firstText, 0, LLONG_MAX / 1000, first) ||
+        !ParseInteger(lastText, 0, LLONG_MAX / 1000, last) || firstText[0] == '+' ||
+        lastText[0] == '+') {
+        return 0;
+    }
+    if (first > 255 || last > 255) {
+        outOfRange = true;
+        return 0;
+    }
+    span = {static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
+    return 1;
+}
+
+// The method and dither words after a range's spans, in that order, each at most once.
+int ParseRangeWords(const std::vector<std::string>& words, RangeChoice& choice,
+                    std::string& problem) {
+    size_t at = 0;
+    if (at < words.size() && (words[at] == "uniform" || words[at] == "nearest")) {
+        choice.method = words[at] == "uniform" ? RangeMethod::Uniform : RangeMethod::Nearest;
+        ++at;
+    }
+    if (at < words.size()) {
+        const std::string& word = words[at];
+        if (word == "dither" || word == "checker") {
+            choice.dither = DitherPattern::Checker;
+        } else if (word == "none") {
+            choice.dither = DitherPattern::None;
+        } else if (word == "bayer4" || word == "bayer8") {
+            choice.dither = word == "bayer4" ? DitherPattern::Bayer4 : DitherPattern::Bayer8;
+        } else {
+            return 0;
+        }
+        ++at;
+    }
+    const bool bayer =
+        choice.dither == DitherPattern::Bayer4 || choice.dither == DitherPattern::Bayer8;
+    if (at < words.size() && bayer) {
+        if (!ParseDecimal(words[at], 0.0, 1.0, choice.strength)) {
+            problem = "the strength of ";
+            problem.append(words[at - 1]).append(" is 0..1, not '").append(words[at]).append("'");
+            return 0;
+        }
+        ++at;
+    }
+    if (choice.method == RangeMethod::Nearest && choice.dither &&
+        *choice.dither != DitherPattern::None) {
+        problem = "nearest colour takes no dither";
+        return 0;
+    }
+    return at == words.size() ? 1 : 0;
+}
+
+}  // namespace
+
+int ParseRange(const std::string& text, RangeEdit& range, std::string& error) {
+    const std::string syntax =
+        "bad range '" + text + "': expected ID:SPANS[:METHOD][:DITHER[:STRENGTH]]";
+    const std::vector<std::string> parts = SplitAt(text, ':');
+    long long id = 0;
+    if (parts.size() < 2 || !ParseInteger(parts[0], 0, LLONG_MAX / 1000, id) ||
+        parts[0][0] == '+') {
         error = syntax;
         return 0;
     }
     if (id >= RANGE_COUNT) {
-        error = "bad range '" + text + "': identifier " + idText + " is outside 0..15";
+        error = "bad range '" + text + "': identifier " + parts[0] + " is outside 0..15";
         return 0;
     }
-    if (first > 255 || last > 255) {
-        error = "bad range '" + text + "': palette indices are 0..255";
+    RangeChoice choice;
+    for (const std::string& spanText : SplitAt(parts[1], ',')) {
+        IndexSpan span;
+        bool outOfRange = false;
+        if (!ParseSpan(spanText, span, outOfRange)) {
+            error = outOfRange ? "bad range '" + text + "': palette indices are 0..255" : syntax;
+            return 0;
+        }
+        // Each span adds an entry at least; more spans than entries only repeat them.
+        if (choice.spans.size() == PALETTE_ENTRIES) {
+            error = "bad range '" + text + "': more than 256 spans";
+            return 0;
+        }
+        choice.spans.push_back(span);
+    }
+    std::string problem;
+    if (!ParseRangeWords({parts.begin() + 2, parts.end()}, choice, problem)) {
+        error = problem.empty() ? syntax : "bad range '" + text + "': " + problem;
         return 0;
     }
-    range = {static_cast<int>(id), static_cast<int>(first), static_cast<int>(last), dither};
+    // The block holds the first span and the checkerboard flag; the choice keeps the rest.
+    range.id = static_cast<int>(id);
+    range.first = choice.spans.front().first;
+    range.last = choice.spans.front().last;
+    range.dither = choice.dither == DitherPattern::Checker;
+    if (choice.spans.size() == 1) {
+        choice.spans.clear();
+    }
+    if (choice.dither == DitherPattern::Checker || choice.dither == DitherPattern::None) {
+        choice.dither.reset();
+    }
+    range.choice = choice;
+    return 1;
+}
+
+int ParseReserveList(const std::string& text, std::bitset<PALETTE_ENTRIES>& reserved,
+                     std::string& error) {
+    std::bitset<PALETTE_ENTRIES> entries;
+    for (const std::string& item : SplitAt(text, ',')) {
+        IndexSpan span;
+        bool outOfRange = false;
+        if (!ParseSpan(item, span, outOfRange)) {
+            error = "bad --reserve '" + text + "': " +
+                    (outOfRange ? std::string("palette indices are 0..255")
+                                : std::string("expected entries N or A-B joined by ','"));
+            return 0;
+        }
+        for (int i = std::min(span.first, span.last); i <= std::max(span.first, span.last); ++i) {
+            entries.set(static_cast<size_t>(i));
+        }
+    }
+    reserved |= entries;
     return 1;
 }
 
@@ -596,6 +701,20 @@ int ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opti
     std::vector<OptionSpec> specs;
     int pngNames = 0;
     AddSettingsEditOptions(specs, options.edits);
+    SettingsEdits& edits = options.edits;
+    specs.push_back(
+        {"--reserve", nullptr, true, [&edits](const std::string& value, std::string& problem) {
+             std::bitset<PALETTE_ENTRIES> reserved = edits.reserved.value_or(0);
+             if (!ParseReserveList(value, reserved, problem)) {
+                 return 0;
+             }
+             edits.reserved = reserved;
+             if (!edits.reservedList.empty()) {
+                 edits.reservedList += ',';
+             }
+             edits.reservedList += value;
+             return 1;
+         }});
     AddInputOptions(specs, options);
     AddOutputOptions(specs, options, pngNames);
     AddRunOptions(specs, options);

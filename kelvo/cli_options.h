@@ -1,21 +1,34 @@
 // Parses kelvo's command lines into plain option records; touches no file.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kelvo/batch/input_options.h"
 #include "kelvo/batch/levels.h"
 #include "kelvo/imageio/palette_file.h"
+#include "render/range_choices.h"
 
-// One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
+// One --range ID:SPANS[:METHOD][:DITHER[:STRENGTH]]: replaces the whole record of identifier
+// `id` and its range choice. The block gets what it can hold: the first span's bounds and the
+// checkerboard flag.
 struct RangeEdit {
+    RangeEdit() = default;
+    // The block's record alone, or with a choice: {id, first, last, dither[, choice]}.
+    RangeEdit(int id_, int first_, int last_, bool dither_, RangeChoice choice_ = {})
+        : id(id_), first(first_), last(last_), dither(dither_), choice(std::move(choice_)) {}
+
     int id = 0;
     int first = 0;
     int last = 0;
     bool dither = false;
+    // What the block cannot hold: every span when there are several, a method, a pattern other
+    // than the checkerboard or none, and its strength.
+    RangeChoice choice;
 };
 
 // Changes to a settings block, applied over a base block (the defaults or --settings FILE).
@@ -23,6 +36,9 @@ struct SettingsEdits {
     std::string paletteFile;                          // empty: keep the palette
     PaletteDepth paletteDepth = PALETTE_DEPTH_GUESS;  // --palette-depth 6|8
     std::vector<RangeEdit> ranges;                    // applied in the order given
+    // --reserve: replaces the base's reserved entries; unset: keeps them.
+    std::optional<std::bitset<PALETTE_ENTRIES>> reserved;
+    std::string reservedList;  // the --reserve lists as given, joined by ',', for messages
     std::optional<int32_t> method;
     std::optional<int32_t> source;
     std::optional<std::string> outputName;  // as the filter stores it: '#' taken out
@@ -33,6 +49,9 @@ struct RenderOptions {
     bool help = false;
     std::string settingsFile;  // empty: start from the defaults
     SettingsEdits edits;
+    // What the ranges ask beyond the block, settled from the base and the edits when the run is
+    // planned (empty until then).
+    RangeChoices choices;
     std::string saveSettingsFile;
     InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
                          // sets its maxPixels
@@ -79,8 +98,16 @@ struct SettingsNewOptions {
 [[nodiscard]] int ParsePaletteDepth(const std::string& text, PaletteDepth& depth,
                                     std::string& error);
 
-// ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
+// ID:SPANS[:METHOD][:DITHER[:STRENGTH]], ID 0..15. SPANS: A-B or A, indices 0..255, joined
+// by ','. METHOD: uniform or nearest. DITHER: dither or checker (the checkerboard), none,
+// bayer4 or bayer8; STRENGTH 0..1 only after bayer4 or bayer8, and no pattern but none after
+// nearest.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
+
+// --reserve's LIST: N or A-B (either way round), indices 0..255, joined by ','; added to
+// `reserved`.
+[[nodiscard]] int ParseReserveList(const std::string& text, std::bitset<PALETTE_ENTRIES>& reserved,
+                                   std::string& error);
 
 // A decimal number with an optional fraction ("12", "0.5", ".25"; no sign or exponent)
 // within [minimum, maximum].

@@ -9,7 +9,8 @@ int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block) {
 }
 
 int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
-                    const SettingsEdits& edits, std::string& error, std::string* paletteNote) {
+                    const SettingsEdits& edits, std::string& error, std::string* paletteNote,
+                    RangeChoices* choices) {
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {
         error = "the filter did not give its settings block";
@@ -18,7 +19,12 @@ int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
     if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error)) {
         return 0;
     }
-    if (!ApplySettingsEdits(edits, block, error, paletteNote)) {
+    RangeChoices edited = choices != nullptr ? *choices : RangeChoices{};
+    if (!ApplySettingsEdits(edits, block, edited, error, paletteNote)) {
+        return 0;
+    }
+    if (choices == nullptr && !edited.Plain()) {
+        error = "a settings block cannot hold " + DescribeBeyondBlock(edited);
         return 0;
     }
     if (!filter.LoadConfigBlock(block.data())) {
@@ -26,6 +32,9 @@ int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
                 std::to_string(SettingsBlockTag(block)) + ", not " +
                 std::to_string(SETTINGS_VERSION);
         return 0;
+    }
+    if (choices != nullptr) {
+        *choices = edited;
     }
     return 1;
 }

@@ -8,11 +8,14 @@
 #include "kelvo/settings_edit.h"
 
 // Starts from the filter's own block (its defaults) or from `settingsFile`, applies `edits`
-// and loads the result into the filter. On 0, `error` says why and the filter is unchanged.
-// `paletteNote`, when given, gets what ApplySettingsEdits says of the palette file.
+// and loads the result into the filter. `choices`, when given, starts as the base's range
+// choices and ends as the run's; without it, edits the block cannot hold are refused, naming
+// what would be lost. On 0, `error` says why and the filter is unchanged. `paletteNote`, when
+// given, gets what ApplySettingsEdits says of the palette file.
 [[nodiscard]] int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
                                   const SettingsEdits& edits, std::string& error,
-                                  std::string* paletteNote = nullptr);
+                                  std::string* paletteNote = nullptr,
+                                  RangeChoices* choices = nullptr);
 
 // The block the filter holds now; 0 when the filter would not give it.
 [[nodiscard]] int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block);

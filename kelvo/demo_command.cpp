@@ -159,7 +159,7 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
     ProgressDisplay progress(mode == PROGRESS_BAR ? PROGRESS_BAR : PROGRESS_ERRORS_ONLY, stderr,
                              plans.size());
     RenderReport report;
-    const int allWritten = RenderFrames(settings, plans, source, progress, report);
+    const int allWritten = RenderFrames(settings, RangeChoices{}, plans, source, progress, report);
     if (report.interrupted) {
         return Fail(EXIT_INTERRUPTED, "interrupted");
     }

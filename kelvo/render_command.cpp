@@ -34,6 +34,7 @@
 #include "plugin/version.h"
 #include "render/frame_file.h"
 #include "render/palette_mapping.h"
+#include "render/range_rules.h"
 
 namespace {
 
@@ -200,14 +201,17 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
 
 // A --range that runs downwards is valid, and what the filter makes of it surprises: says so in
 // a note per identifier whose last --range does, with the entries the filter's own rules give.
+// A range that maps over its usable entries (more spans, reserved entries, a method or pattern
+// of its own) reaches every entry, and needs no note.
 void NoteDescendingRanges(const std::vector<RangeEdit>& edits,
-                          const PaletteRenderSettings& settings) {
+                          const PaletteRenderSettings& settings, const RangeChoices& choices) {
     for (int id = 0; id < RANGE_COUNT; ++id) {
         const RangeEdit* given = nullptr;
         for (const RangeEdit& edit : edits) {
             given = edit.id == id ? &edit : given;
         }
-        if (given == nullptr || given->first <= given->last) {
+        if (given == nullptr || given->first <= given->last ||
+            !RangeRuleOf(settings, choices, id).fromBlock) {
             continue;
         }
         const ColorRange& range = settings.ranges[id];
@@ -451,6 +455,8 @@ RunKeys KeysOfRun(const RenderOptions& options, const SettingsBlock& block,
     RunKeys keys;
     keys.levels = decoding.Value();
     decoding.Add(block.data(), block.size());
+    const std::vector<uint8_t> choices = EncodeRangeChoices(options.choices);
+    decoding.Add(choices.data(), choices.size());
     decoding.Add(static_cast<uint64_t>(options.transparentIndex)).Add(uint64_t{options.bmpRle});
     keys.frames = decoding.Value();
     for (const InputFrame& frame : inputs) {
@@ -634,6 +640,40 @@ void SettleChoices(RenderRun& run) {
     }
 }
 
+// Whether the range choices can be had: every range set has a usable entry (those never set
+// are refused only for frames that have their pixels, as the engine's closed ranges), and
+// --save-settings can keep what the run uses. On 0, `error` says why.
+int CheckRangeChoices(const RenderRun& run, std::string& error) {
+    const RangeChoices& choices = run.options.choices;
+    const uint32_t closed = ClosedRanges(run.settings, choices);
+    std::string ranges;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        if ((closed >> id & 1) == 0 || !run.rangeSet[id]) {
+            continue;
+        }
+        const ColorRange& block = run.settings.ranges[id];
+        const std::vector<IndexSpan>& spans = choices.ranges[static_cast<size_t>(id)].spans;
+        if (!ranges.empty()) {
+            ranges += ", ";
+        }
+        ranges.append("identifier ").append(std::to_string(id)).append("'s range ");
+        ranges +=
+            FormatSpans(spans.empty() ? std::vector<IndexSpan>{{block.first, block.last}} : spans);
+    }
+    if (!ranges.empty()) {
+        error = "no entry is left to map to in " + ranges + ": every one is reserved (" +
+                FormatReserved(choices.reserved) + ")";
+        return 0;
+    }
+    const std::string& saved = run.options.saveSettingsFile;
+    if (!saved.empty() && !choices.Plain()) {
+        error = "--save-settings '" + saved + "': a settings block cannot hold " +
+                DescribeBeyondBlock(choices) + "; nothing was rendered";
+        return 0;
+    }
+    return 1;
+}
+
 // Stage 1: the filter's settings and the frames to render. Returns an exit code, or -1 to go on.
 int PlanRun(RenderRun& run, const std::string& pluginPath) {
     RenderOptions& options = run.options;
@@ -644,7 +684,8 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     }
     ImageFilter& filter = run.plugin.Filter();
     std::string paletteNote;
-    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote)) {
+    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote,
+                         &options.choices)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
     if (!paletteNote.empty() && !options.quiet) {
@@ -654,8 +695,11 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
         return Fail(EXIT_NOT_WRITTEN, "the filter did not give its settings block");
     }
     std::memcpy(&run.settings, run.block.data(), sizeof run.settings);
+    if (!CheckRangeChoices(run, error)) {
+        return Fail(EXIT_BAD_INPUT, error);
+    }
     if (!options.quiet) {
-        NoteDescendingRanges(options.edits.ranges, run.settings);
+        NoteDescendingRanges(options.edits.ranges, run.settings, options.choices);
     }
     if (!PlanFrames(options, run.settings, run.plans, run.inputs, error)) {
         return Fail(EXIT_BAD_INPUT, error);
@@ -772,6 +816,7 @@ int RenderRunInWorkers(RenderRun& run, const std::string& pluginPath, int worker
     ParallelRender parallel;
     parallel.pluginPath = pluginPath;
     parallel.settings = &run.settings;
+    parallel.choices = &options.choices;
     parallel.plans = &run.plans;
     parallel.inputs = &run.inputs;
     parallel.inputOptions = &options.input;
@@ -830,7 +875,7 @@ int RenderRunHere(RenderRun& run, size_t cacheBytes, const FrameOutputs& outputs
         return refusal;
     }
     source.SetLevels(run.levels);
-    RenderFrames(run.settings, run.plans, source, progress, report, outputs);
+    RenderFrames(run.settings, run.options.choices, run.plans, source, progress, report, outputs);
     return ConcludeRun(run, report);
 }
 

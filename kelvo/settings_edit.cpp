@@ -1,6 +1,7 @@
 // Builds a settings block's bytes from a base block and the command line's edits.
 #include "kelvo/settings_edit.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -23,8 +24,8 @@ int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string&
     return 1;
 }
 
-int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::string& error,
-                       std::string* paletteNote) {
+int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, RangeChoices& choices,
+                       std::string& error, std::string* paletteNote) {
     PaletteRenderSettings settings;
     std::memcpy(&settings, block.data(), sizeof settings);
     if (!edits.paletteFile.empty()) {
@@ -42,6 +43,10 @@ int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::st
         settings.ranges[range.id] = {static_cast<uint8_t>(range.first),
                                      static_cast<uint8_t>(range.last),
                                      static_cast<uint8_t>(range.dither ? 1 : 0)};
+        choices.ranges[static_cast<size_t>(range.id)] = range.choice;
+    }
+    if (edits.reserved) {
+        choices.reserved = *edits.reserved;
     }
     if (edits.method) {
         settings.method = *edits.method;
@@ -55,7 +60,45 @@ int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block, std::st
                     std::min(edits.outputName->size(), sizeof settings.outputName - 1));
     }
     std::memcpy(block.data(), &settings, sizeof settings);
+    SimplifyRangeChoices(choices, settings);
     return 1;
+}
+
+std::string DescribeBeyondBlock(const RangeChoices& choices) {
+    static const char* const PATTERNS[] = {"none", "checker", "bayer4", "bayer8"};
+    std::vector<std::string> parts;
+    if (choices.reserved.any()) {
+        parts.push_back("reserved entries ");
+        parts.back().append(FormatReserved(choices.reserved));
+    }
+    for (size_t id = 0; id < choices.ranges.size(); ++id) {
+        const RangeChoice& choice = choices.ranges[id];
+        std::string identifier = "identifier ";
+        identifier.append(std::to_string(id)).append("'s ");
+        if (!choice.spans.empty()) {
+            parts.push_back(identifier + "spans " + FormatSpans(choice.spans));
+        }
+        if (choice.method) {
+            parts.push_back(identifier + "method " +
+                            (*choice.method == RangeMethod::Uniform ? "uniform" : "nearest"));
+        }
+        if (choice.dither) {
+            parts.push_back(identifier + "dither " + PATTERNS[static_cast<int>(*choice.dither)]);
+            if (choice.strength != 1.0) {
+                char strength[32];
+                std::snprintf(strength, sizeof strength, " at strength %g", choice.strength);
+                parts.back() += strength;
+            }
+        }
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        if (!text.empty()) {
+            text += ", ";
+        }
+        text += part;
+    }
+    return text;
 }
 
 int32_t SettingsBlockTag(const SettingsBlock& block) {

@@ -7,6 +7,7 @@
 
 #include "kelvo/cli_options.h"
 #include "plugin/settings.h"
+#include "render/range_choices.h"
 
 using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 
@@ -15,12 +16,20 @@ using SettingsBlock = std::array<uint8_t, SETTINGS_BLOCK_SIZE>;
 [[nodiscard]] int ReadSettingsFile(const std::string& path, SettingsBlock& block,
                                    std::string& error);
 
-// Applies, in this order: the palette file's palette (ReadPaletteFile), the ranges, method,
-// source and output name. On 0 (an unreadable or refused palette file) `block` is unchanged.
-// When given, `paletteNote` gets what kelvo says of the palette file (DescribePaletteFile,
-// naming the file), or "".
+// Applies, in this order: the palette file's palette (ReadPaletteFile), the ranges (each its
+// block record and its choice in `choices`), the reserved entries, method, source and output
+// name; then simplifies `choices` against the block (SimplifyRangeChoices). On 0 (an
+// unreadable or refused palette file) `block` and `choices` are unchanged. When given,
+// `paletteNote` gets what kelvo says of the palette file (DescribePaletteFile, naming the
+// file), or "".
 [[nodiscard]] int ApplySettingsEdits(const SettingsEdits& edits, SettingsBlock& block,
-                                     std::string& error, std::string* paletteNote = nullptr);
+                                     RangeChoices& choices, std::string& error,
+                                     std::string* paletteNote = nullptr);
+
+// What of `choices` a settings block cannot hold, as a message lists it: "reserved entries
+// 240-254, identifier 1's spans 48-79,96-111, identifier 2's method nearest, identifier 3's
+// dither bayer4 at strength 0.5"; "" for Plain() choices.
+std::string DescribeBeyondBlock(const RangeChoices& choices);
 
 // The 32-bit little-endian tag at the block's start.
 int32_t SettingsBlockTag(const SettingsBlock& block);

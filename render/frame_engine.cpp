@@ -13,9 +13,11 @@ void FillEntryColourBits(const PaletteEntry* palette, uint64_t (&bits)[PALETTE_E
     }
 }
 
-FrameEngine::FrameEngine(const PaletteRenderSettings& settings)
+FrameEngine::FrameEngine(const PaletteRenderSettings& settings, const RangeChoices& choices)
     : settings_(settings),
-      mapper_(settings_),
+      choices_(choices),
+      closed_(::ClosedRanges(settings, choices)),
+      mapper_(settings_, choices_),
       material_(SourceChannel(settings) == CHANNEL_MATERIAL_EFFECTS) {
     FillEntryColourBits(settings_.palette, entryBits_);
 }

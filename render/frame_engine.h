@@ -9,6 +9,7 @@
 #include "pcx/palette.h"
 #include "plugin/settings.h"
 #include "render/frame_mapper.h"
+#include "render/range_choices.h"
 
 // A pixel as one 64-bit word, laid out as the bitmap holds it, so that whole pixels are
 // compared and combined in one operation.
@@ -38,18 +39,27 @@ struct FramePixels {
     const uint16_t* ids = nullptr;
 };
 
-// Maps frames under one settings block exactly as the plug-in's render does: the settings'
-// `source` says whether an identifier is seen as the 8-bit material channel sees it (its low
-// byte) or whole, as the object channel holds it. The engine keeps its nearest-colour searches
-// from one frame to the next (the plug-in's render makes its own each frame).
+// Maps frames under one settings block exactly as the plug-in's render does, and under the
+// range choices kelvo adds (reserved entries, spans, a method and pattern per range; with
+// Plain() choices the indices are the plug-in's): the settings' `source` says whether an
+// identifier is seen as the 8-bit material channel sees it (its low byte) or whole, as the
+// object channel holds it. The engine keeps its nearest-colour searches from one frame to the
+// next (the plug-in's render makes its own each frame).
 class FrameEngine {
 public:
-    // The settings are copied: later changes to `settings` do not reach the engine.
-    explicit FrameEngine(const PaletteRenderSettings& settings);
+    // The settings and choices are copied: later changes to them do not reach the engine.
+    // Throws std::bad_alloc.
+    explicit FrameEngine(const PaletteRenderSettings& settings, const RangeChoices& choices = {});
     FrameEngine(const FrameEngine&) = delete;
     FrameEngine& operator=(const FrameEngine&) = delete;
 
     const PaletteRenderSettings& Settings() const { return settings_; }
+    const RangeChoices& Choices() const { return choices_; }
+
+    // The ranges (bit k: range k) with no usable entry left (ClosedRanges). Their pixels are
+    // mapped by the block alone, which may give a reserved entry: a caller refuses frames
+    // holding them.
+    uint32_t ClosedRanges() const { return closed_; }
 
     // Makes room for rows of `width` pixels; false when there is no memory for them. Call
     // before MapRow for a frame of that width (a narrower frame needs no new call).
@@ -62,6 +72,8 @@ public:
 
 private:
     PaletteRenderSettings settings_;
+    RangeChoices choices_;
+    uint32_t closed_;
     FrameMapper mapper_;  // reads `settings_`, declared before it
     bool material_;
     uint64_t entryBits_[PALETTE_ENTRIES];

@@ -5,12 +5,61 @@
 
 #include "render/palette_mapping.h"
 
+namespace {
+
+// The entries a range's nearest search looks at: its usable entries, or the block's range as
+// NearestIndex reads it (a reversed range answers `first`).
+std::bitset<PALETTE_ENTRIES> SearchEntries(const ColorRange& range, const RangeRule& rule) {
+    if (!rule.fromBlock) {
+        return rule.entrySet;
+    }
+    std::bitset<PALETTE_ENTRIES> entries;
+    for (int i = range.first; i <= range.last; ++i) {
+        entries.set(static_cast<size_t>(i));
+    }
+    if (entries.none()) {
+        entries.set(range.first);
+    }
+    return entries;
+}
+
+// NearestIndex over a set of entries: the lowest index wins ties.
+int ScanEntries(const PaletteEntry* palette, const std::bitset<PALETTE_ENTRIES>& entries,
+                uint16_t red, uint16_t green, uint16_t blue) {
+    int best = 0;
+    uint64_t bestDistance = UINT64_MAX;
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        if (!entries[static_cast<size_t>(i)]) {
+            continue;
+        }
+        const int64_t dr = palette[i].red * 256 - red;
+        const int64_t dg = palette[i].green * 256 - green;
+        const int64_t db = palette[i].blue * 256 - blue;
+        const auto distance = static_cast<uint64_t>(dr * dr + dg * dg + db * db);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
 FrameMapper::FrameMapper(const PaletteRenderSettings& settings)
     : settings_(settings),
       uniform_(settings.method == METHOD_UNIFORM),
       kernel_(FastestUniformKernel()) {
     for (int k = 0; k < RANGE_COUNT; ++k) {
         steps_[k] = UniformStepOf(settings.ranges[k]);
+    }
+}
+
+FrameMapper::FrameMapper(const PaletteRenderSettings& settings, const RangeChoices& choices)
+    : FrameMapper(settings) {
+    for (int k = 0; k < RANGE_COUNT; ++k) {
+        rules_[static_cast<size_t>(k)] = RangeRuleOf(settings, choices, k);
+        blockOnly_ = blockOnly_ && rules_[static_cast<size_t>(k)].fromBlock;
     }
 }
 
@@ -41,6 +90,24 @@ int RunEnd(const Id* ids, int x, int count, unsigned rangeIndex, RangeOf rangeOf
 
 }  // namespace
 
+void FrameMapper::FindNearest(unsigned rangeIndex, const BMM_Color_64* pixels, int x, int count,
+                              uint8_t* indices) {
+    NearestSearch* search = SearchFor(rangeIndex);
+    if (search != nullptr) {
+        search->FindAll(pixels + x, static_cast<size_t>(count), indices + x);
+        return;
+    }
+    const RangeRule& rule = rules_[rangeIndex];
+    const ColorRange& range = settings_.ranges[rangeIndex];
+    for (int i = x; i < x + count; ++i) {
+        const BMM_Color_64& pixel = pixels[i];
+        indices[i] = static_cast<uint8_t>(
+            rule.fromBlock
+                ? NearestIndex(settings_.palette, range, pixel.r, pixel.g, pixel.b)
+                : ScanEntries(settings_.palette, rule.entrySet, pixel.r, pixel.g, pixel.b));
+    }
+}
+
 // Runs of pixels with one range go to its search together.
 template <typename Id>
 void FrameMapper::MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int count,
@@ -50,14 +117,32 @@ void FrameMapper::MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int c
     while (x < count) {
         const unsigned rangeIndex = RangeIndexOf(ids[x]);
         const int end = RunEnd(ids, x, count, rangeIndex, RangeIndexOf);
-        NearestSearch* search = SearchFor(rangeIndex);
-        if (search != nullptr) {
-            search->FindAll(pixels + x, static_cast<size_t>(end - x), indices + x);
-        } else {
-            const ColorRange& range = settings_.ranges[rangeIndex];
+        FindNearest(rangeIndex, pixels, x, end - x, indices);
+        x = end;
+    }
+}
+
+template <typename Id>
+void FrameMapper::MapMixedRow(const BMM_Color_64* pixels, const Id* ids, int count, int y,
+                              uint8_t* indices) {
+    int x = 0;
+    while (x < count) {
+        const unsigned rangeIndex = RangeIndexOf(ids[x]);
+        const int end = RunEnd(ids, x, count, rangeIndex, RangeIndexOf);
+        const RangeRule& rule = rules_[rangeIndex];
+        if (rule.fromBlock ? !uniform_ : rule.method == RangeMethod::Nearest) {
+            FindNearest(rangeIndex, pixels, x, end - x, indices);
+        } else if (rule.fromBlock) {
             for (int i = x; i < end; ++i) {
-                indices[i] = static_cast<uint8_t>(
-                    NearestIndex(settings_.palette, range, pixels[i].r, pixels[i].g, pixels[i].b));
+                indices[i] =
+                    static_cast<uint8_t>(UniformStepIndex(steps_[rangeIndex], pixels[i], i, y));
+            }
+        } else {
+            const int entries = static_cast<int>(rule.entries.size());
+            for (int i = x; i < end; ++i) {
+                const double luminance = Luminance(pixels[i].r, pixels[i].g, pixels[i].b);
+                indices[i] = rule.entries[static_cast<size_t>(
+                    SpreadPosition(entries, rule.pattern, rule.strength, luminance, i, y))];
             }
         }
         x = end;
@@ -66,7 +151,9 @@ void FrameMapper::MapNearestRow(const BMM_Color_64* pixels, const Id* ids, int c
 
 void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int count, int y,
                          uint8_t* indices) {
-    if (uniform_) {
+    if (!blockOnly_) {
+        MapMixedRow(pixels, ids, count, y, indices);
+    } else if (uniform_) {
         MapUniformRow(kernel_, steps_, pixels, ids, count, y, indices);
     } else {
         MapNearestRow(pixels, ids, count, indices);
@@ -75,7 +162,9 @@ void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint8_t* ids, int cou
 
 void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint16_t* ids, int count, int y,
                          uint8_t* indices) {
-    if (uniform_) {
+    if (!blockOnly_) {
+        MapMixedRow(pixels, ids, count, y, indices);
+    } else if (uniform_) {
         MapUniformRow(kernel_, steps_, pixels, ids, count, y, indices);
     } else {
         MapNearestRow(pixels, ids, count, indices);
@@ -83,14 +172,19 @@ void FrameMapper::MapRow(const BMM_Color_64* pixels, const uint16_t* ids, int co
 }
 
 int FrameMapper::MapPixel(const BMM_Color_64& pixel, unsigned id, int x, int y) {
-    if (uniform_) {
-        return UniformStepIndex(steps_[RangeIndexOf(id)], pixel, x, y);
-    }
     const unsigned rangeIndex = RangeIndexOf(id);
-    NearestSearch* search = SearchFor(rangeIndex);
-    return search != nullptr ? search->Find(pixel.r, pixel.g, pixel.b)
-                             : NearestIndex(settings_.palette, settings_.ranges[rangeIndex],
-                                            pixel.r, pixel.g, pixel.b);
+    const RangeRule& rule = rules_[rangeIndex];
+    if (rule.fromBlock ? uniform_ : rule.method == RangeMethod::Uniform) {
+        if (rule.fromBlock) {
+            return UniformStepIndex(steps_[rangeIndex], pixel, x, y);
+        }
+        const double luminance = Luminance(pixel.r, pixel.g, pixel.b);
+        return rule.entries[static_cast<size_t>(SpreadPosition(
+            static_cast<int>(rule.entries.size()), rule.pattern, rule.strength, luminance, x, y))];
+    }
+    uint8_t index = 0;
+    FindNearest(rangeIndex, &pixel, 0, 1, &index);
+    return index;
 }
 
 NearestSearch* FrameMapper::SearchFor(unsigned rangeIndex) {
@@ -98,16 +192,17 @@ NearestSearch* FrameMapper::SearchFor(unsigned rangeIndex) {
         return searches_[rangeIndex];
     }
     searchTried_[rangeIndex] = true;
-    const ColorRange& range = settings_.ranges[rangeIndex];
-    for (int k = 0; k < RANGE_COUNT; ++k) {
-        const ColorRange& other = settings_.ranges[k];
-        if (searches_[k] != nullptr && other.first == range.first && other.last == range.last) {
-            searches_[rangeIndex] = searches_[k];
-            return searches_[rangeIndex];
-        }
-    }
     try {
-        owned_[rangeIndex] = std::make_unique<NearestSearch>(settings_.palette, range);
+        const std::bitset<PALETTE_ENTRIES> entries =
+            SearchEntries(settings_.ranges[rangeIndex], rules_[rangeIndex]);
+        for (unsigned k = 0; k < RANGE_COUNT; ++k) {
+            if (searches_[k] != nullptr &&
+                SearchEntries(settings_.ranges[k], rules_[k]) == entries) {
+                searches_[rangeIndex] = searches_[k];
+                return searches_[rangeIndex];
+            }
+        }
+        owned_[rangeIndex] = std::make_unique<NearestSearch>(settings_.palette, entries);
         if (owned_[rangeIndex]->Ready()) {
             searches_[rangeIndex] = owned_[rangeIndex].get();
         }

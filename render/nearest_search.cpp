@@ -28,12 +28,31 @@ void AxisDistances(int32_t scaled, int32_t low, int32_t high, uint64_t& nearest,
     farthest = static_cast<uint64_t>(reach * reach);
 }
 
+// A range's entries as the search takes them: a reversed range answers `first` everywhere.
+std::bitset<PALETTE_ENTRIES> EntriesOf(ColorRange range) {
+    std::bitset<PALETTE_ENTRIES> entries;
+    for (int i = range.first; i <= range.last; ++i) {
+        entries.set(static_cast<size_t>(i));
+    }
+    if (entries.none()) {
+        entries.set(range.first);
+    }
+    return entries;
+}
+
 }  // namespace
 
 NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range, size_t tableBytesLimit)
+    : NearestSearch(palette, EntriesOf(range), tableBytesLimit) {}
+
+NearestSearch::NearestSearch(const PaletteEntry* palette,
+                             const std::bitset<PALETTE_ENTRIES>& entries, size_t tableBytesLimit)
     : tableBytesLimit_(tableBytesLimit) {
     // A later entry of the same colour never wins: the lowest index takes every tie.
-    for (int i = range.first; i <= range.last; ++i) {
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        if (!entries[static_cast<size_t>(i)]) {
+            continue;
+        }
         Entry& entry = entries_[i];
         entry.red = palette[i].red;
         entry.green = palette[i].green;
@@ -49,7 +68,7 @@ NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range, size
         }
     }
     if (distinct_.empty()) {
-        distinct_.push_back(range.first);  // a reversed range answers `first` everywhere
+        distinct_.push_back(0);  // outside the contract; an answer still, never a crash
     }
     records_.reserve(1 + PALETTE_ENTRIES + 64);
     records_.push_back({0, 0, 0, 0, 0, 0, LIST_NOT_BUILT});

@@ -1,7 +1,9 @@
-// Exact nearest palette entry of one colour range, through a lazily built grid of candidates.
+// Exact nearest palette entry of one colour range (or set of entries), through a lazily built grid
+// of candidates.
 #pragma once
 
 #include <bit>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +29,10 @@ public:
 
     // `palette` is read now and never again. Check Ready() before the first Find.
     NearestSearch(const PaletteEntry* palette, ColorRange range,
+                  size_t tableBytesLimit = TABLE_BYTES_LIMIT);
+    // The same over any set of entries (not empty), as a range of scattered entries has them:
+    // the lowest index still wins ties.
+    NearestSearch(const PaletteEntry* palette, const std::bitset<PALETTE_ENTRIES>& entries,
                   size_t tableBytesLimit = TABLE_BYTES_LIMIT);
     ~NearestSearch();
     NearestSearch(const NearestSearch&) = delete;

@@ -9,35 +9,57 @@
 
 namespace {
 
+RangeChoice Choice(std::vector<IndexSpan> spans, std::optional<RangeMethod> method = {},
+                   std::optional<DitherPattern> dither = {}, double strength = 1.0) {
+    return {std::move(spans), method, dither, strength};
+}
+
 TEST(CliOptionsTest, ParsesRanges) {
+    using M = RangeMethod;
+    using D = DitherPattern;
     struct Case {
         const char* text;
         bool ok;
         int id, first, last;
         bool dither;
+        RangeChoice choice;  // what the block cannot hold
         const char* error;
     };
     const Case cases[] = {
-        {"0:0-255", true, 0, 0, 255, false, ""},
-        {"15:10-13:dither", true, 15, 10, 13, true, ""},
-        {"3:200-100", true, 3, 200, 100, false, ""},  // a reversed range runs downward
-        {"03:007-010", true, 3, 7, 10, false, ""},
-        {"3:10", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"3-10-20", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"3:10-20:dit", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"3:10-20:", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"x:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"-1:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"1:-1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"+1:1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"1: 1-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
-        {"16:0-1", false, 0, 0, 0, false, "identifier 16 is outside 0..15"},
-        {"1:0-256", false, 0, 0, 0, false, "palette indices are 0..255"},
-        {"1:99999999999999999999-2", false, 0, 0, 0, false, "expected ID:FIRST-LAST"},
+        {"0:0-255", true, 0, 0, 255, false, {}, ""},
+        {"15:10-13:dither", true, 15, 10, 13, true, {}, ""},
+        {"15:10-13:checker", true, 15, 10, 13, true, {}, ""},
+        {"3:200-100", true, 3, 200, 100, false, {}, ""},  // a reversed range runs downward
+        {"03:007-010", true, 3, 7, 10, false, {}, ""},
+        {"1:48", true, 1, 48, 48, false, {}, ""},
+        {"1:48-79,96-111", true, 1, 48, 79, false, Choice({{48, 79}, {96, 111}}), ""},
+        {"1:9,20-10:nearest", true, 1, 9, 9, false, Choice({{9, 9}, {20, 10}}, M::Nearest), ""},
+        {"2:0-7:uniform:none", true, 2, 0, 7, false, Choice({}, M::Uniform), ""},
+        {"2:0-7:bayer4", true, 2, 0, 7, false, Choice({}, {}, D::Bayer4), ""},
+        {"2:0-7:uniform:bayer8:.25", true, 2, 0, 7, false, Choice({}, M::Uniform, D::Bayer8, 0.25),
+         ""},
+        {"3:10", true, 3, 10, 10, false, {}, ""},
+        {"3-10-20", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20:dit", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20:", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20,", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20:dither:nearest", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20:dither:0.5", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"3:10-20:bayer4:1.5", false, 0, 0, 0, false, {}, "strength of bayer4 is 0..1"},
+        {"3:10-20:nearest:bayer8", false, 0, 0, 0, false, {}, "nearest colour takes no dither"},
+        {"x:1-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"-1:1-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"1:-1-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"+1:1-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"1: 1-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
+        {"16:0-1", false, 0, 0, 0, false, {}, "identifier 16 is outside 0..15"},
+        {"1:0-256", false, 0, 0, 0, false, {}, "palette indices are 0..255"},
+        {"1:5,256", false, 0, 0, 0, false, {}, "palette indices are 0..255"},
+        {"1:99999999999999999999-2", false, 0, 0, 0, false, {}, "expected ID:SPANS"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        RangeEdit range{9, 9, 9, false};
+        RangeEdit range{9, 9, 9, false, Choice({})};
         std::string error;
         ASSERT_EQ(ParseRange(c.text, range, error), c.ok ? 1 : 0) << error;
         if (c.ok) {
@@ -45,10 +67,19 @@ TEST(CliOptionsTest, ParsesRanges) {
             EXPECT_EQ(range.first, c.first);
             EXPECT_EQ(range.last, c.last);
             EXPECT_EQ(range.dither, c.dither);
+            EXPECT_TRUE(range.choice == c.choice);
         } else {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
     }
+    std::bitset<PALETTE_ENTRIES> reserved;
+    std::string error;
+    ASSERT_EQ(ParseReserveList("240-254,4,9-7", reserved, error), 1) << error;
+    EXPECT_EQ(reserved.count(), 19u);
+    EXPECT_TRUE(reserved[4] && reserved[7] && reserved[9] && reserved[240] && !reserved[255]);
+    EXPECT_EQ(ParseReserveList("4,,5", reserved, error), 0);
+    EXPECT_EQ(ParseReserveList("300", reserved, error), 0);
+    EXPECT_NE(error.find("palette indices are 0..255"), std::string::npos) << error;
 }
 
 TEST(CliOptionsTest, ExpandsEveryHashRunToTheFrameNumber) {
@@ -271,7 +302,8 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"bad window", {"--window", "full", "a.exr"}, "display or data, not 'full'"},
         {"bad start", {"--start", "1e3", "a.png"}, "--start needs a frame number"},
         {"start too large", {"--start", "2147483648", "a.png"}, "--start needs"},
-        {"bad range", {"--range", "1:2", "a.png"}, "bad range '1:2'"},
+        {"bad range", {"--range", "1:2:best", "a.png"}, "bad range '1:2:best'"},
+        {"bad reserve", {"--reserve", "4-", "a.png"}, "bad --reserve '4-'"},
         {"output too long", {"--output", std::string(256, 'x'), "a.png"}, "longer than 255"},
         {"no workers", {"-j", "0", "a.png"}, "--jobs needs a number of workers from 1 to 256"},
         {"too many workers", {"--jobs=257", "a.png"}, "not '257'"},

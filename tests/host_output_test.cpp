@@ -58,7 +58,8 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesWhatIsNoPalette) {
     edits.ranges = {{3, 10, 20, true}, {3, 30, 40, false}};
     edits.outputName = "out/x.pcx";
     std::string error;
-    ASSERT_EQ(ApplySettingsEdits(edits, block, error), 1) << error;
+    RangeChoices choices;
+    ASSERT_EQ(ApplySettingsEdits(edits, block, choices, error), 1) << error;
     EXPECT_EQ(std::memcmp(block.data() + 268, paletteFile.data() + 129, 768), 0);
     EXPECT_EQ(block[1036 + 9], 30);  // the later range wins
     EXPECT_EQ(block[1036 + 11], 0);
@@ -66,7 +67,7 @@ TEST(SettingsEditTest, AppliesEditsAndRefusesWhatIsNoPalette) {
 
     const SettingsBlock before = block;
     edits.paletteFile = dir.File("short.pcx");
-    EXPECT_EQ(ApplySettingsEdits(edits, block, error), 0);
+    EXPECT_EQ(ApplySettingsEdits(edits, block, choices, error), 0);
     EXPECT_NE(error.find("not a palette file kelvo knows"), std::string::npos) << error;
     EXPECT_EQ(block, before);
 }

@@ -522,7 +522,7 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     };
     const Case cases[] = {
         {"unknown option", {"--colour", "red", frame}, "unknown option '--colour'", BEFORE},
-        {"bad range", {"--range", "1:5", frame}, "bad range '1:5'", BEFORE},
+        {"bad range", {"--range", "1:5:x", frame}, "bad range '1:5:x'", BEFORE},
         {"no colour files", {"--range", "1:5-6"}, "no COLOR files", BEFORE},
         {"a GIF that is a directory",
          {"--gif", dir.File("anim.gif"), frame},
@@ -656,6 +656,15 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
         {"output directory behind a file",
          {"--output", dir.File("text.png/o.pcx"), frame},
          "cannot create directory '" + dir.File("text.png") + "'",
+         BEFORE},
+        {"a range whose every entry is reserved",
+         {"--range", "1:5-6", "--reserve", "6", "--reserve", "5", frame},
+         "no entry is left to map to in identifier 1's range 5-6: every one is reserved (5-6)",
+         BEFORE},
+        {"choices a block cannot hold",
+         {"--reserve", "3", "--range", "2:1,9", "--save-settings", Out("x.set"), frame},
+         "--save-settings '" + Out("x.set") +
+             "': a settings block cannot hold reserved entries 3, identifier 2's spans 1,9",
          BEFORE},
     };
     for (const Case& c : cases) {
@@ -1083,6 +1092,56 @@ TEST_F(KelvoProgramTest, UnwritablePngAndBmpAreReportedAsSuch) {
             << run.err;
         EXPECT_TRUE(std::filesystem::is_regular_file(out + "shot0008.pcx"));
         EXPECT_TRUE(std::filesystem::is_regular_file(out + "b_0008.bmp"));
+    }
+}
+
+// Reserved entries and range choices reach the workers, and the record beside the frames.
+TEST_F(KelvoProgramTest, RangeChoicesHoldInOneProcessInWorkersAndInTheRecord) {
+    const std::vector<std::string> frames = {Fixture("beauty_0007.png"),
+                                             Fixture("beauty_0008.png")};
+    std::vector<std::vector<uint8_t>> files;
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-j ") + jobs);
+        std::vector<std::string> args = {"render",
+                                         "-j",
+                                         jobs,
+                                         "--reserve",
+                                         "0-99,150",
+                                         "--range",
+                                         "0:0-200:bayer4:0.75",
+                                         "--output",
+                                         Out(std::string("j") + jobs + "_.pcx")};
+        args.insert(args.end(), frames.begin(), frames.end());
+        const ProcessResult run = Kelvo(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const char* number : {"0007", "0008"}) {
+            DecodedPcx pcx;
+            std::string error;
+            const std::string file = Out(std::string("j") + jobs + "_" + number + ".pcx");
+            ASSERT_TRUE(DecodePcx(ReadWholeFile(file), pcx, error)) << error;
+            for (uint8_t index : pcx.indices) {
+                ASSERT_TRUE(index >= 100 && index <= 200 && index != 150) << int(index);
+            }
+            files.push_back(ReadWholeFile(file));
+        }
+        // Identifier 0's range was never set, and keeps no entry: its frames are not written.
+        const ProcessResult closed = Kelvo({"render", "-j", jobs, "--reserve", "0", "--range",
+                                            "1:5-6", "--output", Out("c.pcx"), frames[0]});
+        EXPECT_EQ(closed.exitCode, 1);
+        EXPECT_TRUE(Contains(closed.err,
+                             " pixels of identifier 0 would map to a reserved entry: "
+                             "every entry of range 0 is reserved"))
+            << closed.err;
+    }
+    EXPECT_EQ(files[0], files[2]);
+    EXPECT_EQ(files[1], files[3]);
+    // Other choices make other frames: --skip-existing renders them again.
+    for (const char* reserve : {"0-99,150", "0-99,151"}) {
+        const ProcessResult again =
+            Kelvo({"render", "--skip-existing", "--reserve", reserve, "--range",
+                   "0:0-200:bayer4:0.75", "--output", Out("j1_.pcx"), frames[0], frames[1]});
+        ASSERT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(Contains(again.err, "2 frames skipped"), reserve[7] == '0') << again.err;
     }
 }
 

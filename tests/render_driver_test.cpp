@@ -55,8 +55,8 @@ protected:
 
 TEST_F(RenderDriverTest, RendersEachFrameAndWritesPngAndBmpFromTheFile) {
     RenderReport report;
-    ASSERT_EQ(RenderFrames(filter.settings, Plans(9, 2, true), source, quiet, report, {5, false}),
-              1);
+    ASSERT_EQ(
+        RenderFrames(filter.settings, {}, Plans(9, 2, true), source, quiet, report, {5, false}), 1);
     ASSERT_EQ(report.frames.size(), 2u);
     EXPECT_TRUE(report.frames[1].written);
     EXPECT_EQ(report.frames[1].file, dir.File("shot0010.pcx"));
@@ -80,7 +80,7 @@ TEST_F(RenderDriverTest, RendersEachFrameAndWritesPngAndBmpFromTheFile) {
 TEST_F(RenderDriverTest, NamesTheMissingDirectory) {
     std::strcpy(filter.settings.outputName, dir.File("nowhere/shot.pcx").c_str());
     RenderReport report;
-    EXPECT_EQ(RenderFrames(filter.settings, Plans(1, 2, false), source, quiet, report), 0);
+    EXPECT_EQ(RenderFrames(filter.settings, {}, Plans(1, 2, false), source, quiet, report), 0);
     ASSERT_EQ(report.frames.size(), 2u);
     EXPECT_EQ(source.loads, 2);  // a failed frame does not stop the others
     EXPECT_NE(report.frames[1].reason.find("nowhere' does not exist"), std::string::npos)
@@ -98,7 +98,7 @@ TEST_F(RenderDriverTest, SaysHowMuchMemoryTheIndicesAskedFor) {
     RenderReport report;
     {
         const AllocationCap cap(1 << 19);
-        EXPECT_EQ(RenderFrames(filter.settings, Plans(1, 1, false), large, quiet, report), 0);
+        EXPECT_EQ(RenderFrames(filter.settings, {}, Plans(1, 1, false), large, quiet, report), 0);
     }
     ASSERT_EQ(report.frames.size(), 1u);
     EXPECT_EQ(report.frames[0].reason, "not enough memory: 1.0 MiB (1048576 bytes) were asked for");

@@ -21,6 +21,10 @@ InputProbe Probe(InputKind kind, int width, int height, const char* colorError, 
 WorkerSetup TwoFrameSetup() {
     WorkerSetup setup;
     setup.settingsBlock = {101, 0, 0, 0, 0xFF, 0x80};
+    setup.choices.reserved.set(4).set(254);
+    setup.choices.ranges[1] = {
+        {{48, 79}, {111, 96}}, RangeMethod::Uniform, DitherPattern::Bayer8, 0.25};
+    setup.choices.ranges[15].method = RangeMethod::Nearest;
     setup.pluginPath = "C:\\Program Files\\Kelvo\\Kelvo.flt";
     setup.jobs = 3;
     setup.cacheBytes = (uint64_t{1} << 32) + 5;
@@ -49,6 +53,7 @@ WorkerSetup TwoFrameSetup() {
 
 void ExpectSame(const WorkerSetup& got, const WorkerSetup& want) {
     EXPECT_EQ(got.settingsBlock, want.settingsBlock);
+    EXPECT_TRUE(got.choices == want.choices);
     EXPECT_EQ(got.pluginPath, want.pluginPath);
     EXPECT_EQ(got.jobs, want.jobs);
     EXPECT_EQ(got.cacheBytes, want.cacheBytes);
@@ -110,8 +115,8 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.plans = {{-1, "L", "F", "V", "B"}};
     setup.inputs = {{"C", 0x01020304, 9, Probe(INPUT_PNG, 0x80, 0x0102, "E", 3, 4, "")}};
     // clang-format off
-    const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 8, 0, 0, 0,                  // tag, version 8
+    std::vector<uint8_t> want = {
+        'K', 'L', 'V', 'W', 9, 0, 0, 0,                  // tag, version 9
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -140,6 +145,14 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
         3, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0,              //   identifiers 3 x 4, not refused
     };
     // clang-format on
+    // After the block, the choices: 224 bytes; nothing reserved, then per range no span, no
+    // method or dither, strength 1.0 (0x3FF0000000000000).
+    std::vector<uint8_t> choices = {224, 0, 0, 0};
+    choices.resize(4 + 32);
+    for (int range = 0; range < 16; ++range) {
+        choices.insert(choices.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F});
+    }
+    want.insert(want.begin() + 13, choices.begin(), choices.end());
     EXPECT_EQ(EncodeWorkerSetup(setup), want);
 }
 
@@ -163,7 +176,10 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     const WorkerSetup setup = TwoFrameSetup();
     const std::vector<uint8_t> good = EncodeWorkerSetup(setup);
     // Offsets: the tag and version, then each field with its 32-bit length where it has one.
-    const size_t jobsAt = 8 + (4 + setup.settingsBlock.size()) + (4 + setup.pluginPath.size());
+    const size_t choicesAt = 8 + (4 + setup.settingsBlock.size()) + 4;
+    const size_t range0At = choicesAt + 32;  // its span count, method, dither and strength
+    const size_t jobsAt =
+        choicesAt + EncodeRangeChoices(setup.choices).size() + (4 + setup.pluginPath.size());
     const size_t linearAt = jobsAt + 4 + 8 + (4 + setup.inputOptions.idsPattern.size()) +
                             (4 + setup.inputOptions.exr.idChannel.size()) +
                             (4 + setup.inputOptions.exr.layer.size());
@@ -191,7 +207,11 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 9},
+        {"later version", 4, 10},
+        {"more spans than bytes", range0At + 1, 0x7F},
+        {"a method there is not", range0At + 2, 3},
+        {"a dither there is not", range0At + 3, 5},
+        {"strength above 1", range0At + 4 + 7, 0x40},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},

@@ -12,6 +12,7 @@
 #include "kelvo/batch/progress_display.h"
 #include "kelvo/batch/render_driver.h"
 #include "plugin/settings.h"
+#include "render/range_choices.h"
 
 // What a run in workers came to.
 enum ParallelResult {
@@ -27,6 +28,7 @@ enum ParallelResult {
 struct ParallelRender {
     std::string pluginPath;  // as --plugin named it: each worker loads the module itself
     const PaletteRenderSettings* settings = nullptr;  // the configured filter's
+    const RangeChoices* choices = nullptr;            // what the ranges ask beyond it; null: none
     const std::vector<FramePlan>* plans = nullptr;
     const std::vector<InputFrame>* inputs = nullptr;  // one per plan
     const InputOptions* inputOptions = nullptr;

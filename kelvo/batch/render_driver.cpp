@@ -28,6 +28,32 @@ IdCounts CountIds(const DecodedFrame& frame) {
     return counts;
 }
 
+// 0 when the frame has pixels of an identifier whose range has no usable entry, which would
+// take a reserved entry; `reason` names them. Identifiers of 16 or more take range 0.
+int CheckClosedRanges(const FrameEngine& engine, const IdCounts& ids, std::string& reason) {
+    const uint32_t closed = engine.ClosedRanges();
+    for (int id = 0; id <= RANGE_COUNT && closed != 0; ++id) {
+        const int range = id < RANGE_COUNT ? id : 0;
+        const uint64_t pixels = id < RANGE_COUNT ? ids.pixels[id] : ids.beyond;
+        if ((closed >> range & 1) == 0 || pixels == 0) {
+            continue;
+        }
+        const ColorRange& block = engine.Settings().ranges[range];
+        const std::vector<IndexSpan>& spans =
+            engine.Choices().ranges[static_cast<size_t>(range)].spans;
+        reason = std::to_string(pixels);
+        reason.append(pixels == 1 ? " pixel" : " pixels")
+            .append(id < RANGE_COUNT ? " of identifier " + std::to_string(id)
+                                     : std::string(" of identifiers of 16 or more"))
+            .append(" would map to a reserved entry: every entry of range ")
+            .append(FormatSpans(spans.empty() ? std::vector<IndexSpan>{{block.first, block.last}}
+                                              : spans))
+            .append(" is reserved; give it a --range");
+        return 0;
+    }
+    return 1;
+}
+
 int RenderOne(const PaletteRenderSettings& settings, const FramePlan& plan,
               const FrameOutputs& outputs, size_t index, size_t next, FrameSource& source,
               ProgressDisplay& progress, RenderMemory& memory, FrameOutcome& outcome,
@@ -40,11 +66,14 @@ int RenderOne(const PaletteRenderSettings& settings, const FramePlan& plan,
         return 0;
     }
     outcome.ids = CountIds(*frame);
+    FrameEngine& engine = *memory.engine;
+    if (!CheckClosedRanges(engine, outcome.ids, outcome.reason)) {
+        return 0;
+    }
     const int width = frame->color.width;
     const int height = frame->color.height;
     const FramePixels pixels{width, height, frame->color.rgba.data(),
                              frame->ids.ids.empty() ? nullptr : frame->ids.ids.data()};
-    FrameEngine& engine = *memory.engine;
     // Where the index image or the engine's rows cannot be had, the frame is not written and
     // the message says how much was asked for.
     std::vector<uint8_t> indices;
@@ -102,14 +131,16 @@ void IdCounts::Add(const IdCounts& other) {
     beyond += other.beyond;
 }
 
-int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FramePlan>& plans,
-                 FrameSource& source, ProgressDisplay& progress, RenderReport& report,
-                 const FrameOutputs& outputs, RenderMemory* memory) {
+int RenderFrames(const PaletteRenderSettings& settings, const RangeChoices& choices,
+                 const std::vector<FramePlan>& plans, FrameSource& source,
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs,
+                 RenderMemory* memory) {
     RenderMemory own;
     RenderMemory& kept = memory != nullptr ? *memory : own;
-    if (!kept.engine || std::memcmp(&kept.engine->Settings(), &settings, sizeof settings) != 0) {
+    if (!kept.engine || std::memcmp(&kept.engine->Settings(), &settings, sizeof settings) != 0 ||
+        kept.engine->Choices() != choices) {
         kept.engine.reset();
-        kept.engine.emplace(settings);
+        kept.engine.emplace(settings, choices);
     }
     bool allWritten = true;
     for (size_t index = 0; index < plans.size(); ++index) {

@@ -11,6 +11,7 @@
 #include "kelvo/imageio/frame_image.h"
 #include "plugin/settings.h"
 #include "render/frame_engine.h"
+#include "render/range_choices.h"
 
 // One frame to render. Frames are independent: any subset can be rendered by another process
 // with the same settings.
@@ -72,17 +73,20 @@ struct RenderMemory {
     std::optional<FrameEngine> engine;
 };
 
-// Renders the frames in order under `settings`, through the engine the plug-in's render uses.
-// Each frame: its identifiers are counted in the outcome, the next frame is announced to
+// Renders the frames in order under `settings` and `choices`, through the engine the plug-in's
+// render uses. Each frame: its identifiers are counted in the outcome (a frame with pixels of
+// an identifier whose range has no usable entry is not written, and the reason names them),
+// the next frame is announced to
 // `source` (Prefetch), its rows are mapped one by one, each reported to `progress`, and the
 // interrupt flag is looked at before each row (an interrupted frame gets no file); then the
 // plan's file is written with the plug-in's frame file writer, and the PNG and BMP from the
 // same indices as `outputs` says. `memory`, when given, carries the engine over
-// from earlier calls with the same settings. Stops early only when interrupted. Returns 1 when
-// every frame and every PNG and BMP was written.
-int RenderFrames(const PaletteRenderSettings& settings, const std::vector<FramePlan>& plans,
-                 FrameSource& source, ProgressDisplay& progress, RenderReport& report,
-                 const FrameOutputs& outputs = {}, RenderMemory* memory = nullptr);
+// from earlier calls with the same settings and choices. Stops early only when interrupted. Returns
+// 1 when every frame and every PNG and BMP was written.
+int RenderFrames(const PaletteRenderSettings& settings, const RangeChoices& choices,
+                 const std::vector<FramePlan>& plans, FrameSource& source,
+                 ProgressDisplay& progress, RenderReport& report, const FrameOutputs& outputs = {},
+                 RenderMemory* memory = nullptr);
 
 // What went wrong with a frame, one line each, as reported: "frame 12 (beauty_0012.png):
 // 'out/shot0012.pcx' was not written: REASON" for its file; else "frame 12

@@ -59,6 +59,7 @@ int RunRenderWorker(const std::vector<std::string>& args) {
     std::memcpy(&settings, setup.settingsBlock.data(), sizeof settings);
     ParallelRender run;
     run.settings = &settings;
+    run.choices = &setup.choices;
     run.pluginPath = setup.pluginPath;
     run.plans = &setup.plans;
     run.inputs = &setup.inputs;

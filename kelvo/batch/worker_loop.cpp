@@ -98,7 +98,8 @@ void RunWorker(const ParallelRender& run, HostLink& link) {
                                                        : SIZE_MAX;
             OneFrameSource frame(source, index, readAhead ? guess : SIZE_MAX);
             RenderReport one;
-            RenderFrames(*run.settings, {plans[index]}, frame, silent, one, run.outputs, &memory);
+            RenderFrames(*run.settings, run.choices != nullptr ? *run.choices : RangeChoices{},
+                         {plans[index]}, frame, silent, one, run.outputs, &memory);
             if (one.interrupted || one.frames.empty()) {
                 Send(link, MESSAGE_STOPPED, {});
                 stopped = true;

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 8;                // offset 4, 32 bits little-endian
+constexpr uint32_t SETUP_VERSION = 9;                // offset 4, 32 bits little-endian
 // A frame takes at least its three frame numbers, five numbers of its probe and seven string
 // lengths.
 constexpr size_t MIN_FRAME_BYTES = 15 * 4;
@@ -129,6 +129,9 @@ WorkerSetup WorkerSetupOf(const ParallelRender& run) {
     WorkerSetup setup;
     const auto* settings = reinterpret_cast<const uint8_t*>(run.settings);
     setup.settingsBlock.assign(settings, settings + sizeof *run.settings);
+    if (run.choices != nullptr) {
+        setup.choices = *run.choices;
+    }
     setup.pluginPath = run.pluginPath;
     setup.jobs = static_cast<uint32_t>(run.jobs);
     setup.cacheBytes = run.cacheBytes;
@@ -143,6 +146,8 @@ std::vector<uint8_t> EncodeWorkerSetup(const WorkerSetup& setup) {
     std::vector<uint8_t> out(SETUP_TAG, SETUP_TAG + sizeof SETUP_TAG);
     PutLe32(out, SETUP_VERSION);
     PutBytes(out, setup.settingsBlock.data(), setup.settingsBlock.size());
+    const std::vector<uint8_t> choices = EncodeRangeChoices(setup.choices);
+    PutBytes(out, choices.data(), choices.size());
     PutString(out, setup.pluginPath);
     PutLe32(out, setup.jobs);
     PutLe64(out, setup.cacheBytes);
@@ -200,16 +205,19 @@ int DecodeWorkerSetup(const uint8_t* data, size_t size, WorkerSetup& setup) {
     uint32_t measure = 0;
     uint32_t rle = 0;
     uint64_t maxPixels = 0;
+    std::vector<uint8_t> choices;
     InputOptions& options = setup.inputOptions;
     if (!in.Tag() || !in.Le32(version) || version != SETUP_VERSION ||
-        !in.Bytes(setup.settingsBlock) || !in.String(setup.pluginPath) || !in.Le32(setup.jobs) ||
-        !in.Le64(setup.cacheBytes) || !in.String(options.idsPattern) ||
-        !in.String(options.exr.idChannel) || !in.String(options.exr.layer) || !in.Le32(linear) ||
-        linear > 1 || !in.Int(options.exr.maxId) || !ReadIdMap(in, options) ||
-        !in.Le32(dataWindow) || dataWindow > 1 || !in.String(options.exr.view) ||
-        !in.Int(options.exrFrameWidth) || !in.Int(options.exrFrameHeight) ||
-        !in.String(options.exrFrameSizeFrom) || !in.Int(options.backgroundId) ||
-        options.backgroundId < -1 || options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
+        !in.Bytes(setup.settingsBlock) || !in.Bytes(choices) ||
+        !DecodeRangeChoices(choices.data(), choices.size(), setup.choices) ||
+        !in.String(setup.pluginPath) || !in.Le32(setup.jobs) || !in.Le64(setup.cacheBytes) ||
+        !in.String(options.idsPattern) || !in.String(options.exr.idChannel) ||
+        !in.String(options.exr.layer) || !in.Le32(linear) || linear > 1 ||
+        !in.Int(options.exr.maxId) || !ReadIdMap(in, options) || !in.Le32(dataWindow) ||
+        dataWindow > 1 || !in.String(options.exr.view) || !in.Int(options.exrFrameWidth) ||
+        !in.Int(options.exrFrameHeight) || !in.String(options.exrFrameSizeFrom) ||
+        !in.Int(options.backgroundId) || options.backgroundId < -1 ||
+        options.backgroundId > 65535 || !in.Le32(options.alphaBelow) ||
         options.alphaBelow > 65535 || !in.Le32(measure) || measure > 1 ||
         !in.Int(setup.outputs.transparentIndex) || setup.outputs.transparentIndex < -1 ||
         setup.outputs.transparentIndex > 255 || !in.Le32(rle) || rle > 1 || !in.Le64(maxPixels) ||

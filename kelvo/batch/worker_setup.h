@@ -11,9 +11,11 @@
 #include "kelvo/batch/frame_input.h"
 #include "kelvo/batch/parallel_render.h"
 #include "kelvo/batch/render_driver.h"
+#include "render/range_choices.h"
 
 struct WorkerSetup {
     std::vector<uint8_t> settingsBlock;  // the configured filter's block from SaveConfigBlock
+    RangeChoices choices;                // what the ranges ask beyond the block
     std::string pluginPath;              // as --plugin gave it; empty: Kelvo.flt beside kelvo
     uint32_t jobs = 1;
     uint64_t cacheBytes = 0;  // over all workers, as in ParallelRender
@@ -23,14 +25,15 @@ struct WorkerSetup {
     std::vector<InputFrame> inputs;  // one per plan
 };
 
-// What `run` gives each of its workers: the block of the settings it holds, its plug-in, plans,
-// inputs and outputs.
+// What `run` gives each of its workers: the block of the settings it holds, the range choices,
+// its plug-in, plans, inputs and outputs.
 WorkerSetup WorkerSetupOf(const ParallelRender& run);
 
 // A worker holds its whole setup in memory; a larger one is refused rather than allocated.
 constexpr size_t WORKER_SETUP_MAX_BYTES = size_t{256} << 20;
 
-// The tag "KLVW", a 32-bit version, then the fields in the order of WorkerSetup (those of the
+// The tag "KLVW", a 32-bit version, then the fields in the order of WorkerSetup (the choices as
+// EncodeRangeChoices gives them, with a 32-bit length like the block; those of the
 // input options: ids pattern, identifier channel, layer, linear, maxId, the id map, window (1:
 // data), view, frame width, height and the file that set them, background identifier (-1:
 // none), alphaBelow, measureLuminance and maxPixels; of the outputs: transparent index and

@@ -1,5 +1,6 @@
 // Fuzzes a stored settings block followed by a render of a small random frame through both
 // faces of the engine: the plug-in's RenderFrame and kelvo's FrameEngine.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -120,5 +121,54 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ReadWholeFile(kelvoFile) == ReadWholeFile(written));
     std::filesystem::remove(kelvoFile);
     std::filesystem::remove(written);
+
+    // Range choices from the rest of the input: a pixel never takes a reserved entry, nor one
+    // outside its range's spans (or, without spans, the entries its block range can give),
+    // unless its range has no usable entry left, which kelvo refuses.
+    RangeChoices choices;
+    for (size_t i = 0; i < PALETTE_ENTRIES; ++i) {
+        choices.reserved[i] = input.Byte() % 8 == 7;  // none once the input runs out
+    }
+    for (RangeChoice& choice : choices.ranges) {
+        const uint8_t shape = input.Byte();
+        for (int span = 0; span < shape % 4; ++span) {
+            choice.spans.push_back({input.Byte(), input.Byte()});
+        }
+        if ((shape & 4) != 0) {
+            choice.method = (shape & 8) != 0 ? RangeMethod::Nearest : RangeMethod::Uniform;
+        }
+        if ((shape & 16) != 0) {
+            choice.dither = static_cast<DitherPattern>(shape >> 5 & 3);
+        }
+        choice.strength = input.Byte() / 255.0;
+    }
+    FrameEngine chosen(kelvo, choices);
+    FUZZ_CHECK(chosen.FitRows(width));
+    for (int y = 0; y < height; ++y) {
+        chosen.MapRow({width, height, rgba.data(), ids.data()}, y, &indices[size_t(y * width)]);
+    }
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const unsigned id =
+            SourceChannel(settings) == CHANNEL_MATERIAL_EFFECTS ? ids[i] & 0xFF : ids[i];
+        const unsigned k = id < RANGE_COUNT ? id : 0;
+        if ((chosen.ClosedRanges() >> k & 1) != 0) {
+            continue;
+        }
+        const ColorRange& own = settings.ranges[k];
+        std::vector<IndexSpan> spans = choices.ranges[k].spans;
+        if (spans.empty()) {
+            spans.push_back({own.first, own.last});
+            if (own.first > own.last && own.first < 255) {
+                spans.push_back({own.first, static_cast<uint8_t>(own.first + 1)});
+            }
+        }
+        const int index = indices[i];
+        bool inside = false;
+        for (const IndexSpan& span : spans) {
+            inside = inside || (index >= std::min(span.first, span.last) &&
+                                index <= std::max(span.first, span.last));
+        }
+        FUZZ_CHECK(inside && !choices.reserved[size_t(index)]);
+    }
     return 0;
 }
