@@ -246,9 +246,11 @@ constexpr size_t MAX_WARNED_IDS = 8;
 // and of identifiers of 16 and more, which take identifier 0's range. Shown with --quiet too.
 // Warns of identifiers found in the rendered frames whose range was never set, and of those of
 // 16 or more, with their pixels, how many frames have them and the first of those, and which
-// they are, most pixels first, as --id-map options to fill in.
+// they are, most pixels first, as --id-map options to fill in: for the stored value `idMap`
+// gave the identifier, where it gave it one.
 void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>& plans,
-                       const bool (&rangeSet)[RANGE_COUNT]) {
+                       const bool (&rangeSet)[RANGE_COUNT],
+                       const std::vector<std::pair<uint16_t, uint16_t>>& idMap) {
     // Identifiers 0-15, then those of 16 or more.
     uint64_t pixels[RANGE_COUNT + 1] = {};
     size_t frames[RANGE_COUNT + 1] = {};
@@ -288,7 +290,11 @@ void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>&
             seen += i == 0 ? "" : ", ";
             seen += id;
             seen += " (" + std::to_string(total.listed[i].second) + " pixels)";
-            options += " --id-map " + id + ":ID";
+            uint16_t stored = total.listed[i].first;
+            for (auto entry = idMap.rbegin(); entry != idMap.rend(); ++entry) {
+                stored = entry->second == total.listed[i].first ? entry->first : stored;
+            }
+            options += " --id-map " + std::to_string(stored) + ":ID";
         }
         if (total.listed.size() > MAX_WARNED_IDS) {
             seen += ", and others";
@@ -835,7 +841,7 @@ int PrepareOutputs(RenderRun& run) {
 int ConcludeRun(RenderRun& run, const RenderReport& report) {
     const CheckedFrames* measured = run.levelsKnown ? nullptr : &run.found;
     RecordFrames(run.keys, run.plans, report, run.levels, measured);
-    WarnOfIdentifiers(report, run.plans, run.rangeSet);
+    WarnOfIdentifiers(report, run.plans, run.rangeSet, run.options.input.idMap);
     return Conclude(report, run.plans.size(), run.skipped, run.options,
                     WriteSequenceFilesOfRun(run.options, report, run.plans.size(), run.sequence,
                                             run.settings, run.sheet));
