@@ -39,6 +39,21 @@ size_t Letters(const std::string& name) {
 
 std::string NearestName(const std::string& typed, const std::vector<std::string>& known) {
     std::string nearest;
+    // The beginning of one name only is that name, however much is left out.
+    if (Letters(typed) >= 3) {
+        for (const std::string& name : known) {
+            if (name.size() > typed.size() && name.rfind(typed, 0) == 0) {
+                if (!nearest.empty()) {
+                    nearest.clear();
+                    break;
+                }
+                nearest = name;
+            }
+        }
+        if (!nearest.empty()) {
+            return nearest;
+        }
+    }
     size_t best = 0;
     bool tie = false;
     for (const std::string& name : known) {
@@ -56,21 +71,7 @@ std::string NearestName(const std::string& typed, const std::vector<std::string>
             tie = true;
         }
     }
-    if (!nearest.empty()) {
-        return tie ? "" : nearest;
-    }
-    if (Letters(typed) < 3) {
-        return "";
-    }
-    for (const std::string& name : known) {
-        if (name.rfind(typed, 0) == 0) {
-            if (!nearest.empty()) {
-                return "";
-            }
-            nearest = name;
-        }
-    }
-    return nearest;
+    return tie ? "" : nearest;
 }
 
 std::string DidYouMean(const std::string& typed, const std::vector<std::string>& known) {

@@ -289,7 +289,8 @@ void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>&
             const std::string id = std::to_string(total.listed[i].first);
             seen += i == 0 ? "" : ", ";
             seen += id;
-            seen += " (" + std::to_string(total.listed[i].second) + " pixels)";
+            seen += " (" + std::to_string(total.listed[i].second);
+            seen += total.listed[i].second == 1 ? " pixel)" : " pixels)";
             uint16_t stored = total.listed[i].first;
             for (auto entry = idMap.rbegin(); entry != idMap.rend(); ++entry) {
                 stored = entry->second == total.listed[i].first ? entry->first : stored;

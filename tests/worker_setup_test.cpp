@@ -111,7 +111,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputs = {{"C", 0x01020304, 9, Probe(INPUT_PNG, 0x80, 0x0102, "E", 3, 4, "")}};
     // clang-format off
     const std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 8, 0, 0, 0,                  // tag, version 8
+        'K', 'L', 'V', 'W', 9, 0, 0, 0,                  // tag, version 9
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -191,7 +191,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 9},
+        {"later version", 4, 10},
         {"block longer than the setup", 11, 0x7F},
         {"no jobs", jobsAt, 0},
         {"linear neither 0 nor 1", linearAt, 2},
