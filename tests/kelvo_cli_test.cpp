@@ -589,18 +589,23 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
     }
 }
 
-// One GIF holds frames of one size, and a frame --skip-existing leaves out counts: a frame of
-// another size is refused before anything renders.
+// One GIF, or sheet, holds frames of one size, and a frame --skip-existing leaves out counts: a
+// frame of another size is refused before anything renders.
 TEST_F(KelvoTest, SkippedFramesOfAnotherSizeAreRefusedForTheGifFirst) {
     WriteRgbPng(In("a_0001.png"), MakeFrame(4, 2, 1, 1));
     WriteRgbPng(In("a_0002.png"), MakeFrame(3, 2, 2, 1));
     ASSERT_EQ(Kelvo({"render", "-q", "--output", Out("a.pcx"), In("a_0001.png")}).exitCode, 0);
-    const ProcessResult run = Kelvo({"render", "--skip-existing", "--output", Out("a.pcx"), "--gif",
-                                     Out("a.gif"), In("a_0001.png"), In("a_0002.png")});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Contains(run.err, "the frames are of different sizes (3 to 4 wide, 2 to 2 high)"))
-        << run.err;
-    EXPECT_EQ(OutEntries(), std::vector<std::string>{"a0001.pcx"});
+    for (const char* option : {"--gif", "--sheet"}) {
+        SCOPED_TRACE(option);
+        const ProcessResult run = Kelvo({"render", "--skip-existing", "--output", Out("a.pcx"),
+                                         option, Out("a.x"), In("a_0001.png"), In("a_0002.png")});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(Contains(run.err, std::string(option) + " '" + Out("a.x") +
+                                          "': the frames are of different sizes (3 to 4 wide, "
+                                          "2 to 2 high)"))
+            << run.err;
+        EXPECT_EQ(OutEntries(), std::vector<std::string>{"a0001.pcx"});
+    }
 }
 
 // The demo's 24 frames, as a renderer would give them: --levels auto stretches each object's

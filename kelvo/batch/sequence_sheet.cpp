@@ -39,8 +39,10 @@ int LayOutSheet(size_t frames, int columns, int padding, int cellWidth, int cell
                              std::to_string(across) + " x " + std::to_string(down) + " cells)";
     if (width > MAX_SHEET_SIDE || height > MAX_SHEET_SIDE) {
         error = "the sheet would be " + size + ", and a PNG sheet is at most " +
-                std::to_string(MAX_SHEET_SIDE) + " pixels a side; give fewer --columns" +
-                (width > MAX_SHEET_SIDE ? "" : " or more");
+                std::to_string(MAX_SHEET_SIDE) + " pixels a side; ";
+        error += width <= MAX_SHEET_SIDE    ? "give more --columns"
+                 : height <= MAX_SHEET_SIDE ? "give fewer --columns"
+                                            : "the frames are too many for one sheet";
         return 0;
     }
     if (width * (cellHeight + padding) > MAX_SHEET_BAND_BYTES) {
