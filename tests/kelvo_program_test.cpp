@@ -930,13 +930,16 @@ TEST_F(KelvoProgramTest, ConvertsPalettesToThePcxFileTheDialogLoads) {
         }
         const ProcessResult run = Kelvo(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
+        // Lines end in CRLF on Windows.
+        std::string err = run.err;
+        err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
         const std::string source = "'" + dir.File("three.pal") + "' (JASC-PAL, 3 colours)";
-        EXPECT_EQ(run.err, (command[0] == 's' ? "kelvo: read " + source + "\n" : "") +
-                               "kelvo: note: '" + dir.File("three.pal") +
-                               "' has 3 colours (JASC-PAL), so entries 3-255 are black\n");
+        EXPECT_EQ(err, (command[0] == 's' ? "kelvo: read " + source + "\n" : "") +
+                           "kelvo: note: '" + dir.File("three.pal") +
+                           "' has 3 colours (JASC-PAL), so entries 3-255 are black\n");
         if (command[0] == 'c') {
-            EXPECT_EQ(run.out,
-                      "wrote '" + Out("three.pcx") + "': PCX, 256 entries from " + source + "\n");
+            EXPECT_EQ(run.out.substr(0, run.out.find_first_of("\r\n")),
+                      "wrote '" + Out("three.pcx") + "': PCX, 256 entries from " + source);
         }
     }
     DecodedPcx pcx;
