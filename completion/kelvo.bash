@@ -155,7 +155,7 @@ _kelvo() {
                     _kelvo_files "$cur" "png"
                     return 0
                     ;;
-                --png | --preview)
+                --png | --preview | --sheet)
                     _kelvo_files "$cur" "png"
                     return 0
                     ;;
@@ -193,7 +193,7 @@ _kelvo() {
                     ;;
                 --id-map | --id-channel | --layer | --view | --background-id | \
                     --alpha-threshold | --start | --frames | --range | --reserve | --fps | \
-                    --transparent | \
+                    --transparent | --gif-scale | --columns | --sheet-padding | \
                     -j | --jobs | --frame-cache | --max-pixels | --frame-timeout)
                     # A number, a name or a list: nothing to offer.
                     return 0
@@ -208,7 +208,8 @@ _kelvo() {
                     --window --background-id --alpha-threshold --levels --start --frames
                     --skip-existing --settings --palette --palette-depth --range --reserve
                     --method --source --output --save-settings --png --preview --bmp --bmp-rle --gif
-                    --fps --transparent -q --quiet -j --jobs --frame-cache --max-pixels
+                    --fps --gif-scale --sheet --columns --sheet-padding --transparent -q --quiet
+                    -j --jobs --frame-cache --max-pixels
                     --frame-timeout --plugin --help"
             else
                 _kelvo_files "$cur" "$images"

@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "kelvo/batch/frame_pattern.h"
+#include "kelvo/batch/sequence_gif.h"
+#include "kelvo/option_suggestion.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -18,6 +20,9 @@ constexpr long long MAX_JOBS = 256;
 constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
 // A frame has at most 65535 pixels on a side, so a larger budget means nothing.
 constexpr long long MAX_MAX_PIXELS = 65535LL * 65535LL;
+// Beyond these a sheet passes what a PNG sheet may be long before (see sequence_sheet.h).
+constexpr long long MAX_SHEET_COLUMNS = 65535;
+constexpr long long MAX_SHEET_PADDING = 1024;
 // A week: beyond it a farm's own limits end the job first.
 constexpr long long MAX_FRAME_TIMEOUT_SECONDS = 7 * 24 * 3600;
 
@@ -146,7 +151,12 @@ int ParseArguments(const std::vector<std::string>& args, const std::vector<Optio
         }
         const std::string name = arg.substr(0, option == joined && option != nullptr ? 2 : equals);
         if (option == nullptr) {
+            std::vector<std::string> names = {"--help"};
+            for (const OptionSpec& known : specs) {
+                names.push_back(known.name);
+            }
             error = "unknown option '" + name + "'";
+            error += DidYouMean(name, names);
             return 0;
         }
         std::string value;
@@ -342,6 +352,34 @@ void AddOutputOptions(std::vector<OptionSpec>& specs, RenderOptions& options, in
              options.fps = fps;
              return 1;
          }});
+    AddStringOption(specs, "--sheet", options.sheetFile);
+    // The whole numbers of the sheet and the GIF's enlargement, each within its bounds.
+    const struct {
+        const char* name;
+        long long minimum;
+        long long maximum;
+        const char* what;
+        std::optional<int>* target;
+    } counts[] = {
+        {"--gif-scale", 1, MAX_GIF_SCALE, "a whole enlargement", &options.gifScale},
+        {"--columns", 1, MAX_SHEET_COLUMNS, "a number of columns", &options.columns},
+        {"--sheet-padding", 0, MAX_SHEET_PADDING, "a number of pixels", &options.sheetPadding},
+    };
+    for (const auto& count : counts) {
+        specs.push_back(
+            {count.name, nullptr, true, [count](const std::string& value, std::string& problem) {
+                 long long number = 0;
+                 if (!ParseInteger(value, count.minimum, count.maximum, number) ||
+                     value[0] == '+' || value[0] == '-') {
+                     problem = std::string(count.name) + " needs " + count.what + " from " +
+                               std::to_string(count.minimum) + " to " +
+                               std::to_string(count.maximum) + ", not '" + value + "'";
+                     return 0;
+                 }
+                 *count.target = static_cast<int>(number);
+                 return 1;
+             }});
+    }
     specs.push_back(
         {"--transparent", nullptr, true,
          [&options](const std::string& value, std::string& problem) {
@@ -463,6 +501,10 @@ int CheckRenderOptions(RenderOptions& options, int pngNames, std::string& error)
          "--background-id"},
         {options.bmpRle && options.bmpPattern.empty(), "--bmp-rle", "--bmp"},
         {options.fps.has_value() && options.gifFile.empty(), "--fps", "--gif"},
+        {options.gifScale.has_value() && options.gifFile.empty(), "--gif-scale", "--gif"},
+        {options.columns.has_value() && options.sheetFile.empty(), "--columns", "--sheet"},
+        {options.sheetPadding.has_value() && options.sheetFile.empty(), "--sheet-padding",
+         "--sheet"},
     };
     for (const auto& check : lonely) {
         if (check.given) {

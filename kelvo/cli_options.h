@@ -58,14 +58,18 @@ struct RenderOptions {
     std::optional<int> start;
     // --frames LIST: the frames, ascending, that the one COLOR pattern gives files for.
     std::optional<std::vector<int>> frames;
-    std::string framesList;      // as given, for messages
-    bool skipExisting = false;   // leave frames whose file is already complete
-    std::string previewPattern;  // --png, or its first name --preview: indexed PNG per frame
-    std::string bmpPattern;      // --bmp: 8-bit BMP per frame
-    bool bmpRle = false;         // --bmp-rle
-    std::string gifFile;         // --gif: one animated GIF of the sequence
-    std::optional<double> fps;   // --fps; unset: 12
-    int transparentIndex = -1;   // --transparent; -1: none
+    std::string framesList;           // as given, for messages
+    bool skipExisting = false;        // leave frames whose file is already complete
+    std::string previewPattern;       // --png, or its first name --preview: indexed PNG per frame
+    std::string bmpPattern;           // --bmp: 8-bit BMP per frame
+    bool bmpRle = false;              // --bmp-rle
+    std::string gifFile;              // --gif: one animated GIF of the sequence
+    std::optional<double> fps;        // --fps; unset: 12
+    std::optional<int> gifScale;      // --gif-scale, 1..16; unset: 1
+    std::string sheetFile;            // --sheet: every frame in one indexed PNG grid
+    std::optional<int> columns;       // --columns; unset: the square root of the frames, rounded up
+    std::optional<int> sheetPadding;  // --sheet-padding, in pixels; unset: 0
+    int transparentIndex = -1;        // --transparent; -1: none
     // --alpha-threshold, 0..1; sets input.alphaBelow, with --background-id (input.backgroundId)
     std::optional<double> alphaThreshold;
     bool levelsAuto = false;  // --levels auto

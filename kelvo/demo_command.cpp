@@ -11,6 +11,7 @@
 #include "kelvo/configure_filter.h"
 #include "kelvo/demo_scene.h"
 #include "kelvo/imageio/png_preview.h"
+#include "kelvo/option_suggestion.h"
 #include "kelvo/os/file_identity.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
@@ -90,7 +91,9 @@ int RunDemoCommand(const std::vector<std::string>& args, const std::string& plug
         if (arg == "-q" || arg == "--quiet") {
             quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return Fail(EXIT_BAD_INPUT, "unknown option '" + arg + "' (see 'kelvo demo --help')");
+            std::string problem = "unknown option '" + arg + "'";
+            problem += DidYouMean(arg, {"--quiet", "--help"});
+            return Fail(EXIT_BAD_INPUT, problem + " (see 'kelvo demo --help')");
         } else {
             operands.push_back(arg);
         }

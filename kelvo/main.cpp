@@ -11,6 +11,7 @@
 #include "kelvo/build_commit.h"
 #include "kelvo/commands.h"
 #include "kelvo/dialog_commands.h"
+#include "kelvo/option_suggestion.h"
 #include "kelvo/os/console.h"
 #include "kelvo/os/heap.h"
 #include "kelvo/usage_text.h"
@@ -85,7 +86,10 @@ int Run(std::vector<std::string> args) {
         }
         return EXIT_DONE;
     }
-    return Fail(EXIT_BAD_INPUT, "unknown command '" + command + "' (see 'kelvo --help')");
+    std::string problem = "unknown command '" + command + "'";
+    problem += DidYouMean(command, {"render", "settings", "palette", "demo", "configure", "about",
+                                    "help", "--help", "--version", "--plugin"});
+    return Fail(EXIT_BAD_INPUT, problem + " (see 'kelvo --help')");
 }
 
 }  // namespace

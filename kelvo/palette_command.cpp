@@ -9,6 +9,7 @@
 #include "kelvo/commands.h"
 #include "kelvo/imageio/palette_file.h"
 #include "kelvo/imageio/png_preview.h"
+#include "kelvo/option_suggestion.h"
 #include "kelvo/palette_sheet.h"
 #include "kelvo/usage_text.h"
 #include "pcx/pcx_writer.h"
@@ -38,7 +39,9 @@ int Show(const std::string& png, const PaletteEntry* palette) {
 // A 16 x 16 image whose pixel i is entry i, with the palette as its trailer: what the
 // plug-in's "Browse from PCX..." reads (the file's last 768 bytes), and a picture of the
 // palette in any viewer.
-int Convert(const std::string& out, const PaletteEntry* palette) {
+// Says on standard output what was written, from what: "wrote 'game.pcx': PCX, 256 entries from
+// 'game.gpl' (GIMP GPL, 16 colours)".
+int Convert(const std::string& out, const PaletteEntry* palette, const std::string& source) {
     uint8_t indices[PALETTE_ENTRIES];
     for (int i = 0; i < PALETTE_ENTRIES; ++i) {
         indices[i] = static_cast<uint8_t>(i);
@@ -46,7 +49,9 @@ int Convert(const std::string& out, const PaletteEntry* palette) {
     if (!WritePcxFrame(out.c_str(), indices, 16, 16, palette)) {
         return Fail(EXIT_NOT_WRITTEN, "cannot write '" + out + "': " + std::strerror(errno));
     }
-    return EXIT_DONE;
+    std::printf("wrote '%s': PCX, %d entries from %s\n", out.c_str(), PALETTE_ENTRIES,
+                source.c_str());
+    return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_NOT_WRITTEN;
 }
 
 }  // namespace
@@ -57,9 +62,12 @@ int RunPaletteCommand(const std::vector<std::string>& args) {
         return EXIT_DONE;
     }
     if (args.empty() || (args[0] != "show" && args[0] != "convert")) {
-        return Fail(EXIT_BAD_INPUT, (args.empty() ? std::string("palette needs a command")
-                                                  : "unknown palette command '" + args[0] + "'") +
-                                        " (see 'kelvo palette --help')");
+        std::string problem = "palette needs a command";
+        if (!args.empty()) {
+            problem = "unknown palette command '" + args[0] + "'";
+            problem += DidYouMean(args[0], {"show", "convert"});
+        }
+        return Fail(EXIT_BAD_INPUT, problem + " (see 'kelvo palette --help')");
     }
     const bool show = args[0] == "show";
     std::vector<std::string> files;
@@ -83,6 +91,15 @@ int RunPaletteCommand(const std::vector<std::string>& args) {
             }
         } else if (files.size() < (show ? 1u : 2u) && (arg.size() < 2 || arg[0] != '-')) {
             files.push_back(arg);
+        } else if (arg.size() > 1 && arg[0] == '-' && name != "--png" &&
+                   name != "--palette-depth") {
+            std::vector<std::string> known = {"--palette-depth", "--help"};
+            if (show) {
+                known.push_back("--png");
+            }
+            std::string problem = "unknown option '" + name + "'";
+            problem += DidYouMean(name, known);
+            return Fail(EXIT_BAD_INPUT, problem + " (see 'kelvo palette --help')");
         } else {
             return Fail(EXIT_BAD_INPUT,
                         "unexpected argument '" + arg + "' (see 'kelvo palette --help')");
@@ -98,9 +115,15 @@ int RunPaletteCommand(const std::vector<std::string>& args) {
     if (!ReadPaletteFile(files[0], depth, palette, info, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
+    // What the file was, always: its format is found from its content, never its name.
+    std::string source = "'" + files[0] + "' (" + info.format + ", ";
+    source += std::to_string(info.entries) + (info.entries == 1 ? " colour)" : " colours)");
+    if (show) {
+        Complain("read " + source);
+    }
     const std::string note = DescribePaletteFile(info);
     if (!note.empty()) {
         Complain("note: '" + files[0] + "' has " + note);
     }
-    return show ? Show(png, palette) : Convert(files[1], palette);
+    return show ? Show(png, palette) : Convert(files[1], palette, source);
 }

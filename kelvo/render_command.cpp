@@ -21,6 +21,7 @@
 #include "kelvo/batch/run_files.h"
 #include "kelvo/batch/run_record.h"
 #include "kelvo/batch/sequence_gif.h"
+#include "kelvo/batch/sequence_sheet.h"
 #include "kelvo/batch/worker_processes.h"
 #include "kelvo/build_commit.h"
 #include "kelvo/cli_options.h"
@@ -150,14 +151,20 @@ int PlanFrames(const RenderOptions& options, const PaletteRenderSettings& settin
     if (!options.gifFile.empty()) {
         outputFiles.push_back({options.gifFile, "--gif", true, std::nullopt});
     }
+    if (!options.sheetFile.empty()) {
+        outputFiles.push_back({options.sheetFile, "--sheet", true, std::nullopt});
+    }
     // Inputs first, so that every clash names the input before what would overwrite it.
     inputFiles.insert(inputFiles.end(), outputFiles.begin(), outputFiles.end());
     if (!CheckRunFiles(inputFiles, error)) {
         return 0;
     }
-    // The GIF is written once every frame is: a name it cannot have is refused now, not then.
-    return options.gifFile.empty() ||
-           CheckOutputFileName({options.gifFile, "--gif", true, std::nullopt}, error);
+    // The GIF and the sheet are written once every frame is: a name they cannot have is
+    // refused now, not then.
+    return (options.gifFile.empty() ||
+            CheckOutputFileName({options.gifFile, "--gif", true, std::nullopt}, error)) &&
+           (options.sheetFile.empty() ||
+            CheckOutputFileName({options.sheetFile, "--sheet", true, std::nullopt}, error));
 }
 
 // Creates the missing directories of the frame files, previews and saved settings; says which
@@ -186,7 +193,7 @@ int MakeOutputDirectories(const std::vector<FramePlan>& plans, const RenderOptio
             return 0;
         }
     }
-    if (!make(options.saveSettingsFile) || !make(options.gifFile)) {
+    if (!make(options.saveSettingsFile) || !make(options.gifFile) || !make(options.sheetFile)) {
         return 0;
     }
     if (!created.empty() && !options.quiet) {
@@ -237,17 +244,25 @@ void NoteDescendingRanges(const std::vector<RangeEdit>& edits,
     }
 }
 
+// The most identifiers of 16 or more the warning names: more would bury the line.
+constexpr size_t MAX_WARNED_IDS = 8;
+
 // Warns of pixels whose identifier has a range nobody set (it maps everything to entry 0),
 // and of identifiers of 16 and more, which take identifier 0's range. Shown with --quiet too.
 // Warns of identifiers found in the rendered frames whose range was never set, and of those of
-// 16 or more, with their pixels, how many frames have them and the first of those.
+// 16 or more, with their pixels, how many frames have them and the first of those, and which
+// they are, most pixels first, as --id-map options to fill in: for the stored value `idMap`
+// gave the identifier, where it gave it one.
 void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>& plans,
-                       const bool (&rangeSet)[RANGE_COUNT]) {
+                       const bool (&rangeSet)[RANGE_COUNT],
+                       const std::vector<std::pair<uint16_t, uint16_t>>& idMap) {
     // Identifiers 0-15, then those of 16 or more.
     uint64_t pixels[RANGE_COUNT + 1] = {};
     size_t frames[RANGE_COUNT + 1] = {};
     const FrameOutcome* first[RANGE_COUNT + 1] = {};
+    IdCounts total;
     for (const FrameOutcome& outcome : report.frames) {
+        total.Add(outcome.ids);
         for (int id = 0; id <= RANGE_COUNT; ++id) {
             const uint64_t count = id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond;
             if (count > 0) {
@@ -273,8 +288,29 @@ void WarnOfIdentifiers(const RenderReport& report, const std::vector<FramePlan>&
         }
     }
     if (pixels[RANGE_COUNT] > 0) {
-        Complain("warning: identifiers of 16 or more (" + where(RANGE_COUNT) +
-                 ") are mapped with identifier 0's range");
+        std::string seen;
+        std::string options;
+        for (size_t i = 0; i < total.listed.size() && i < MAX_WARNED_IDS; ++i) {
+            const std::string id = std::to_string(total.listed[i].first);
+            seen += i == 0 ? "" : ", ";
+            seen += id;
+            seen += " (" + std::to_string(total.listed[i].second);
+            seen += total.listed[i].second == 1 ? " pixel)" : " pixels)";
+            uint16_t stored = total.listed[i].first;
+            for (auto entry = idMap.rbegin(); entry != idMap.rend(); ++entry) {
+                stored = entry->second == total.listed[i].first ? entry->first : stored;
+            }
+            options += " --id-map " + std::to_string(stored) + ":ID";
+        }
+        if (total.listed.size() > MAX_WARNED_IDS) {
+            seen += ", and others";
+        }
+        std::string text = "warning: identifiers of 16 or more (" + where(RANGE_COUNT) +
+                           ") are mapped with identifier 0's range";
+        if (!seen.empty()) {
+            text += "; seen, most pixels first: " + seen + "; to give them ranges:" + options;
+        }
+        Complain(text);
     }
 }
 
@@ -304,15 +340,9 @@ int BoundWorkersByMemory(int workers, const std::vector<InputFrame>& inputs,
     return fitting;
 }
 
-// The GIF of the whole sequence, once every frame file is written: `sequence` holds every frame
-// of the run, those --skip-existing left out included, and `report` those rendered. "" when it
-// was written (or not asked for), else why not.
-std::string WriteGifOfRun(const RenderOptions& options, const RenderReport& report, size_t rendered,
-                          const std::vector<FramePlan>& sequence,
-                          const PaletteRenderSettings& settings) {
-    if (options.gifFile.empty() || report.interrupted) {
-        return "";
-    }
+// Why a file made of the whole sequence cannot be made now that the frames are rendered: a
+// frame not written, or not rendered at all; "" when every one is there.
+std::string MissingFramesOfRun(const RenderReport& report, size_t rendered) {
     std::vector<int> missing;
     for (const FrameOutcome& outcome : report.frames) {
         if (!outcome.written) {
@@ -326,18 +356,51 @@ std::string WriteGifOfRun(const RenderOptions& options, const RenderReport& repo
     if (report.frames.size() != rendered) {
         return "not every frame was rendered";
     }
-    std::string error;
-    if (!WriteSequenceGif(options.gifFile, sequence, settings.palette,
-                          GifDelayCentiseconds(options.fps.value_or(DEFAULT_FPS)),
-                          options.transparentIndex, error)) {
-        return error;
-    }
     return "";
 }
 
-// The closing line and exit code of a render, from how each frame and the GIF went.
+// The GIF and the sheet of the whole sequence, once every frame file is written: `sequence`
+// holds every frame of the run, those --skip-existing left out included, and `report` those
+// rendered. Each reason is "" when its file was written (or not asked for), else why not.
+struct SequenceFiles {
+    std::string gifReason;
+    std::string sheetReason;
+};
+SequenceFiles WriteSequenceFilesOfRun(const RenderOptions& options, const RenderReport& report,
+                                      size_t rendered, const std::vector<FramePlan>& sequence,
+                                      const PaletteRenderSettings& settings,
+                                      const SheetLayout& sheet) {
+    SequenceFiles files;
+    if ((options.gifFile.empty() && options.sheetFile.empty()) || report.interrupted) {
+        return files;
+    }
+    const std::string missing = MissingFramesOfRun(report, rendered);
+    if (!options.gifFile.empty()) {
+        files.gifReason = missing;
+        if (missing.empty() &&
+            !WriteSequenceGif(options.gifFile, sequence, settings.palette,
+                              GifDelayCentiseconds(options.fps.value_or(DEFAULT_FPS)),
+                              options.transparentIndex, options.gifScale.value_or(1),
+                              files.gifReason)) {
+            files.gifReason = files.gifReason.empty() ? "not written" : files.gifReason;
+        }
+    }
+    if (!options.sheetFile.empty()) {
+        files.sheetReason = missing;
+        if (missing.empty() &&
+            !WriteSequenceSheet(options.sheetFile, sequence, settings.palette, sheet,
+                                options.transparentIndex, files.sheetReason)) {
+            files.sheetReason = files.sheetReason.empty() ? "not written" : files.sheetReason;
+        }
+    }
+    return files;
+}
+
+// The closing line and exit code of a render, from how each frame, the GIF and the sheet went.
 int Conclude(const RenderReport& report, size_t frameCount, const std::vector<int>& skipped,
-             const RenderOptions& options, const std::string& gifReason) {
+             const RenderOptions& options, const SequenceFiles& sequenceFiles) {
+    const std::string& gifReason = sequenceFiles.gifReason;
+    const std::string& sheetReason = sequenceFiles.sheetReason;
     const bool quiet = options.quiet;
     std::vector<int> written;
     std::vector<int> failed;
@@ -354,6 +417,9 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
     }
     if (!gifReason.empty()) {
         Complain("GIF '" + options.gifFile + "' was not written: " + gifReason);
+    }
+    if (!sheetReason.empty()) {
+        Complain("sheet '" + options.sheetFile + "' was not written: " + sheetReason);
     }
     const std::string skippedText =
         skipped.empty()
@@ -383,6 +449,9 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
     if (!gifReason.empty()) {
         notWritten += "the GIF was not written; ";
     }
+    if (!sheetReason.empty()) {
+        notWritten += "the sheet was not written; ";
+    }
     if (!notWritten.empty()) {
         return Fail(EXIT_NOT_WRITTEN, notWritten + writtenText);
     }
@@ -392,19 +461,25 @@ int Conclude(const RenderReport& report, size_t frameCount, const std::vector<in
                                      : std::to_string(written.size()) +
                                            (written.size() == 1 ? " frame" : " frames") +
                                            " written (" + DescribeFrameNumbers(written) + ")";
-        std::fprintf(stderr, "kelvo: %s%s%s\n", done.c_str(), skippedText.c_str(),
-                     options.gifFile.empty() ? "" : (", and " + options.gifFile).c_str());
+        std::string also;
+        for (const std::string* file : {&options.gifFile, &options.sheetFile}) {
+            if (!file->empty()) {
+                also += also.empty() ? ", and " : " and ";
+                also += *file;
+            }
+        }
+        std::fprintf(stderr, "kelvo: %s%s%s\n", done.c_str(), skippedText.c_str(), also.c_str());
     }
     return EXIT_DONE;
 }
 
 // Checks what the options ask of the frames now that the check has seen those to render
-// (`checked`; the sizes of those --skip-existing left out are in `skipped`), and settles the
-// levels: those `known` before the check, else measured by it. 1, or 0 with the reason in
-// `error`.
+// (`checked`; the sizes of those --skip-existing left out are in `skipped`), lays out the sheet
+// of the run's `frameCount` frames, and settles the levels: those `known` before the check,
+// else measured by it. 1, or 0 with the reason in `error`.
 int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
-                  const CheckedFrames& skipped, const LevelSpans* known, LevelSpans& levels,
-                  std::string& error) {
+                  const CheckedFrames& skipped, size_t frameCount, const LevelSpans* known,
+                  LevelSpans& levels, SheetLayout& sheet, std::string& error) {
     const int minWidth = std::min(checked.minWidth, skipped.minWidth);
     const int maxWidth = std::max(checked.maxWidth, skipped.maxWidth);
     const int minHeight = std::min(checked.minHeight, skipped.minHeight);
@@ -415,6 +490,28 @@ int SettleChecked(const RenderOptions& options, const CheckedFrames& checked,
                 std::to_string(minHeight) + " to " + std::to_string(maxHeight) +
                 " high); one GIF holds frames of one size";
         return 0;
+    }
+    const int scale = options.gifScale.value_or(1);
+    if (!options.gifFile.empty() && (maxWidth > 0xFFFF / scale || maxHeight > 0xFFFF / scale)) {
+        error = "--gif '" + options.gifFile + "': frames of " + std::to_string(maxWidth) + " x " +
+                std::to_string(maxHeight) + " pixels enlarged " + std::to_string(scale) +
+                " times pass the 65535 pixels a side a GIF can hold";
+        return 0;
+    }
+    if (!options.sheetFile.empty()) {
+        if (minWidth != maxWidth || minHeight != maxHeight) {
+            error = "--sheet '" + options.sheetFile + "': the frames are of different sizes (" +
+                    std::to_string(minWidth) + " to " + std::to_string(maxWidth) + " wide, " +
+                    std::to_string(minHeight) + " to " + std::to_string(maxHeight) +
+                    " high); the cells of a sheet have one size";
+            return 0;
+        }
+        std::string problem;
+        if (!LayOutSheet(frameCount, options.columns.value_or(0), options.sheetPadding.value_or(0),
+                         maxWidth, maxHeight, sheet, problem)) {
+            error = "--sheet '" + options.sheetFile + "': " + problem;
+            return 0;
+        }
     }
     std::string used;
     for (int id = 0; id < RANGE_COUNT; ++id) {
@@ -593,8 +690,10 @@ struct RenderRun {
     bool rangeSet[RANGE_COUNT] = {};
     std::vector<FramePlan> plans;
     std::vector<InputFrame> inputs;
-    // Every frame of the run, in order, for the GIF: a frame skipped is in it too.
+    // Every frame of the run, in order, for the GIF and the sheet: a frame skipped is in them
+    // too.
     std::vector<FramePlan> sequence;
+    SheetLayout sheet;  // laid out once the frames' size is known
     RunKeys keys;
     RunRecord record;
     LevelSpans known;
@@ -711,10 +810,10 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
                                         " is not an identifier of the material channel (0..255)");
     }
     if (options.transparentIndex >= 0 && options.previewPattern.empty() &&
-        options.gifFile.empty() && !options.quiet) {
+        options.gifFile.empty() && options.sheetFile.empty() && !options.quiet) {
         Complain(
-            "note: --transparent marks its entry in PNG and GIF files, and neither --png "
-            "nor --gif is given");
+            "note: --transparent marks its entry in PNG and GIF files, and none of --png, "
+            "--gif and --sheet is given");
     }
     return -1;
 }
@@ -733,7 +832,7 @@ void ProbeRun(RenderRun& run) {
     run.record = ReadRunRecord(run.keys.recordPath);
     run.levelsKnown = KnownLevels(options, run.record, run.keys, run.known);
     options.input.measureLuminance = options.levelsAuto && !run.levelsKnown;
-    if (!options.gifFile.empty()) {
+    if (!options.gifFile.empty() || !options.sheetFile.empty()) {
         run.sequence = run.plans;
     }
     // Finished frames leave the run here, before any check or worker sees them: no process
@@ -771,8 +870,8 @@ void ProbeRun(RenderRun& run) {
 int PrepareOutputs(RenderRun& run) {
     const RenderOptions& options = run.options;
     std::string problem;
-    if (!SettleChecked(options, run.found, run.skippedSizes, run.levelsKnown ? &run.known : nullptr,
-                       run.levels, problem)) {
+    if (!SettleChecked(options, run.found, run.skippedSizes, run.sequence.size(),
+                       run.levelsKnown ? &run.known : nullptr, run.levels, run.sheet, problem)) {
         return Fail(EXIT_BAD_INPUT, problem + "; nothing was rendered");
     }
     if (!MakeOutputDirectories(run.plans, options, problem)) {
@@ -788,14 +887,14 @@ int PrepareOutputs(RenderRun& run) {
     return -1;
 }
 
-// Stage 5: the record, the warnings, the GIF, the summary and the exit code.
+// Stage 5: the record, the warnings, the GIF and the sheet, the summary and the exit code.
 int ConcludeRun(RenderRun& run, const RenderReport& report) {
     const CheckedFrames* measured = run.levelsKnown ? nullptr : &run.found;
     RecordFrames(run.keys, run.plans, report, run.levels, measured);
-    WarnOfIdentifiers(report, run.plans, run.rangeSet);
-    return Conclude(
-        report, run.plans.size(), run.skipped, run.options,
-        WriteGifOfRun(run.options, report, run.plans.size(), run.sequence, run.settings));
+    WarnOfIdentifiers(report, run.plans, run.rangeSet, run.options.input.idMap);
+    return Conclude(report, run.plans.size(), run.skipped, run.options,
+                    WriteSequenceFilesOfRun(run.options, report, run.plans.size(), run.sequence,
+                                            run.settings, run.sheet));
 }
 
 // Stage 4 in worker processes: several frames and several jobs, or a frame timeout, which

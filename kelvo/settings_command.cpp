@@ -6,6 +6,7 @@
 #include "kelvo/cli_options.h"
 #include "kelvo/commands.h"
 #include "kelvo/configure_filter.h"
+#include "kelvo/option_suggestion.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/settings_json.h"
 #include "kelvo/usage_text.h"
@@ -95,6 +96,7 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
         std::fputs(SETTINGS_USAGE, stdout);
         return EXIT_DONE;
     }
-    return Fail(EXIT_BAD_INPUT,
-                "unknown settings command '" + args[0] + "' (see 'kelvo settings --help')");
+    std::string problem = "unknown settings command '" + args[0] + "'";
+    problem += DidYouMean(args[0], {"show", "new"});
+    return Fail(EXIT_BAD_INPUT, problem + " (see 'kelvo settings --help')");
 }

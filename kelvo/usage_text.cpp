@@ -102,7 +102,13 @@ const char* const RENDER_USAGE =
     "  --gif FILE            one animated GIF of the whole sequence, looping forever\n"
     "  --fps F               the GIF's frames per second (default 12; GIF times frames in\n"
     "                        hundredths of a second)\n"
-    "  --transparent INDEX   palette entry INDEX is transparent in the PNG and GIF files\n"
+    "  --gif-scale N         draw each pixel as N x N pixels of the GIF (1..16, default 1)\n"
+    "  --sheet FILE          one indexed PNG grid of every frame, in order, row by row\n"
+    "  --columns N           the sheet's cells a row (default: the square root of the\n"
+    "                        frames, rounded up)\n"
+    "  --sheet-padding N     pixels between the sheet's cells and around them (default 0)\n"
+    "  --transparent INDEX   palette entry INDEX is transparent in the PNG and GIF files and\n"
+    "                        the sheet, and fills the sheet's padding\n"
     "  -q, --quiet           print only errors\n"
     "\n"
     "speed:\n"
@@ -165,10 +171,12 @@ const char* const PALETTE_USAGE =
     "unless --palette-depth says), Lospec .hex or an indexed PNG, told apart by content; a\n"
     "file of fewer than 256 colours leaves the rest black, and kelvo says so.\n"
     "show prints the 256 entries: index, red, green, blue, hex and luminance (0.3 R + 0.59 G +\n"
-    "0.11 B, as the filter weighs them). With --png, also writes OUT: a 512 x 512 indexed PNG\n"
-    "of 16 x 16 swatches in index order, each with its number, in the palette's own colours.\n"
+    "0.11 B, as the filter weighs them), and names the format read on standard error. With\n"
+    "--png, also writes OUT: a 512 x 512 indexed PNG of 16 x 16 swatches in index order, each\n"
+    "with its number, in the palette's own colours.\n"
     "convert writes OUT.pcx: a 16 x 16 PCX image of entries 0 to 255 with the 256-colour\n"
-    "palette at its end, which the plug-in's \"Browse from PCX...\" loads.\n";
+    "palette at its end, which the plug-in's \"Browse from PCX...\" loads, and says what it\n"
+    "wrote, from what.\n";
 
 const char* const CONFIGURE_USAGE =
     "usage: kelvo configure FILE\n"

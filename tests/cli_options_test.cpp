@@ -5,6 +5,7 @@
 
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/cli_options.h"
+#include "kelvo/option_suggestion.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -318,6 +319,14 @@ TEST(CliOptionsTest, RefusesMalformedRenderCommandLines) {
         {"frames of no pattern", {"--frames", "1-3", "a.png"}, "not 'a.png'"},
         {"frames of two patterns", {"--frames=1", "a#.png", "b#.png"}, "not 2 COLOR"},
         {"bad frames", {"--frames", "3-1", "a#.png"}, "bad --frames '3-1'"},
+        {"a mistyped option", {"--sheet-paddng", "2", "a.png"}, "; did you mean --sheet-padding?"},
+        {"no enlargement", {"--gif", "a.gif", "--gif-scale", "0", "a.png"}, "from 1 to 16"},
+        {"enlargement beyond 16", {"--gif", "a.gif", "--gif-scale=17", "a.png"}, "not '17'"},
+        {"enlargement without a GIF", {"--gif-scale", "2", "a.png"}, "--gif-scale needs --gif"},
+        {"no columns", {"--sheet", "s.png", "--columns", "0", "a.png"}, "from 1 to 65535"},
+        {"columns without a sheet", {"--columns", "2", "a.png"}, "--columns needs --sheet"},
+        {"negative padding", {"--sheet", "s.png", "--sheet-padding", "-1", "a.png"}, "0 to 1024"},
+        {"padding without a sheet", {"--sheet-padding=1", "a.png"}, "needs --sheet"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -394,3 +403,29 @@ TEST(CliOptionsTest, SettingsNewNeedsAnOutputFileAndNoOperands) {
 }
 
 }  // namespace
+
+// A slip of one or two letters, two letters swapped or a unique beginning finds the option
+// meant; a name far off, or the beginning of two, finds none.
+TEST(CliOptionsTest, SuggestsTheNameAMistypedOneMeant) {
+    const std::vector<std::string> known = {"--gif",     "--gif-scale",     "--png", "--preview",
+                                            "--palette", "--palette-depth", "-j"};
+    const struct {
+        const char* typed;
+        const char* meant;
+    } cases[] = {
+        {"--pgn", "--png"},
+        {"--pallete", "--palette"},
+        {"--gif-scael", "--gif-scale"},
+        {"--palette-d", "--palette-depth"},
+        {"--gi", "--gif"},
+        {"--pre", "--preview"},
+        {"--pa", ""},
+        {"--frobnicate", ""},
+        {"--gof", "--gif"},
+        {"-J", "-j"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        EXPECT_EQ(NearestName(c.typed, known), c.meant);
+    }
+}

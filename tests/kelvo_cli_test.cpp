@@ -3,6 +3,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -461,10 +462,24 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
         const char* name;
         std::vector<std::string> args;
         int transparent;
+        int gifScale;
+        int columns;  // of the sheet
+        int padding;
     };
     const Case cases[] = {
-        {"one process", {"-j", "1", "--png", "p#.png", "--bmp", "b#.bmp", "--transparent", "9"}, 9},
-        {"workers, RLE8", {"-j", "2", "--preview", "p#.png", "--bmp", "b#.bmp", "--bmp-rle"}, -1},
+        {"one process",
+         {"-j", "1", "--png", "p#.png", "--bmp", "b#.bmp", "--transparent", "9", "--gif-scale", "2",
+          "--columns", "3", "--sheet-padding", "1"},
+         9,
+         2,
+         3,
+         1},
+        {"workers, RLE8",
+         {"-j", "2", "--preview", "p#.png", "--bmp", "b#.bmp", "--bmp-rle"},
+         -1,
+         1,
+         2,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -477,7 +492,8 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
                                          "--range",   "2:128-191",
                                          "--range",   "3:255-192:dither",
                                          "--output",  Out("f.pcx"),
-                                         "--gif",     Out("anim.gif")};
+                                         "--gif",     Out("anim.gif"),
+                                         "--sheet",   Out("sheet.png")};
         for (const std::string& arg : c.args) {
             args.push_back(arg.find('#') != std::string::npos ? Out(arg) : arg);
         }
@@ -495,6 +511,31 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
             files.push_back(Out("b" + std::to_string(n) + ".bmp"));
         }
         files.push_back(Out("anim.gif"));
+        files.push_back(Out("sheet.png"));
+        // The GIF's frames enlarged, and the sheet: cells of 37 x 23 row by row from the top
+        // left, `padding` between and around them, and what no frame covers the transparent
+        // entry or 0.
+        std::vector<std::vector<uint8_t>> enlarged(3);
+        const int sheetWidth = c.columns * (37 + c.padding) + c.padding;
+        const int rows = (3 + c.columns - 1) / c.columns;
+        std::vector<uint8_t> sheet(
+            static_cast<size_t>(sheetWidth * (rows * (23 + c.padding) + c.padding)),
+            static_cast<uint8_t>(std::max(c.transparent, 0)));
+        for (int n = 0; n < 3; ++n) {
+            const std::vector<uint8_t>& indices = frames[static_cast<size_t>(n)].indices;
+            for (int y = 0; y < 23 * c.gifScale; ++y) {
+                for (int x = 0; x < 37 * c.gifScale; ++x) {
+                    enlarged[static_cast<size_t>(n)].push_back(
+                        indices[static_cast<size_t>(y / c.gifScale * 37 + x / c.gifScale)]);
+                }
+            }
+            const int left = c.padding + n % c.columns * (37 + c.padding);
+            const int top = c.padding + n / c.columns * (23 + c.padding);
+            for (int y = 0; y < 23; ++y) {
+                std::copy_n(&indices[static_cast<size_t>(y * 37)], 37,
+                            &sheet[static_cast<size_t>((top + y) * sheetWidth + left)]);
+            }
+        }
         std::ofstream(In("dump.py")) << PILLOW_DUMP;
         std::vector<std::string> dump = {"/usr/bin/python3", In("dump.py")};
         dump.insert(dump.end(), files.begin(), files.end());
@@ -510,11 +551,17 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
             words >> file >> frame >> mode >> transparent >> paletteHex >> indicesHex;
             SCOPED_TRACE(file + " frame " + std::to_string(frame));
             const bool gif = file == Out("anim.gif");
+            const bool sheetFile = file == Out("sheet.png");
             const DecodedPcx& pcx =
-                frames[static_cast<size_t>(gif ? frame : file[file.size() - 5] - '1')];
+                frames[static_cast<size_t>(gif         ? frame
+                                           : sheetFile ? 0
+                                                       : file[file.size() - 5] - '1')];
+            const std::vector<uint8_t>& want = gif         ? enlarged[static_cast<size_t>(frame)]
+                                               : sheetFile ? sheet
+                                                           : pcx.indices;
             EXPECT_EQ(mode, "P");
             EXPECT_EQ(paletteHex, Hex(pcx.palette));
-            EXPECT_EQ(indicesHex, Hex(pcx.indices));
+            EXPECT_EQ(indicesHex, Hex(want));
             const bool bmp = file.find(".bmp") != std::string::npos;
             EXPECT_EQ(transparent, bmp ? -1 : c.transparent);
             ++decoded;
@@ -522,11 +569,11 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
             // ImageMagick: each pixel the colour of its index, the colour map in order.
             const std::string one = file + "[" + std::to_string(frame) + "]";
             const ProcessResult rgb = RunProcess({"/usr/bin/convert", one, "-depth", "8", "rgb:-"});
-            ASSERT_EQ(rgb.out.size(), pcx.indices.size() * 3) << rgb.err;
-            for (size_t i = 0; i < pcx.indices.size(); ++i) {
+            ASSERT_EQ(rgb.out.size(), want.size() * 3) << rgb.err;
+            for (size_t i = 0; i < want.size(); ++i) {
                 for (size_t channel = 0; channel < 3; ++channel) {
                     ASSERT_EQ(static_cast<uint8_t>(rgb.out[3 * i + channel]),
-                              pcx.palette[3 * pcx.indices[i] + channel])
+                              pcx.palette[3 * want[i] + channel])
                         << "pixel " << i;
                 }
             }
@@ -542,18 +589,23 @@ TEST_F(KelvoTest, OutputsDecodeInPillowAndImageMagickToTheIndexImage) {
     }
 }
 
-// One GIF holds frames of one size, and a frame --skip-existing leaves out counts: a frame of
-// another size is refused before anything renders.
+// One GIF, or sheet, holds frames of one size, and a frame --skip-existing leaves out counts: a
+// frame of another size is refused before anything renders.
 TEST_F(KelvoTest, SkippedFramesOfAnotherSizeAreRefusedForTheGifFirst) {
     WriteRgbPng(In("a_0001.png"), MakeFrame(4, 2, 1, 1));
     WriteRgbPng(In("a_0002.png"), MakeFrame(3, 2, 2, 1));
     ASSERT_EQ(Kelvo({"render", "-q", "--output", Out("a.pcx"), In("a_0001.png")}).exitCode, 0);
-    const ProcessResult run = Kelvo({"render", "--skip-existing", "--output", Out("a.pcx"), "--gif",
-                                     Out("a.gif"), In("a_0001.png"), In("a_0002.png")});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Contains(run.err, "the frames are of different sizes (3 to 4 wide, 2 to 2 high)"))
-        << run.err;
-    EXPECT_EQ(OutEntries(), std::vector<std::string>{"a0001.pcx"});
+    for (const char* option : {"--gif", "--sheet"}) {
+        SCOPED_TRACE(option);
+        const ProcessResult run = Kelvo({"render", "--skip-existing", "--output", Out("a.pcx"),
+                                         option, Out("a.x"), In("a_0001.png"), In("a_0002.png")});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(Contains(run.err, std::string(option) + " '" + Out("a.x") +
+                                          "': the frames are of different sizes (3 to 4 wide, "
+                                          "2 to 2 high)"))
+            << run.err;
+        EXPECT_EQ(OutEntries(), std::vector<std::string>{"a0001.pcx"});
+    }
 }
 
 // The demo's 24 frames, as a renderer would give them: --levels auto stretches each object's

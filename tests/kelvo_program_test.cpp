@@ -844,7 +844,9 @@ TEST_F(KelvoProgramTest, SaysHowIdentifiersWillBeMapped) {
          {"--source", "object", "--range", "0:0-255", "--ids", Fixture("ids16.png"),
           Fixture("rgb8.png")},
          {"warning: identifiers of 16 or more (2 pixels in 1 frame, first in frame 8: " +
-          Fixture("rgb8.png") + ") are mapped with identifier 0's range"},
+          Fixture("rgb8.png") +
+          ") are mapped with identifier 0's range; seen, most pixels first: 300 (1 pixel), "
+          "65535 (1 pixel); to give them ranges: --id-map 300:ID --id-map 65535:ID"},
          {"has no --range"}},
         {"descending ranges",
          {"--range", "0:0-31", "--range", "1:79-48", "--range", "2:10-9", "--range",
@@ -937,11 +939,17 @@ TEST_F(KelvoProgramTest, ConvertsPalettesToThePcxFileTheDialogLoads) {
         }
         const ProcessResult run = Kelvo(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.err.rfind("kelvo: note: '" + dir.File("three.pal") +
-                                    "' has 3 colours (JASC-PAL), so entries 3-255 are black",
-                                0),
-                  0u)
-            << run.err;
+        // Lines end in CRLF on Windows.
+        std::string err = run.err;
+        err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+        const std::string source = "'" + dir.File("three.pal") + "' (JASC-PAL, 3 colours)";
+        EXPECT_EQ(err, (command[0] == 's' ? "kelvo: read " + source + "\n" : "") +
+                           "kelvo: note: '" + dir.File("three.pal") +
+                           "' has 3 colours (JASC-PAL), so entries 3-255 are black\n");
+        if (command[0] == 'c') {
+            EXPECT_EQ(run.out.substr(0, run.out.find_first_of("\r\n")),
+                      "wrote '" + Out("three.pcx") + "': PCX, 256 entries from " + source);
+        }
     }
     DecodedPcx pcx;
     std::string error;

@@ -67,7 +67,11 @@ TEST(WorkerMessagesTest, ReadsBackAFrameOutcomeAndRefusesMalformedOnes) {
         sent.ids.pixels[id] = static_cast<uint64_t>(id) * 1000003;
     }
     sent.ids.beyond = 5;
+    sent.ids.listed = {{300, 3}, {16, 1}, {65535, 1}};
     const std::vector<std::string> fields = EncodeFrameOutcome(3, sent);
+    // Pairs that do not read are left out; the rest of the message stands.
+    std::vector<std::string> badPairs = fields;
+    badPairs.back() = "300:3,15:9,x:1,16:1,70000:2,65535:1";
     std::vector<std::string> shortOne = fields;
     shortOne.pop_back();
     std::vector<std::string> badIndex = fields;
@@ -79,6 +83,7 @@ TEST(WorkerMessagesTest, ReadsBackAFrameOutcomeAndRefusesMalformedOnes) {
     };
     const Case cases[] = {
         {"as sent", {MESSAGE_FRAME, fields}, true},
+        {"identifiers that cannot be listed", {MESSAGE_FRAME, badPairs}, true},
         {"another kind", {MESSAGE_BAD_INPUT, fields}, false},
         {"a field short", {MESSAGE_FRAME, shortOne}, false},
         {"index not a number", {MESSAGE_FRAME, badIndex}, false},
@@ -97,7 +102,9 @@ TEST(WorkerMessagesTest, ReadsBackAFrameOutcomeAndRefusesMalformedOnes) {
             EXPECT_EQ(got.previewReason, sent.previewReason);
             EXPECT_EQ(got.bmpReason, sent.bmpReason);
             EXPECT_EQ(got.content, sent.content);
-            EXPECT_EQ(0, std::memcmp(&got.ids, &sent.ids, sizeof got.ids));
+            EXPECT_EQ(0, std::memcmp(got.ids.pixels, sent.ids.pixels, sizeof got.ids.pixels));
+            EXPECT_EQ(got.ids.beyond, sent.ids.beyond);
+            EXPECT_EQ(got.ids.listed, sent.ids.listed);
         }
     }
 }

@@ -116,7 +116,7 @@ TEST(WorkerSetupTest, EncodesTheFieldsInOrderLittleEndian) {
     setup.inputs = {{"C", 0x01020304, 9, Probe(INPUT_PNG, 0x80, 0x0102, "E", 3, 4, "")}};
     // clang-format off
     std::vector<uint8_t> want = {
-        'K', 'L', 'V', 'W', 9, 0, 0, 0,                  // tag, version 9
+        'K', 'L', 'V', 'W', 10, 0, 0, 0,                 // tag, version 10
         1, 0, 0, 0, 0xAB,                                // settings block
         1, 0, 0, 0, 'p',                                 // plug-in path
         2, 0, 0, 0,                                      // jobs
@@ -207,7 +207,7 @@ TEST(WorkerSetupTest, RefusesDamagedSetups) {
     };
     const Case cases[] = {
         {"wrong tag", 0, 'X'},
-        {"later version", 4, 10},
+        {"later version", 4, 11},
         {"more spans than bytes", range0At + 1, 0x7F},
         {"a method there is not", range0At + 2, 3},
         {"a dither there is not", range0At + 3, 5},

@@ -25,6 +25,20 @@ IdCounts CountIds(const DecodedFrame& frame) {
     for (uint16_t id : frame.ids.ids) {
         ++(id < RANGE_COUNT ? counts.pixels[id] : counts.beyond);
     }
+    if (counts.beyond == 0) {
+        return counts;
+    }
+    // A frame has at most 65535 x 65535 pixels: each count fits 32 bits.
+    std::vector<uint32_t> histogram(65536, 0);
+    for (uint16_t id : frame.ids.ids) {
+        ++histogram[id];
+    }
+    for (size_t id = RANGE_COUNT; id < histogram.size(); ++id) {
+        if (histogram[id] != 0) {
+            counts.listed.emplace_back(static_cast<uint16_t>(id), histogram[id]);
+        }
+    }
+    counts.KeepMostListed();
     return counts;
 }
 
@@ -129,6 +143,25 @@ void IdCounts::Add(const IdCounts& other) {
         pixels[id] += other.pixels[id];
     }
     beyond += other.beyond;
+    for (const auto& [id, count] : other.listed) {
+        const auto same = std::find_if(listed.begin(), listed.end(),
+                                       [id = id](const auto& entry) { return entry.first == id; });
+        if (same != listed.end()) {
+            same->second += count;
+        } else {
+            listed.emplace_back(id, count);
+        }
+    }
+    KeepMostListed();
+}
+
+void IdCounts::KeepMostListed() {
+    std::sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) {
+        return a.second != b.second ? a.second > b.second : a.first < b.first;
+    });
+    if (listed.size() > MAX_LISTED_IDS) {
+        listed.resize(MAX_LISTED_IDS);
+    }
 }
 
 int RenderFrames(const PaletteRenderSettings& settings, const RangeChoices& choices,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kelvo/batch/progress_display.h"
@@ -43,12 +44,22 @@ protected:
     ~FrameSource() = default;
 };
 
+// The most identifiers of 16 or more that IdCounts lists: a pass marks a handful of objects,
+// and a list of every value a damaged pass holds would swell each frame's report.
+constexpr size_t MAX_LISTED_IDS = 32;
+
 // How many pixels have each identifier that selects a range, and how many one of 16 or more
-// (which the filter maps with identifier 0's range).
+// (which the filter maps with identifier 0's range), as the filter sees them (after --id-map).
 struct IdCounts {
     uint64_t pixels[RANGE_COUNT] = {};
     uint64_t beyond = 0;
+    // The identifiers of 16 or more with their pixels, most pixels first (then the lower
+    // identifier), at most MAX_LISTED_IDS of them; `beyond` counts the pixels of every one.
+    std::vector<std::pair<uint16_t, uint64_t>> listed;
+    // Adds `other`'s pixels; the list keeps the identifiers with the most pixels in either.
     void Add(const IdCounts& other);
+    // Orders `listed` as above and drops those past MAX_LISTED_IDS.
+    void KeepMostListed();
 };
 
 struct FrameOutcome {

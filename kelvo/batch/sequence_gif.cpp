@@ -6,32 +6,35 @@
 
 #include "kelvo/imageio/gif_animation.h"
 #include "kelvo/os/interrupt.h"
-#include "pcx/pcx_frame_reader.h"
 
 int GifDelayCentiseconds(double fps) {
     const double delay = std::round(100.0 / fps);
     return delay < 1.0 ? 1 : delay > 65535.0 ? 65535 : static_cast<int>(delay);
 }
 
+int ReadSequenceFrame(const FramePlan& plan, const PaletteEntry* palette, PcxFrame& frame,
+                      std::string& error) {
+    if (!ReadPcxFrame(plan.file.c_str(), frame)) {
+        error = "frame file '" + plan.file + "' does not read back";
+        return 0;
+    }
+    if (std::memcmp(frame.palette, palette, PALETTE_BYTES) != 0) {
+        error = "frame file '" + plan.file + "' has another palette";
+        return 0;
+    }
+    return 1;
+}
+
 int WriteSequenceGif(const std::string& path, const std::vector<FramePlan>& plans,
                      const PaletteEntry* palette, int delayCentiseconds, int transparentIndex,
-                     std::string& error) {
+                     int scale, std::string& error) {
     if (plans.empty()) {
         error = "no frames";
         return 0;
     }
     PcxFrame frame;
     const auto read = [&plans, &frame, palette](size_t index, std::string& problem) {
-        const std::string& file = plans[index].file;
-        if (!ReadPcxFrame(file.c_str(), frame)) {
-            problem = "frame file '" + file + "' does not read back";
-            return 0;
-        }
-        if (std::memcmp(frame.palette, palette, PALETTE_BYTES) != 0) {
-            problem = "frame file '" + file + "' has another palette";
-            return 0;
-        }
-        return 1;
+        return ReadSequenceFrame(plans[index], palette, frame, problem);
     };
     if (!read(0, error)) {
         return 0;
@@ -43,6 +46,7 @@ int WriteSequenceGif(const std::string& path, const std::vector<FramePlan>& plan
     gif.delayCentiseconds = delayCentiseconds;
     gif.transparentIndex = transparentIndex;
     gif.frameCount = plans.size();
+    gif.scale = scale;
     return WriteGifAnimation(
         path, gif,
         [&](size_t index, std::vector<uint8_t>& indices, std::string& problem) {

@@ -1,6 +1,7 @@
 // The messages between `kelvo render` and its workers: their kinds, framing and fields.
 #include "kelvo/batch/worker_messages.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,12 @@ std::vector<std::string> EncodeFrameOutcome(size_t index, const FrameOutcome& ou
         said.push_back(std::to_string(pixels));
     }
     said.push_back(std::to_string(outcome.ids.beyond));
+    std::string listed;
+    for (const auto& [id, pixels] : outcome.ids.listed) {
+        listed += listed.empty() ? "" : ",";
+        listed += std::to_string(id) + ":" + std::to_string(pixels);
+    }
+    said.push_back(listed);
     return said;
 }
 
@@ -109,6 +116,19 @@ bool ParseFrameOutcome(const WorkerMessage& message, size_t frameCount, size_t& 
     for (size_t id = 0; id <= RANGE_COUNT; ++id) {
         const uint64_t pixels = std::strtoull(message.fields[7 + id].c_str(), nullptr, 10);
         (id < RANGE_COUNT ? outcome.ids.pixels[id] : outcome.ids.beyond) = pixels;
+    }
+    // A pair that does not read is left out: the list only names identifiers in a warning.
+    const std::string& listed = message.fields[7 + RANGE_COUNT + 1];
+    outcome.ids.listed.clear();
+    for (size_t at = 0; at < listed.size() && outcome.ids.listed.size() < MAX_LISTED_IDS;) {
+        const size_t end = std::min(listed.find(',', at), listed.size());
+        char* rest = nullptr;
+        const unsigned long id = std::strtoul(listed.c_str() + at, &rest, 10);
+        if (rest != nullptr && *rest == ':' && id >= RANGE_COUNT && id <= 65535) {
+            const unsigned long long pixels = std::strtoull(rest + 1, nullptr, 10);
+            outcome.ids.listed.emplace_back(static_cast<uint16_t>(id), pixels);
+        }
+        at = end + 1;
     }
     return true;
 }

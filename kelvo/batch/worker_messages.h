@@ -22,9 +22,11 @@ constexpr char MESSAGE_CHECKED = 'C';    // the worker has checked every frame i
 constexpr char MESSAGE_FRAME = 'R';      // frame index, "1" or "0" for written, file, reason, why
                                          // the PNG and the BMP were not written (empty when they
                                          // were), what the file holds (FrameContentHash), and
-                                         // the pixels of identifiers 0-15 and of 16 and more
+                                         // the pixels of identifiers 0-15 and of 16 and more,
+                                         // and those listed (IdCounts::listed) as
+                                         // "ID:PIXELS,ID:PIXELS"
 constexpr size_t CHECKED_FIELDS = 4 + 1;
-constexpr size_t FRAME_FIELDS = 7 + RANGE_COUNT + 1;
+constexpr size_t FRAME_FIELDS = 7 + RANGE_COUNT + 2;
 constexpr char MESSAGE_STOPPED = 'I';  // interrupted; the frame being rendered has no file
 constexpr char MESSAGE_PROCESS = 'P';  // the worker's process ID, its first message: the names
                                        // of its temporary files hold it

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char SETUP_TAG[4] = {'K', 'L', 'V', 'W'};  // offset 0, 4 bytes
-constexpr uint32_t SETUP_VERSION = 9;                // offset 4, 32 bits little-endian
+constexpr uint32_t SETUP_VERSION = 10;               // offset 4, 32 bits little-endian
 // A frame takes at least its three frame numbers, five numbers of its probe and seven string
 // lengths.
 constexpr size_t MIN_FRAME_BYTES = 15 * 4;

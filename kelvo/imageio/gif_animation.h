@@ -12,8 +12,9 @@
 #include "pcx/palette.h"
 
 struct GifAnimation {
-    int width = 0;  // every frame's size, 1..65535
+    int width = 0;  // every frame's size; times `scale`, 1..65535
     int height = 0;
+    int scale = 1;  // each index is drawn as scale x scale pixels, 1 or more
     const PaletteEntry* palette = nullptr;  // 256 entries
     int delayCentiseconds = 8;              // each frame's time on screen, 1..65535
     int transparentIndex = -1;              // 0..255, or -1 for none
@@ -25,13 +26,14 @@ struct GifAnimation {
 using GifFrameSource =
     std::function<int(size_t index, std::vector<uint8_t>& indices, std::string& error)>;
 
-// Encodes a GIF89a file into `sink`: a logical screen of the frames' size whose global colour
-// table holds the palette's 256 entries in order (the background colour is the transparent
-// index, or 0), the NETSCAPE2.0 extension that loops forever, then each frame in order, asked
-// of `frames` one at a time: a graphic control extension with the delay and the transparent
+// Encodes a GIF89a file into `sink`: a logical screen of the frames' size (times the scale) whose
+// global colour table holds the palette's 256 entries in order (the background colour is the
+// transparent index, or 0), the NETSCAPE2.0 extension that loops forever, then each frame in order,
+// asked of `frames` one at a time: a graphic control extension with the delay and the transparent
 // index (when there is one: then each frame is cleared before the next, so that no earlier
 // frame shows through), and the whole frame at (0, 0) without a local colour table, not
-// interlaced. On 0, `error` says why: the frame source's reason, or giflib's.
+// interlaced, enlarged by repeating each index `scale` times across and each row `scale` times. On
+// 0, `error` says why: the frame source's reason, or giflib's.
 [[nodiscard]] int EncodeGifAnimation(const GifAnimation& gif, const GifFrameSource& frames,
                                      ByteSink& sink, std::string& error);
 

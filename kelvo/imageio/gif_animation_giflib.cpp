@@ -46,8 +46,11 @@ int EncodeFrames(GifFileType* gif, const GifAnimation& animation, const GifFrame
     }
     EGifSetGifVersion(gif, true);
     const int background = animation.transparentIndex >= 0 ? animation.transparentIndex : 0;
-    const int screen = EGifPutScreenDesc(gif, animation.width, animation.height,
-                                         GIF_COLOR_RESOLUTION, background, map);
+    // EncodeGifAnimation has seen that the enlarged frame fits.
+    const int screenWidth = animation.width * animation.scale;
+    const int screenHeight = animation.height * animation.scale;
+    const int screen =
+        EGifPutScreenDesc(gif, screenWidth, screenHeight, GIF_COLOR_RESOLUTION, background, map);
     GifFreeMapObject(map);
     if (screen == GIF_ERROR ||
         EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR ||
@@ -67,7 +70,9 @@ int EncodeFrames(GifFileType* gif, const GifAnimation& animation, const GifFrame
     GifByteType extension[4];
     const size_t extensionSize = EGifGCBToExtension(&control, extension);
     const auto width = static_cast<size_t>(animation.width);
+    const auto scale = static_cast<size_t>(animation.scale);
     std::vector<uint8_t> indices;
+    std::vector<uint8_t> enlarged(width * scale);
     for (size_t frame = 0; frame < animation.frameCount; ++frame) {
         indices.clear();
         if (!frames(frame, indices, error)) {
@@ -79,15 +84,23 @@ int EncodeFrames(GifFileType* gif, const GifAnimation& animation, const GifFrame
         }
         if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(extensionSize),
                              extension) == GIF_ERROR ||
-            EGifPutImageDesc(gif, 0, 0, animation.width, animation.height, false, nullptr) ==
-                GIF_ERROR) {
+            EGifPutImageDesc(gif, 0, 0, screenWidth, screenHeight, false, nullptr) == GIF_ERROR) {
             error = GifReason(gif->Error);
             return 0;
         }
         for (size_t row = 0; row < static_cast<size_t>(animation.height); ++row) {
-            if (EGifPutLine(gif, &indices[row * width], animation.width) == GIF_ERROR) {
-                error = GifReason(gif->Error);
-                return 0;
+            uint8_t* line = &indices[row * width];
+            if (scale > 1) {
+                for (size_t x = 0; x < enlarged.size(); ++x) {
+                    enlarged[x] = line[x / scale];
+                }
+                line = enlarged.data();
+            }
+            for (size_t copy = 0; copy < scale; ++copy) {
+                if (EGifPutLine(gif, line, screenWidth) == GIF_ERROR) {
+                    error = GifReason(gif->Error);
+                    return 0;
+                }
             }
         }
     }
@@ -98,8 +111,8 @@ int EncodeFrames(GifFileType* gif, const GifAnimation& animation, const GifFrame
 
 int EncodeGifAnimation(const GifAnimation& gif, const GifFrameSource& frames, ByteSink& sink,
                        std::string& error) {
-    if (gif.width < 1 || gif.width > 0xFFFF || gif.height < 1 || gif.height > 0xFFFF ||
-        gif.frameCount == 0 || gif.palette == nullptr) {
+    if (gif.width < 1 || gif.height < 1 || gif.scale < 1 || gif.width > 0xFFFF / gif.scale ||
+        gif.height > 0xFFFF / gif.scale || gif.frameCount == 0 || gif.palette == nullptr) {
         error = "no frames of a size a GIF can hold";
         return 0;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "kelvo/imageio/frame_image.h"
@@ -17,6 +18,16 @@
 [[nodiscard]] int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width,
                                   int height, const PaletteEntry* palette, int transparentIndex,
                                   std::string& error);
+
+// Gives row `y` (0 first) of an indexed image being written: its width indices, to be read
+// before the next call; null, with `error` saying why, when it cannot.
+using IndexedRowSource = std::function<const uint8_t*(int y, std::string& error)>;
+
+// WriteIndexedPng of rows asked of `rows` one at a time, in order, so that an image larger than
+// the memory at hand can be written. On 0, `error` holds the source's reason or the writer's.
+[[nodiscard]] int WriteIndexedPngRows(const std::string& path, int width, int height,
+                                      const PaletteEntry* palette, int transparentIndex,
+                                      const IndexedRowSource& rows, std::string& error);
 
 // Writes `image` as a 16-bit RGBA PNG (its values as stored), all or nothing as above.
 [[nodiscard]] int WriteColorPng(const std::string& path, const ColorImage& image,

@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "pcx/atomic_file.h"
@@ -50,9 +51,13 @@ struct PngLayout {
     int alphaCount = 0;
 };
 
-// Creates no object with a destructor after the setjmp, so libpng's longjmp skips none.
-int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width,
-           png_uint_32 height, const PngLayout& layout) {
+// Gives row `y` of the image to write, or null (with the reason in `error`) when it cannot.
+using RowFeed = std::function<png_bytep(png_uint_32 y, std::string& error)>;
+
+// Creates no object with a destructor after the setjmp, so libpng's longjmp skips none; `rows`
+// is called between libpng's calls, never from within one.
+int Encode(PngWriter& writer, ByteSink& sink, const RowFeed& rows, png_uint_32 width,
+           png_uint_32 height, const PngLayout& layout, std::string& rowError) {
     if (setjmp(png_jmpbuf(writer.png))) {
         return 0;
     }
@@ -66,13 +71,20 @@ int Encode(PngWriter& writer, ByteSink& sink, png_bytepp rows, png_uint_32 width
         png_set_tRNS(writer.png, writer.info, layout.alphas, layout.alphaCount, nullptr);
     }
     png_write_info(writer.png, writer.info);
-    png_write_image(writer.png, rows);
+    for (png_uint_32 y = 0; y < height; ++y) {
+        const png_bytep row = rows(y, rowError);
+        if (row == nullptr) {
+            return 0;
+        }
+        png_write_row(writer.png, row);
+    }
     png_write_end(writer.png, writer.info);
     return 1;
 }
 
-// Writes `rows` as a PNG of `layout` through a temporary file that replaces `path` when whole.
-int WritePng(const std::string& path, std::vector<png_bytep>& rows, int width, int height,
+// Writes the rows `rows` gives as a PNG of `layout` through a temporary file that replaces
+// `path` when whole.
+int WritePng(const std::string& path, const RowFeed& rows, int width, int height,
              const PngLayout& layout, std::string& error) {
     PngWriter writer;
     writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, OnPngError, OnPngWarning);
@@ -84,17 +96,46 @@ int WritePng(const std::string& path, std::vector<png_bytep>& rows, int width, i
         return 0;
     }
     bool encoded = false;
+    std::string rowError;
     if (WriteFileAtomically(path.c_str(), [&](ByteSink& sink) {
-            encoded = Encode(writer, sink, rows.data(), static_cast<png_uint_32>(width),
-                             static_cast<png_uint_32>(height), layout) != 0;
+            encoded = Encode(writer, sink, rows, static_cast<png_uint_32>(width),
+                             static_cast<png_uint_32>(height), layout, rowError) != 0;
             return encoded ? 1 : 0;
         })) {
         return 1;
     }
-    error = encoded || writer.message[0] == '\0' ? std::string(std::strerror(errno))
-                                                 : std::string(writer.message);
+    error = !rowError.empty()                      ? rowError
+            : encoded || writer.message[0] == '\0' ? std::string(std::strerror(errno))
+                                                   : std::string(writer.message);
     return 0;
 }
+
+// A feed of rows held whole in memory.
+RowFeed RowsOf(const std::vector<png_bytep>& rows) {
+    return [&rows](png_uint_32 y, std::string&) { return rows[y]; };
+}
+
+// The tRNS and PLTE of an indexed PNG of `palette` with `transparentIndex` (or -1).
+struct IndexedLayout {
+    png_color colours[PALETTE_ENTRIES];
+    png_byte alphas[PALETTE_ENTRIES];
+    PngLayout layout;
+
+    IndexedLayout(const PaletteEntry* palette, int transparentIndex) {
+        // tRNS lists the alpha of the first entries; those after it are opaque, so it ends with
+        // the transparent one.
+        const int alphaCount =
+            transparentIndex >= 0 && transparentIndex < PALETTE_ENTRIES ? transparentIndex + 1 : 0;
+        std::memset(alphas, 255, sizeof alphas);
+        if (alphaCount > 0) {
+            alphas[transparentIndex] = 0;
+        }
+        for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+            colours[i] = {palette[i].red, palette[i].green, palette[i].blue};
+        }
+        layout = {PNG_COLOR_TYPE_PALETTE, 8, colours, alphas, alphaCount};
+    }
+};
 
 }  // namespace
 
@@ -104,26 +145,27 @@ int WriteIndexedPng(const std::string& path, const uint8_t* indices, int width, 
         error = "empty frame";
         return 0;
     }
-    // tRNS lists the alpha of the first entries; those after it are opaque, so it ends with the
-    // transparent one.
-    png_byte alphas[PALETTE_ENTRIES];
-    const int alphaCount =
-        transparentIndex >= 0 && transparentIndex < PALETTE_ENTRIES ? transparentIndex + 1 : 0;
-    std::memset(alphas, 255, sizeof alphas);
-    if (alphaCount > 0) {
-        alphas[transparentIndex] = 0;
-    }
-    png_color colours[PALETTE_ENTRIES];
-    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
-        colours[i] = {palette[i].red, palette[i].green, palette[i].blue};
-    }
+    const IndexedLayout indexed(palette, transparentIndex);
     std::vector<png_bytep> rows(static_cast<size_t>(height));
     for (size_t y = 0; y < rows.size(); ++y) {
         // libpng only reads the rows it is given to write.
         rows[y] = const_cast<png_bytep>(indices + y * static_cast<size_t>(width));
     }
-    return WritePng(path, rows, width, height,
-                    {PNG_COLOR_TYPE_PALETTE, 8, colours, alphas, alphaCount}, error);
+    return WritePng(path, RowsOf(rows), width, height, indexed.layout, error);
+}
+
+int WriteIndexedPngRows(const std::string& path, int width, int height, const PaletteEntry* palette,
+                        int transparentIndex, const IndexedRowSource& rows, std::string& error) {
+    if (width < 1 || height < 1) {
+        error = "empty frame";
+        return 0;
+    }
+    const IndexedLayout indexed(palette, transparentIndex);
+    const RowFeed feed = [&rows](png_uint_32 y, std::string& problem) {
+        // libpng only reads the rows it is given to write.
+        return const_cast<png_bytep>(rows(static_cast<int>(y), problem));
+    };
+    return WritePng(path, feed, width, height, indexed.layout, error);
 }
 
 int WriteColorPng(const std::string& path, const ColorImage& image, std::string& error) {
@@ -143,7 +185,8 @@ int WriteColorPng(const std::string& path, const ColorImage& image, std::string&
     for (size_t y = 0; y < height; ++y) {
         rows[y] = bytes.data() + y * width * 8;
     }
-    return WritePng(path, rows, image.width, image.height, {PNG_COLOR_TYPE_RGB_ALPHA, 16}, error);
+    return WritePng(path, RowsOf(rows), image.width, image.height, {PNG_COLOR_TYPE_RGB_ALPHA, 16},
+                    error);
 }
 
 int WriteIdPng(const std::string& path, const IdImage& ids, std::string& error) {
@@ -165,5 +208,5 @@ int WriteIdPng(const std::string& path, const IdImage& ids, std::string& error) 
     for (size_t y = 0; y < height; ++y) {
         rows[y] = bytes.data() + y * width;
     }
-    return WritePng(path, rows, ids.width, ids.height, {PNG_COLOR_TYPE_GRAY, 8}, error);
+    return WritePng(path, RowsOf(rows), ids.width, ids.height, {PNG_COLOR_TYPE_GRAY, 8}, error);
 }

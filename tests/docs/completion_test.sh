@@ -52,6 +52,9 @@ kelvo render --png o | objid_0001.PNG outdir
 kelvo render --preview s | sheet.png
 kelvo render --bmp "" | DIRS out.bmp
 kelvo render --gif "" | DIRS anim.gif
+kelvo render --sheet s | sheet.png
+kelvo render --columns "" |
+kelvo render --gif-s | --gif-scale
 kelvo render --output "" | DIRS GAME.PCX frame.pcx
 kelvo render --range "" |
 kelvo render -j "" |
