@@ -218,6 +218,16 @@ int ReadChunks(const std::vector<uint8_t>& in, std::vector<Chunk>& chunks, std::
             return 0;
         }
         std::memcpy(chunk.type, &in[at + 4], 4);
+        for (const char letter : std::string(chunk.type)) {
+            if ((letter < 'A' || letter > 'Z') && (letter < 'a' || letter > 'z')) {
+                error = "is damaged: a chunk's type is not four letters";
+                return 0;
+            }
+        }
+        if (std::strlen(chunk.type) != 4) {
+            error = "is damaged: a chunk's type is not four letters";
+            return 0;
+        }
         chunk.data = &in[at + 8];
         // Chunks the image depends on must be whole; ancillary ones are copied as they are.
         const bool critical = (chunk.type[0] & 0x20) == 0;
