@@ -123,7 +123,7 @@ _kelvo() {
         if [[ $cur == -* ]]; then
             _kelvo_words "$cur" "--plugin --help --version"
         else
-            _kelvo_words "$cur" "render settings palette demo configure about help"
+            _kelvo_words "$cur" "render settings palette swap demo configure about help"
         fi
         return 0
     fi
@@ -290,6 +290,28 @@ _kelvo() {
                 _kelvo_files "$cur" "$palettes"
             elif [[ $subcommand == convert ]] && ((operands == 1)); then
                 _kelvo_files "$cur" "pcx"
+            fi
+            ;;
+        swap)
+            case $prev in
+                --palette)
+                    _kelvo_files "$cur" "$palettes"
+                    return 0
+                    ;;
+                --palette-depth)
+                    _kelvo_words "$cur" "6 8"
+                    return 0
+                    ;;
+                -o | --output)
+                    _kelvo_files "$cur" "pcx png bmp gif"
+                    return 0
+                    ;;
+                --map) return 0 ;;
+            esac
+            if [[ $cur == -* ]]; then
+                _kelvo_words "$cur" "--map --palette --palette-depth --output -o --in-place --help"
+            else
+                _kelvo_files "$cur" "pcx png bmp gif"
             fi
             ;;
         demo)

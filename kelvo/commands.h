@@ -12,3 +12,5 @@
 [[nodiscard]] int RunPaletteCommand(const std::vector<std::string>& args);
 [[nodiscard]] int RunDemoCommand(const std::vector<std::string>& args,
                                  const std::string& pluginPath);
+// Indexed frames with their indices moved or their palette replaced (swap_command.cpp).
+[[nodiscard]] int RunSwapCommand(const std::vector<std::string>& args);

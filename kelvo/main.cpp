@@ -64,6 +64,9 @@ int Run(std::vector<std::string> args) {
     if (command == "palette") {
         return RunPaletteCommand(rest);
     }
+    if (command == "swap") {
+        return RunSwapCommand(rest);
+    }
     if (command == "demo") {
         return RunDemoCommand(rest, pluginPath);
     }

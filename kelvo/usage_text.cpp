@@ -15,6 +15,8 @@ const char* const KELVO_USAGE =
     "  palette show FILE [--png OUT]\n"
     "                               print a palette's 256 entries; draw them as a sheet\n"
     "  palette convert FILE OUT.pcx write any palette file as the PCX the plug-in loads\n"
+    "  swap [options] FILE...       move indices (--map) or replace the palette (--palette) of\n"
+    "                               indexed PCX, PNG, BMP or GIF files\n"
     "  demo [DIR]                   render the built-in animation into DIR (./kelvo-demo)\n"
     "  configure FILE               edit a settings block in the control dialog (Windows)\n"
     "  about                        show the plug-in's About box (Windows)\n"
@@ -177,6 +179,29 @@ const char* const PALETTE_USAGE =
     "convert writes OUT.pcx: a 16 x 16 PCX image of entries 0 to 255 with the 256-colour\n"
     "palette at its end, which the plug-in's \"Browse from PCX...\" loads, and says what it\n"
     "wrote, from what.\n";
+
+const char* const SWAP_USAGE =
+    "usage: kelvo swap [--map FROM:TO]... [--palette FILE] (--output DIR|FILE | --in-place)\n"
+    "                  FILE...\n"
+    "\n"
+    "Changes the indices or the palette of indexed files and keeps everything else: PCX (8-bit\n"
+    "with a 256-colour palette), PNG (colour type 3), BMP (8-bit, plain or RLE8) and GIF (every\n"
+    "frame, with delays, disposal and global and local colour tables).\n"
+    "\n"
+    "  --map FROM:TO         move the indices of range FROM onto range TO of the same length,\n"
+    "                        in order (80-95:160-175; 80-95:175-160 reverses; 7:9 one index);\n"
+    "                        repeatable; every --map reads the file's own indices, so\n"
+    "                        80-95:160-175 with 160-175:80-95 exchanges two ranges\n"
+    "  --palette FILE        replace the colour table by FILE's palette (any file 'kelvo\n"
+    "                        palette' reads), all its entries in order; indices stay\n"
+    "  --palette-depth 6|8   how --palette's colour values are read (default: guessed)\n"
+    "  -o, --output DIR|FILE where to write: a directory (one that exists, or a name ending\n"
+    "                        in '/'), where the files keep their names, or with one FILE its\n"
+    "                        new name; never an input\n"
+    "  --in-place            replace each FILE by its swapped version\n"
+    "\n"
+    "Each file is written whole through a temporary file or not at all. A --map onto indices\n"
+    "beyond a file's colour table is refused unless --palette gives the file all 256.\n";
 
 const char* const CONFIGURE_USAGE =
     "usage: kelvo configure FILE\n"

@@ -6,5 +6,6 @@ extern const char* const RENDER_USAGE;
 extern const char* const SETTINGS_USAGE;
 extern const char* const DEMO_USAGE;
 extern const char* const PALETTE_USAGE;
+extern const char* const SWAP_USAGE;
 extern const char* const CONFIGURE_USAGE;
 extern const char* const ABOUT_USAGE;

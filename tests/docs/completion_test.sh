@@ -29,7 +29,7 @@ touch game.pal GAME.PCX ramp.Gpl team.act lospec.hex sheet.png beauty_0001.png o
 # and the candidates it must offer, in any order; DIRS stands for the directories.
 cases=$(
     cat <<'EOF'
-kelvo "" | about configure demo help palette render settings
+kelvo "" | about configure demo help palette render settings swap
 kelvo - | --help --plugin --version
 kelvo re | render
 kelvo --plugin "" | DIRS Kelvo.flt

@@ -90,6 +90,7 @@ check_help kelvo.1
 check_help kelvo-render.1 render
 check_help kelvo-settings.1 settings
 check_help kelvo-palette.1 palette
+check_help kelvo-swap.1 swap
 check_help kelvo-demo.1 demo
 check_help kelvo-configure.1 configure
 check_help kelvo-configure.1 about
