@@ -9,6 +9,8 @@
 #include "kelvo/batch/input_options.h"
 #include "kelvo/batch/levels.h"
 #include "kelvo/imageio/palette_file.h"
+#include "kelvo/settings_text.h"
+#include "render/range_choices.h"
 
 // One --range ID:FIRST-LAST[:dither]: replaces the whole record of identifier `id`.
 struct RangeEdit {
@@ -78,6 +80,15 @@ struct SettingsNewOptions {
 // --palette-depth's value: "6" or "8".
 [[nodiscard]] int ParsePaletteDepth(const std::string& text, PaletteDepth& depth,
                                     std::string& error);
+
+// Takes into `options` what a settings text chose and the command line did not: the command
+// line wins, option by option (the identifier map and the reserved entries as a whole, levels
+// and ranges per identifier: a --range replaces the text's choices for its identifier). Into
+// `ranges` go the text's range choices. Then works out again what CheckRenderOptions works
+// out of them. 0, with `error` saying why, when an alpha threshold has no background
+// identifier.
+[[nodiscard]] int MergeSettingsChoices(const SettingsChoices& text, RenderOptions& options,
+                                       RangeChoices& ranges, std::string& error);
 
 // ID:FIRST-LAST or ID:FIRST-LAST:dither, ID 0..15, indices 0..255.
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);

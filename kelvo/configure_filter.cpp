@@ -9,13 +9,14 @@ int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block) {
 }
 
 int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
-                    const SettingsEdits& edits, std::string& error, std::string* paletteNote) {
+                    const SettingsEdits& edits, std::string& error, std::string* paletteNote,
+                    SettingsChoices* choices) {
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {
         error = "the filter did not give its settings block";
         return 0;
     }
-    if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error)) {
+    if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error, choices)) {
         return 0;
     }
     if (!ApplySettingsEdits(edits, block, error, paletteNote)) {

@@ -578,6 +578,8 @@ struct RenderRun {
     PluginFilter plugin;
     SettingsBlock block{};
     PaletteRenderSettings settings;
+    // What the ranges ask beyond the block: from a settings text, less what --range replaced.
+    RangeChoices rangeChoices;
     // A stored block's ranges count as set; so do the ranges of the nearest-colour default.
     bool rangeSet[RANGE_COUNT] = {};
     std::vector<FramePlan> plans;
@@ -639,7 +641,10 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     }
     ImageFilter& filter = run.plugin.Filter();
     std::string paletteNote;
-    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote)) {
+    SettingsChoices textChoices;
+    if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote,
+                         &textChoices) ||
+        !MergeSettingsChoices(textChoices, options, run.rangeChoices, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
     if (!paletteNote.empty() && !options.quiet) {
