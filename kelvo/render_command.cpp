@@ -641,6 +641,8 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     }
     ImageFilter& filter = run.plugin.Filter();
     std::string paletteNote;
+    // What the command line asked for, before the settings text adds its own.
+    const bool transparentGiven = options.transparentIndex >= 0;
     SettingsChoices textChoices;
     if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote,
                          &textChoices) ||
@@ -666,8 +668,8 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
                                         std::to_string(options.input.backgroundId) +
                                         " is not an identifier of the material channel (0..255)");
     }
-    if (options.transparentIndex >= 0 && options.previewPattern.empty() &&
-        options.gifFile.empty() && !options.quiet) {
+    if (transparentGiven && options.previewPattern.empty() && options.gifFile.empty() &&
+        !options.quiet) {
         Complain(
             "note: --transparent marks its entry in PNG and GIF files, and neither --png "
             "nor --gif is given");

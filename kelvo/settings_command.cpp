@@ -179,14 +179,21 @@ int Convert(const std::vector<std::string>& args) {
     } else {
         if (!parsed.paletteFile.empty() &&
             !std::filesystem::path(parsed.paletteFile).is_absolute()) {
-            // The palette file stays where it is: named from the new file's directory.
-            const auto directory = [](const std::string& path) {
-                return std::filesystem::absolute(std::filesystem::path(path).parent_path());
+            // The palette file stays where it is: named from the new file's directory, or as
+            // it was where a directory cannot be made absolute.
+            std::error_code failed;
+            const auto directory = [&failed](const std::string& path) {
+                const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+                return std::filesystem::absolute(parent.empty() ? "." : parent, failed)
+                    .lexically_normal();
             };
-            parsed.paletteFile = (directory(in) / parsed.paletteFile)
-                                     .lexically_normal()
-                                     .lexically_proximate(directory(out).lexically_normal())
-                                     .generic_string();
+            const std::filesystem::path from = directory(in);
+            const std::filesystem::path into = directory(out);
+            const std::filesystem::path moved =
+                (from / parsed.paletteFile).lexically_normal().lexically_proximate(into);
+            if (!failed) {
+                parsed.paletteFile = moved.generic_string();
+            }
         }
         std::string text;
         if (!FormatSettingsText(parsed, text, error)) {
