@@ -509,6 +509,15 @@ TEST_F(KelvoProgramTest, SettingsConvertBetweenBlockAndText) {
                   0);
     }
     EXPECT_EQ(ReadWholeFile(Out("block0008.pcx")), ReadWholeFile(Out("text0008.pcx")));
+    // The examples that come with kelvo read, their palette files found beside them.
+    for (const char* example :
+         {"strategy-remap.toml", "reserved-fullbright.toml", "descending-ramps.toml"}) {
+        SCOPED_TRACE(example);
+        const ProcessResult run = Kelvo(
+            {"settings", "convert", "--to", "text",
+             std::string(KELVO_TEST_DATA) + "/../../examples/settings/" + example, Out(example)});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+    }
 }
 
 TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
