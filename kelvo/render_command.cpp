@@ -656,6 +656,18 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
         return Fail(EXIT_NOT_WRITTEN, "the filter did not give its settings block");
     }
     std::memcpy(&run.settings, run.block.data(), sizeof run.settings);
+    // A saved block is what the plug-in can be given: what it cannot hold is said, not lost
+    // unseen.
+    std::string lost;
+    for (const std::string& item : textChoices.BeyondBlock(run.settings)) {
+        lost += lost.empty() ? "" : "; ";
+        lost += item;
+    }
+    if (!options.saveSettingsFile.empty() && !lost.empty()) {
+        Complain("warning: --save-settings '" + options.saveSettingsFile +
+                 "' holds the settings block only, without what '" + options.settingsFile +
+                 "' says beyond it: " + lost);
+    }
     if (!options.quiet) {
         NoteDescendingRanges(options.edits.ranges, run.settings);
     }
