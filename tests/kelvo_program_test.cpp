@@ -509,6 +509,14 @@ TEST_F(KelvoProgramTest, SettingsConvertBetweenBlockAndText) {
                   0);
     }
     EXPECT_EQ(ReadWholeFile(Out("block0008.pcx")), ReadWholeFile(Out("text0008.pcx")));
+    const ProcessResult saved =
+        Kelvo({"render", "-q", "--settings", Out("more.toml"), "--save-settings",
+               Out("more.settings"), "--output", Out("more.pcx"), "--ids", Fixture("ids_0008.png"),
+               Fixture("beauty_0008.png")});
+    EXPECT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_TRUE(Contains(saved.err, "holds the settings block only, without what '" +
+                                        Out("more.toml") + "' says beyond it: reserved entries"))
+        << saved.err;
     // The examples that come with kelvo read, their palette files found beside them.
     for (const char* example :
          {"strategy-remap.toml", "reserved-fullbright.toml", "descending-ramps.toml"}) {
