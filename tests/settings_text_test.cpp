@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "kelvo/cli_options.h"
 #include "kelvo/settings_text.h"
 
 namespace {
@@ -204,4 +205,44 @@ TEST(SettingsTextTest, RefusesBadTextWithFileAndLine) {
         EXPECT_FALSE(ParseSettingsText(c.text, "t.toml", text, error));
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
     }
+}
+
+// What the command line gives wins over the text, option by option; the rest is the text's.
+TEST(SettingsTextTest, CommandLineWinsOverTheText) {
+    SettingsChoices text;
+    text.backgroundId = 3;
+    text.alphaThreshold = 0.5;
+    text.idMap = {{1000, 2}};
+    text.levels[1] = LevelSpan{100, 900};
+    text.levels[2] = LevelSpan{0, 500};
+    text.transparentIndex = 7;
+    text.fps = 8;
+    text.ranges.ranges[4].method = RangeMethod::Nearest;
+    text.ranges.ranges[5].method = RangeMethod::Nearest;
+    text.ranges.reserved.set(255);
+
+    RenderOptions given;
+    given.input.idMap = {{9, 1}};
+    given.levels[1] = LevelSpan{200, 300};
+    given.fps = 25;
+    given.edits.ranges.push_back({4, 0, 15, false});
+    RangeChoices ranges;
+    std::string error;
+    ASSERT_TRUE(MergeSettingsChoices(text, given, ranges, error)) << error;
+    EXPECT_EQ(given.input.backgroundId, 3);
+    EXPECT_EQ(given.input.alphaBelow, 32768u);  // 0.5 x 65535 rounded up
+    EXPECT_EQ(given.input.idMap, (std::vector<std::pair<uint16_t, uint16_t>>{{9, 1}}));
+    EXPECT_EQ(given.levels[1], (LevelSpan{200, 300}));
+    EXPECT_EQ(given.levels[2], (LevelSpan{0, 500}));
+    EXPECT_EQ(given.transparentIndex, 7);
+    EXPECT_EQ(given.fps, 25.0);
+    EXPECT_EQ(ranges.ranges[4], RangeChoice{});  // --range 4 replaced what the text said
+    EXPECT_EQ(ranges.ranges[5].method, RangeMethod::Nearest);
+    EXPECT_TRUE(ranges.reserved[255]);
+
+    RenderOptions lonely;
+    SettingsChoices threshold;
+    threshold.alphaThreshold = 0.25;
+    EXPECT_FALSE(MergeSettingsChoices(threshold, lonely, ranges, error));
+    EXPECT_EQ(error.rfind("an alpha threshold", 0), 0u) << error;
 }
