@@ -147,7 +147,11 @@ _kelvo() {
                     _kelvo_files "$cur" "$palettes"
                     return 0
                     ;;
-                --settings | --save-settings)
+                --settings)
+                    _kelvo_files "$cur" "settings toml" any
+                    return 0
+                    ;;
+                --save-settings)
                     _kelvo_files "$cur" "settings" any
                     return 0
                     ;;
@@ -220,7 +224,7 @@ _kelvo() {
                 if [[ $cur == -* ]]; then
                     _kelvo_words "$cur" "--help"
                 else
-                    _kelvo_words "$cur" "show new"
+                    _kelvo_words "$cur" "show new convert"
                 fi
                 return 0
             fi
@@ -229,6 +233,16 @@ _kelvo() {
                     _kelvo_words "$cur" "--help"
                 elif (($(_kelvo_count_operands $((command_at + 1)) "") == 0)); then
                     _kelvo_files "$cur" "settings" any
+                fi
+                return 0
+            fi
+            if [[ $subcommand == convert ]]; then
+                if [[ $prev == --to ]]; then
+                    _kelvo_words "$cur" "block text"
+                elif [[ $cur == -* ]]; then
+                    _kelvo_words "$cur" "--to --help"
+                elif (($(_kelvo_count_operands $((command_at + 1)) "--to") < 2)); then
+                    _kelvo_files "$cur" "settings toml" any
                 fi
                 return 0
             fi

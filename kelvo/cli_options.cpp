@@ -529,6 +529,53 @@ int CheckRenderOptions(RenderOptions& options, int pngNames, std::string& error)
 
 }  // namespace
 
+int MergeSettingsChoices(const SettingsChoices& text, RenderOptions& options, std::string& error) {
+    InputOptions& input = options.input;
+    input.backgroundId =
+        input.backgroundId >= 0 ? input.backgroundId : text.backgroundId.value_or(-1);
+    if (!options.alphaThreshold) {
+        options.alphaThreshold = text.alphaThreshold;
+    }
+    if (input.idMap.empty()) {
+        input.idMap = text.idMap;
+    }
+    options.levelsAuto = options.levelsAuto || text.levelsAuto;
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        if (!options.levels[id]) {
+            options.levels[id] = text.levels[static_cast<size_t>(id)];
+        }
+    }
+    if (options.transparentIndex < 0) {
+        options.transparentIndex = text.transparentIndex.value_or(-1);
+    }
+    options.bmpRle = options.bmpRle || text.bmpRle;
+    if (!options.fps) {
+        options.fps = text.fps;
+    }
+    if (options.sheetFile.empty()) {
+        options.sheetFile = text.sheetFile;
+    }
+    for (auto [given, fromText] : {std::pair{&options.gifScale, &text.gifScale},
+                                   std::pair{&options.columns, &text.sheetColumns},
+                                   std::pair{&options.sheetPadding, &text.sheetPadding}}) {
+        if (!*given) {
+            *given = *fromText;
+        }
+    }
+    if (options.alphaThreshold && input.backgroundId < 0) {
+        error =
+            "an alpha threshold (alpha_threshold or --alpha-threshold) needs a background "
+            "identifier (background_id or --background-id)";
+        return 0;
+    }
+    if (options.alphaThreshold) {
+        // As CheckRenderOptions works it out: alpha < A x 65535 is alpha < that rounded up.
+        input.alphaBelow = static_cast<uint32_t>(std::ceil(*options.alphaThreshold * 65535.0));
+    }
+    input.measureLuminance = options.levelsAuto;
+    return 1;
+}
+
 int ParseDecimal(const std::string& text, double minimum, double maximum, double& value) {
     const size_t point = text.find('.');
     const std::string whole = text.substr(0, point);

@@ -11,6 +11,7 @@
 #include "kelvo/batch/input_options.h"
 #include "kelvo/batch/levels.h"
 #include "kelvo/imageio/palette_file.h"
+#include "kelvo/settings_text.h"
 #include "render/range_choices.h"
 
 // One --range ID:SPANS[:METHOD][:DITHER[:STRENGTH]]: replaces the whole record of identifier
@@ -106,6 +107,14 @@ struct SettingsNewOptions {
 // by ','. METHOD: uniform or nearest. DITHER: dither or checker (the checkerboard), none,
 // bayer4 or bayer8; STRENGTH 0..1 only after bayer4 or bayer8, and no pattern but none after
 // nearest.
+
+// Takes into `options` what a settings text chose and the command line did not: the command
+// line wins, option by option (the identifier map as a whole, levels per identifier). The
+// text's range choices and reserved entries are settled with the command line's --range and
+// --reserve by ConfigureFilter. Then works out again what CheckRenderOptions works out of
+// them. 0, with `error` saying why, when an alpha threshold has no background identifier.
+[[nodiscard]] int MergeSettingsChoices(const SettingsChoices& text, RenderOptions& options,
+                                       std::string& error);
 [[nodiscard]] int ParseRange(const std::string& text, RangeEdit& range, std::string& error);
 
 // --reserve's LIST: N or A-B (either way round), indices 0..255, joined by ','; added to

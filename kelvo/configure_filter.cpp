@@ -10,16 +10,18 @@ int ReadFilterSettings(ImageFilter& filter, SettingsBlock& block) {
 
 int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
                     const SettingsEdits& edits, std::string& error, std::string* paletteNote,
-                    RangeChoices* choices) {
+                    RangeChoices* choices, SettingsChoices* textChoices) {
     SettingsBlock block{};
     if (!ReadFilterSettings(filter, block)) {
         error = "the filter did not give its settings block";
         return 0;
     }
-    if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error)) {
+    SettingsChoices text;
+    if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, block, error, &text)) {
         return 0;
     }
-    RangeChoices edited = choices != nullptr ? *choices : RangeChoices{};
+    // The command line's --range and --reserve over the text's.
+    RangeChoices edited = choices != nullptr ? text.ranges : RangeChoices{};
     if (!ApplySettingsEdits(edits, block, edited, error, paletteNote)) {
         return 0;
     }
@@ -35,6 +37,9 @@ int ConfigureFilter(ImageFilter& filter, const std::string& settingsFile,
     }
     if (choices != nullptr) {
         *choices = edited;
+    }
+    if (textChoices != nullptr) {
+        *textChoices = std::move(text);
     }
     return 1;
 }

@@ -783,8 +783,12 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     }
     ImageFilter& filter = run.plugin.Filter();
     std::string paletteNote;
+    // What the command line asked for, before the settings text adds its own.
+    const bool transparentGiven = options.transparentIndex >= 0;
+    SettingsChoices textChoices;
     if (!ConfigureFilter(filter, options.settingsFile, options.edits, error, &paletteNote,
-                         &options.choices)) {
+                         &options.choices, &textChoices) ||
+        !MergeSettingsChoices(textChoices, options, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
     if (!paletteNote.empty() && !options.quiet) {
@@ -796,6 +800,18 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     std::memcpy(&run.settings, run.block.data(), sizeof run.settings);
     if (!CheckRangeChoices(run, error)) {
         return Fail(EXIT_BAD_INPUT, error);
+    }
+    // A saved block is what the plug-in can be given: what it cannot hold is said, not lost
+    // unseen.
+    std::string lost;
+    for (const std::string& item : textChoices.BeyondBlock(run.settings)) {
+        lost += lost.empty() ? "" : "; ";
+        lost += item;
+    }
+    if (!options.saveSettingsFile.empty() && !lost.empty()) {
+        Complain("warning: --save-settings '" + options.saveSettingsFile +
+                 "' holds the settings block only, without what '" + options.settingsFile +
+                 "' says beyond it: " + lost);
     }
     if (!options.quiet) {
         NoteDescendingRanges(options.edits.ranges, run.settings, options.choices);
@@ -809,8 +825,8 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
                                         std::to_string(options.input.backgroundId) +
                                         " is not an identifier of the material channel (0..255)");
     }
-    if (options.transparentIndex >= 0 && options.previewPattern.empty() &&
-        options.gifFile.empty() && options.sheetFile.empty() && !options.quiet) {
+    if (transparentGiven && options.previewPattern.empty() && options.gifFile.empty() &&
+        options.sheetFile.empty() && !options.quiet) {
         Complain(
             "note: --transparent marks its entry in PNG and GIF files, and none of --png, "
             "--gif and --sheet is given");

@@ -3,17 +3,69 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "kelvo/imageio/palette_file.h"
 #include "kelvo/os/file_io.h"
 
-int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string& error) {
+namespace {
+
+// A settings text is a page or two; anything much larger is some other file.
+constexpr size_t MAX_SETTINGS_TEXT_BYTES = 1 << 20;
+
+}  // namespace
+
+int LoadSettingsText(const std::string& path, const std::vector<uint8_t>& bytes,
+                     SettingsText& parsed, std::string& error) {
+    if (bytes.size() > MAX_SETTINGS_TEXT_BYTES) {
+        error = "'" + path + "' is neither a settings block nor a settings text: it has " +
+                std::to_string(bytes.size()) + " bytes";
+        return 0;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!ParseSettingsText(text, path, parsed, error)) {
+        return 0;
+    }
+    if (parsed.paletteFile.empty()) {
+        return 1;
+    }
+    // Relative to the text, so that a project's settings and palette move together.
+    const std::filesystem::path named = std::filesystem::path(parsed.paletteFile);
+    const std::string palettePath =
+        named.is_absolute() ? parsed.paletteFile
+                            : (std::filesystem::path(path).parent_path() / named).string();
+    PaletteFileInfo info;
+    if (!ReadPaletteFile(palettePath, parsed.paletteDepth, parsed.settings.palette, info, error)) {
+        error = "'" + path + "': palette: " + error;
+        return 0;
+    }
+    return 1;
+}
+
+int ReadSettingsFile(const std::string& path, SettingsBlock& block, std::string& error,
+                     SettingsChoices* choices, bool* wasText) {
     std::vector<uint8_t> bytes;
     std::string reason;
     if (!ReadFileBytes(path, bytes, reason)) {
         error = "cannot read settings '" + path + "': " + reason;
         return 0;
+    }
+    const bool text = !LooksLikeSettingsBlock(bytes);
+    if (wasText != nullptr) {
+        *wasText = text;
+    }
+    if (text) {
+        SettingsText parsed;
+        std::memcpy(&parsed.settings, block.data(), block.size());
+        if (!LoadSettingsText(path, bytes, parsed, error)) {
+            return 0;
+        }
+        std::memcpy(block.data(), &parsed.settings, block.size());
+        if (choices != nullptr) {
+            *choices = std::move(parsed.choices);
+        }
+        return 1;
     }
     if (bytes.size() != block.size()) {
         error = "'" + path + "' is not a settings block: it has " + std::to_string(bytes.size()) +

@@ -12,6 +12,8 @@ const char* const KELVO_USAGE =
     "  settings show FILE           print a settings block as JSON\n"
     "  settings new [options] -o FILE\n"
     "                               write a settings block that starts from the defaults\n"
+    "  settings convert IN OUT [--to block|text]\n"
+    "                               a settings block to a settings text, or back\n"
     "  palette show FILE [--png OUT]\n"
     "                               print a palette's 256 entries; draw them as a sheet\n"
     "  palette convert FILE OUT.pcx write any palette file as the PCX the plug-in loads\n"
@@ -76,7 +78,9 @@ const char* const RENDER_USAGE =
     "                        are rendered and replace what is there\n"
     "\n"
     "settings (a 1084-byte block; these apply in this order):\n"
-    "  --settings FILE       start from a stored block instead of the defaults\n"
+    "  --settings FILE       start from a stored block or a settings text (TOML, as 'kelvo\n"
+    "                        settings convert' writes it) instead of the defaults; these\n"
+    "                        options win over the text's, each for what it sets\n"
     "  --palette FILE        the palette of FILE, told apart by content: PCX (256-colour),\n"
     "                        JASC-PAL, GIMP GPL, Photoshop ACT, RIFF PAL, raw 768 bytes,\n"
     "                        Lospec .hex or an indexed PNG; fewer than 256 colours: the\n"
@@ -144,6 +148,7 @@ const char* const RENDER_USAGE =
 
 const char* const SETTINGS_USAGE =
     "usage: kelvo settings show FILE\n"
+    "       kelvo settings convert IN OUT [--to block|text]\n"
     "       kelvo settings new [--palette FILE [--palette-depth 6|8]]\n"
     "                          [--range ID:SPANS[:METHOD][:DITHER]]...\n"
     "                          [--method uniform|nearest] [--source material|object]\n"
@@ -151,7 +156,18 @@ const char* const SETTINGS_USAGE =
     "\n"
     "show prints the 1084-byte settings block FILE as JSON: version, source, outputName,\n"
     "method, palette (256 [r, g, b]) and ranges (16 {first, last, dither}).\n"
-    "new writes a block that starts from the defaults, with the options applied.\n";
+    "new writes a block that starts from the defaults, with the options applied.\n"
+    "convert writes IN, a block or a settings text (told apart by content), as the other\n"
+    "(or as --to says); a text that holds what a block cannot (reserved entries, spans,\n"
+    "dither patterns, kelvo's input and output choices) is refused, naming each.\n"
+    "\n"
+    "A settings text (TOML) holds: source, method, output, reserve (\"224-255, 240\"), palette\n"
+    "(256 \"RRGGBB\" or a palette file's name, relative to the text) and palette_depth;\n"
+    "[input] background_id, alpha_threshold, id_map ([\"VALUE:ID\"]), levels = \"auto\";\n"
+    "[outputs] transparent, bmp_rle, fps, gif_scale, sheet, columns, sheet_padding; and per\n"
+    "identifier a [[range]] with id, spans (\"80-95\" or several), method, dither\n"
+    "(none|checker|bayer4|bayer8), strength (0..1) and levels (\"LOW-HIGH\"). Unknown keys\n"
+    "are errors; kelvo render --settings takes it, and show prints its block.\n";
 
 const char* const DEMO_USAGE =
     "usage: kelvo demo [-q] [DIR]\n"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng, giflib, libdeflate) as static
-# libraries for the 32-bit Windows build, from Debian's source packages of exactly the versions the
+# libraries for the 32-bit Windows build, and puts toml++'s headers beside them, from Debian's source packages of exactly the versions the
 # native build uses (unless the archive cannot deliver them: see "fetching" below), into
 # build/windows-deps.
 #
@@ -34,6 +34,7 @@ LIBRARIES=(
     "png libpng-dev"
     "gif libgif-dev"
     "deflate libdeflate-dev"
+    "toml libtomlplusplus-dev"
 )
 
 fail() {
@@ -308,6 +309,16 @@ build_png() {
     for file in include/png.h lib/libpng16.a; do
         [ -f "$PREFIX/$file" ] || fail "libpng installed no $file"
     done
+}
+
+# toml++ is used header-only: its headers alone, as the source package has them (Debian's
+# /usr/include copy is outside what the cross build may search).
+build_toml() {
+    local src=$WORK/src/${PACKAGE[toml]}
+    echo "Windows deps: installing the headers of ${PACKAGE[toml]}"
+    [ -f "$src/include/toml++/toml.h" ] || fail "${PACKAGE[toml]} has no include/toml++/toml.h"
+    mkdir -p "$PREFIX/include"
+    cp -R "$src/include/toml++" "$PREFIX/include/"
 }
 
 # Builds the target TARGET of library NAME's plain Makefile with the Windows build's compiler

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, when they are missing. Usage:
-#   install-deps.sh native    compilers, CMake, GoogleTest and the image libraries (libpng,
-#                             OpenEXR, giflib, libdeflate)
+#   install-deps.sh native    compilers, CMake, GoogleTest, the image libraries (libpng,
+#                             OpenEXR, giflib, libdeflate) and toml++ (the settings text)
 #   install-deps.sh all       also the 32-bit Windows cross compiler and zlib, Wine, Xvfb,
 #                             Python and dpkg-source (scripts/build-windows-deps.sh), and
 #                             clang with lld-link and llvm-dlltool (fuzzers, the MSVC-ABI host)
@@ -16,7 +16,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build googletest libbenchmark-dev libpng-dev libopenexr-dev libgif-dev
-          libdeflate-dev pkg-config)
+          libdeflate-dev libtomlplusplus-dev pkg-config)
 if [ "${1:-native}" = all ]; then
     packages+=(clang clang-format libclang-rt-14-dev lld llvm)
 fi

@@ -461,6 +461,73 @@ TEST_F(KelvoProgramTest, SettingsAndTheirJsonAreTheSameOnEverySystem) {
     }
 }
 
+// A block as text and back is the same block, and renders the same frame; a text that says
+// more than a block can is refused as a block, naming what would be lost, and writes nothing.
+TEST_F(KelvoProgramTest, SettingsConvertBetweenBlockAndText) {
+    ASSERT_EQ(Kelvo({"settings", "new", "--range", "0:0-127", "--range", "5:200-130:dither",
+                     "--output", "hero.pcx", "-o", Out("hero.settings")})
+                  .exitCode,
+              0);
+    WriteBytes(Out("more.toml"),
+               "reserve = \"224-255\"  # lights\n[outputs]\ntransparent = 1\n"
+               "[[range]]\nid = 5\nspans = \"200-130, 20\"\n");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{Out("hero.settings"), Out("hero.toml")}, 0, ""},
+        {{Out("hero.toml"), Out("again.settings")}, 0, ""},
+        {{Out("hero.toml"), "--to", "text", Out("again.toml")}, 0, ""},
+        {{Out("more.toml"), Out("lost.settings")},
+         2,
+         "holds what a settings block cannot: reserved entries 224-255; range 5's spans "
+         "200-130, 20; transparent; '" +
+             Out("lost.settings") + "' was not written"},
+        {{Out("hero.settings"), "--to", "gif", Out("x")}, 2, "IN OUT and maybe --to block|text"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        std::vector<std::string> args = {"settings", "convert"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult run = Kelvo(args);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
+    }
+    EXPECT_EQ(ReadWholeFile(Out("again.settings")), ReadWholeFile(Out("hero.settings")));
+    EXPECT_EQ(ReadWholeFile(Out("again.toml")), ReadWholeFile(Out("hero.toml")));
+    EXPECT_FALSE(std::filesystem::exists(Out("lost.settings")));
+    for (const char* name : {"block", "text"}) {
+        SCOPED_TRACE(name);
+        const std::string settings =
+            Out(name == std::string("block") ? "hero.settings" : "hero.toml");
+        ASSERT_EQ(Kelvo({"render", "-q", "--settings", settings, "--output",
+                         Out(std::string(name) + ".pcx"), "--ids", Fixture("ids_0008.png"),
+                         Fixture("beauty_0008.png")})
+                      .exitCode,
+                  0);
+    }
+    EXPECT_EQ(ReadWholeFile(Out("block0008.pcx")), ReadWholeFile(Out("text0008.pcx")));
+    const ProcessResult saved =
+        Kelvo({"render", "-q", "--settings", Out("more.toml"), "--save-settings",
+               Out("more.settings"), "--output", Out("more.pcx"), "--ids", Fixture("ids_0008.png"),
+               Fixture("beauty_0008.png")});
+    EXPECT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_TRUE(Contains(saved.err, "holds the settings block only, without what '" +
+                                        Out("more.toml") + "' says beyond it: reserved entries"))
+        << saved.err;
+    // The examples that come with kelvo read, their palette files found beside them.
+    for (const char* example :
+         {"strategy-remap.toml", "reserved-fullbright.toml", "descending-ramps.toml"}) {
+        SCOPED_TRACE(example);
+        const ProcessResult run = Kelvo(
+            {"settings", "convert", "--to", "text",
+             std::string(KELVO_TEST_DATA) + "/../../examples/settings/" + example, Out(example)});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+    }
+}
+
 TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
     WriteBytes(dir.File("text.png"), "no image here\n");
     // The OpenEXR magic number and nothing a reader could use.

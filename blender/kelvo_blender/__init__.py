@@ -80,7 +80,21 @@ class KelvoRange(bpy.types.PropertyGroup):
     identifier: IntProperty(name="ID", min=0, max=15, description="Object or material pass index")
     first: IntProperty(name="First", min=0, max=255, description="First palette entry")
     last: IntProperty(name="Last", min=0, max=255, default=255, description="Last palette entry")
-    dither: BoolProperty(name="Dither", description="Two-pixel checkerboard dither")
+    dither: BoolProperty(name="Dither", description="Dither between the range's entries "
+                         "(with the Uniform method)")
+    more_spans: StringProperty(name="More Spans",
+                               description="Entries the range goes on with after First-Last, "
+                                           "as \"120-127, 200\"; empty: none")
+    method: EnumProperty(name="Method", default="SCENE", items=[
+        ("SCENE", "Scene's", "The method the scene's settings choose"),
+        ("UNIFORM", "Uniform", "By luminance over the range"),
+        ("NEAREST", "Nearest", "The nearest colour of the range")])
+    pattern: EnumProperty(name="Pattern", default="CHECKER", items=[
+        ("CHECKER", "Checker", "Two-pixel checkerboard"),
+        ("BAYER4", "Bayer 4x4", "Ordered 4 x 4 pattern"),
+        ("BAYER8", "Bayer 8x8", "Ordered 8 x 8 pattern")])
+    strength: FloatProperty(name="Strength", min=0, max=1, default=1, precision=3,
+                            description="How strongly a Bayer pattern dithers; 1: fully")
     use_levels: BoolProperty(name="Levels", description="Stretch the luminance span from Low "
                              "to High over the range (wins over Auto Levels)")
     level_low: FloatProperty(name="Low", min=0, max=1, precision=3,
@@ -104,6 +118,9 @@ class KelvoSettings(bpy.types.PropertyGroup):
     source: EnumProperty(name="Source", default="OBJECT", update=_on_setting_changed, items=[
         ("OBJECT", "Object Index", "Identifiers from the Object Index pass"),
         ("MATERIAL", "Material Index", "Identifiers from the Material Index pass")])
+    reserve: StringProperty(name="Reserved Entries",
+                            description="Palette entries no pixel may take, as \"224-255, "
+                                        "240\" (fullbright or cycling colours); empty: none")
     ranges: CollectionProperty(type=KelvoRange)
     active_range: IntProperty()
     levels_auto: BoolProperty(name="Auto Levels",
@@ -164,7 +181,10 @@ def _job(scene):
         palette=bpy.path.abspath(settings.palette), method=settings.method,
         source=settings.source, view_layer=_view_layer(scene),
         output=bpy.path.abspath(settings.output),
-        ranges=[(r.identifier, r.first, r.last, r.dither) for r in settings.ranges],
+        ranges=[(r.identifier, r.first, r.last, r.dither, r.more_spans,
+                 None if r.method == "SCENE" else r.method, r.pattern, r.strength)
+                for r in settings.ranges],
+        reserve=settings.reserve,
         spans=[(r.identifier, r.level_low, r.level_high) for r in settings.ranges
                if r.use_levels],
         levels_auto=settings.levels_auto,
@@ -383,6 +403,7 @@ class KELVO_PT_output(bpy.types.Panel):
         layout.prop(settings, "palette")
         layout.prop(settings, "method")
         layout.prop(settings, "source")
+        layout.prop(settings, "reserve")
         row = layout.row()
         row.template_list("KELVO_UL_ranges", "", settings, "ranges", settings, "active_range",
                           rows=3)
@@ -391,6 +412,16 @@ class KELVO_PT_output(bpy.types.Panel):
         buttons.operator("kelvo.range_remove", icon="REMOVE", text="")
         if 0 <= settings.active_range < len(settings.ranges):
             item = settings.ranges[settings.active_range]
+            layout.prop(item, "more_spans")
+            layout.prop(item, "method", text="Range Method")
+            row = layout.row(heading="Dither")
+            row.prop(item, "dither", text="")
+            pattern = row.row(align=True)
+            pattern.active = item.dither
+            pattern.prop(item, "pattern", text="")
+            strength = pattern.row(align=True)
+            strength.active = item.dither and item.pattern != "CHECKER"
+            strength.prop(item, "strength")
             row = layout.row(heading="Levels")
             row.prop(item, "use_levels", text="")
             span = row.row(align=True)

@@ -14,9 +14,10 @@ NOT_FOUND_HINT = "set its path in the add-on's preferences"
 class Job:
     """What kelvo is asked to do with rendered multilayer OpenEXR files.
 
-    `ranges` holds (identifier, first, last, dither) tuples and `spans` (identifier, low, high)
-    ones; None leaves an option out. The colour is the view layer's Combined pass and the
-    identifiers its index pass.
+    `ranges` holds (identifier, first, last, dither) tuples, or longer ones with the choices
+    `range_text` takes after those, and `spans` (identifier, low, high) ones; `reserve` lists
+    entries no pixel may take ("224-255, 240"); None leaves an option out. The colour is the
+    view layer's Combined pass and the identifiers its index pass.
     """
     palette: str
     method: str
@@ -32,15 +33,38 @@ class Job:
     gif: str = ""
     fps: float = 12.0
     transparent: int = None
+    reserve: str = ""
 
     def needs_whole_sequence(self):
         """Whether kelvo must see every frame at once: a GIF, or levels measured over all."""
         return self.levels_auto or bool(self.gif)
 
 
-def range_text(identifier, first, last, dither):
-    """One --range value: ID:FIRST-LAST, with ':dither' when asked for."""
-    return "%d:%d-%d%s" % (identifier, first, last, ":dither" if dither else "")
+# A range's dither patterns as kelvo names them; the checkerboard keeps the older ':dither'.
+PATTERNS = {"CHECKER": "dither", "BAYER4": "bayer4", "BAYER8": "bayer8"}
+
+
+def spans_text(text):
+    """A list of entries and spans as kelvo takes it: "80-87,120" from "80-87, 120"."""
+    return ",".join(part.strip() for part in text.split(",") if part.strip())
+
+
+def range_text(identifier, first, last, dither, more_spans="", method=None, pattern="CHECKER",
+               strength=1.0):
+    """One --range value: ID:SPANS[:METHOD][:DITHER[:STRENGTH]]. SPANS is FIRST-LAST and then
+    `more_spans`; METHOD is given when `method` ("UNIFORM" or "NEAREST") is, and DITHER when
+    `dither` is on: ':dither' for the checkerboard, else the pattern, with STRENGTH below 1."""
+    spans = "%d-%d" % (first, last)
+    if spans_text(more_spans):
+        spans += "," + spans_text(more_spans)
+    text = "%d:%s" % (identifier, spans)
+    if method:
+        text += ":" + METHODS[method]
+    if dither:
+        text += ":" + PATTERNS[pattern]
+        if pattern != "CHECKER" and strength < 1:
+            text += ":%g" % round(strength, 3)
+    return text
 
 
 def span_text(identifier, low, high):
@@ -58,6 +82,8 @@ def render_command(kelvo, job, exr_paths, start):
     or by the digits their names end in when `start` is None (see `numbering`)."""
     args = [kelvo, "render", "-q", "--palette", job.palette, "--method", METHODS[job.method],
             "--source", SOURCES[job.source][0]]
+    if spans_text(job.reserve):
+        args += ["--reserve", spans_text(job.reserve)]
     for item in job.ranges:
         args += ["--range", range_text(*item)]
     if job.background_id is not None:

@@ -4,7 +4,7 @@
 # BUILD_DIR holds Kelvo.flt and kelvo.exe (e.g. build/windows-release), VERSION is the project
 # version (scripts/project-version.sh), OUTDIR receives
 #   kelvo-VERSION-win32.zip    the portable folder kelvo-VERSION-win32\ (Kelvo.flt, kelvo.exe,
-#                              manual\, palettes\, LICENSE.txt, README.txt)
+#                              manual\, palettes\, settings\, LICENSE.txt, README.txt)
 #   kelvo-VERSION-setup.exe    the installer of the same files (kelvo.nsi, Debian's makensis)
 # Nothing else is written outside a temporary folder in OUTDIR, which is removed; each package
 # is written under a temporary name and renamed into place, so a failure leaves no half file.
@@ -36,16 +36,20 @@ work=$(mktemp -d "$outdir/.kelvo-windows.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 name=kelvo-$version-win32
 stage=$work/$name
-mkdir -p "$stage/palettes"
+mkdir -p "$stage"
 
 cp "$build/Kelvo.flt" "$build/kelvo.exe" "$stage/"
 python3 "$source_dir/scripts/make_html_manual.py" "$stage/manual" ||
     fail "the HTML manual could not be made"
 [ -f "$stage/manual/index.html" ] || fail "the HTML manual has no index.html"
-if [ -d "$source_dir/examples/palettes" ]; then
-    find "$source_dir/examples/palettes" -maxdepth 1 -type f ! -name '.*' \
-        -exec cp {} "$stage/palettes/" \;
-fi
+# The example settings name their palettes as ../palettes/, so the two folders sit side by side.
+for folder in palettes settings; do
+    mkdir -p "$stage/$folder"
+    if [ -d "$source_dir/examples/$folder" ]; then
+        find "$source_dir/examples/$folder" -maxdepth 1 -type f ! -name '.*' \
+            -exec cp {} "$stage/$folder/" \;
+    fi
+done
 # Text files with Windows line ends, so that Notepad shows their lines.
 sed 's/\r$//; s/$/\r/' "$source_dir/LICENSE" >"$stage/LICENSE.txt"
 sed "s/@VERSION@/$version/g; s/\r\$//; s/\$/\r/" "$here/README.txt.in" >"$stage/README.txt"

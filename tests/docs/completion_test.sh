@@ -70,7 +70,10 @@ kelvo palette show game.pal "" |
 kelvo palette convert game.pal "" | DIRS GAME.PCX frame.pcx
 kelvo palette convert --palette-depth 6 game.pal "" | DIRS GAME.PCX frame.pcx
 kelvo palette convert game.pal x.pcx "" |
-kelvo settings "" | new show
+kelvo settings "" | convert new show
+kelvo settings convert "" | DIRS hero.settings
+kelvo settings convert - | --help --to
+kelvo settings convert --to "" | block text
 kelvo settings show "" | DIRS hero.settings
 kelvo settings new - | --help --method --output --palette --palette-depth --range --source -o
 kelvo settings new -o "" | DIRS hero.settings
