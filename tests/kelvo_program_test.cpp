@@ -513,10 +513,11 @@ TEST_F(KelvoProgramTest, SettingsConvertBetweenBlockAndText) {
         Kelvo({"render", "-q", "--settings", Out("more.toml"), "--save-settings",
                Out("more.settings"), "--output", Out("more.pcx"), "--ids", Fixture("ids_0008.png"),
                Fixture("beauty_0008.png")});
-    EXPECT_EQ(saved.exitCode, 0) << saved.err;
-    EXPECT_TRUE(Contains(saved.err, "holds the settings block only, without what '" +
-                                        Out("more.toml") + "' says beyond it: reserved entries"))
+    // A block saved without the text's range choices would render other frames: refused.
+    EXPECT_EQ(saved.exitCode, 2) << saved.err;
+    EXPECT_TRUE(Contains(saved.err, "a settings block cannot hold reserved entries 224-255"))
         << saved.err;
+    EXPECT_FALSE(std::filesystem::exists(Out("more.settings")));
     // The examples that come with kelvo read, their palette files found beside them.
     for (const char* example :
          {"strategy-remap.toml", "reserved-fullbright.toml", "descending-ramps.toml"}) {

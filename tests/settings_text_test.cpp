@@ -219,7 +219,7 @@ TEST(SettingsTextTest, CommandLineWinsOverTheText) {
     text.transparentIndex = 7;
     text.fps = 8;
     text.ranges.ranges[4].method = RangeMethod::Nearest;
-    text.ranges.ranges[5].method = RangeMethod::Nearest;
+    text.ranges.ranges[5].spans = {{10, 20}, {30, 40}};
     text.ranges.reserved.set(255);
 
     RenderOptions given;
@@ -241,7 +241,7 @@ TEST(SettingsTextTest, CommandLineWinsOverTheText) {
     RangeChoices ranges = text.ranges;
     ASSERT_TRUE(ApplySettingsEdits(given.edits, block, ranges, error)) << error;
     EXPECT_EQ(ranges.ranges[4], RangeChoice{});  // --range 4 replaced what the text said
-    EXPECT_EQ(ranges.ranges[5].method, RangeMethod::Nearest);
+    EXPECT_EQ(ranges.ranges[5].spans, (std::vector<IndexSpan>{{10, 20}, {30, 40}}));
     EXPECT_TRUE(ranges.reserved[255]);
 
     RenderOptions lonely;
