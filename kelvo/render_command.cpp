@@ -742,6 +742,33 @@ void SettleChoices(RenderRun& run) {
 // Whether the range choices can be had: every range set has a usable entry (those never set
 // are refused only for frames that have their pixels, as the engine's closed ranges), and
 // --save-settings can keep what the run uses. On 0, `error` says why.
+// A Bayer pattern asked for a range that maps to the nearest colour would be dropped unseen:
+// said. The ranges as asked, before the choices are settled: the command line's --range, else
+// the settings text's.
+void WarnOfUnusedPatterns(const PaletteRenderSettings& settings,
+                          const std::vector<RangeEdit>& edits, const RangeChoices& text) {
+    for (int id = 0; id < RANGE_COUNT; ++id) {
+        RangeChoice choice = text.ranges[static_cast<size_t>(id)];
+        for (const RangeEdit& edit : edits) {
+            if (edit.id == id) {
+                choice = edit.choice;
+            }
+        }
+        const bool bayer =
+            choice.dither == DitherPattern::Bayer4 || choice.dither == DitherPattern::Bayer8;
+        const bool nearest = choice.method ? *choice.method == RangeMethod::Nearest
+                                           : settings.method == METHOD_NEAREST;
+        if (bayer && nearest) {
+            std::string warning = "warning: identifier ";
+            warning.append(std::to_string(id))
+                .append("'s range maps to the nearest colour, which is not dithered: its ")
+                .append(choice.dither == DitherPattern::Bayer4 ? "bayer4" : "bayer8")
+                .append(" pattern needs the range to say :uniform");
+            Complain(warning);
+        }
+    }
+}
+
 int CheckRangeChoices(const RenderRun& run, std::string& error) {
     const RangeChoices& choices = run.options.choices;
     const uint32_t closed = ClosedRanges(run.settings, choices);
@@ -816,6 +843,7 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
     if (!options.quiet) {
         NoteDescendingRanges(options.edits.ranges, run.settings, options.choices);
     }
+    WarnOfUnusedPatterns(run.settings, options.edits.ranges, textChoices.ranges);
     if (!PlanFrames(options, run.settings, run.plans, run.inputs, error)) {
         return Fail(EXIT_BAD_INPUT, error);
     }
@@ -824,6 +852,15 @@ int PlanRun(RenderRun& run, const std::string& pluginPath) {
         return Fail(EXIT_BAD_INPUT, "--background-id " +
                                         std::to_string(options.input.backgroundId) +
                                         " is not an identifier of the material channel (0..255)");
+    }
+    // A map onto an identifier the channel cannot hold would fail every frame it touches.
+    for (const auto& [value, id] : options.input.idMap) {
+        if (id > options.input.exr.maxId) {
+            std::string problem = "--id-map ";
+            problem.append(std::to_string(value)).append(":").append(std::to_string(id));
+            problem += " is not an identifier of the material channel (0..255)";
+            return Fail(EXIT_BAD_INPUT, problem);
+        }
     }
     if (transparentGiven && options.previewPattern.empty() && options.gifFile.empty() &&
         options.sheetFile.empty() && !options.quiet) {

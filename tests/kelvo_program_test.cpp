@@ -707,6 +707,10 @@ TEST_F(KelvoProgramTest, BadInputExitsTwoBeforeWritingAnything) {
          {"--background-id", "300", frame},
          "--background-id 300 is not an identifier of the material channel",
          BEFORE},
+        {"material identifier 300 by --id-map",
+         {"--id-map", "2:300", frame},
+         "--id-map 2:300 is not an identifier of the material channel",
+         BEFORE},
         {"a GIF of frames of two sizes",
          {"--gif", Out("a.gif"), frame, Fixture("rgb8.png")},
          "--gif '" + Out("a.gif") +
