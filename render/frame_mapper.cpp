@@ -8,40 +8,9 @@
 namespace {
 
 // The entries a range's nearest search looks at: its usable entries, or the block's range as
-// NearestIndex reads it (a reversed range answers `first`).
+// NearestIndex reads it.
 std::bitset<PALETTE_ENTRIES> SearchEntries(const ColorRange& range, const RangeRule& rule) {
-    if (!rule.fromBlock) {
-        return rule.entrySet;
-    }
-    std::bitset<PALETTE_ENTRIES> entries;
-    for (int i = range.first; i <= range.last; ++i) {
-        entries.set(static_cast<size_t>(i));
-    }
-    if (entries.none()) {
-        entries.set(range.first);
-    }
-    return entries;
-}
-
-// NearestIndex over a set of entries: the lowest index wins ties.
-int ScanEntries(const PaletteEntry* palette, const std::bitset<PALETTE_ENTRIES>& entries,
-                uint16_t red, uint16_t green, uint16_t blue) {
-    int best = 0;
-    uint64_t bestDistance = UINT64_MAX;
-    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
-        if (!entries[static_cast<size_t>(i)]) {
-            continue;
-        }
-        const int64_t dr = palette[i].red * 256 - red;
-        const int64_t dg = palette[i].green * 256 - green;
-        const int64_t db = palette[i].blue * 256 - blue;
-        const auto distance = static_cast<uint64_t>(dr * dr + dg * dg + db * db);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
-    }
-    return best;
+    return rule.fromBlock ? RangeEntries(range) : rule.entrySet;
 }
 
 }  // namespace
@@ -104,7 +73,7 @@ void FrameMapper::FindNearest(unsigned rangeIndex, const BMM_Color_64* pixels, i
         indices[i] = static_cast<uint8_t>(
             rule.fromBlock
                 ? NearestIndex(settings_.palette, range, pixel.r, pixel.g, pixel.b)
-                : ScanEntries(settings_.palette, rule.entrySet, pixel.r, pixel.g, pixel.b));
+                : NearestEntryIndex(settings_.palette, rule.entrySet, pixel.r, pixel.g, pixel.b));
     }
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "render/palette_mapping.h"
+
 namespace {
 
 constexpr unsigned CELL_COUNT = 1u << 18;
@@ -28,22 +30,10 @@ void AxisDistances(int32_t scaled, int32_t low, int32_t high, uint64_t& nearest,
     farthest = static_cast<uint64_t>(reach * reach);
 }
 
-// A range's entries as the search takes them: a reversed range answers `first` everywhere.
-std::bitset<PALETTE_ENTRIES> EntriesOf(ColorRange range) {
-    std::bitset<PALETTE_ENTRIES> entries;
-    for (int i = range.first; i <= range.last; ++i) {
-        entries.set(static_cast<size_t>(i));
-    }
-    if (entries.none()) {
-        entries.set(range.first);
-    }
-    return entries;
-}
-
 }  // namespace
 
 NearestSearch::NearestSearch(const PaletteEntry* palette, ColorRange range, size_t tableBytesLimit)
-    : NearestSearch(palette, EntriesOf(range), tableBytesLimit) {}
+    : NearestSearch(palette, RangeEntries(range), tableBytesLimit) {}
 
 NearestSearch::NearestSearch(const PaletteEntry* palette,
                              const std::bitset<PALETTE_ENTRIES>& entries, size_t tableBytesLimit)

@@ -3,6 +3,19 @@
 
 #include <cstdint>
 
+namespace {
+
+// Between an entry (its bytes x 256) and a colour; below 2^34, so 64-bit integers give the
+// same choices as the doubles the rule is stated in.
+uint64_t SquaredDistance(const PaletteEntry& entry, uint16_t red, uint16_t green, uint16_t blue) {
+    const int64_t dr = entry.red * 256 - red;
+    const int64_t dg = entry.green * 256 - green;
+    const int64_t db = entry.blue * 256 - blue;
+    return static_cast<uint64_t>(dr * dr + dg * dg + db * db);
+}
+
+}  // namespace
+
 int UniformIndex(ColorRange range, double luminance) {
     const int count = range.last - range.first + 1;
     const double scaled = count * luminance;
@@ -28,10 +41,35 @@ int NearestIndex(const PaletteEntry* palette, ColorRange range, uint16_t red, ui
     int best = range.first;
     uint64_t bestDistance = UINT64_MAX;
     for (int i = range.first; i <= range.last; ++i) {
-        const int64_t dr = palette[i].red * 256 - red;
-        const int64_t dg = palette[i].green * 256 - green;
-        const int64_t db = palette[i].blue * 256 - blue;
-        const auto distance = static_cast<uint64_t>(dr * dr + dg * dg + db * db);
+        const uint64_t distance = SquaredDistance(palette[i], red, green, blue);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+std::bitset<PALETTE_ENTRIES> RangeEntries(ColorRange range) {
+    std::bitset<PALETTE_ENTRIES> entries;
+    for (int i = range.first; i <= range.last; ++i) {
+        entries.set(static_cast<size_t>(i));
+    }
+    if (entries.none()) {
+        entries.set(range.first);
+    }
+    return entries;
+}
+
+int NearestEntryIndex(const PaletteEntry* palette, const std::bitset<PALETTE_ENTRIES>& entries,
+                      uint16_t red, uint16_t green, uint16_t blue) {
+    int best = 0;
+    uint64_t bestDistance = UINT64_MAX;
+    for (int i = 0; i < PALETTE_ENTRIES; ++i) {
+        if (!entries[static_cast<size_t>(i)]) {
+            continue;
+        }
+        const uint64_t distance = SquaredDistance(palette[i], red, green, blue);
         if (distance < bestDistance) {
             bestDistance = distance;
             best = i;

@@ -1,6 +1,7 @@
 // Chooses a palette index for one pixel inside its identifier's colour range.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 #include "pcx/palette.h"
@@ -27,6 +28,13 @@ int DitheredIndex(ColorRange range, double luminance, int x, int y);
 // the lowest index wins ties. A reversed range gives first.
 int NearestIndex(const PaletteEntry* palette, ColorRange range, uint16_t red, uint16_t green,
                  uint16_t blue);
+
+// The entries NearestIndex looks at: first..last, or `first` alone for a reversed range.
+std::bitset<PALETTE_ENTRIES> RangeEntries(ColorRange range);
+
+// NearestIndex over a set of entries (not empty): the lowest index wins ties.
+int NearestEntryIndex(const PaletteEntry* palette, const std::bitset<PALETTE_ENTRIES>& entries,
+                      uint16_t red, uint16_t green, uint16_t blue);
 
 // The range that serves identifier `id`: identifiers beyond the 16 ranges are served by
 // range 0, so the bitmap and the file always agree.
