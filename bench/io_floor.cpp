@@ -22,20 +22,9 @@
 
 namespace {
 
-// One frame's memory, kept from frame to frame, as kelvo's render keeps its bitmap.
-class KeptPixels final : public PixelLender {
-public:
-    uint8_t* Lend(int width, int height) override {
-        pixels_.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 8);
-        return pixels_.data();
-    }
-
-private:
-    std::vector<uint8_t> pixels_;
-};
-
 int Decode(bool ids, int count, char** files) {
-    KeptPixels kept;
+    // One frame's memory, kept from frame to frame, as kelvo's frame source keeps its ring.
+    DecodedFrame frame;
     for (int i = 0; i < count; ++i) {
         std::string error;
         int read = 0;
@@ -49,10 +38,9 @@ int Decode(bool ids, int count, char** files) {
             if (file != nullptr) {
                 std::fclose(file);
             }
-            DecodedFrame frame;
             read = LooksLikeExr(head, got)
                        ? ReadExr(files[i], ExrRequest{}, frame.color, frame.ids, error)
-                       : ReadColorPng(files[i], frame.color, error, DEFAULT_MAX_PIXELS, &kept);
+                       : ReadColorPng(files[i], frame.color, error);
         }
         if (!read) {
             std::fprintf(stderr, "kelvo_io_floor: %s: %s\n", files[i], error.c_str());
