@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries kelvo.exe links (Imath, OpenEXR, libpng, giflib, libdeflate) as static
-# libraries for the 32-bit Windows build, and puts toml++'s headers beside them, from Debian's source packages of exactly the versions the
+# libraries for the 32-bit Windows build, from Debian's source packages of exactly the versions the
 # native build uses (unless the archive cannot deliver them: see "fetching" below), into
-# build/windows-deps.
+# build/windows-deps, and puts toml++'s headers (header-only, from the installed
+# libtomlplusplus-dev) beside them.
 #
 # Debian has no mingw-w64 OpenEXR, libpng, giflib or libdeflate, so kelvo.exe links this build. The
 # sources come through apt from deb-src entries derived from this machine's own apt sources, kept in
@@ -34,7 +35,6 @@ LIBRARIES=(
     "png libpng-dev"
     "gif libgif-dev"
     "deflate libdeflate-dev"
-    "toml libtomlplusplus-dev"
 )
 
 fail() {
@@ -66,8 +66,13 @@ for entry in "${LIBRARIES[@]}"; do
     PACKAGE[$name]=${source% *} VERSION[$name]=${source#* }
     names+=("$name") wanted_sources+=("$source")
 done
+# toml++ is used header-only, and its headers are the same on every system: they are copied from
+# the installed -dev package (the archive does not always keep its source package's files).
+TOML_HEADERS=/usr/include/toml++
+toml_source=$(source_of libtomlplusplus-dev)
+[ -f "$TOML_HEADERS/toml.h" ] || fail "libtomlplusplus-dev has no $TOML_HEADERS/toml.h"
 FLAGS="-msse2 -mfpmath=sse"
-WANTED="$(printf '%s\n' "${wanted_sources[@]}")
+WANTED="$(printf '%s\n' "${wanted_sources[@]}" "$toml_source")
 g++-mingw-w64-i686-posix $(dpkg-query -W -f='${Version}' g++-mingw-w64-i686-posix) $FLAGS
 $(sha256sum "$SCRIPT" "$TOOLCHAIN" | cut -d' ' -f1)"
 summary=$(printf '%s, ' "${wanted_sources[@]}")
@@ -311,16 +316,6 @@ build_png() {
     done
 }
 
-# toml++ is used header-only: its headers alone, as the source package has them (Debian's
-# /usr/include copy is outside what the cross build may search).
-build_toml() {
-    local src=$WORK/src/${PACKAGE[toml]}
-    echo "Windows deps: installing the headers of ${PACKAGE[toml]}"
-    [ -f "$src/include/toml++/toml.h" ] || fail "${PACKAGE[toml]} has no include/toml++/toml.h"
-    mkdir -p "$PREFIX/include"
-    cp -R "$src/include/toml++" "$PREFIX/include/"
-}
-
 # Builds the target TARGET of library NAME's plain Makefile with the Windows build's compiler
 # and CFLAGS (its floating-point settings appended), logging to $WORK/build-NAME.log.
 make_library() {
@@ -356,6 +351,10 @@ build_deflate() {
 for name in "${names[@]}"; do
     "build_$name"
 done
+echo "Windows deps: installing the headers of ${toml_source% *}"
+mkdir -p "$PREFIX/include"
+rm -rf "$PREFIX/include/toml++"
+cp -R "$TOML_HEADERS" "$PREFIX/include/"
 
 rm -rf "$WORK"
 printf '%s' "$substitutes" >"$SUBSTITUTES"
