@@ -2,6 +2,9 @@
 #include "kelvo/imageio/bmp_image.h"
 #include "kelvo/imageio/index_swap.h"
 
+#include <cstdint>
+#include <cstdlib>
+
 namespace {
 
 constexpr size_t BMP_CORE_INFO_SIZE = 12;       // the oldest header: 16-bit sides, 3-byte colours
@@ -93,7 +96,7 @@ int SwapBmpFile(const std::vector<uint8_t>& in, const IndexSwap& swap, std::vect
             const int32_t width = static_cast<int32_t>(core ? GetLe16(&in[18]) : GetLe32(&in[18]));
             const int32_t height = static_cast<int32_t>(core ? GetLe16(&in[20]) : GetLe32(&in[22]));
             // A negative height stores rows from the top down; the order does not matter here.
-            const uint64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+            const auto rows = static_cast<uint64_t>(std::abs(static_cast<int64_t>(height)));
             const uint64_t rowBytes = (static_cast<uint64_t>(width < 0 ? 0 : width) + 3) / 4 * 4;
             if (width <= 0 || rows == 0 || rowBytes * rows > in.size() - pixelsAt) {
                 error = "is damaged: its rows of pixels end before its frame does";
