@@ -1,5 +1,6 @@
 // `kelvo swap`: indexed frames with their indices moved (--map) or their palette replaced
 // (--palette), each written all or nothing, never over an input unless --in-place.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "kelvo/commands.h"
 #include "kelvo/imageio/index_swap.h"
 #include "kelvo/imageio/palette_file.h"
+#include "kelvo/option_suggestion.h"
 #include "kelvo/os/file_identity.h"
 #include "kelvo/os/file_io.h"
 #include "kelvo/os/interrupt.h"
@@ -73,9 +75,15 @@ int ParseSwapOptions(const std::vector<std::string>& args, SwapOptions& options,
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.rfind("--", 0) == 0 ? arg.substr(0, equals) : arg;
-        if (name != "--map" && name != "--palette" && name != "--palette-depth" &&
-            name != "--output" && name != "-o") {
-            error = "unknown option '" + arg + "' (see 'kelvo swap --help')";
+        // The options that take a value; the flags above are only named in a suggestion.
+        static const std::vector<std::string> valued = {"--map", "--palette", "--palette-depth",
+                                                        "--output", "-o"};
+        if (std::find(valued.begin(), valued.end(), name) == valued.end()) {
+            std::vector<std::string> known = valued;
+            known.insert(known.end(), {"--in-place", "--help"});
+            error = "unknown option '";
+            error.append(arg).append("'").append(DidYouMean(name, known));
+            error += " (see 'kelvo swap --help')";
             return 0;
         }
         std::string value;

@@ -236,6 +236,7 @@ TEST_F(SwapTest, BadInputsAreRefusedClearlyAndNothingIsWritten) {
          {"--map", "1-3:4-5", "-o", out, "in.png"},
          2,
          "moves 3 indices onto 2"},
+        {"a mistyped option", {"--mapp", "1:2", "-o", out, "in.png"}, 2, "did you mean --map?"},
         {"nothing to change", {"-o", out, "in.png"}, 2, "needs --map or --palette"},
         {"no output", {"--map", "1:2", "in.png"}, 2, "--output DIR-or-FILE or --in-place"},
         {"output is the input", {"--map", "1:2", "-o", "in.png", "in.png"}, 2, "is an input"},
