@@ -153,7 +153,8 @@ private:
     CheckedFrames checked_;
     LevelSpans levels_;
     // A ring of two frames whose memory is decoded into again and again: the frame LoadFrame
-    // gave last, in ring_[given_], and the slot the next frame goes to (read ahead or not).
+    // gave last, in ring_[given_], and the slot a frame is read ahead into. A frame not read
+    // ahead goes where the one given last was, so the second slot is used only by reading ahead.
     std::array<DecodedFrame, 2> ring_;
     size_t given_ = 0;
     // The frame read ahead into ring_[given_ ^ 1]: written by `ahead_` until it is joined.

@@ -101,12 +101,17 @@ const DecodedFrame* FileFrameSource::LoadFrame(size_t index, std::string& error)
         error = "no such frame";
         return nullptr;
     }
-    // The slot the frame given last is not in, which a frame read ahead went to.
-    DecodedFrame& frame = ring_[given_ ^ 1];
     const int ahead = TakeAhead(index, error);
     if (ahead == 0) {
         return nullptr;
     }
+    // A frame read ahead is in the slot the frame given last is not in. Any other is decoded
+    // into the frame given last, which its caller is done with: without reading ahead, one
+    // frame's memory serves the whole run.
+    if (ahead != NOT_READ_AHEAD) {
+        given_ ^= 1;
+    }
+    DecodedFrame& frame = ring_[given_];
     if (ahead == NOT_READ_AHEAD) {
         if (cache_[index]) {
             frame = std::move(*cache_[index]);
@@ -115,7 +120,6 @@ const DecodedFrame* FileFrameSource::LoadFrame(size_t index, std::string& error)
             return nullptr;
         }
     }
-    given_ ^= 1;
     ApplyLevels(levels_, frame);
     return &frame;
 }

@@ -318,13 +318,22 @@ struct FreeDecompressor {
     }
 };
 
+// Where InflateImageData puts the rest of the file and the inflated rows: at the start and the
+// end of `room`, memory the caller's decoding writes over anyway, when both fit there; in
+// memory of their own otherwise.
+struct InflateRoom {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+};
+
 // Inflates what follows png_read_info without libpng: the rest of the file is read at once,
 // its IDAT data gathered (GatherPngImageData) and inflated in one call into `image`, the
-// filtered rows. About twice as fast as libpng's row-by-row inflating through zlib. What
-// GatherPngImageData finds unusual, and image data that inflates to more than the rows (which
-// libpng takes with a warning), is left to libpng. `imageBytes` is what the rows take, as
-// CheckSize counted them.
-FastResult InflateImageData(PngReader& reader, size_t imageBytes, std::unique_ptr<uint8_t[]>& image,
+// filtered rows, in `room` or in `owned`. About twice as fast as libpng's row-by-row inflating
+// through zlib. What GatherPngImageData finds unusual, and image data that inflates to more
+// than the rows (which libpng takes with a warning), is left to libpng. `imageBytes` is what
+// the rows take, as CheckSize counted them.
+FastResult InflateImageData(PngReader& reader, size_t imageBytes, InflateRoom room,
+                            std::unique_ptr<uint8_t[]>& owned, uint8_t*& image,
                             std::string& error) {
     if (reader.fileBytes == UINTMAX_MAX || reader.fileBytes < reader.consumed) {
         return FAST_LEFT_TO_LIBPNG;
@@ -335,18 +344,23 @@ FastResult InflateImageData(PngReader& reader, size_t imageBytes, std::unique_pt
         return FAST_LEFT_TO_LIBPNG;
     }
     const auto restSize = static_cast<size_t>(restBytes);
-    const std::unique_ptr<uint8_t[]> rest = AllocateBytes(restSize, error);
-    if (!rest) {
-        return FAST_REFUSED;
+    const bool inRoom = imageBytes <= room.size && restSize <= room.size - imageBytes;
+    std::unique_ptr<uint8_t[]> restOwned;
+    if (!inRoom) {
+        restOwned = AllocateBytes(restSize, error);
+        if (!restOwned) {
+            return FAST_REFUSED;
+        }
     }
-    const size_t got = std::fread(rest.get(), 1, restSize, reader.file);
+    uint8_t* rest = inRoom ? room.bytes : restOwned.get();
+    const size_t got = std::fread(rest, 1, restSize, reader.file);
     if (got != restSize && std::ferror(reader.file) != 0) {
         error = std::strerror(errno != 0 ? errno : EIO);
         return FAST_REFUSED;
     }
     size_t dataBytes = 0;
     const uint32_t firstLength = png_get_uint_32(reader.lastHeader);
-    switch (GatherPngImageData(rest.get(), got, firstLength,
+    switch (GatherPngImageData(rest, got, firstLength,
                                std::max<uint64_t>(imageBytes, PNG_CHUNK_DATA_CAP), dataBytes,
                                error)) {
         case PNG_DATA_GATHERED:
@@ -356,9 +370,14 @@ FastResult InflateImageData(PngReader& reader, size_t imageBytes, std::unique_pt
         case PNG_DATA_UNUSUAL:
             return FAST_LEFT_TO_LIBPNG;
     }
-    image = AllocateBytes(imageBytes, error);
-    if (!image) {
-        return FAST_REFUSED;
+    if (inRoom) {
+        image = room.bytes + room.size - imageBytes;
+    } else {
+        owned = AllocateBytes(imageBytes, error);
+        if (!owned) {
+            return FAST_REFUSED;
+        }
+        image = owned.get();
     }
     const std::unique_ptr<libdeflate_decompressor, FreeDecompressor> decompressor(
         libdeflate_alloc_decompressor());
@@ -367,8 +386,8 @@ FastResult InflateImageData(PngReader& reader, size_t imageBytes, std::unique_pt
         return FAST_REFUSED;
     }
     // Without a place for the size it gave, libdeflate succeeds only when it filled the rows.
-    switch (libdeflate_zlib_decompress(decompressor.get(), rest.get(), dataBytes, image.get(),
-                                       imageBytes, nullptr)) {
+    switch (libdeflate_zlib_decompress(decompressor.get(), rest, dataBytes, image, imageBytes,
+                                       nullptr)) {
         case LIBDEFLATE_SUCCESS:
             break;
         case LIBDEFLATE_SHORT_OUTPUT:
@@ -397,14 +416,29 @@ PngRowLayout RowLayoutOf(const PngLayout& layout) {
 
 // The fast path of a colour frame: its rows inflated (InflateImageData), unfiltered and widened
 // into `pixels`, width x height x 8 bytes.
+// Where the rows fit behind the pixels (RowsFitBehindPixels), they and the rest of the file are
+// placed in the pixels' own memory, so a frame takes no more than its pixels.
 FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
                            uint8_t* pixels, std::string& error) {
-    std::unique_ptr<uint8_t[]> image;
-    const FastResult inflated = InflateImageData(reader, imageBytes, image, error);
+    const PngRowLayout rows = RowLayoutOf(layout);
+    const size_t stored = rows.RowBytes() + 1;
+    std::unique_ptr<uint8_t[]> rowPair;
+    InflateRoom room;
+    if (RowsFitBehindPixels(rows)) {
+        rowPair = AllocateBytes(2 * stored, error);
+        if (!rowPair) {
+            return FAST_REFUSED;
+        }
+        room = {pixels, rows.width * rows.height * 8};
+    }
+    std::unique_ptr<uint8_t[]> owned;
+    uint8_t* image = nullptr;
+    const FastResult inflated = InflateImageData(reader, imageBytes, room, owned, image, error);
     if (inflated != FAST_DECODED) {
         return inflated;
     }
-    error = DecodePngRows(image.get(), RowLayoutOf(layout), pixels);
+    error = owned ? DecodePngRows(image, rows, pixels)
+                  : DecodePngRowsBehind(pixels, rows, rowPair.get());
     return error.empty() ? FAST_DECODED : FAST_REFUSED;
 }
 
@@ -412,15 +446,16 @@ FastResult DecodeCommonPng(PngReader& reader, const PngLayout& layout, size_t im
 // (DecodeIdRows) in `ids`, width x height of them.
 FastResult DecodeCommonIdPng(PngReader& reader, const PngLayout& layout, size_t imageBytes,
                              uint16_t* ids, std::string& error) {
-    std::unique_ptr<uint8_t[]> image;
-    const FastResult inflated = InflateImageData(reader, imageBytes, image, error);
+    std::unique_ptr<uint8_t[]> owned;
+    uint8_t* image = nullptr;
+    const FastResult inflated = InflateImageData(reader, imageBytes, {}, owned, image, error);
     if (inflated != FAST_DECODED) {
         return inflated;
     }
     int x = 0;
     int y = 0;
     uint16_t rgb[3] = {};
-    switch (DecodeIdRows(image.get(), RowLayoutOf(layout), ids, x, y, rgb)) {
+    switch (DecodeIdRows(image, RowLayoutOf(layout), ids, x, y, rgb)) {
         case ID_ROWS_DECODED:
             return FAST_DECODED;
         case ID_ROWS_BAD_FILTER:

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 // The pixels are written as this machine's 16-bit values byte by byte; every build of kelvo
 // runs on x86, whose SSE2 the kernels below use too.
@@ -382,6 +383,31 @@ std::string DecodePngRows(uint8_t* image, const PngRowLayout& layout, uint8_t* p
         }
         WidenPngRow(row + 1, layout, pixels + y * layout.width * 8);
         prior = row + 1;
+    }
+    return "";
+}
+
+bool RowsFitBehindPixels(const PngRowLayout& layout) {
+    return layout.RowBytes() + 1 <= layout.width * 8;
+}
+
+std::string DecodePngRowsBehind(uint8_t* pixels, const PngRowLayout& layout, uint8_t* rowPair) {
+    const size_t rowBytes = layout.RowBytes();
+    const size_t stored = rowBytes + 1;
+    const size_t outBytes = layout.width * 8;
+    const uint8_t* image = pixels + outBytes * layout.height - stored * layout.height;
+    // Row y is copied out before its pixels are written: they end where row y + 1 begins at the
+    // earliest (a stored row is no longer than a widened one), and may cover row y itself.
+    uint8_t* current = rowPair;
+    uint8_t* prior = rowPair + stored;
+    for (size_t y = 0; y < layout.height; ++y) {
+        std::memcpy(current, image + y * stored, stored);
+        if (!UnfilterPngRow(current[0], layout.PixelBytes(), y == 0 ? nullptr : prior + 1,
+                            current + 1, rowBytes)) {
+            return "bad adaptive filter value";  // libpng's words
+        }
+        WidenPngRow(current + 1, layout, pixels + y * outBytes);
+        std::swap(current, prior);
     }
     return "";
 }

@@ -66,6 +66,17 @@ void WidenPngRow(const uint8_t* row, const PngRowLayout& layout, uint8_t* out);
 // (width x height x 8 bytes, rows contiguous). Returns "" or the reason they are refused.
 std::string DecodePngRows(uint8_t* image, const PngRowLayout& layout, uint8_t* pixels);
 
+// Whether a colour frame's inflated rows, a filter byte and `layout.RowBytes()` bytes each, can
+// lie at the end of its widened pixels (width x height x 8 bytes) and be decoded there by
+// DecodePngRowsBehind: each stored row is shorter than a widened one, which is so for every
+// layout but 16-bit RGBA.
+[[nodiscard]] bool RowsFitBehindPixels(const PngRowLayout& layout);
+
+// As DecodePngRows, with the inflated rows at the end of `pixels` itself, which the widened
+// rows overwrite as they are written: a frame is decoded without memory for its inflated rows.
+// Needs RowsFitBehindPixels(layout), and `rowPair` of twice a stored row (1 + RowBytes()).
+std::string DecodePngRowsBehind(uint8_t* pixels, const PngRowLayout& layout, uint8_t* rowPair);
+
 // What DecodeIdRows made of an identifier pass's rows.
 enum IdRowsVerdict {
     ID_ROWS_DECODED,
