@@ -10,6 +10,7 @@
 
 #include "kelvo/batch/frame_pattern.h"
 #include "kelvo/batch/sequence_gif.h"
+#include "kelvo/batch/sequence_sheet.h"
 #include "kelvo/option_suggestion.h"
 #include "plugin/settings.h"
 
@@ -20,9 +21,6 @@ constexpr long long MAX_JOBS = 256;
 constexpr long long MAX_FRAME_CACHE_MIB = 1 << 20;  // a terabyte
 // A frame has at most 65535 pixels on a side, so a larger budget means nothing.
 constexpr long long MAX_MAX_PIXELS = 65535LL * 65535LL;
-// Beyond these a sheet passes what a PNG sheet may be long before (see sequence_sheet.h).
-constexpr long long MAX_SHEET_COLUMNS = 65535;
-constexpr long long MAX_SHEET_PADDING = 1024;
 // A week: beyond it a farm's own limits end the job first.
 constexpr long long MAX_FRAME_TIMEOUT_SECONDS = 7 * 24 * 3600;
 

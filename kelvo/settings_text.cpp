@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "kelvo/batch/frame_pattern.h"
+#include "kelvo/batch/sequence_gif.h"
+#include "kelvo/batch/sequence_sheet.h"
 #include "kelvo/cli_options.h"
 
 namespace {
@@ -289,7 +291,9 @@ int ReadOutput(TextReader& reader, const toml::table& table, SettingsChoices& ch
             const bool padding = key == "sheet_padding";
             const std::string name(key.str());
             // As --gif-scale, --sheet-padding and --columns take them.
-            const long long most = key == "gif_scale" ? 16 : padding ? 1024 : 65535;
+            const long long most = key == "gif_scale" ? MAX_GIF_SCALE
+                                   : padding          ? MAX_SHEET_PADDING
+                                                      : MAX_SHEET_COLUMNS;
             if (!reader.Integer(node, name.c_str(), padding ? 0 : 1, most, integer)) {
                 return 0;
             }

@@ -15,6 +15,11 @@ constexpr long long MAX_SHEET_SIDE = 1000000;
 // The sheet is written a row of cells at a time: the most memory one such band may take. Less
 // where a process has only 2 GB of addresses.
 constexpr long long MAX_SHEET_BAND_BYTES = sizeof(void*) > 4 ? 1LL << 30 : 256LL << 20;
+// The most columns and padding a sheet may be asked for (--columns, --sheet-padding, and the
+// settings text's columns and sheet_padding): beyond them a sheet passes MAX_SHEET_SIDE long
+// before.
+constexpr long long MAX_SHEET_COLUMNS = 65535;
+constexpr long long MAX_SHEET_PADDING = 1024;
 
 // Where the cells of a sheet lie: `columns` cells of the frames' size a row, in as many rows
 // as the frames need, with `padding` pixels between the cells and around them.
