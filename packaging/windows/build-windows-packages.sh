@@ -89,10 +89,10 @@ write_notices() {
         printf '  %-11s %s\n' "$program" "$names"
     done
     echo
-    echo "The mingw-w64 runtime is its start-up code, libmingwex and winpthreads. Both programs"
-    echo "also contain GCC's runtime libraries (libgcc, libstdc++), licensed under the GNU GPL"
-    echo "version 3 with the GCC Runtime Library Exception, which asks for no notice in programs"
-    echo "compiled with GCC."
+    echo "The mingw-w64 runtime is its start-up code and support libraries (libmingwex, and"
+    echo "winpthreads where threads are used). Both programs also contain GCC's runtime libraries"
+    echo "(libgcc, libstdc++), licensed under the GNU GPL version 3 with the GCC Runtime Library"
+    echo "Exception, which asks for no notice in programs compiled with GCC."
     echo
     echo "Each library's licence follows: its Debian copyright file, which holds the upstream"
     echo "copyright notices and licence texts."
