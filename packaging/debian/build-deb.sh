@@ -6,7 +6,9 @@
 # BUILD_DIR is a configured and built native tree (scripts/package.sh uses native-release);
 # its `cmake --install` is the package's content, under /usr. The run-time dependencies are
 # computed by dpkg-shlibdeps from what the program links, the copyright file and the Debian
-# changelog are made from LICENSE and CHANGELOG.md, and lintian's verdict is left to the test
+# changelog are made from LICENSE and CHANGELOG.md (the copyright file also covers toml++, which
+# is compiled into the program from libtomlplusplus-dev's headers, from that package's own
+# copyright file), and lintian's verdict is left to the test
 # (tests/install/debian_package_test.sh), which also installs the package.
 set -euo pipefail
 
@@ -32,6 +34,17 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 strip --strip-unneeded --remove-section=.comment --remove-section=.note "$stage/usr/bin/kelvo"
 
 doc="$stage/usr/share/doc/kelvo"
+# toml++ is header-only: its code is in the program, so its notice goes with Kelvo's.
+toml_copyright=/usr/share/doc/libtomlplusplus-dev/copyright
+toml_version=$(dpkg-query -W -f='${Version}' libtomlplusplus-dev 2>/dev/null || true)
+if [ -z "$toml_version" ] || [ ! -f "$toml_copyright" ]; then
+    echo "build-deb.sh: libtomlplusplus-dev is not installed; run scripts/install-deps.sh all" >&2
+    exit 1
+fi
+toml_comment="toml++ ${toml_version%%[+-]*}, header-only, compiled into kelvo from the headers"
+toml_comment+=" of Debian's libtomlplusplus-dev $toml_version"
+toml_paragraph=$(python3 "$here/embedded_copyright.py" "$toml_copyright" "toml++/*" "$toml_comment")
+
 # The licence is in the copyright file, as Debian keeps it.
 rm -f "$doc/LICENSE"
 {
@@ -43,6 +56,8 @@ rm -f "$doc/LICENSE"
     echo "License: Expat"
     # The licence text as a DEP-5 paragraph: each line indented, empty lines as " .".
     sed -n '3,$p' "$root/LICENSE" | sed -e 's/^$/./' -e 's/^/ /'
+    echo
+    echo "$toml_paragraph"
 } >"$doc/copyright"
 python3 "$here/debian_changelog.py" "$root/CHANGELOG.md" | gzip -9n >"$doc/changelog.gz"
 # Debian compresses manual pages, and documentation beyond a few kilobytes.

@@ -1,7 +1,7 @@
 ; Kelvo's Windows installer (NSIS 3, Modern UI 2). build-windows-packages.sh builds it:
 ;   makensis -DVERSION=1.0.0 -DSTAGE=DIR -DMANIFEST=FILE -DOUTFILE=FILE -DESTIMATED_KB=N kelvo.nsi
-; STAGE is the portable folder the zip holds (kelvo.exe, Kelvo.flt, manual, palettes,
-; LICENSE.txt, README.txt); MANIFEST defines KELVO_INSTALL_FILES and KELVO_REMOVE_FILES, which
+; STAGE is the portable folder the zip holds (kelvo.exe, Kelvo.flt, manual, palettes, settings,
+; LICENSE.txt, THIRD-PARTY-NOTICES.txt, README.txt); MANIFEST defines KELVO_INSTALL_FILES and KELVO_REMOVE_FILES, which
 ; install and remove exactly STAGE's files and folders.
 ;
 ; The installer puts the staged folder, a Start menu folder (the manual, `kelvo configure`, the

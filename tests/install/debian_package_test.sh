@@ -9,7 +9,7 @@
 # Removal, then purge, must leave no file of the package, and apt-get's autoremove every
 # dependency it pulled in, so that the root's files are those it had before the install.
 # lintian must report no error and no warning, and nothing but what the package's overrides
-# explain. Needs root (mmdebstrap's root mode, chroot); about three minutes, mostly the
+# explain; the copyright file must cover toml++, which is compiled into kelvo. Needs root (mmdebstrap's root mode, chroot); about three minutes, mostly the
 # download. Every command in the root runs in a mount and PID namespace of its own, so no
 # mount and no process outlives the test.
 set -euo pipefail
@@ -64,6 +64,13 @@ lint() {
     ! echo "$tags" | grep -q '^[EW]:'
 }
 check "lintian reports no error or warning" lint
+# toml++'s code is in the program: its notice must be in the copyright file.
+covers_toml() {
+    local copyright
+    copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/kelvo/copyright)
+    grep -qx 'Files: toml++/\*' <<<"$copyright" && grep -q 'Mark Gillard' <<<"$copyright"
+}
+check "the copyright file covers toml++, which is compiled into kelvo" covers_toml
 
 # The root's sources are this machine's, so the test asks only the registry it already uses.
 sources=()

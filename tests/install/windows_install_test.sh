@@ -165,6 +165,15 @@ check "the program folder holds the zip's files" cmp -s <(cd "$portable" && find
 check "the program folder's files are the zip's, byte for byte" \
     diff -r -x Uninstall.exe "$portable" "$install_dir"
 check "the uninstaller is there" test -f "$install_dir/Uninstall.exe"
+# The licences of what the programs link come with them: one section per library.
+names_every_library() {
+    local library
+    for library in Imath OpenEXR libpng giflib libdeflate zlib toml++ mingw-w64; do
+        grep -qF "$library" "$portable/THIRD-PARTY-NOTICES.txt" ||
+            { echo "THIRD-PARTY-NOTICES.txt does not name $library"; return 1; }
+    done
+}
+check "the zip's THIRD-PARTY-NOTICES.txt names every library linked in" names_every_library
 check "Kelvo.flt is in the plug-in folder" cmp -s "$plugin_dir/Kelvo.flt" "$portable/Kelvo.flt"
 menu=$(find "$drive_c" -type d -path '*Start Menu/Programs/Kelvo' -print -quit)
 check "the Start menu holds the manual, configure and uninstall entries" \
