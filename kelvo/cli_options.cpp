@@ -387,6 +387,7 @@ void AddOutputOptions(std::vector<OptionSpec>& specs, RenderOptions& options, in
                  return 0;
              }
              options.transparentIndex = static_cast<int>(index);
+             options.transparentGiven = true;
              return 1;
          }});
 }

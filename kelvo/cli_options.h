@@ -10,6 +10,7 @@
 
 #include "kelvo/batch/input_options.h"
 #include "kelvo/batch/levels.h"
+#include "kelvo/batch/render_request.h"
 #include "kelvo/imageio/palette_file.h"
 #include "kelvo/settings_text.h"
 #include "render/range_choices.h"
@@ -46,44 +47,13 @@ struct SettingsEdits {
     std::string outputNote;                 // a word on how frames will be named; may be empty
 };
 
-struct RenderOptions {
+// `kelvo render`'s command line: the run's request, and what configures the filter.
+struct RenderOptions : RenderRequest {
     bool help = false;
     std::string settingsFile;  // empty: start from the defaults
     SettingsEdits edits;
-    // What the ranges ask beyond the block, settled from the base and the edits when the run is
-    // planned (empty until then).
-    RangeChoices choices;
-    std::string saveSettingsFile;
-    InputOptions input;  // its maxId is set from the settings, after parsing; --max-pixels
-                         // sets its maxPixels
-    std::optional<int> start;
-    // --frames LIST: the frames, ascending, that the one COLOR pattern gives files for.
-    std::optional<std::vector<int>> frames;
-    std::string framesList;           // as given, for messages
-    bool skipExisting = false;        // leave frames whose file is already complete
-    std::string previewPattern;       // --png, or its first name --preview: indexed PNG per frame
-    std::string bmpPattern;           // --bmp: 8-bit BMP per frame
-    bool bmpRle = false;              // --bmp-rle
-    std::string gifFile;              // --gif: one animated GIF of the sequence
-    std::optional<double> fps;        // --fps; unset: 12
-    std::optional<int> gifScale;      // --gif-scale, 1..16; unset: 1
-    std::string sheetFile;            // --sheet: every frame in one indexed PNG grid
-    std::optional<int> columns;       // --columns; unset: the square root of the frames, rounded up
-    std::optional<int> sheetPadding;  // --sheet-padding, in pixels; unset: 0
-    int transparentIndex = -1;        // --transparent; -1: none
     // --alpha-threshold, 0..1; sets input.alphaBelow, with --background-id (input.backgroundId)
     std::optional<double> alphaThreshold;
-    bool levelsAuto = false;  // --levels auto
-    LevelSpans levels;        // --levels ID:LOW-HIGH, which wins over auto for its identifier
-    bool quiet = false;
-    int jobs = 0;  // worker processes; 0: one per processor
-    // Decoded frames kept from the input check for the render, in MiB over all workers;
-    // frames beyond it are decoded again when they render. Unset: the default.
-    std::optional<long long> frameCacheMib;
-    // A worker that takes longer on one frame is ended and that frame not written; unset: no
-    // limit. Set, frames render in worker processes even for -j 1 or a single frame.
-    std::optional<int> frameTimeoutSeconds;
-    std::vector<std::string> colorFiles;
 };
 
 struct SettingsNewOptions {
