@@ -14,17 +14,18 @@
 namespace {
 
 // Enough for the headers and chunk tables of common frames in one read.
-constexpr size_t STREAM_BUFFER_BYTES = size_t{1} << 16;
+constexpr size_t READ_AHEAD_BYTES = size_t{1} << 16;
 
 int64_t ReadForCore(exr_const_context_t context, void* data, void* buffer, uint64_t size,
                     uint64_t offset, exr_stream_error_func_ptr_t report) {
-    const auto* file = static_cast<const ExrFile*>(data);
+    auto* file = static_cast<ExrFile*>(data);
     if (size > SIZE_MAX) {
         report(context, EXR_ERR_INVALID_ARGUMENT, "read request size too large for architecture");
         return -1;
     }
     std::string reason;
-    const int64_t got = file->handle.ReadAt(offset, buffer, static_cast<size_t>(size), reason);
+    const int64_t got =
+        ReadExrBytes(*file, offset, static_cast<char*>(buffer), static_cast<size_t>(size), reason);
     if (got < 0) {
         report(context, EXR_ERR_READ_IO, "Unable to read %s bytes: %s",
                std::to_string(size).c_str(), reason.c_str());
@@ -56,7 +57,39 @@ int OpenExrFile(const std::string& path, ExrFile& file, std::string& error) {
     }
     file.path = path;
     file.coreProblem.clear();
+    file.ahead.assign(static_cast<size_t>(std::min<uint64_t>(file.size, READ_AHEAD_BYTES)), '\0');
+    file.aheadStart = 0;
+    file.aheadBytes = 0;
     return 1;
+}
+
+int64_t ReadExrBytes(ExrFile& file, uint64_t offset, char* to, size_t count, std::string& error) {
+    size_t copied = 0;
+    while (copied < count && offset < file.size && copied < file.size - offset) {
+        const uint64_t at = offset + copied;
+        if (at >= file.aheadStart && at - file.aheadStart < file.aheadBytes) {
+            const auto from = static_cast<size_t>(at - file.aheadStart);
+            const size_t take = std::min(count - copied, file.aheadBytes - from);
+            std::memcpy(to + copied, file.ahead.data() + from, take);
+            copied += take;
+            continue;
+        }
+        const uint64_t left = file.size - at;
+        // What would fill the read-ahead or more goes straight to the caller.
+        if (count - copied >= file.ahead.size()) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(count - copied, left));
+            const int64_t got = file.handle.ReadAt(at, to + copied, want, error);
+            return got < 0 ? -1 : static_cast<int64_t>(copied) + got;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(file.ahead.size(), left));
+        const int64_t got = file.handle.ReadAt(at, file.ahead.data(), want, error);
+        if (got <= 0) {
+            return got < 0 ? -1 : static_cast<int64_t>(copied);
+        }
+        file.aheadStart = at;
+        file.aheadBytes = static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(copied);
 }
 
 void ReadCoreThrough(ExrFile& file, exr_context_initializer_t& init) {
@@ -66,8 +99,7 @@ void ReadCoreThrough(ExrFile& file, exr_context_initializer_t& init) {
     init.user_data = &file;
 }
 
-ExrStream::ExrStream(const ExrFile& file)
-    : Imf::IStream(file.path.c_str()), handle_(file.handle), buffer_(STREAM_BUFFER_BYTES) {}
+ExrStream::ExrStream(ExrFile& file) : Imf::IStream(file.path.c_str()), file_(file) {}
 
 bool ExrStream::read(char c[], int n) {
     if (failed_) {
@@ -77,9 +109,14 @@ bool ExrStream::read(char c[], int n) {
         failed_ = true;
         return false;
     }
-    const size_t got = Copy(c, static_cast<size_t>(n));
-    position_ += got;
-    if (got < static_cast<size_t>(n)) {
+    std::string reason;
+    const int64_t got = ReadExrBytes(file_, position_, c, static_cast<size_t>(n), reason);
+    if (got < 0) {
+        failed_ = true;
+        throw Iex::InputExc(reason + ".");
+    }
+    position_ += static_cast<uint64_t>(got);
+    if (got < n) {
         failed_ = true;
         std::string message = "Early end of file: read ";
         message += std::to_string(got);
@@ -109,36 +146,4 @@ void ExrStream::seekg(uint64_t pos) {
 
 void ExrStream::clear() {
     failed_ = false;
-}
-
-size_t ExrStream::Copy(char* to, size_t count) {
-    size_t copied = 0;
-    std::string reason;
-    while (copied < count) {
-        const uint64_t at = position_ + copied;
-        if (at >= bufferStart_ && at - bufferStart_ < buffered_) {
-            const auto from = static_cast<size_t>(at - bufferStart_);
-            const size_t take = std::min(count - copied, buffered_ - from);
-            std::memcpy(to + copied, buffer_.data() + from, take);
-            copied += take;
-            continue;
-        }
-        // What would fill the buffer or more goes straight to the caller.
-        const bool direct = count - copied >= buffer_.size();
-        const int64_t got = direct ? handle_.ReadAt(at, to + copied, count - copied, reason)
-                                   : handle_.ReadAt(at, buffer_.data(), buffer_.size(), reason);
-        if (got < 0) {
-            failed_ = true;
-            throw Iex::InputExc(reason + ".");
-        }
-        if (direct) {
-            return copied + static_cast<size_t>(got);
-        }
-        if (got == 0) {
-            break;
-        }
-        bufferStart_ = at;
-        buffered_ = static_cast<size_t>(got);
-    }
-    return copied;
 }
