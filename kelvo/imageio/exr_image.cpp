@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kelvo/imageio/exr_color.h"
+#include "kelvo/imageio/exr_file.h"
 #include "kelvo/imageio/exr_layers.h"
 #include "kelvo/imageio/exr_memory.h"
 #include "kelvo/imageio/exr_window.h"
@@ -183,24 +184,38 @@ int CheckChannels(Imf::MultiPartInputFile& file, const ExrRequest& request,
     return 1;
 }
 
+// An OpenEXR file opened once, its headers checked, and the full reader on the same handle;
+// the members end in the reverse order, the reader first.
+struct OpenedExr {
+    ExrFile file;
+    std::unique_ptr<ExrStream> stream;
+    std::unique_ptr<Imf::MultiPartInputFile> reader;
+};
+
+int OpenAndCheck(const std::string& path, OpenedExr& opened, std::string& error) {
+    if (!OpenExrFile(path, opened.file, error) || !CheckHeaders(opened.file, error)) {
+        return 0;
+    }
+    opened.stream = std::make_unique<ExrStream>(opened.file);
+    opened.reader = OpenFullReader(*opened.stream, opened.file.size, error);
+    return opened.reader != nullptr ? 1 : 0;
+}
+
 int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImage& image,
                    IdImage& ids, std::string& error, uint64_t& decodeBytes) {
-    uint64_t fileSize = 0;
-    if (!CheckHeaders(path, fileSize, error)) {
+    OpenedExr opened;
+    if (!OpenAndCheck(path, opened, error)) {
         return 0;
     }
-    const std::unique_ptr<Imf::MultiPartInputFile> file = OpenFullReader(path, fileSize, error);
-    if (file == nullptr) {
-        return 0;
-    }
+    Imf::MultiPartInputFile& file = *opened.reader;
     ExrFramePlan plan;
-    if (!PlanFrame(*file, request, plan, error)) {
+    if (!PlanFrame(file, request, plan, error)) {
         return 0;
     }
     const ExrColorSource& source = plan.color;
     int idPart = -1;
     std::string idChannel;
-    if (!CheckChannels(*file, request, plan, idPart, idChannel, decodeBytes, error)) {
+    if (!CheckChannels(file, request, plan, idPart, idChannel, decodeBytes, error)) {
         return 0;
     }
     // A damaged or truncated file can claim a huge data window in a few hundred bytes:
@@ -209,29 +224,25 @@ int ReadExrOrThrow(const std::string& path, const ExrRequest& request, ColorImag
         request.maxPixels,
         [&] {
             for (const int part : {source.part, idPart}) {
-                if (part >= 0 && !Imf::InputPart(*file, part).isComplete()) {
+                if (part >= 0 && !Imf::InputPart(file, part).isComplete()) {
                     error = "the file is incomplete (truncated or damaged)";
                     return 0;
                 }
             }
-            return DecodeFrame(*file, request, plan, idPart, idChannel, image, ids, error);
+            return DecodeFrame(file, request, plan, idPart, idChannel, image, ids, error);
         },
         error);
 }
 
 int ReadExrFrameInfoOrThrow(const std::string& path, const ExrRequest& request, ExrFrameInfo& info,
                             std::string& error) {
-    uint64_t fileSize = 0;
-    if (!CheckHeaders(path, fileSize, error)) {
-        return 0;
-    }
-    const std::unique_ptr<Imf::MultiPartInputFile> file = OpenFullReader(path, fileSize, error);
+    OpenedExr opened;
     ExrFramePlan plan;
     int idPart = -1;
     std::string idChannel;
     uint64_t decodeBytes = 0;
-    if (file == nullptr || !PlanFrame(*file, request, plan, error) ||
-        !CheckChannels(*file, request, plan, idPart, idChannel, decodeBytes, error)) {
+    if (!OpenAndCheck(path, opened, error) || !PlanFrame(*opened.reader, request, plan, error) ||
+        !CheckChannels(*opened.reader, request, plan, idPart, idChannel, decodeBytes, error)) {
         return 0;
     }
     info.width = plan.window.max.x - plan.window.min.x + 1;

@@ -8,33 +8,14 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 
 #include "kelvo/imageio/allocation_cap.h"
+#include "kelvo/imageio/exr_file.h"
 #include "kelvo/imageio/exr_layers.h"
 #include "kelvo/imageio/exr_window.h"
 #include "kelvo/imageio/frame_image.h"
 
 namespace {
-
-// The full reader trusts the sizes its headers claim: a damaged file of a few hundred bytes
-// can make it allocate gigabytes for one attribute, its chunk tables or its pixel planes
-// before it fails. The headers are therefore read first by the library's checking core
-// reader, and a file it finds damage in, or one claiming a window no frame can have or more
-// chunks than the file could hold, is refused before the full reader sees it. The two readers
-// do not always read damaged bytes alike, so the full reader then works under an allocation
-// cap too (OpenFullReader, DecodeUnderCap). The core reader cannot decode in its place, which
-// would make the cap needless: the library's 3.1 releases, which kelvo is built with on every
-// system, do not decompress DWAA or DWAB.
-void KeepFirstMessage(exr_const_context_t context, exr_result_t, const char* message) {
-    void* data = nullptr;
-    if (exr_get_user_data(context, &data) == EXR_ERR_SUCCESS && data != nullptr) {
-        auto* first = static_cast<std::string*>(data);
-        if (first->empty() && message != nullptr) {
-            *first = Printable(message);
-        }
-    }
-}
 
 // Everything the full reader allocates while it reads the headers and chunk tables holds what
 // it read from the file, so no single allocation needs more than the file's size (and a little
@@ -81,25 +62,27 @@ uint64_t DecodeLimit(int64_t maxPixels) {
     return std::max(static_cast<uint64_t>(maxPixels) * FRAME_BYTES_PER_PIXEL, DECODE_FLOOR_BYTES);
 }
 
-int CheckHeaders(const std::string& path, uint64_t& fileSize, std::string& error) {
-    std::string message;
+// The full reader trusts the sizes its headers claim: a damaged file of a few hundred bytes
+// can make it allocate gigabytes for one attribute, its chunk tables or its pixel planes
+// before it fails. The headers are therefore read first by the library's checking core
+// reader, and a file it finds damage in, or one claiming a window no frame can have or more
+// chunks than the file could hold, is refused before the full reader sees it. The two readers
+// do not always read damaged bytes alike, so the full reader then works under an allocation
+// cap too (OpenFullReader, DecodeUnderCap). The core reader cannot decode in its place, which
+// would make the cap needless: the library's 3.1 releases, which kelvo is built with on every
+// system, do not decompress DWAA or DWAB.
+int CheckHeaders(ExrFile& file, std::string& error) {
     exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
-    init.error_handler_fn = KeepFirstMessage;
-    init.user_data = &message;
+    ReadCoreThrough(file, init);
     exr_context_t context = nullptr;
     // The core reader reads past some damage, saying what it found: that is refused too.
-    if (exr_start_read(&context, path.c_str(), &init) != EXR_ERR_SUCCESS || !message.empty()) {
+    const std::string& problem = file.coreProblem;
+    if (exr_start_read(&context, file.path.c_str(), &init) != EXR_ERR_SUCCESS || !problem.empty()) {
         exr_finish(&context);
-        error = message.empty() ? "not a readable OpenEXR file" : message;
+        error = problem.empty() ? "not a readable OpenEXR file" : problem;
         return 0;
     }
-    std::error_code sizeError;
-    fileSize = std::filesystem::file_size(path, sizeError);
-    if (sizeError) {
-        exr_finish(&context);
-        error = sizeError.message();
-        return 0;
-    }
+    const uint64_t fileSize = file.size;
     int parts = 0;
     exr_get_count(context, &parts);
     int result = 1;
@@ -126,12 +109,12 @@ int CheckHeaders(const std::string& path, uint64_t& fileSize, std::string& error
     return result;
 }
 
-std::unique_ptr<Imf::MultiPartInputFile> OpenFullReader(const std::string& path, uint64_t fileSize,
+std::unique_ptr<Imf::MultiPartInputFile> OpenFullReader(Imf::IStream& stream, uint64_t fileSize,
                                                         std::string& error) {
     const uint64_t largest = fileSize + HEADER_SLACK_BYTES;
     const AllocationCap cap(static_cast<size_t>(std::min<uint64_t>(largest, SIZE_MAX)));
     try {
-        return std::make_unique<Imf::MultiPartInputFile>(path.c_str());
+        return std::make_unique<Imf::MultiPartInputFile>(stream);
     } catch (const std::exception&) {
         if (cap.Refused() == 0) {
             throw;

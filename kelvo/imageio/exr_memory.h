@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ImfHeader.h>
+#include <ImfIO.h>
 #include <ImfMultiPartInputFile.h>
 
 #include <cstddef>
@@ -10,18 +11,21 @@
 #include <memory>
 #include <string>
 
+#include "kelvo/imageio/exr_file.h"
+
 // What decoding may take beside the frame, and the most the full reader may then ask for at
 // once: what a frame of the pixel budget takes.
 uint64_t DecodeLimit(int64_t maxPixels);
 
-// Reads the headers with the checking core reader and refuses a file it finds damage in, or
-// one claiming a window no frame can have or more chunks than the file could hold. On 1,
-// `fileSize` holds the file's size in bytes.
-int CheckHeaders(const std::string& path, uint64_t& fileSize, std::string& error);
+// Reads the headers of the open `file` with the checking core reader and refuses a file it
+// finds damage in, or one claiming a window no frame can have or more chunks than the file
+// could hold.
+int CheckHeaders(ExrFile& file, std::string& error);
 
-// The full reader on `path` (of `fileSize` bytes, as CheckHeaders found), opened under a cap
-// of the file's size; null, with the reason, when its headers claim more.
-std::unique_ptr<Imf::MultiPartInputFile> OpenFullReader(const std::string& path, uint64_t fileSize,
+// The full reader on `stream` (over a file of `fileSize` bytes, which CheckHeaders passed),
+// opened under a cap of the file's size; null, with the reason, when its headers claim more.
+// The stream must outlive the reader.
+std::unique_ptr<Imf::MultiPartInputFile> OpenFullReader(Imf::IStream& stream, uint64_t fileSize,
                                                         std::string& error);
 
 // What reading `planes` channels of `part` takes beyond the frame: the full reader's buffers,
